@@ -1,0 +1,161 @@
+// encoder.cpp - writing one file as an entry of the archive being written.
+//
+// Raw archives store the bytes as they are. Segmented archives store each
+// 32768-byte segment as one literal run and the end marker: the encoder never
+// searches for repeats, so it is as fast as a copy and can never produce a
+// stream the decoder misreads.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "fileservices.h"
+#include "format.h"
+#include "trace.h"
+#include "vzrpack.h"
+
+namespace {
+
+// Bytes of the run-length code for a literal run of n bytes.
+uint32_t RunCodeLength(uint32_t n) {
+  if (n <= vzr::kShortRunLimit) return 1;
+  return 2 + (n - vzr::kLongRunBias - 1) / vzr::kRunStep;
+}
+
+// storeBuffer bytes the segmented streams of `length` content bytes take.
+uint64_t SegmentedStreamBytes(uint32_t length) {
+  const uint64_t full = length / vzr::kSegmentSize;
+  const uint32_t rest = length % vzr::kSegmentSize;
+  uint64_t bytes = full * (RunCodeLength(vzr::kSegmentSize) + vzr::kSegmentSize + sizeof vzr::kEndMarker);
+  if (rest) bytes += RunCodeLength(rest) + rest + sizeof vzr::kEndMarker;
+  return bytes;
+}
+
+}  // namespace
+
+void VzrArchive::AddFile(const char* path) {
+  CodePosition = 356;
+  const std::size_t pathLength = std::strlen(path);
+  const std::size_t nameLength = basePathLength + (pathLength > srcPrefixLength ? pathLength - srcPrefixLength : 0);
+  if (nameLength > vzr::kMaxNameLength) {
+    // The index cannot hold the name; cutting it short would store the file
+    // under a name nobody chose.
+    TraceLog("ERROR! entry name too long (", static_cast<uint32_t>(nameLength), " characters), skipped: ", path);
+    return;
+  }
+
+  vzrfs::UniqueFile input(vzrfs::OpenRead(path));
+  if (!input) {
+    TraceLog("ERROR! inputFile: ", path);
+    return;
+  }
+  uint64_t length = 0;
+  if (!vzrfs::FileLength(input.get(), length) || length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
+    TraceLog("ERRROR! input file too big!: ", static_cast<uint32_t>(length));
+    return;
+  }
+  curLength = static_cast<uint32_t>(length);
+  if (curLength >= fileBufferCapacity) {
+    const uint32_t fileCapacity = curLength + vzr::kBufferGrowthMargin;
+    if (!GrowFileBuffer(fileCapacity) || !GrowStoreBuffer(vzr::StoreCapacityFor(fileCapacity))) {
+      TraceLog("ERROR! inputFile: ", path, " (not enough memory for ", curLength, " bytes)");
+      curLength = 0;
+      return;
+    }
+  }
+  if (!vzrfs::Read(input.get(), fileBuffer, curLength)) {
+    // The file shrank or could not be read whole: storing what came would
+    // store garbage under its name.
+    TraceLog("ERROR! inputFile: ", path);
+    curLength = 0;
+    return;
+  }
+  input.reset();
+  WriteEntry(curLength, path, false);
+}
+
+void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
+  FileEntry entry;
+  const std::size_t pathLength = std::strlen(path);
+  const std::size_t skip = std::min<std::size_t>(srcPrefixLength, pathLength);
+  entry.nameLength = static_cast<uint32_t>(std::min<std::size_t>(pathLength - skip, vzr::kMaxNameLength));
+  std::memcpy(entry.name, path + skip, entry.nameLength);
+  entry.name[entry.nameLength] = '\0';
+  entry.fileSize = curLength;
+  uint64_t position = 0;
+  vzrfs::Tell(vzrFileStream, position);
+  entry.fileOffset = static_cast<uint32_t>(position);
+
+  auto write = [this](const void* data, std::size_t n) {
+    if (!vzrfs::Write(vzrFileStream, data, n) && writeError == 0) writeError = errno ? errno : EIO;
+  };
+
+  if (storageMode == vzr::kStorageSegmented) {
+    if (length > 0) {
+      const uint64_t needed = SegmentedStreamBytes(curLength);
+      if (needed > UINT32_MAX || !GrowStoreBuffer(static_cast<uint32_t>(needed))) {
+        if (writeError == 0) writeError = ENOMEM;
+        return;
+      }
+      segmentCount = ((curLength - 1) >> vzr::kSegmentShift) + 1;
+      segments.assign(segmentCount, SegmentRecord{});
+      outPos = 0;
+      for (uint32_t k = 0; k < segmentCount; ++k) {
+        const uint32_t remaining = curLength - k * vzr::kSegmentSize;
+        segments[k].rawLength = remaining < vzr::kSegmentSize ? remaining : vzr::kSegmentSize;
+        segments[k].streamOffset = static_cast<uint32_t>(outPos);
+        segments[k].compLength = EncodeSegment(k);
+      }
+      unsigned char countBytes[4];
+      vzr::WriteLE32(countBytes, segmentCount);
+      std::vector<unsigned char> table(std::size_t(segmentCount) * vzr::kSegmentRecordSize);
+      for (uint32_t k = 0; k < segmentCount; ++k) {
+        unsigned char* record = table.data() + std::size_t(k) * vzr::kSegmentRecordSize;
+        vzr::WriteLE32(record, segments[k].compLength);
+        vzr::WriteLE32(record + 4, segments[k].rawLength);
+        vzr::WriteLE32(record + 8, segments[k].streamOffset);
+      }
+      write(countBytes, sizeof countBytes);
+      write(table.data(), table.size());
+      write(storeBuffer, static_cast<std::size_t>(outPos));
+      std::vector<SegmentRecord>().swap(segments);
+    } else {
+      write(vzr::kEmptySegmentedForm, vzr::kEmptySegmentedSize);
+      outPos = static_cast<int32_t>(vzr::kEmptySegmentedSize);
+    }
+    uint64_t after = position;
+    vzrfs::Tell(vzrFileStream, after);
+    entry.compSize = static_cast<uint32_t>(after - position);
+  } else if (storageMode == vzr::kStorageRaw) {
+    write(fileBuffer, length);
+    entry.compSize = length;
+  }
+  if (!replacing) FileIndex.append(entry);
+}
+
+uint32_t VzrArchive::EncodeSegment(uint32_t k) {
+  CodePosition = 218;
+  segmentStart = k * vzr::kSegmentSize;
+  const int32_t start = outPos;
+  const uint32_t rawLength = segments[k].rawLength;
+  WriteRunLength(outPos, rawLength);
+  std::memcpy(storeBuffer + outPos, fileBuffer + segmentStart, rawLength);
+  outPos += static_cast<int32_t>(rawLength);
+  std::memcpy(storeBuffer + outPos, vzr::kEndMarker, sizeof vzr::kEndMarker);
+  outPos += static_cast<int32_t>(sizeof vzr::kEndMarker);
+  return static_cast<uint32_t>(outPos - start);
+}
+
+void VzrArchive::WriteRunLength(int32_t& pos, uint32_t n) {
+  CodePosition = 241;
+  if (n <= vzr::kShortRunLimit) {
+    storeBuffer[pos++] = static_cast<unsigned char>(n + vzr::kRunBias);
+    return;
+  }
+  storeBuffer[pos++] = 0x00;
+  uint32_t m = n - vzr::kLongRunBias;
+  while (m > vzr::kRunStep) {
+    storeBuffer[pos++] = 0x00;
+    m -= vzr::kRunStep;
+  }
+  storeBuffer[pos++] = static_cast<unsigned char>(m);
+}

@@ -1,0 +1,333 @@
+// fileservices.cpp - POSIX realisation of the file services.
+#include "fileservices.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace vzrfs {
+namespace {
+
+WriteFaultHook& FaultHook() {
+  static WriteFaultHook hook;
+  return hook;
+}
+uint64_t g_writeNumber = 0;
+int g_lastWriteError = 0;
+
+char FoldUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Listing order: names compared with a-z folded to upper case, then by bytes.
+bool ListingLess(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto ca = static_cast<unsigned char>(FoldUpper(a[i]));
+    const auto cb = static_cast<unsigned char>(FoldUpper(b[i]));
+    if (ca != cb) return ca < cb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (FoldUpper(a[i]) != FoldUpper(b[i])) return false;
+  return i == a.size() && b[i] == '\0';
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The names in a folder (without "." and ".."), sorted in listing order.
+std::vector<std::string> SortedNames(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end(), ListingLess);
+  return names;
+}
+
+std::string WithSlashes(const char* path) {
+  std::string s = path ? path : "";
+  std::replace(s.begin(), s.end(), '\\', '/');
+  return s;
+}
+
+}  // namespace
+
+bool WildcardMatch(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern && (*pattern == '?' || FoldUpper(*pattern) == FoldUpper(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+std::string ResolvePath(const char* path) {
+  std::string whole = WithSlashes(path);
+  if (whole.empty() || Exists(whole)) return whole;
+
+  std::string resolved;
+  std::size_t pos = 0;
+  if (whole[0] == '/') {
+    resolved = "/";
+    pos = 1;
+  }
+  while (pos <= whole.size()) {
+    std::size_t slash = whole.find('/', pos);
+    if (slash == std::string::npos) slash = whole.size();
+    const std::string component = whole.substr(pos, slash - pos);
+    const bool last = slash >= whole.size();
+    std::string candidate = resolved + component;
+    if (!component.empty() && component != "." && component != ".." && !Exists(candidate)) {
+      std::string match;
+      for (const std::string& name : SortedNames(resolved)) {
+        if (EqualsIgnoringCase(name, component.c_str())) {
+          match = name;
+          break;
+        }
+      }
+      if (match.empty()) return resolved + whole.substr(pos);  // the rest stays as written
+      candidate = resolved + match;
+    }
+    resolved = candidate;
+    if (last) break;
+    resolved += '/';
+    pos = slash + 1;
+  }
+  return resolved;
+}
+
+std::vector<FindEntry> FindMatches(const char* pattern) {
+  std::vector<FindEntry> matches;
+  const std::string full = WithSlashes(pattern);
+  const std::size_t slash = full.rfind('/');
+  const std::string folderPart = slash == std::string::npos ? std::string() : full.substr(0, slash + 1);
+  const std::string namePattern = slash == std::string::npos ? full : full.substr(slash + 1);
+  const std::string folder = folderPart.empty() ? std::string() : ResolvePath(folderPart.c_str());
+
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return matches;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir))
+    if (WildcardMatch(namePattern.c_str(), entry->d_name)) names.emplace_back(entry->d_name);
+  ::closedir(dir);
+
+  auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    if (rank(a) != rank(b)) return rank(a) < rank(b);
+    return ListingLess(a, b);
+  });
+
+  const std::string prefix = folder.empty() ? std::string() : (folder.back() == '/' ? folder : folder + '/');
+  for (std::string& name : names) {
+    struct stat st {};
+    FindEntry entry;
+    if (::stat((prefix + name).c_str(), &st) == 0) {
+      entry.isDirectory = S_ISDIR(st.st_mode);
+      entry.size = static_cast<uint32_t>(st.st_size);
+    }
+    entry.name = std::move(name);
+    matches.push_back(std::move(entry));
+  }
+  return matches;
+}
+
+DirectorySearch::DirectorySearch(const char* pattern) : matches_(FindMatches(pattern)) {}
+
+const FindEntry* DirectorySearch::Next() {
+  if (next_ >= matches_.size()) return nullptr;
+  return &matches_[next_++];
+}
+
+bool CreateFolder(const char* path) {
+  const std::string resolved = ResolvePath(path);
+  if (::mkdir(resolved.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && IsDirectory(resolved.c_str());
+}
+
+std::string GetCurrentDir() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  if (!::getcwd(buffer.data(), buffer.size())) return std::string();
+  return std::string(buffer.data());
+}
+
+bool SetCurrentDir(const char* path) {
+  if (!path || !*path) return false;
+  return ::chdir(ResolvePath(path).c_str()) == 0;
+}
+
+bool MakeWritable(const char* path) {
+  const std::string resolved = ResolvePath(path);
+  struct stat st;
+  if (::stat(resolved.c_str(), &st) != 0) return errno == ENOENT;
+  return ::chmod(resolved.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+}
+
+bool DeleteFile(const char* path) { return ::unlink(ResolvePath(path).c_str()) == 0; }
+
+bool MoveReplace(const char* src, const char* dst) {
+  return ::rename(ResolvePath(src).c_str(), ResolvePath(dst).c_str()) == 0;
+}
+
+bool IsDirectory(const char* path) {
+  struct stat st;
+  return ::stat(ResolvePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FreeBytes(const char* directory, uint64_t& bytes) {
+  struct statvfs vfs;
+  if (::statvfs(ResolvePath(directory).c_str(), &vfs) != 0) return false;
+  bytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return true;
+}
+
+bool SameFile(const char* a, const char* b) {
+  struct stat sa, sb;
+  if (::stat(ResolvePath(a).c_str(), &sa) != 0 || ::stat(ResolvePath(b).c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::FILE* OpenRead(const char* path) {
+  std::FILE* f = std::fopen(ResolvePath(path).c_str(), "rb");
+  if (!f) return nullptr;
+  struct stat st;
+  if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is not a file to read
+    std::fclose(f);
+    return nullptr;
+  }
+  return f;
+}
+
+std::FILE* OpenWrite(const char* path) { return std::fopen(ResolvePath(path).c_str(), "wb"); }
+
+bool Read(std::FILE* f, void* data, std::size_t n) { return n == 0 || std::fread(data, 1, n, f) == n; }
+
+std::size_t ReadSome(std::FILE* f, void* data, std::size_t n) { return n == 0 ? 0 : std::fread(data, 1, n, f); }
+
+namespace {
+// Asks the test hook whether this write is to fail; records the failure.
+bool InjectedFailure() {
+  if (!FaultHook()) return false;
+  const int err = FaultHook()(++g_writeNumber);
+  if (err == 0) return false;
+  errno = err;
+  g_lastWriteError = err;
+  return true;
+}
+bool RecordFailure() {
+  g_lastWriteError = errno ? errno : EIO;
+  return false;
+}
+}  // namespace
+
+bool Write(std::FILE* f, const void* data, std::size_t n) {
+  if (InjectedFailure()) return false;
+  if (n == 0) return true;
+  errno = 0;
+  if (std::fwrite(data, 1, n, f) != n) return RecordFailure();
+  return true;
+}
+
+bool Seek(std::FILE* f, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) && ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool Tell(std::FILE* f, uint64_t& offset) {
+  const off_t pos = ::ftello(f);
+  if (pos < 0) return false;
+  offset = static_cast<uint64_t>(pos);
+  return true;
+}
+
+bool FileLength(std::FILE* f, uint64_t& length) {
+  struct stat st;
+  if (::fstat(::fileno(f), &st) != 0) return false;
+  length = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool Close(std::FILE* f) {
+  if (!f) return true;
+  errno = 0;
+  const bool flushed = std::fflush(f) == 0;
+  if (!flushed) RecordFailure();
+  const bool closed = std::fclose(f) == 0;
+  if (!closed && flushed) RecordFailure();
+  return flushed && closed;
+}
+
+bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer, std::size_t bufferSize) {
+  uint64_t inPos = 0, outPos = 0;
+  if (!Tell(in, inPos) || !Tell(out, outPos)) return false;
+  errno = 0;
+  if (std::fflush(out) != 0) return RecordFailure();
+  const int inFd = ::fileno(in), outFd = ::fileno(out);
+  bool kernelCopy = true;
+  uint64_t done = 0;
+  while (done < n) {
+    const std::size_t chunk = static_cast<std::size_t>(std::min<uint64_t>(n - done, bufferSize));
+    if (InjectedFailure()) return false;
+    if (kernelCopy) {
+      loff_t offIn = static_cast<loff_t>(inPos + done), offOut = static_cast<loff_t>(outPos + done);
+      const ssize_t copied = ::copy_file_range(inFd, &offIn, outFd, &offOut, chunk, 0);
+      if (copied > 0) {
+        done += static_cast<uint64_t>(copied);
+        continue;
+      }
+      if (copied == 0) return false;  // the source ended early
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return RecordFailure();
+      kernelCopy = false;  // fall back to plain reads and writes
+    }
+    const ssize_t got = ::pread(inFd, buffer, chunk, static_cast<off_t>(inPos + done));
+    if (got <= 0) return false;
+    std::size_t written = 0;
+    while (written < static_cast<std::size_t>(got)) {
+      const ssize_t put = ::pwrite(outFd, buffer + written, static_cast<std::size_t>(got) - written,
+                                   static_cast<off_t>(outPos + done + written));
+      if (put <= 0) {
+        if (put == 0) errno = ENOSPC;
+        return RecordFailure();
+      }
+      written += static_cast<std::size_t>(put);
+    }
+    done += static_cast<uint64_t>(got);
+  }
+  return Seek(in, inPos + n) && Seek(out, outPos + n);
+}
+
+int LastWriteError() { return g_lastWriteError; }
+
+void SetWriteFaultHook(WriteFaultHook hook) {
+  FaultHook() = std::move(hook);
+  g_writeNumber = 0;
+}
+
+}  // namespace vzrfs

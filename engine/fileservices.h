@@ -1,0 +1,103 @@
+// fileservices.h - the file-system services the engine and both programs use,
+// on POSIX.
+//
+// Paths may use '/' or '\' between components. A path that does not exist as
+// written is resolved component by component without regard to letter case
+// (an exact match first, else the first match in listing order), so archives
+// and mods made on case-insensitive systems work unchanged.
+//
+// Every byte written to a file by the engine goes through Write or CopyRange,
+// which count the writes and let a test inject a failure at any of them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vzrfs {
+
+// One match of a directory search.
+struct FindEntry {
+  std::string name;          // at most 259 characters on the platforms we serve
+  bool isDirectory = false;  // the directory attribute
+  uint32_t size = 0;         // size in bytes, as a 32-bit number
+};
+
+// Case-insensitive wildcard match of a single name ('*' any run, '?' one char).
+bool WildcardMatch(const char* pattern, const char* name);
+
+// Lists the matches of a pattern "folder/part*" (or a bare "part*" for the
+// current directory). A listing gives "." and ".." first when the pattern
+// matches them, then the other matches sorted by name compared with a-z
+// folded to upper case, ties broken by byte order, so every machine sees
+// the same order. Empty when the folder cannot be read or nothing matches.
+std::vector<FindEntry> FindMatches(const char* pattern);
+
+// The same as a find-first / find-next / find-close handle.
+class DirectorySearch {
+ public:
+  explicit DirectorySearch(const char* pattern);
+  // False when nothing matched (find-first failed).
+  bool Found() const { return !matches_.empty(); }
+  // The next match, or nullptr when none is left.
+  const FindEntry* Next();
+
+ private:
+  std::vector<FindEntry> matches_;
+  std::size_t next_ = 0;
+};
+
+// Turns '\' into '/' and resolves every existing component without regard to
+// case. Components past the first one that does not exist stay as written.
+std::string ResolvePath(const char* path);
+
+// Folder and current-directory services. Each reports failure by its result.
+bool CreateFolder(const char* path);  // an existing folder is success
+std::string GetCurrentDir();
+bool SetCurrentDir(const char* path);
+bool MakeWritable(const char* path);  // a missing file is success
+bool DeleteFile(const char* path);
+bool MoveReplace(const char* src, const char* dst);
+bool IsDirectory(const char* path);
+bool FreeBytes(const char* directory, uint64_t& bytes);
+// Two paths name the same existing file (same device and inode).
+bool SameFile(const char* a, const char* b);
+
+// Byte streams. The opened FILE* belongs to the caller (see FileCloser).
+std::FILE* OpenRead(const char* path);
+std::FILE* OpenWrite(const char* path);  // create or truncate
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Checked I/O. Each returns true only when every byte moved.
+bool Read(std::FILE* f, void* data, std::size_t n);
+std::size_t ReadSome(std::FILE* f, void* data, std::size_t n);  // bytes read
+bool Write(std::FILE* f, const void* data, std::size_t n);
+bool Seek(std::FILE* f, uint64_t offset);
+bool Tell(std::FILE* f, uint64_t& offset);
+bool FileLength(std::FILE* f, uint64_t& length);  // keeps the position
+// Flushes and closes; false when the flush or close failed (a late write error).
+bool Close(std::FILE* f);
+// Copies n bytes from in's position to out's position (inside the kernel where
+// it can). Both positions advance by n on success.
+bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer,
+               std::size_t bufferSize);
+
+// The errno of the last failed Write/CopyRange (0 when none).
+int LastWriteError();
+
+// Fault injection, for tests only. The hook is asked before every write with
+// the running number of the write (1 for the first after it was set); a
+// nonzero answer is the errno with which that write fails. Writes are counted
+// only while a hook is set.
+using WriteFaultHook = std::function<int(uint64_t writeNumber)>;
+void SetWriteFaultHook(WriteFaultHook hook);
+
+}  // namespace vzrfs

@@ -1,0 +1,232 @@
+// vzrpack.h - the one door into the .vzr archive engine.
+//
+// Everything both programs need from the engine is declared here: the index
+// records, the engine object, the status binding, the codec, the packer, the
+// path checks and the mod-folder unpacker. The engine depends on nothing but
+// the C++ standard library, reports outcomes through integer results and
+// trace lines on standard output, and throws no exceptions of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Index records
+
+// One index entry. A plain record, copied bytewise; a blank entry is all zero.
+struct FileEntry {
+  uint32_t nameLength = 0;  // bytes of name, without the terminator
+  char name[260] = {};      // '/'-separated path inside the archive, NUL-terminated
+  uint32_t compSize = 0;    // bytes of the stored form in the data area
+  uint32_t fileSize = 0;    // bytes of content
+  uint32_t fileOffset = 0;  // absolute offset of the stored form
+};
+
+// The index of one archive. `files` may hold more (blank) elements than
+// `count`; files[0] .. files[count-1] are the entries in index order.
+// Element access is unchecked: callers compare an index with `count` first.
+struct FileIndex {
+  std::vector<FileEntry> files;
+  uint32_t count = 0;
+
+  // Copies the entry to the end of the valid entries and adds 1 to count.
+  void append(const FileEntry& entry);
+  // Sizes the storage to n elements (new ones blank); count is not touched.
+  void resize(uint32_t n);
+  // Drops all storage; count becomes 0.
+  void release();
+};
+
+// One segment of a segmented entry, as stored in its segment table.
+struct SegmentRecord {
+  uint32_t compLength = 0;    // bytes of this segment's stream
+  uint32_t rawLength = 0;     // content bytes it decodes to
+  uint32_t streamOffset = 0;  // start of the stream, from the start of the stream area
+};
+
+// The file paths a directory walk collects: every string back to back in one
+// character array, with start and length arrays beside it. Each array grows to
+// twice its length plus 2 when full.
+class PackNameList {
+ public:
+  PackNameList();
+  ~PackNameList();
+  PackNameList(const PackNameList&) = delete;
+  PackNameList& operator=(const PackNameList&) = delete;
+
+  // Appends a copy of s; returns the number of strings after the append.
+  uint32_t Append(const char* s);
+  // String i, or nullptr when i >= Count().
+  const char* Get(uint32_t i) const;
+  uint32_t Count() const;
+  // Forgets every string (storage is kept).
+  void Clear();
+
+  // Capacities, for callers that want to see the growth rule at work.
+  uint32_t CharacterCapacity() const;
+  uint32_t EntryCapacity() const;
+
+ private:
+  struct Arrays;
+  std::unique_ptr<Arrays> arrays_;
+};
+
+// ---------------------------------------------------------------------------
+// Diagnostics: status line, checkpoints
+
+// The window a status sink refreshes: copy its fields into its controls, and
+// repaint at once so that progress shows during a long command.
+class StatusWindow {
+ public:
+  virtual ~StatusWindow() = default;
+  virtual void PushFieldsToControls() = 0;
+  virtual void RepaintNow() = 0;
+};
+
+// The process's status binding. Either member may be unset: an unbound sink
+// drops texts and repaints silently.
+class StatusSink {
+ public:
+  std::string* text = nullptr;
+  StatusWindow* window = nullptr;
+  // Assigns s to the bound text, then has the window push its fields.
+  void SetText(const char* s);
+  // Repaints the bound window at once.
+  void Repaint();
+};
+
+// The application installs its one sink at start-up (nullptr uninstalls it).
+void SetStatusSink(StatusSink* sink);
+// The installed sink, or an unbound one; never null.
+StatusSink* GetStatusSink();
+
+// Last checkpoint passed; the programs' error boxes show it.
+extern int32_t CodePosition;
+
+// The engine object of the directory pack that is running, if any.
+extern class VzrArchive* CurrentPackArchive;
+
+// ---------------------------------------------------------------------------
+// The engine object
+
+class VzrArchive {
+ public:
+  VzrArchive();
+  ~VzrArchive();
+  VzrArchive(const VzrArchive&) = delete;
+  VzrArchive& operator=(const VzrArchive&) = delete;
+
+  uint32_t storageMode = 0;      // 1: every entry segmented; 0: every entry raw
+  char vzr_file_name[512] = {};  // the archive's path
+  uint32_t archiveLength = 0;    // measured by LoadIndex
+  ::FileIndex FileIndex;
+  uint32_t totalSize = 0;        // sum of fileSize (loaded) or of listed sizes (packing); wraps
+  uint32_t indexOffset = 0;
+  std::FILE* vzrFileStream = nullptr;  // the open archive stream, or null
+
+  // Owned buffers. They only grow (through the Grow* calls below); each
+  // capacity field records the size allocated.
+  unsigned char* fileBuffer = nullptr;
+  uint32_t fileBufferCapacity = 0;
+  unsigned char* storeBuffer = nullptr;
+  uint32_t storeBufferCapacity = 0;
+
+  uint32_t curLength = 0;    // valid bytes in fileBuffer
+  uint32_t storeLength = 0;  // compSize of the entry being extracted
+  PackNameList packNames;
+  uint32_t srcPrefixLength = 0;
+  uint32_t basePathLength = 0;
+  char* basePath = nullptr;  // not owned; set only while packing
+  uint32_t segmentStart = 0;
+  int32_t outPos = 0;
+  uint32_t segmentCount = 0;
+  std::vector<SegmentRecord> segments;  // table of the entry being encoded
+
+  // The first write to the archive that failed or came up short, as an errno
+  // value; 0 while every write succeeded. Writers check it before they claim
+  // success.
+  int writeError = 0;
+
+  // Closes any held stream, opens vzr_file_name for binary reading.
+  // 0 when open, 2 when it could not be opened (no stream is then held).
+  int OpenArchiveStream();
+  // Closes the held stream, if any, and clears the handle.
+  void CloseArchiveStream();
+
+  // Reads the header and the whole index of the archive at path (or of the
+  // path already held when path is null). A damaged index keeps the entries
+  // before the first damaged one; nothing is sized from an untrusted count.
+  void LoadIndex(const char* path);
+
+  // Decodes entry index into fileBuffer (and writes it under destDir when one
+  // is given). Returns fileBuffer, with room for two more bytes after the
+  // content, or nullptr on failure. Never writes outside destDir.
+  unsigned char* Extract(uint32_t index, const char* destDir);
+  unsigned char* ExtractByName(const char* name, const char* destDir);
+  // 0 done, 2 no destination, 3 archive not opened, 5 an entry failed,
+  // 7 not enough free space.
+  int ExtractAll(const char* destDir);
+
+  // Packing: reads one source file and writes it as an entry.
+  void AddFile(const char* path);
+  // Writes the first `length` bytes of fileBuffer as an entry at the current
+  // stream position; appends an index entry unless replacing.
+  void WriteEntry(uint32_t length, const char* path, bool replacing);
+  // Appends segment k's literal-only stream to storeBuffer at outPos; returns
+  // the bytes appended.
+  uint32_t EncodeSegment(uint32_t k);
+  // Writes the literal-run length code for n bytes at storeBuffer[pos].
+  void WriteRunLength(int32_t& pos, uint32_t n);
+  // Writes the index at the current stream position.
+  void WriteIndex();
+
+  // Gives entry inx the first fileSize bytes of fileBuffer, rewriting the
+  // archive through "<archive>.tmp". 0 updated, 1 not updated (the archive on
+  // disk and FileIndex are then as they were).
+  int AddReplaceFile(uint32_t inx, uint32_t fileSize);
+
+  // Buffer growth: replaces the buffer by one of exactly n bytes when its
+  // capacity is below n (old contents are not kept). False when the memory
+  // cannot be had; the old buffer then stays.
+  bool GrowFileBuffer(uint32_t n);
+  bool GrowStoreBuffer(uint32_t n);
+
+ private:
+  std::unique_ptr<unsigned char[]> fileBufferStorage_;
+  std::unique_ptr<unsigned char[]> storeBufferStorage_;
+};
+
+// ---------------------------------------------------------------------------
+// Free functions
+
+// Decodes a segmented stored form into out. Returns the bytes written over all
+// segments, or 0 on failure. Never reads outside stored[0, storedLength) nor
+// writes outside out[0, outCapacity); allocates nothing.
+int32_t Decompression(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
+                      uint32_t outCapacity);
+
+// Free space available to the user on directory's volume, in whole MiB; 0 on failure.
+uint32_t GetFreeDiskSpaceMB(const char* directory);
+
+// Packs sourceDir into a new raw archive at archivePath, every entry name
+// starting with basePath (normalised in place). Returns the entries written,
+// or 1 when the pack stopped early; the status line carries the outcome.
+int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int compress);
+// Packs "../name" into "name.vzr" under the base path name. Returns 0.
+int PackModFolder(const char* name, int compress);
+
+// Moves src onto dst, replacing it; falls back to a copy. 1 on success.
+int tavMoveFile(const char* src, const char* dst);
+
+// Path checks for the pack dialog.
+void MakeLowerCase(char* text);
+int HasIllegalChars(const char* text, int allowDrive);
+int CheckPackPaths(char* strDirSource, char* strVzrName);
+
+// Extracts every archive matching pattern into destination. 0 on success,
+// else the first failing ExtractAll code, or 2 when the walk failed.
+int unpackVzrFiles(char* pattern, VzrArchive* archive, const char* destination);

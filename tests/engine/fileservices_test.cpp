@@ -1,0 +1,165 @@
+// File services: listing order, wildcard matches, case-insensitive lookups,
+// folders, moves, free space and the write fault hook.
+#include "fileservices.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "testutil.h"
+
+using testutil::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+std::vector<std::string> Names(const std::vector<vzrfs::FindEntry>& entries) {
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.name);
+  return names;
+}
+}  // namespace
+
+TEST(FileServices, ListingGivesDotsFirstThenNamesFoldedToUpperCase) {
+  TempDir dir;
+  for (const char* name : {"b.txt", "A.txt", "_under", "a.txt", "Zeta", "alpha", "[x", "~t"})
+    testutil::WriteFileText(dir / name, "12345");
+  fs::create_directory(dir.path() / "Beta");
+  const auto entries = vzrfs::FindMatches((dir.str() + "/*").c_str());
+  // Upper-case folding puts '[' and '_' after the letters and '~' last;
+  // "A.txt" and "a.txt" tie and fall back to byte order.
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{".", "..", "A.txt", "a.txt", "alpha", "b.txt", "Beta", "Zeta",
+                                                      "[x", "_under", "~t"}));
+  for (const auto& e : entries) {
+    if (e.name == "Beta" || e.name == "." || e.name == "..") {
+      EXPECT_TRUE(e.isDirectory) << e.name;
+    } else {
+      EXPECT_FALSE(e.isDirectory) << e.name;
+      EXPECT_EQ(e.size, 5u) << e.name;
+    }
+  }
+}
+
+TEST(FileServices, PatternsMatchWithoutRegardToCase) {
+  TempDir dir;
+  for (const char* name : {"one.vzr", "TWO.VZR", "three.vzrx", "four.txt"}) testutil::WriteFileText(dir / name, "");
+  fs::create_directory(dir.path() / "dir.vzr");
+  EXPECT_EQ(Names(vzrfs::FindMatches((dir.str() + "\\*.vzr").c_str())),
+            (std::vector<std::string>{"dir.vzr", "one.vzr", "TWO.VZR"}));
+  EXPECT_TRUE(vzrfs::FindMatches((dir.str() + "/nothing*").c_str()).empty());
+  EXPECT_TRUE(vzrfs::FindMatches((dir.str() + "/missing/*").c_str()).empty());
+  EXPECT_TRUE(vzrfs::WildcardMatch("a?c*", "ABCdef"));
+  EXPECT_FALSE(vzrfs::WildcardMatch("a?c", "abcd"));
+  EXPECT_TRUE(vzrfs::WildcardMatch("*", "."));
+
+  vzrfs::DirectorySearch search((dir.str() + "/*.VZR").c_str());
+  ASSERT_TRUE(search.Found());
+  int n = 0;
+  while (search.Next()) ++n;
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(search.Next(), nullptr);
+}
+
+TEST(FileServices, PathsResolveComponentByComponentIgnoringCase) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "mod" / "hxGlacier" / "levels");
+  fs::create_directories(dir.path() / "mod" / "Archives");
+  testutil::WriteFileText(dir / "mod/hxGlacier/levels/Init.con", "x");
+  const std::string root = dir.str();
+  EXPECT_EQ(vzrfs::ResolvePath((root + "/MOD/HxGlacier/LEVELS/init.CON").c_str()),
+            root + "/mod/hxGlacier/levels/Init.con");
+  EXPECT_EQ(vzrfs::ResolvePath((root + "\\mod\\hxglacier\\new\\file.txt").c_str()),
+            root + "/mod/hxGlacier/new/file.txt")
+      << "components after the first missing one stay as written";
+
+  testutil::CurrentDirGuard guard;
+  ASSERT_TRUE(vzrfs::SetCurrentDir((root + "/mod/archives").c_str()));
+  EXPECT_TRUE(vzrfs::IsDirectory("../HxGlacier"));
+  EXPECT_TRUE(vzrfs::SetCurrentDir("../HXGLACIER\\Levels"));
+  EXPECT_EQ(fs::current_path(), fs::path(root) / "mod/hxGlacier/levels");
+  EXPECT_FALSE(vzrfs::SetCurrentDir("../nowhere"));
+}
+
+TEST(FileServices, ExactNameWinsOverACaseVariant) {
+  TempDir dir;
+  testutil::WriteFileText(dir / "Data.txt", "upper");
+  testutil::WriteFileText(dir / "data.txt", "lower");
+  EXPECT_EQ(vzrfs::ResolvePath((dir.str() + "/data.txt").c_str()), dir / "data.txt");
+  EXPECT_EQ(vzrfs::ResolvePath((dir.str() + "/DATA.txt").c_str()), dir / "Data.txt")
+      << "no exact match: the first in listing order";
+}
+
+TEST(FileServices, FoldersFilesAndMoves) {
+  TempDir dir;
+  const std::string sub = dir / "New";
+  EXPECT_TRUE(vzrfs::CreateFolder(sub.c_str()));
+  EXPECT_TRUE(vzrfs::CreateFolder((dir.str() + "/new").c_str())) << "an existing folder is no error";
+  testutil::WriteFileText(dir / "file", "x");
+  EXPECT_FALSE(vzrfs::CreateFolder((dir.str() + "/file").c_str())) << "a file is not a folder";
+
+  testutil::WriteFileText(dir / "a", "aaa");
+  testutil::WriteFileText(dir / "b", "bbbbbb");
+  EXPECT_TRUE(vzrfs::MoveReplace((dir.str() + "/a").c_str(), (dir.str() + "/b").c_str()));
+  EXPECT_FALSE(fs::exists(dir.path() / "a"));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "b"), testutil::ToBytes("aaa"));
+  EXPECT_FALSE(vzrfs::MoveReplace((dir.str() + "/a").c_str(), (dir.str() + "/c").c_str()));
+
+  ::chmod((dir / "b").c_str(), 0444);
+  EXPECT_TRUE(vzrfs::MakeWritable((dir.str() + "/B").c_str()));
+  EXPECT_TRUE(fs::status(dir.path() / "b").permissions() == (fs::perms::owner_read | fs::perms::owner_write |
+                                                              fs::perms::group_read | fs::perms::others_read));
+  EXPECT_TRUE(vzrfs::MakeWritable((dir.str() + "/missing").c_str()));
+  EXPECT_TRUE(vzrfs::DeleteFile((dir.str() + "/b").c_str()));
+  EXPECT_FALSE(vzrfs::DeleteFile((dir.str() + "/b").c_str()));
+  EXPECT_EQ(vzrfs::OpenRead(sub.c_str()), nullptr) << "a folder does not open as a file";
+
+  uint64_t bytes = 0;
+  EXPECT_TRUE(vzrfs::FreeBytes(dir.str().c_str(), bytes));
+  EXPECT_GT(bytes, 0u);
+  EXPECT_FALSE(vzrfs::FreeBytes((dir.str() + "/missing/deeper").c_str(), bytes));
+}
+
+TEST(FileServices, InjectedWriteFailuresAreCountedAndReported) {
+  TempDir dir;
+  vzrfs::UniqueFile f(vzrfs::OpenWrite((dir / "out").c_str()));
+  ASSERT_TRUE(f);
+  std::vector<uint64_t> asked;
+  vzrfs::SetWriteFaultHook([&](uint64_t n) {
+    asked.push_back(n);
+    return n == 2 ? ENOSPC : 0;
+  });
+  EXPECT_TRUE(vzrfs::Write(f.get(), "ab", 2));
+  EXPECT_FALSE(vzrfs::Write(f.get(), "cd", 2));
+  EXPECT_EQ(vzrfs::LastWriteError(), ENOSPC);
+  EXPECT_TRUE(vzrfs::Write(f.get(), "ef", 2));
+  vzrfs::SetWriteFaultHook(nullptr);
+  EXPECT_EQ(asked, (std::vector<uint64_t>{1, 2, 3}));
+  EXPECT_TRUE(vzrfs::Close(f.release()));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out"), testutil::ToBytes("abef"));
+}
+
+TEST(FileServices, CopyRangeCopiesFromTheCurrentPositions) {
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < 200000; ++i) content.push_back(static_cast<char>('a' + i % 26));
+  testutil::WriteFileText(dir / "in", content);
+  vzrfs::UniqueFile in(vzrfs::OpenRead((dir / "in").c_str()));
+  vzrfs::UniqueFile out(vzrfs::OpenWrite((dir / "out").c_str()));
+  ASSERT_TRUE(vzrfs::Write(out.get(), "HEAD", 4));
+  ASSERT_TRUE(vzrfs::Seek(in.get(), 10));
+  unsigned char buffer[4096];
+  ASSERT_TRUE(vzrfs::CopyRange(in.get(), out.get(), 150000, buffer, sizeof buffer));
+  uint64_t inPos = 0, outPos = 0;
+  vzrfs::Tell(in.get(), inPos);
+  vzrfs::Tell(out.get(), outPos);
+  EXPECT_EQ(inPos, 150010u);
+  EXPECT_EQ(outPos, 150004u);
+  ASSERT_TRUE(vzrfs::Write(out.get(), "TAIL", 4));
+  EXPECT_FALSE(vzrfs::CopyRange(in.get(), out.get(), 100000, buffer, sizeof buffer)) << "the source ends first";
+  ASSERT_TRUE(vzrfs::Close(out.release()));
+  testutil::Bytes written = testutil::ReadFileBytes(dir / "out");
+  ASSERT_GE(written.size(), 150008u);
+  written.resize(150008);  // what a failed copy wrote after it is not asserted
+  EXPECT_EQ(written, testutil::ToBytes("HEAD" + content.substr(10, 150000) + "TAIL"));
+}
