@@ -40,6 +40,17 @@ constexpr unsigned kEndMarkerByte = 0x11;
 constexpr uint64_t kFarDistanceBase = 16384;
 constexpr uint64_t kNearAfterRunDistanceBase = 2049;
 
+// Literal runs up to this length are copied in chunks; longer ones by memcpy.
+constexpr uint64_t kShortRun = 32;
+
+// Overlapping matches with a distance below 8. After the first four bytes
+// are copied one by one, the source steps by kWidenAfterFour[d] for the next
+// four (so that they, too, repeat the period d), then back by
+// kWidenAfterEight[d], which leaves it a multiple of d and at least 8 bytes
+// behind the output.
+constexpr int kWidenAfterFour[8] = {0, 1, 2, 1, 0, 4, 4, 4};
+constexpr int kWidenAfterEight[8] = {0, 0, 0, -1, -4, 1, 2, 3};
+
 inline void Copy16(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 16); }
 inline void Copy8(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 8); }
 
@@ -73,8 +84,9 @@ inline bool ReadExtension(Cursor& c, uint64_t& sum) {
 
 // Copies n literal bytes from the input to the output.
 inline bool CopyLiterals(Cursor& c, uint64_t n) {
-  if (c.InLeft() >= n + kSlack && c.OutLeft() >= n + kSlack) {
-    // Chunks may run past n; the input and output both have the room.
+  if (n <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
+    // Short runs (most runs between matches) as a few chunks that may run
+    // past n; the input and output both have the room.
     const unsigned char* from = c.ip;
     unsigned char* to = c.op;
     unsigned char* const stop = c.op + n;
@@ -118,19 +130,22 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     } while (to < stop);
     return true;
   }
-  if (distance == 1) {
-    std::memset(to, *from, static_cast<std::size_t>(length));
-    return true;
-  }
   if (distance < 8) {
-    // The output repeats with period `distance`, so any multiple of it is an
-    // equally valid distance. Write bytes one at a time until a multiple of
-    // at least 8 reaches back no further than the match's own source start.
-    const uint64_t wide = distance * ((8 + distance - 1) / distance);
-    const unsigned char* const widened = to + (wide - distance);
-    while (to < widened && to < stop) *to++ = *from++;
-    from = to - wide;
+    // The output repeats with period `distance`, so the first eight bytes
+    // can be built from the pattern, after which reading from a multiple of
+    // the period at least 8 back gives the same bytes in 8-byte chunks.
+    to[0] = from[0];
+    to[1] = from[1];
+    to[2] = from[2];
+    to[3] = from[3];
+    from += kWidenAfterFour[distance];
+    std::memcpy(to + 4, from, 4);
+    from -= kWidenAfterEight[distance];
+  } else {
+    Copy8(to, from);
+    from += 8;
   }
+  to += 8;
   while (to < stop) {
     Copy8(to, from);
     to += 8;
@@ -159,7 +174,7 @@ inline bool ReadFirstRun(Cursor& c, uint64_t& t) {
 }
 
 // Decodes one segment's stream, from its first byte to its end marker.
-Outcome DecodeStream(Cursor& c) {
+Outcome DecodeStreamAt(Cursor& c) {
   uint64_t t = 0;
   if (!ReadFirstRun(c, t)) return Outcome::kCrash;
   for (;;) {
@@ -236,6 +251,16 @@ Outcome DecodeStream(Cursor& c) {
     }
     if (!CopyMatch(c, length, distance)) return Outcome::kCrash;
   }
+}
+
+// Works on a local copy of the cursor: the output bytes it writes could
+// otherwise alias the caller's cursor and force it out of registers.
+Outcome DecodeStream(Cursor& cursor) {
+  Cursor c = cursor;
+  const Outcome outcome = DecodeStreamAt(c);
+  cursor.ip = c.ip;
+  cursor.op = c.op;
+  return outcome;
 }
 
 // Decodes every segment in table order. Gives the bytes written, or an
