@@ -158,7 +158,11 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
 
   try {
     vzrfs::MakeWritable(path.c_str());
-    std::FILE* out = vzrfs::OpenWrite(path.c_str());
+    // The content goes to a new file beside the target, which replaces the
+    // target only when whole: a failed write neither leaves a short file
+    // under the entry's name nor destroys a file that was there before.
+    std::string part;
+    std::FILE* out = vzrfs::CreateBeside(path.c_str(), part);
     if (!out) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;
@@ -166,9 +170,13 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     const bool written = vzrfs::Write(out, archive.fileBuffer, archive.curLength);
     const bool closed = vzrfs::Close(out);
     if (!written || !closed) {
-      // A short file under the entry's name would pass for the real one.
-      vzrfs::DeleteFile(path.c_str());
+      vzrfs::DeleteFile(part.c_str());
       TraceLog("ERROR! Could not write: ", name);
+      return false;
+    }
+    if (!vzrfs::MoveReplace(part.c_str(), path.c_str())) {
+      vzrfs::DeleteFile(part.c_str());
+      TraceLog("ERROR! Could not write file: ", name);
       return false;
     }
   } catch (const std::exception&) {

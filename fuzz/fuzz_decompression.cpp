@@ -74,6 +74,8 @@ class ReferenceDecoder {
     uint64_t t = 0;
     if (b >= 18) {
       t = b - 17u;
+    } else if (b >= 1 && b <= 15) {
+      t = b + 3u;  // as in LZO1X itself; 16 and 17 start with no literals
     } else if (b == 0) {
       t = 18;
       if (!Extended(t)) return false;

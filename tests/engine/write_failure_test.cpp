@@ -71,6 +71,35 @@ std::vector<std::string> LeftoversBeside(const std::string& path) {
 }
 
 // ---------------------------------------------------------------------------
+// The new file that replaces a target once whole
+
+TEST(CreateBeside, NeverReusesAFileThatExists) {
+  TempDir dir;
+  const std::string target = dir / "a.con";
+  testutil::WriteFileText(target, "target");
+  testutil::WriteFileText(target + ".part", "someone's file");
+  std::string part;
+  std::FILE* f = vzrfs::CreateBeside(target.c_str(), part);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(part, target + ".part1");
+  EXPECT_TRUE(vzrfs::Close(f));
+  EXPECT_EQ(testutil::ReadFileBytes(target + ".part"), testutil::ToBytes("someone's file"));
+  EXPECT_EQ(testutil::ReadFileBytes(target), testutil::ToBytes("target"));
+}
+
+TEST(CreateBeside, ANameAtTheLengthLimitGetsAShortTemporaryName) {
+  TempDir dir;
+  const std::string target = dir / std::string(255, 'n');
+  std::string part;
+  std::FILE* f = vzrfs::CreateBeside(target.c_str(), part);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(part, dir / "vzr.part");
+  EXPECT_TRUE(vzrfs::Close(f));
+  EXPECT_TRUE(vzrfs::MoveReplace(part.c_str(), target.c_str()));
+  EXPECT_TRUE(fs::exists(target));
+}
+
+// ---------------------------------------------------------------------------
 // Replacement
 
 struct ReplaceCase {
