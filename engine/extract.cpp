@@ -36,7 +36,9 @@ bool PlausibleEntry(const FileEntry& e, uint32_t storageMode, uint64_t archiveLe
   if (storageMode == vzr::kStorageSegmented)
     return e.compSize >= vzr::kSegmentCountSize + vzr::kSegmentRecordSize &&
            uint64_t(e.fileSize) <= uint64_t(e.compSize) * kMaxExpansion;
-  return true;  // an unknown mode decodes nothing; the size check decides
+  // An unknown mode decodes nothing, so only an empty entry can succeed;
+  // growing fileBuffer to a size such an index claims would be for nothing.
+  return e.fileSize == 0;
 }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
