@@ -62,7 +62,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$seeds" "$findings"
   "$BUILD_DIR/fuzz/fuzz_make_seeds" "$target" "$seeds" >/dev/null
   before=$(find "$findings" -type f | wc -l)
-  echo "== $target: ${runs:+$runs runs}${runs:-$seconds s}"
+  if [ -n "$runs" ]; then echo "== $target: $runs runs"; else echo "== $target: $seconds s"; fi
   started=$SECONDS
   status=0
   # -malloc_limit_mb: no single allocation of more than 512 MiB, however
