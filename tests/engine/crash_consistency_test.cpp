@@ -185,6 +185,78 @@ TEST_F(CrashConsistency, ReplacementKilledAtEveryWriteLeavesTheOldOrTheNewArchiv
   EXPECT_GE(killPoints, 200u);
 }
 
+// Repacking over an archive packed before: a pack killed at any write keeps
+// the earlier archive byte for byte; one that finishes replaces it whole.
+TEST_F(CrashConsistency, RepackKilledAtEveryWriteKeepsTheEarlierArchive) {
+  TempDir dir;
+  const std::string source = dir / "src";
+  for (int i = 0; i < 14; ++i)
+    testutil::WriteFileBytes(source + (i % 2 ? "/sub/" : "/") + "f" + std::to_string(i) + ".con",
+                             Content(i * 500 + 3, static_cast<unsigned>(i)));
+  const std::string archive = dir / "mod.vzr";
+  auto pack = [&] {
+    char sourceDir[512], basePath[512];
+    std::snprintf(sourceDir, sizeof sourceDir, "%s", source.c_str());
+    std::snprintf(basePath, sizeof basePath, "mod");
+    return PackDirectory(sourceDir, basePath, archive.c_str(), 1);
+  };
+  const Bytes earlier = BuildArchive(ArchiveContents(), Storage::Raw);
+  uint64_t writes = 0;
+  {
+    testutil::WriteCounter counter;
+    ASSERT_EQ(pack(), 14);
+    writes = counter.Count();
+  }
+  const Bytes packed = testutil::ReadFileBytes(archive);
+  ASSERT_GT(writes, 14u);
+  testutil::WriteFileBytes(archive, earlier);
+  for (uint64_t n = 1; n <= writes + 1; ++n) {
+    SCOPED_TRACE("killed before write " + std::to_string(n) + " of " + std::to_string(writes));
+    const testutil::ChildEnd end = testutil::RunInChild([&] {
+      testutil::KillAtWrite(n);
+      return pack() == 14 ? 0 : 1;
+    });
+    if (n <= writes) {
+      ASSERT_TRUE(end.signalled && end.signal == SIGKILL) << end.Describe();
+      ASSERT_TRUE(testutil::ReadFileBytes(archive) == earlier) << "the earlier archive was lost or damaged";
+    } else {
+      ASSERT_TRUE(end.exited && end.code == 0) << end.Describe();
+      ASSERT_TRUE(testutil::ReadFileBytes(archive) == packed);
+    }
+  }
+}
+
+// Extracting over older copies: a kill at any write leaves every file either
+// its older copy or the entry's whole content, never a part of it.
+TEST_F(CrashConsistency, ExtractionKilledAtEveryWriteLeavesNoPartialFile) {
+  TempDir dir;
+  std::vector<Bytes> contents;
+  for (unsigned i = 0; i < 6; ++i) contents.push_back(Content(i * 9000 + 1, i));
+  for (Storage storage : {Storage::Raw, Storage::Compressed}) {
+    const std::string path = dir / "mod.vzr";
+    testutil::WriteFileBytes(path, BuildArchive(contents, storage));
+    const std::string dest = dir / "out";
+    for (uint64_t n = 1; n <= contents.size(); ++n) {
+      SCOPED_TRACE("killed before write " + std::to_string(n));
+      std::filesystem::remove_all(dest);
+      for (std::size_t i = 0; i < contents.size(); ++i)
+        testutil::WriteFileText(dest + "/" + EntryName(i), "older copy");
+      const testutil::ChildEnd end = testutil::RunInChild([&] {
+        testutil::KillAtWrite(n);
+        VzrArchive archive;
+        archive.LoadIndex(path.c_str());
+        return archive.ExtractAll(dest.c_str());
+      });
+      ASSERT_TRUE(end.signalled && end.signal == SIGKILL) << end.Describe();
+      for (std::size_t i = 0; i < contents.size(); ++i) {
+        const Bytes onDisk = testutil::ReadFileBytes(dest + "/" + EntryName(i));
+        ASSERT_TRUE(i + 1 < n ? onDisk == contents[i] : onDisk == testutil::ToBytes("older copy"))
+            << EntryName(i) << " holds neither its older copy nor the whole entry";
+      }
+    }
+  }
+}
+
 // The fallback copy of tavMoveFile runs when the move crosses file systems:
 // a copy killed part-way must leave the destination as it was.
 TEST_F(CrashConsistency, FallbackCopyKilledAtEveryWriteLeavesTheDestinationWhole) {
