@@ -1,0 +1,297 @@
+// quickpackdialog.cpp - the VzrPack window and its commands.
+#include "quickpackdialog.h"
+
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <cstdio>
+
+#include "artwork.h"
+#include "discovery.h"
+#include "fileservices.h"
+#include "messages.h"
+
+namespace quickpack {
+namespace {
+
+// The window template, in dialog units.
+constexpr int kClientWidth = 361;
+constexpr int kClientHeight = 32;
+
+struct TemplateRect {
+  int x, y, width, height;
+};
+constexpr TemplateRect kPackLevelRect{96, 4, 47, 18};
+constexpr TemplateRect kLevelListRect{7, 4, 85, 56};
+constexpr TemplateRect kFolderListRect{188, 4, 81, 64};
+constexpr TemplateRect kPackFolderRect{273, 4, 48, 18};
+constexpr TemplateRect kStatusRect{7, 22, 278, 8};
+constexpr TemplateRect kAllLevelsRect{147, 4, 26, 12};
+constexpr TemplateRect kAllFoldersRect{325, 4, 26, 12};
+constexpr TemplateRect kHelpRect{343, 21, 11, 9};
+constexpr TemplateRect kSeparatorRect{178, 4, 6, 15};
+
+constexpr int kCompressRequest = 1;
+
+// Dialog base units of a font: the average width of the Latin letters
+// (rounded) and the line height.
+QSize BaseUnitsOf(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return QSize((letters / 26 + 1) / 2, metrics.height());
+}
+
+}  // namespace
+
+QuickPackDialog::QuickPackDialog(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Vzr Mod Quick Pack 1.3"));
+  // A caption with a close box only: no menu, no minimise or maximise box.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+  baseUnits_ = BaseUnitsOf(font());
+  m_hIcon = DrawAppIcon();
+  CreateControls();
+  const QRect client = DialogRect(0, 0, kClientWidth, kClientHeight);
+  setFixedSize(client.size());
+}
+
+QuickPackDialog::~QuickPackDialog() {
+  // The engine must not reach a window that is gone.
+  StatusSink* sink = GetStatusSink();
+  if (sink->window == this) sink->window = nullptr;
+  if (sink->text == &m_strStatus) sink->text = nullptr;
+}
+
+QRect QuickPackDialog::DialogRect(int x, int y, int width, int height) const {
+  const int bx = baseUnits_.width();
+  const int by = baseUnits_.height();
+  const int left = x * bx / 4;
+  const int top = y * by / 8;
+  const int right = (x + width) * bx / 4;
+  const int bottom = (y + height) * by / 8;
+  return QRect(left, top, right - left, bottom - top);
+}
+
+void QuickPackDialog::CreateControls() {
+  auto place = [this](QWidget* w, const TemplateRect& r) { w->setGeometry(DialogRect(r.x, r.y, r.width, r.height)); };
+
+  // Created in template order, which is also the focus order.
+  m_ctlPackLevel = new BitmapButton(QStringLiteral("Pack Level"), this);
+  m_ctlPackLevel->SetFlat(true);
+  place(m_ctlPackLevel, kPackLevelRect);
+
+  m_ctlLevelList = new PackList(this);
+  place(m_ctlLevelList, kLevelListRect);
+
+  m_ctlFolderList = new PackList(this);
+  place(m_ctlFolderList, kFolderListRect);
+
+  m_ctlPackFolder = new BitmapButton(QStringLiteral("Pack Folder"), this);
+  m_ctlPackFolder->SetFlat(true);
+  place(m_ctlPackFolder, kPackFolderRect);
+
+  m_ctlStatus = new QLabel(QStringLiteral("Ready"), this);
+  m_ctlStatus->setWordWrap(false);
+  m_ctlStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  place(m_ctlStatus, kStatusRect);
+
+  m_ctlAllLevels = new BitmapButton(QStringLiteral("All"), this);
+  place(m_ctlAllLevels, kAllLevelsRect);
+  m_ctlAllFolders = new BitmapButton(QStringLiteral("All"), this);
+  place(m_ctlAllFolders, kAllFoldersRect);
+
+  m_ctlHelp = new QPushButton(QStringLiteral("?"), this);
+  m_ctlHelp->setAutoDefault(false);
+  place(m_ctlHelp, kHelpRect);
+
+  m_ctlSeparator = new QLabel(QStringLiteral("|\n|"), this);
+  m_ctlSeparator->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  place(m_ctlSeparator, kSeparatorRect);
+
+  // The closed lists are as tall as the font needs; the template's height is
+  // that of the dropped-down list.
+  for (PackList* list : {m_ctlLevelList, m_ctlFolderList}) {
+    QRect r = list->geometry();
+    r.setHeight(list->sizeHint().height());
+    list->setGeometry(r);
+  }
+
+  connect(m_ctlPackLevel, &QAbstractButton::clicked, this, &QuickPackDialog::OnPackLevel);
+  connect(m_ctlPackFolder, &QAbstractButton::clicked, this, &QuickPackDialog::OnPackFolder);
+  connect(m_ctlAllLevels, &QAbstractButton::clicked, this, &QuickPackDialog::OnPackAllLevels);
+  connect(m_ctlAllFolders, &QAbstractButton::clicked, this, &QuickPackDialog::OnPackAllFolders);
+  connect(m_ctlHelp, &QAbstractButton::clicked, this, &QuickPackDialog::OnHelpButton);
+}
+
+int QuickPackDialog::DoModal() {
+  OnInitDialog();
+  return exec();
+}
+
+void QuickPackDialog::OnInitDialog() {
+  UpdateData(false);
+  setWindowIcon(m_hIcon);
+
+  StatusSink* sink = GetStatusSink();
+  sink->text = &m_strStatus;
+  sink->SetText("Ready...");
+
+  m_nGameFolder = kNoGameFolder;
+  m_nGameFolder = DetectGameFolder();
+  FillLevelList();
+  FillFolderList();
+  m_ctlLevelList->SetSelectedIndex(m_ctlLevelList->Count() > 0 ? 0 : -1);
+  m_ctlFolderList->SetSelectedIndex(m_ctlFolderList->Count() > 0 ? 0 : -1);
+  LoadButtonImages();
+  ExplainIfNotInMod();
+}
+
+void QuickPackDialog::ExplainIfNotInMod() {
+  if (m_nGameFolder != kNoGameFolder || m_ctlFolderList->Count() > 0) return;
+  GetStatusSink()->SetText(kNotInModStatus);
+}
+
+void QuickPackDialog::LoadButtonImages() {
+  m_ctlPackLevel->LoadBitmaps(PackLevelImage(ImageState::kNormal), PackLevelImage(ImageState::kPressed));
+  m_ctlPackFolder->LoadBitmaps(PackFolderImage(ImageState::kNormal), PackFolderImage(ImageState::kPressed));
+  for (BitmapButton* all : {m_ctlAllLevels, m_ctlAllFolders})
+    all->LoadBitmaps(AllImage(ImageState::kNormal), AllImage(ImageState::kPressed));
+}
+
+void QuickPackDialog::UpdateData(bool saveAndValidate) {
+  if (saveAndValidate) {
+    m_strFolder = m_ctlFolderList->EditText();
+    m_strLevel = m_ctlLevelList->EditText();
+    m_strStatus = m_ctlStatus->text().toStdString();
+    return;
+  }
+  m_ctlFolderList->ExchangeIn(m_strFolder);
+  m_ctlLevelList->ExchangeIn(m_strLevel);
+  m_ctlStatus->setText(QString::fromStdString(m_strStatus));
+}
+
+void QuickPackDialog::PushFieldsToControls() { UpdateData(false); }
+
+void QuickPackDialog::RepaintNow() { repaint(); }
+
+int QuickPackDialog::DetectGameFolder() { return ProbeGameFolder(); }
+
+int QuickPackDialog::FillLevelList() {
+  if (m_nGameFolder == kNoGameFolder) return 0;
+  for (const std::string& name : FindLevelNames(m_nGameFolder)) m_ctlLevelList->AddString(name);
+  return 1;
+}
+
+int QuickPackDialog::FillFolderList() {
+  for (const std::string& entry : FindFolderEntries(m_nGameFolder)) m_ctlFolderList->AddString(entry);
+  return 1;
+}
+
+std::string QuickPackDialog::HelpText() {
+  std::string text;
+  text += "- Place this utility in your mod's archives folder.\n";
+  text += "- Unpacked folders should be at your mod's root.\n";
+  text += "- Directories and levels will be automaticly detected and added to drop down lists. \n";
+  text += "\nExample:\n";
+  text += "   Extracted objects folder should be located \\mods\\YourMod\\Objects\\\n";
+  text += "    This program should be executed from \\mods\\YourMod\\Archives\\\n";
+  return text;
+}
+
+void QuickPackDialog::OnHelpButton() { ShowMessage(this, HelpText(), "Help", kMbOk | kMbIconQuestion); }
+
+void QuickPackDialog::CreateFolders(PackCommand command) const {
+  // An existing folder is fine; one that cannot be made shows up as the
+  // packer's own failure status.
+  for (const std::string& folder : FoldersToCreate(command, m_nGameFolder)) vzrfs::CreateFolder(folder.c_str());
+}
+
+bool QuickPackDialog::Refuse(const std::string& listText, const std::string& name) {
+  const auto refusal = PackRefusal(listText, name);
+  if (!refusal) return false;
+  GetStatusSink()->SetText(refusal->c_str());
+  return true;
+}
+
+void QuickPackDialog::PackGuarded(const std::string& name) {
+  try {
+    if (packer_)
+      packer_(name.c_str(), kCompressRequest);
+    else
+      PackModFolder(name.c_str(), kCompressRequest);
+  } catch (...) {
+    char message[64];
+    std::snprintf(message, sizeof message, "Error! vzrpack Line: %d", static_cast<int>(CodePosition));
+    ShowMessage(this, message, std::string(), kMbOk);
+  }
+}
+
+void QuickPackDialog::OnPackLevel() {
+  UpdateData(true);
+  const std::string name = LevelPackName(m_nGameFolder, m_strLevel);
+  if (Refuse(m_strLevel, name)) return;  // before any folder is made
+  CreateFolders(PackCommand::kLevel);
+  PackGuarded(name);
+}
+
+void QuickPackDialog::OnPackFolder() {
+  UpdateData(true);
+  if (Refuse(m_strFolder, m_strFolder)) return;
+  CreateFolders(PackCommand::kFolder);
+  PackGuarded(m_strFolder);
+}
+
+void QuickPackDialog::RestoreSelections(int levelIndex, int folderIndex) {
+  m_ctlLevelList->SetSelectedIndex(levelIndex);
+  m_ctlFolderList->SetSelectedIndex(folderIndex);
+}
+
+void QuickPackDialog::OnPackAllLevels() {
+  // The list's entries are packed; text typed into the edit field is not.
+  const int n = m_ctlLevelList->Count();
+  const int levelIndex = m_ctlLevelList->SelectedIndex();
+  const int folderIndex = m_ctlFolderList->SelectedIndex();
+  if (n > 0) CreateFolders(PackCommand::kAllLevels);
+  for (int i = 0; i < n; ++i) {
+    const std::string level = m_ctlLevelList->EntryText(i);
+    const std::string name = LevelPackName(m_nGameFolder, level);
+    if (!Refuse(level, name)) PackGuarded(name);
+  }
+  RestoreSelections(levelIndex, folderIndex);
+}
+
+void QuickPackDialog::OnPackAllFolders() {
+  const int n = m_ctlFolderList->Count();
+  const int levelIndex = m_ctlLevelList->SelectedIndex();
+  const int folderIndex = m_ctlFolderList->SelectedIndex();
+  if (n > 0) CreateFolders(PackCommand::kAllFolders);
+  for (int i = 0; i < n; ++i) {
+    const std::string folder = m_ctlFolderList->EntryText(i);
+    if (!Refuse(folder, folder)) PackGuarded(folder);
+  }
+  RestoreSelections(levelIndex, folderIndex);
+}
+
+void QuickPackDialog::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      reject();
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // A focused button takes Enter as a click; anywhere else Enter is the
+      // dialog's default command, which ends it like the close box.
+      if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
+        button->click();
+        return;
+      }
+      accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+}  // namespace quickpack
