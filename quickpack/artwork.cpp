@@ -2,6 +2,7 @@
 #include "artwork.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,12 +11,17 @@
 namespace quickpack {
 namespace {
 
-// Lettering in a fixed pixel size, so every machine draws the same image.
-QFont LetteringFont(QSize size) {
+// Bold lettering in pixel sizes, the largest that leaves a margin inside
+// the bevel, so the caption never touches the border.
+QFont LetteringFont(const QString& caption, QSize size) {
   QFont font(QStringLiteral("DejaVu Sans"));
   font.setStyleHint(QFont::SansSerif);
   font.setBold(true);
-  font.setPixelSize(size.height() >= 24 ? 11 : 9);
+  constexpr int kMargin = 5;  // bevel and breathing room on each side
+  for (int pixels = size.height() >= 24 ? 11 : 9; pixels > 6; --pixels) {
+    font.setPixelSize(pixels);
+    if (QFontMetrics(font).horizontalAdvance(caption) <= size.width() - 2 * kMargin) break;
+  }
   return font;
 }
 
@@ -50,7 +56,7 @@ QImage DrawButtonImage(const QString& caption, QSize size, ImageState state) {
   DrawBevel(p, whole, pressed);
 
   p.setRenderHint(QPainter::TextAntialiasing, true);
-  p.setFont(LetteringFont(size));
+  p.setFont(LetteringFont(caption, size));
   p.setPen(QColor::fromRgb(pressed ? kPressedLettering : kNormalLettering));
   // The pressed face moves its lettering one pixel down and right, as a
   // pushed-in key does.

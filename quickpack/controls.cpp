@@ -3,7 +3,6 @@
 
 #include <QLineEdit>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
 
 #include "discovery.h"
 
@@ -26,10 +25,6 @@ void BitmapButton::paintEvent(QPaintEvent*) {
   const QImage& image = isDown() ? pressed_ : normal_;
   // Unscaled, from the top-left corner; whatever overhangs is clipped.
   p.drawImage(QPoint(0, 0), image);
-  if (!flat_) {
-    p.setPen(palette().color(QPalette::Shadow));
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
-  }
 }
 
 PackList::PackList(QWidget* parent) : QComboBox(parent) {

@@ -14,7 +14,8 @@ namespace quickpack {
 
 // A push button painted from two images, each copied unscaled from the
 // button's top-left corner; the button keeps its own size. Where the image
-// does not reach, the window background shows.
+// does not reach, the window background shows. The image is the button's
+// whole look: no frame and no focus mark are drawn over it.
 class BitmapButton : public QAbstractButton {
   Q_OBJECT
  public:
@@ -25,17 +26,12 @@ class BitmapButton : public QAbstractButton {
   const QImage& NormalImage() const { return normal_; }
   const QImage& PressedImage() const { return pressed_; }
 
-  // Flat buttons draw no frame around the image.
-  void SetFlat(bool flat) { flat_ = flat; }
-  bool IsFlat() const { return flat_; }
-
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   QImage normal_;
   QImage pressed_;
-  bool flat_ = false;
 };
 
 // An editable drop-down list whose entries are kept in case-insensitive

@@ -79,7 +79,6 @@ void QuickPackDialog::CreateControls() {
 
   // Created in template order, which is also the focus order.
   m_ctlPackLevel = new BitmapButton(QStringLiteral("Pack Level"), this);
-  m_ctlPackLevel->SetFlat(true);
   place(m_ctlPackLevel, kPackLevelRect);
 
   m_ctlLevelList = new PackList(this);
@@ -89,7 +88,6 @@ void QuickPackDialog::CreateControls() {
   place(m_ctlFolderList, kFolderListRect);
 
   m_ctlPackFolder = new BitmapButton(QStringLiteral("Pack Folder"), this);
-  m_ctlPackFolder->SetFlat(true);
   place(m_ctlPackFolder, kPackFolderRect);
 
   m_ctlStatus = new QLabel(QStringLiteral("Ready"), this);
