@@ -30,6 +30,9 @@ void BitmapButton::paintEvent(QPaintEvent*) {
 PackList::PackList(QWidget* parent) : QComboBox(parent) {
   setEditable(true);
   setInsertPolicy(QComboBox::NoInsert);
+  // No inline completion: the edit field holds exactly what the user typed,
+  // and that is what a pack command packs.
+  setCompleter(nullptr);
   setMaxVisibleItems(10);
 }
 
