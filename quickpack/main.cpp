@@ -2,15 +2,12 @@
 #include <QApplication>
 
 #include "quickpackdialog.h"
-#include "vzrpack.h"
+#include "statusbinding.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);  // the application's name is the program's file name
   quickpack::QuickPackDialog dialog;
-  StatusSink statusSink;
-  statusSink.window = &dialog;
-  SetStatusSink(&statusSink);
+  vzrui::ProcessStatusSink statusSink(dialog);  // the engine's status texts reach the window
   dialog.DoModal();
-  SetStatusSink(nullptr);
   return 0;
 }

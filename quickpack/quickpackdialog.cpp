@@ -1,7 +1,6 @@
 // quickpackdialog.cpp - the VzrPack window and its commands.
 #include "quickpackdialog.h"
 
-#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -11,6 +10,7 @@
 #include "discovery.h"
 #include "fileservices.h"
 #include "messages.h"
+#include "statusbinding.h"
 
 namespace quickpack {
 namespace {
@@ -19,94 +19,51 @@ namespace {
 constexpr int kClientWidth = 361;
 constexpr int kClientHeight = 32;
 
-struct TemplateRect {
-  int x, y, width, height;
-};
-constexpr TemplateRect kPackLevelRect{96, 4, 47, 18};
-constexpr TemplateRect kLevelListRect{7, 4, 85, 56};
-constexpr TemplateRect kFolderListRect{188, 4, 81, 64};
-constexpr TemplateRect kPackFolderRect{273, 4, 48, 18};
-constexpr TemplateRect kStatusRect{7, 22, 278, 8};
-constexpr TemplateRect kAllLevelsRect{147, 4, 26, 12};
-constexpr TemplateRect kAllFoldersRect{325, 4, 26, 12};
-constexpr TemplateRect kHelpRect{343, 21, 11, 9};
-constexpr TemplateRect kSeparatorRect{178, 4, 6, 15};
-
 constexpr int kCompressRequest = 1;
-
-// Dialog base units of a font: the average width of the Latin letters
-// (rounded) and the line height.
-QSize BaseUnitsOf(const QFont& font) {
-  const QFontMetrics metrics(font);
-  const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  return QSize((letters / 26 + 1) / 2, metrics.height());
-}
 
 }  // namespace
 
-QuickPackDialog::QuickPackDialog(QWidget* parent) : QDialog(parent) {
+QuickPackDialog::QuickPackDialog(QWidget* parent) : ModalDialog(parent) {
   setWindowTitle(QStringLiteral("Vzr Mod Quick Pack 1.3"));
   // A caption with a close box only: no menu, no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
-  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-  baseUnits_ = BaseUnitsOf(font());
   m_hIcon = DrawAppIcon();
   CreateControls();
-  const QRect client = DialogRect(0, 0, kClientWidth, kClientHeight);
-  setFixedSize(client.size());
+  SetTemplateSize(kClientWidth, kClientHeight);
+  setFixedSize(size());
 }
 
-QuickPackDialog::~QuickPackDialog() {
-  // The engine must not reach a window that is gone.
-  StatusSink* sink = GetStatusSink();
-  if (sink->window == this) sink->window = nullptr;
-  if (sink->text == &m_strStatus) sink->text = nullptr;
-}
-
-QRect QuickPackDialog::DialogRect(int x, int y, int width, int height) const {
-  const int bx = baseUnits_.width();
-  const int by = baseUnits_.height();
-  const int left = x * bx / 4;
-  const int top = y * by / 8;
-  const int right = (x + width) * bx / 4;
-  const int bottom = (y + height) * by / 8;
-  return QRect(left, top, right - left, bottom - top);
-}
+QuickPackDialog::~QuickPackDialog() { vzrui::UnbindStatusText(m_strStatus); }
 
 void QuickPackDialog::CreateControls() {
-  auto place = [this](QWidget* w, const TemplateRect& r) { w->setGeometry(DialogRect(r.x, r.y, r.width, r.height)); };
-
   // Created in template order, which is also the focus order.
   m_ctlPackLevel = new BitmapButton(QStringLiteral("Pack Level"), this);
-  place(m_ctlPackLevel, kPackLevelRect);
-
+  PlaceControl(kIdcPackLevel, m_ctlPackLevel, 96, 4, 47, 18);
   m_ctlLevelList = new PackList(this);
-  place(m_ctlLevelList, kLevelListRect);
-
+  PlaceControl(kIdcLevelList, m_ctlLevelList, 7, 4, 85, 56);
   m_ctlFolderList = new PackList(this);
-  place(m_ctlFolderList, kFolderListRect);
-
+  PlaceControl(kIdcFolderList, m_ctlFolderList, 188, 4, 81, 64);
   m_ctlPackFolder = new BitmapButton(QStringLiteral("Pack Folder"), this);
-  place(m_ctlPackFolder, kPackFolderRect);
+  PlaceControl(kIdcPackFolder, m_ctlPackFolder, 273, 4, 48, 18);
 
   m_ctlStatus = new QLabel(QStringLiteral("Ready"), this);
   m_ctlStatus->setWordWrap(false);
   m_ctlStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  place(m_ctlStatus, kStatusRect);
+  PlaceControl(kIdcStatus, m_ctlStatus, 7, 22, 278, 8);
 
   m_ctlAllLevels = new BitmapButton(QStringLiteral("All"), this);
-  place(m_ctlAllLevels, kAllLevelsRect);
+  PlaceControl(kIdcAllLevels, m_ctlAllLevels, 147, 4, 26, 12);
   m_ctlAllFolders = new BitmapButton(QStringLiteral("All"), this);
-  place(m_ctlAllFolders, kAllFoldersRect);
+  PlaceControl(kIdcAllFolders, m_ctlAllFolders, 325, 4, 26, 12);
 
   m_ctlHelp = new QPushButton(QStringLiteral("?"), this);
-  m_ctlHelp->setAutoDefault(false);
-  place(m_ctlHelp, kHelpRect);
+  m_ctlHelp->setAutoDefault(false);  // Enter in a list ends the window, as the platform's OK
+  PlaceControl(kIdcHelp, m_ctlHelp, 343, 21, 11, 9);
 
   m_ctlSeparator = new QLabel(QStringLiteral("|\n|"), this);
   m_ctlSeparator->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  place(m_ctlSeparator, kSeparatorRect);
+  PlaceControl(0, m_ctlSeparator, 178, 4, 6, 15);
 
   // The closed lists are as tall as the font needs; the template's height is
   // that of the dropped-down list.
@@ -123,18 +80,12 @@ void QuickPackDialog::CreateControls() {
   connect(m_ctlHelp, &QAbstractButton::clicked, this, &QuickPackDialog::OnHelpButton);
 }
 
-int QuickPackDialog::DoModal() {
-  OnInitDialog();
-  return exec();
-}
-
 void QuickPackDialog::OnInitDialog() {
-  UpdateData(false);
+  ModalDialog::OnInitDialog();  // writes the (empty) fields to the controls
   setWindowIcon(m_hIcon);
 
-  StatusSink* sink = GetStatusSink();
-  sink->text = &m_strStatus;
-  sink->SetText("Ready...");
+  vzrui::BindStatusText(m_strStatus);
+  GetStatusSink()->SetText("Ready...");
 
   m_nGameFolder = kNoGameFolder;
   m_nGameFolder = DetectGameFolder();
@@ -158,21 +109,12 @@ void QuickPackDialog::LoadButtonImages() {
     all->LoadBitmaps(AllImage(ImageState::kNormal), AllImage(ImageState::kPressed));
 }
 
-void QuickPackDialog::UpdateData(bool saveAndValidate) {
-  if (saveAndValidate) {
-    m_strFolder = m_ctlFolderList->EditText();
-    m_strLevel = m_ctlLevelList->EditText();
-    m_strStatus = m_ctlStatus->text().toStdString();
-    return;
-  }
-  m_ctlFolderList->ExchangeIn(m_strFolder);
-  m_ctlLevelList->ExchangeIn(m_strLevel);
-  m_ctlStatus->setText(QString::fromStdString(m_strStatus));
+void QuickPackDialog::DoDataExchange(vzrui::DataExchange& dx) {
+  dx.Custom([this] { m_ctlFolderList->ExchangeIn(m_strFolder); },
+            [this] { m_strFolder = m_ctlFolderList->EditText(); });
+  dx.Custom([this] { m_ctlLevelList->ExchangeIn(m_strLevel); }, [this] { m_strLevel = m_ctlLevelList->EditText(); });
+  dx.Text(m_ctlStatus, m_strStatus);
 }
-
-void QuickPackDialog::PushFieldsToControls() { UpdateData(false); }
-
-void QuickPackDialog::RepaintNow() { repaint(); }
 
 int QuickPackDialog::DetectGameFolder() { return ProbeGameFolder(); }
 
@@ -198,7 +140,9 @@ std::string QuickPackDialog::HelpText() {
   return text;
 }
 
-void QuickPackDialog::OnHelpButton() { ShowMessage(this, HelpText(), "Help", kMbOk | kMbIconQuestion); }
+void QuickPackDialog::OnHelpButton() {
+  vzrui::MessageBox(this, HelpText(), "Help", vzrui::Buttons::Ok, vzrui::Icon::Question);
+}
 
 void QuickPackDialog::CreateFolders(PackCommand command) const {
   // An existing folder is fine; one that cannot be made shows up as the
@@ -222,7 +166,7 @@ void QuickPackDialog::PackGuarded(const std::string& name) {
   } catch (...) {
     char message[64];
     std::snprintf(message, sizeof message, "Error! vzrpack Line: %d", static_cast<int>(CodePosition));
-    ShowMessage(this, message, std::string(), kMbOk);
+    vzrui::MessageBox(this, message);  // the application's name as caption, OK, no icon
   }
 }
 
@@ -273,23 +217,16 @@ void QuickPackDialog::OnPackAllFolders() {
 }
 
 void QuickPackDialog::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-      reject();
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // A focused button takes Enter as a click; anywhere else Enter is the
+  // dialog's OK, which ends it like Escape and the close box.
+  if (enter) {
+    if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
+      button->click();
       return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      // A focused button takes Enter as a click; anywhere else Enter is the
-      // dialog's default command, which ends it like the close box.
-      if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
-        button->click();
-        return;
-      }
-      accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
+    }
   }
+  ModalDialog::keyPressEvent(event);
 }
 
 }  // namespace quickpack

@@ -7,23 +7,32 @@
 // working directory in the layout their sources have in the mod root.
 #pragma once
 
-#include <QDialog>
 #include <QIcon>
-#include <QRect>
-#include <QSize>
 #include <functional>
 #include <string>
 
 #include "controls.h"
+#include "dialog.h"
 #include "packplan.h"
-#include "vzrpack.h"
 
 class QLabel;
 class QPushButton;
 
 namespace quickpack {
 
-class QuickPackDialog : public QDialog, public StatusWindow {
+// Control ids of the window template.
+enum QuickPackControl : int {
+  kIdcLevelList = 1004,
+  kIdcPackLevel = 1005,
+  kIdcFolderList = 1006,
+  kIdcPackFolder = 1007,
+  kIdcStatus = 1008,
+  kIdcAllLevels = 1009,
+  kIdcAllFolders = 1010,
+  kIdcHelp = 1012,
+};
+
+class QuickPackDialog : public vzrui::ModalDialog {
   Q_OBJECT
  public:
   // The packer a command calls once per name; the engine's PackModFolder
@@ -32,14 +41,6 @@ class QuickPackDialog : public QDialog, public StatusWindow {
 
   explicit QuickPackDialog(QWidget* parent = nullptr);
   ~QuickPackDialog() override;
-
-  // Initialises the window and runs it modally; the program ends with it.
-  int DoModal();
-  // Binds the status line, finds the game folder, fills and selects both
-  // lists and loads the button images. DoModal runs it before the window shows.
-  void OnInitDialog();
-  // true: controls to fields; false: fields to controls.
-  void UpdateData(bool saveAndValidate);
 
   int DetectGameFolder();
   int FillLevelList();
@@ -56,13 +57,8 @@ class QuickPackDialog : public QDialog, public StatusWindow {
   // The help box's text.
   static std::string HelpText();
 
-  // StatusWindow: the engine's status texts refresh the window through these.
-  void PushFieldsToControls() override;
-  void RepaintNow() override;
-
-  // Dialog units to pixels for this window's font.
-  QRect DialogRect(int x, int y, int width, int height) const;
-  QSize BaseUnits() const { return baseUnits_; }
+  // A template rectangle in pixels, relative to the client area.
+  QRect DialogRect(int x, int y, int width, int height) const { return Units().Rect(x, y, width, height); }
 
   int m_nGameFolder = 0;
   std::string m_strFolder;
@@ -81,6 +77,11 @@ class QuickPackDialog : public QDialog, public StatusWindow {
   QLabel* m_ctlSeparator = nullptr;
 
  protected:
+  // Binds the status line, finds the game folder, fills and selects both
+  // lists and loads the button images; DoModal runs it before the window shows.
+  void OnInitDialog() override;
+  // In the order folder list, level list, status line.
+  void DoDataExchange(vzrui::DataExchange& dx) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -96,7 +97,6 @@ class QuickPackDialog : public QDialog, public StatusWindow {
   void ExplainIfNotInMod();
 
   Packer packer_;
-  QSize baseUnits_;
 };
 
 }  // namespace quickpack

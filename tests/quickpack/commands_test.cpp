@@ -121,11 +121,13 @@ TEST(PackLevel, AnEscapingFailureIsShownWithTheCheckpoint) {
   mod.Folder("hxGlacier/levels/Alpha");
   Window w;
   w.RecordPacks({"hxGlacier/levels/Alpha"});
+  w.script.Message(vzrui::kIdOk);
   w.dialog->OnPackLevel();
-  ASSERT_EQ(w.messages.size(), 1u);
-  EXPECT_EQ(w.messages[0].text, "Error! vzrpack Line: 4242");
-  EXPECT_EQ(w.messages[0].caption, "VzrPack");
-  EXPECT_EQ(w.messages[0].style, 0u) << "OK button, no icon";
+  ASSERT_EQ(w.Messages().size(), 1u);
+  EXPECT_EQ(w.Messages()[0].text, "Error! vzrpack Line: 4242");
+  EXPECT_EQ(w.Messages()[0].caption, "VzrPack");
+  EXPECT_EQ(w.Messages()[0].buttons, vzrui::Buttons::Ok);
+  EXPECT_EQ(w.Messages()[0].icon, vzrui::Icon::None);
   EXPECT_TRUE(w.dialog->isVisible()) << "the window stays open";
 }
 
@@ -170,9 +172,10 @@ TEST(PackFolder, AnEscapingFailureIsShownAndTheWindowGoesOn) {
   mod.Folder("Objects");
   Window w;
   w.RecordPacks({"Objects"});
+  w.script.Message(vzrui::kIdOk);
   w.dialog->OnPackFolder();
-  ASSERT_EQ(w.messages.size(), 1u);
-  EXPECT_EQ(w.messages[0].text, "Error! vzrpack Line: 4242");
+  ASSERT_EQ(w.Messages().size(), 1u);
+  EXPECT_EQ(w.Messages()[0].text, "Error! vzrpack Line: 4242");
   w.calls.clear();
   w.RecordPacks();
   w.dialog->OnPackFolder();
@@ -198,10 +201,11 @@ TEST(PackAll, FoldersGoOnPastAFailingEntryAndReportIt) {
   for (const char* folder : {"Effects", "Objects", "Sounds"}) mod.Folder(folder);
   Window w;
   w.RecordPacks({"Objects"});
+  w.script.Message(vzrui::kIdOk);
   w.dialog->OnPackAllFolders();
   EXPECT_EQ(w.PackedNames(), (Names{"Effects", "hxGlacier/game", "Objects", "Sounds"}));
-  ASSERT_EQ(w.messages.size(), 1u);
-  EXPECT_EQ(w.messages[0].text, "Error! vzrpack Line: 4242");
+  ASSERT_EQ(w.Messages().size(), 1u);
+  EXPECT_EQ(w.Messages()[0].text, "Error! vzrpack Line: 4242");
   EXPECT_EQ(w.StatusLine(), "Packed Sounds");
   EXPECT_TRUE(IsFolder(mod.InArchives("hxGlacier")));
   EXPECT_FALSE(fs::exists(mod.InArchives("hxGlacier/levels")));

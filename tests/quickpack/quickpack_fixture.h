@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
 #include "quickpackdialog.h"
+#include "script.h"
+#include "statusbinding.h"
 #include "testutil.h"
 #include "vzrpack.h"
 
@@ -45,40 +46,32 @@ class ModTree {
   testutil::CurrentDirGuard guard_;  // restores the working directory before the tree goes
 };
 
-// What one packer call was given, and the folders present below Archives
-// when it was made.
+// What one packer call was given.
 struct PackCall {
   std::string name;
   int compress = 0;
 };
 
 // The window as the program runs it: its status binding installed, the
-// initialisation run, shown offscreen. Message boxes are answered OK and
-// recorded.
+// initialisation run, shown offscreen. Message boxes are answered from the
+// script; a message nobody expected, or an answer left over, fails the test.
 class Window {
  public:
   Window() {
-    quickpack::SetMessageResponder([this](const quickpack::MessageRequest& request) {
-      messages.push_back(request);
-      return quickpack::kIdOk;
-    });
     dialog = std::make_unique<quickpack::QuickPackDialog>();
-    sink.window = dialog.get();
-    SetStatusSink(&sink);
-    dialog->OnInitDialog();
+    status = std::make_unique<vzrui::ProcessStatusSink>(*dialog);
+    dialog->Initialize();
     dialog->show();
     QApplication::processEvents();
   }
   ~Window() {
-    dialog.reset();
-    SetStatusSink(nullptr);
-    quickpack::SetMessageResponder(nullptr);
+    for (const std::string& problem : script.Problems()) ADD_FAILURE() << problem;
   }
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 
-  // Replaces the engine's packer by one that records each call; fail names
-  // throw as an escaping failure would.
+  // Replaces the engine's packer by one that records each call and posts a
+  // status; names in failing throw as an escaping failure would.
   void RecordPacks(std::vector<std::string> failing = {}) {
     dialog->SetPacker([this, failing](const char* name, int compress) {
       calls.push_back({name, compress});
@@ -96,13 +89,14 @@ class Window {
     for (const PackCall& c : calls) names.push_back(c.name);
     return names;
   }
+  std::vector<vzrui::MessageQuestion> Messages() const { return script.Messages(); }
   std::string StatusLine() const { return dialog->m_ctlStatus->text().toStdString(); }
   std::vector<std::string> Levels() const { return dialog->m_ctlLevelList->Entries(); }
   std::vector<std::string> Folders() const { return dialog->m_ctlFolderList->Entries(); }
 
-  StatusSink sink;
+  vzrui::ScriptedAnswers script;
   std::unique_ptr<quickpack::QuickPackDialog> dialog;
-  std::vector<quickpack::MessageRequest> messages;
+  std::unique_ptr<vzrui::ProcessStatusSink> status;
   std::vector<PackCall> calls;
 };
 

@@ -97,10 +97,13 @@ TEST(QuickPackWindow, FocusGoesThroughTheControlsInTemplateOrder) {
 TEST(QuickPackWindow, HelpShowsSixLinesAndTheEmptyLineBeforeTheExample) {
   ModTree mod;
   Window w;
+  w.script.Message(vzrui::kIdOk);
   w.dialog->m_ctlHelp->click();
-  ASSERT_EQ(w.messages.size(), 1u);
-  EXPECT_EQ(w.messages[0].caption, "Help");
-  EXPECT_EQ(w.messages[0].style, 0x20u) << "question icon, OK button";
+  const auto messages = w.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Help");
+  EXPECT_EQ(messages[0].buttons, vzrui::Buttons::Ok);
+  EXPECT_EQ(messages[0].icon, vzrui::Icon::Question);
   const std::string expected =
       "- Place this utility in your mod's archives folder.\n"
       "- Unpacked folders should be at your mod's root.\n"
@@ -109,8 +112,8 @@ TEST(QuickPackWindow, HelpShowsSixLinesAndTheEmptyLineBeforeTheExample) {
       "Example:\n"
       "   Extracted objects folder should be located \\mods\\YourMod\\Objects\\\n"
       "    This program should be executed from \\mods\\YourMod\\Archives\\\n";
-  EXPECT_EQ(w.messages[0].text, expected);
-  std::istringstream lines(w.messages[0].text);
+  EXPECT_EQ(messages[0].text, expected);
+  std::istringstream lines(messages[0].text);
   int count = 0, empty = 0;
   for (std::string line; std::getline(lines, line); ++count) empty += line.empty() ? 1 : 0;
   EXPECT_EQ(count, 7);
@@ -122,6 +125,7 @@ TEST(QuickPackWindow, EscapeEndsTheProgram) {
   Window w;
   PressKey(w.dialog.get(), Qt::Key_Escape);
   EXPECT_FALSE(w.dialog->isVisible());
+  EXPECT_TRUE(w.dialog->IsEnded());
 }
 
 TEST(QuickPackWindow, EnterInADropDownListEndsTheProgram) {
@@ -133,6 +137,7 @@ TEST(QuickPackWindow, EnterInADropDownListEndsTheProgram) {
   w.dialog->m_ctlFolderList->setFocus();
   PressKey(w.dialog->m_ctlFolderList->lineEdit(), Qt::Key_Return);
   EXPECT_FALSE(w.dialog->isVisible());
+  EXPECT_EQ(w.dialog->EndResult(), vzrui::kIdOk);
   EXPECT_TRUE(w.calls.empty());
   EXPECT_EQ(w.dialog->m_ctlFolderList->Count(), 4) << "Enter adds nothing to the list";
 }
@@ -145,6 +150,7 @@ TEST(QuickPackWindow, EnterOnAFocusedButtonClicksIt) {
   w.dialog->m_ctlPackFolder->setFocus();
   PressKey(w.dialog->m_ctlPackFolder, Qt::Key_Return);
   EXPECT_TRUE(w.dialog->isVisible());
+  EXPECT_FALSE(w.dialog->IsEnded());
   EXPECT_EQ(w.PackedNames(), std::vector<std::string>{"hxGlacier/game"});
 }
 
@@ -153,6 +159,7 @@ TEST(QuickPackWindow, CloseBoxEndsTheProgram) {
   Window w;
   w.dialog->close();
   EXPECT_FALSE(w.dialog->isVisible());
+  EXPECT_EQ(w.dialog->EndResult(), vzrui::kIdCancel);
 }
 
 TEST(ButtonImages, SizesAndFaces) {
