@@ -11,6 +11,7 @@
 #include "fileservices.h"
 #include "messages.h"
 #include "statusbinding.h"
+#include "vzrpack.h"
 
 namespace quickpack {
 namespace {
