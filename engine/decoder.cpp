@@ -84,7 +84,9 @@ inline bool ReadExtension(Cursor& c, uint64_t& sum) {
 
 // Copies n literal bytes from the input to the output.
 inline bool CopyLiterals(Cursor& c, uint64_t n) {
-  if (n <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
+  if (n <= 8 && c.InLeft() >= kSlack && c.OutLeft() >= kSlack) {
+    Copy8(c.op, c.ip);  // the one to three literals after most matches
+  } else if (n <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
     // Short runs (most runs between matches) as a few chunks that may run
     // past n; the input and output both have the room.
     const unsigned char* from = c.ip;
@@ -119,6 +121,10 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     } else {
       while (to < stop) *to++ = *from++;
     }
+    return true;
+  }
+  if (distance >= 8 && length <= 8) {
+    Copy8(to, from);  // most matches: one chunk of already final bytes
     return true;
   }
   if (distance >= 16) {
