@@ -84,9 +84,7 @@ inline bool ReadExtension(Cursor& c, uint64_t& sum) {
 
 // Copies n literal bytes from the input to the output.
 inline bool CopyLiterals(Cursor& c, uint64_t n) {
-  if (n <= 8 && c.InLeft() >= kSlack && c.OutLeft() >= kSlack) {
-    Copy8(c.op, c.ip);  // the one to three literals after most matches
-  } else if (n <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
+  if (n <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
     // Short runs (most runs between matches) as a few chunks that may run
     // past n; the input and output both have the room.
     const unsigned char* from = c.ip;
@@ -183,10 +181,10 @@ inline bool ReadFirstRun(Cursor& c, uint64_t& t) {
 Outcome DecodeStreamAt(Cursor& c) {
   uint64_t t = 0;
   if (!ReadFirstRun(c, t)) return Outcome::kCrash;
+  if (t > 0 && !CopyLiterals(c, t)) return Outcome::kCrash;
+  // The length of the literal run just copied: it chooses the near-match form.
+  uint64_t runBefore = t;
   for (;;) {
-    const uint64_t runBefore = t;
-    if (t > 0 && !CopyLiterals(c, t)) return Outcome::kCrash;
-
     if (c.InLeft() < 2) return Outcome::kCrash;  // every instruction has at least two bytes
     const unsigned b = c.ip[0];
     uint64_t length = 0;
@@ -256,6 +254,16 @@ Outcome DecodeStreamAt(Cursor& c) {
       }
     }
     if (!CopyMatch(c, length, distance)) return Outcome::kCrash;
+
+    runBefore = t;
+    if (t == 0) continue;
+    if (t <= 3 && c.InLeft() >= kSlack && c.OutLeft() >= kSlack) {
+      std::memcpy(c.op, c.ip, 4);  // the one to three literals after most matches
+      c.op += t;
+      c.ip += t;
+    } else if (!CopyLiterals(c, t)) {
+      return Outcome::kCrash;
+    }
   }
 }
 
