@@ -228,42 +228,42 @@ Outcome DecodeStreamAt(Cursor& c) {
     } else {
       // Near match: its form depends on the literal run just copied.
       const uint64_t near = (b >> 2) + uint64_t(c.ip[1]) * 4;
-      if (runBefore > 3) {
-        length = 3;
-        distance = near + kNearAfterRunDistanceBase;
-      } else {
-        length = 2;
-        distance = near + 1;
-      }
+      const bool afterRun = runBefore > 3;
+      length = afterRun ? 3 : 2;
+      distance = near + (afterRun ? kNearAfterRunDistanceBase : 1);
       trailing = b & 3;
       c.ip += 2;
     }
 
-    t = trailing;
-    if (t == 0) {
-      if (c.ip == c.ipEnd) return Outcome::kCrash;
-      const unsigned next = *c.ip;
-      if (next == 0) {
-        ++c.ip;
-        uint64_t sum = 0;
-        if (!ReadExtension(c, sum)) return Outcome::kCrash;
-        t = vzr::kLongRunBias + sum;
-      } else if (next < kFarMatchMin) {
-        ++c.ip;
-        t = next + 3;
-      }
+    // The literals after the match: its trailing count, or, when that is 0,
+    // a run announced by the next byte (1 to 15, or 0 for a long run). The
+    // stream goes on in any case, since the end marker is still to come.
+    // Chosen without branching where possible: which case holds is as
+    // unpredictable as the data.
+    if (c.ip == c.ipEnd) return Outcome::kCrash;
+    const unsigned next = *c.ip;
+    if ((trailing == 0) & (next == 0)) {
+      ++c.ip;
+      uint64_t sum = 0;
+      if (!ReadExtension(c, sum)) return Outcome::kCrash;
+      t = vzr::kLongRunBias + sum;
+    } else {
+      const bool shortRun = (trailing == 0) & (next - 1 < kFarMatchMin - 1);
+      t = shortRun ? next + 3 : trailing;
+      c.ip += shortRun;
     }
     if (!CopyMatch(c, length, distance)) return Outcome::kCrash;
 
-    runBefore = t;
-    if (t == 0) continue;
-    if (t <= 3 && c.InLeft() >= kSlack && c.OutLeft() >= kSlack) {
-      std::memcpy(c.op, c.ip, 4);  // the one to three literals after most matches
+    if (t <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
+      // Up to kShortRun literals (none, quite often) as two fixed chunks.
+      Copy16(c.op, c.ip);
+      Copy16(c.op + 16, c.ip + 16);
       c.op += t;
       c.ip += t;
     } else if (!CopyLiterals(c, t)) {
       return Outcome::kCrash;
     }
+    runBefore = t;
   }
 }
 
