@@ -8,11 +8,11 @@
 //
 // Every read is checked against the stored length and every write against
 // the output capacity, with 64-bit arithmetic so that no offset or length in a
-// damaged entry can wrap back into range. Where at least kSlack bytes are left
-// on both sides, literals and matches are copied in 16- or 8-byte chunks that
-// may run up to kSlack - 1 bytes past the run's end; those bytes lie inside
-// the caller's buffer and are overwritten by what follows (or lie beyond the
-// result). Overlapping matches keep the exact byte-by-byte result.
+// damaged entry can wrap back into range. Where enough bytes are left on both
+// sides, literals and matches are copied in fixed 16- or 8-byte chunks that
+// may run past the run's end: the checks leave room for that, so those bytes
+// lie inside the caller's buffer and are overwritten by what follows (or lie
+// beyond the result). Overlapping matches keep the exact byte-by-byte result.
 #include <cstring>
 
 #include "format.h"
