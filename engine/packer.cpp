@@ -294,14 +294,14 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
   g_packArchive.reset();
   CurrentPackArchive = nullptr;
 
+  // An archive of no entries replaces nothing: an earlier one stays.
   const bool whole = writeError == 0 && closed && addressable;
-  if (!whole || result == 0 || !vzrfs::MoveReplace(part.c_str(), archivePath)) {
-    vzrfs::DeleteFile(part.c_str());
-    if (!whole || result != 0) {
-      TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
-      SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
-      return 1;
-    }
+  const bool moved = whole && result != 0 && vzrfs::MoveReplace(part.c_str(), archivePath);
+  if (!moved) vzrfs::DeleteFile(part.c_str());
+  if (!whole || (result != 0 && !moved)) {
+    TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
+    SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
+    return 1;
   }
   char status[64];
   std::snprintf(status, sizeof status, "Files packed: %d", result);
