@@ -6,7 +6,8 @@
 #
 #   --smoke        a short run of every target (about a minute in all), as CI does
 #   --time S       run each target for S seconds (default 60)
-#   --runs N       stop each target after N executions instead (no time limit)
+#   --runs N       stop each target after N executions instead (with --time too:
+#                  whichever comes first)
 #   target         fuzz_load_extract, fuzz_decompression, fuzz_extract_all (default: all)
 #
 # The targets are built with clang into build-asan/ (or $ASAN_BUILD_DIR) if they
@@ -20,13 +21,14 @@ BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
 all_targets=(fuzz_load_extract fuzz_decompression fuzz_extract_all)
 seconds=60
 runs=""
+time_given=""
 targets=()
 while (($#)); do
   case "$1" in
     --smoke) seconds=20 ;;
-    --time) seconds=$2; shift ;;
+    --time) seconds=$2; time_given=1; shift ;;
     --runs) runs=$2; shift ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) targets+=("$1") ;;
   esac
   shift
@@ -50,6 +52,7 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}"
 
 limit=(-max_total_time="$seconds")
 [ -n "$runs" ] && limit=(-runs="$runs")
+[ -n "$runs" ] && [ -n "$time_given" ] && limit+=(-max_total_time="$seconds")
 
 summary=()
 failed=0
@@ -62,7 +65,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$seeds" "$findings"
   "$BUILD_DIR/fuzz/fuzz_make_seeds" "$target" "$seeds" >/dev/null
   before=$(find "$findings" -type f | wc -l)
-  if [ -n "$runs" ]; then echo "== $target: $runs runs"; else echo "== $target: $seconds s"; fi
+  echo "== $target: ${limit[*]}"
   started=$SECONDS
   status=0
   # -malloc_limit_mb: no single allocation of more than 512 MiB, however
