@@ -28,7 +28,7 @@ while (($#)); do
     --smoke) seconds=20 ;;
     --time) seconds=$2; time_given=1; shift ;;
     --runs) runs=$2; shift ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) targets+=("$1") ;;
   esac
   shift
