@@ -1,0 +1,223 @@
+// extract.cpp - turning entries of a loaded archive back into content, in
+// memory or as files under a destination folder.
+//
+// Archives come from the internet, so nothing in an index is trusted: an
+// entry's stored bytes must lie inside the archive and its sizes must be ones
+// a real stored form could have before any buffer grows, and an entry name
+// can never lead a write out of the destination folder.
+#include <strings.h>
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "fileservices.h"
+#include "format.h"
+#include "ops_internal.h"
+#include "trace.h"
+#include "vzrpack.h"
+
+namespace {
+
+// No LZO1X stream produces more than 255 bytes per stream byte (a run of
+// zero length-extension bytes); 256 leaves room for the instruction bytes.
+constexpr uint64_t kMaxExpansion = 256;
+
+// The archive whose leading-'/' names have been reported already, so the
+// note appears once per archive rather than once per entry.
+std::string g_slashNoteArchive;
+
+// True when the stored sizes of entry e are ones an archive of archiveLength
+// bytes in this storage mode could hold.
+bool PlausibleEntry(const FileEntry& e, uint32_t storageMode, uint64_t archiveLength) {
+  if (uint64_t(e.fileOffset) + e.compSize > archiveLength) return false;
+  if (uint64_t(e.fileSize) + 2 > UINT32_MAX) return false;
+  if (storageMode == vzr::kStorageRaw) return e.compSize == e.fileSize;
+  if (storageMode == vzr::kStorageSegmented)
+    return e.compSize >= vzr::kSegmentCountSize + vzr::kSegmentRecordSize &&
+           uint64_t(e.fileSize) <= uint64_t(e.compSize) * kMaxExpansion;
+  return true;  // an unknown mode decodes nothing; the size check decides
+}
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// The entry's path below the destination folder, or an empty text when the
+// name must not be written: a drive prefix, a ".." component, or nothing left.
+std::string SafeRelativeName(const char* name, bool& hadLeadingSlash) {
+  std::string path(name);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  const std::size_t first = path.find_first_not_of('/');
+  hadLeadingSlash = first != 0 && !path.empty();
+  path.erase(0, first == std::string::npos ? path.size() : first);
+  if (path.empty() || path.back() == '/') return std::string();
+  if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') return std::string();
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    if (path.compare(start, slash - start, "..") == 0 && slash - start == 2) return std::string();
+    start = slash + 1;
+  }
+  return path;
+}
+
+// Creates every folder of relative path `path` before its last '/', below the
+// current directory. Failures show when the file is opened.
+void CreateEntryFolders(const std::string& path) {
+  for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    if (slash == 0 || path[slash - 1] == '/') continue;  // empty component: "a//b"
+    vzrfs::CreateFolder(path.substr(0, slash).c_str());
+  }
+}
+
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir);
+
+}  // namespace
+
+uint32_t GetFreeDiskSpaceMB(const char* directory) {
+  uint64_t bytes = 0;
+  if (!directory || !vzrfs::FreeBytes(directory, bytes)) return 0;
+  const uint64_t mib = bytes / vzr::kBytesPerMiB;
+  return mib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(mib);
+}
+
+unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
+  if (index >= FileIndex.count) {
+    TraceLog("ERROR! item out of range to extract! ", index);
+    return nullptr;
+  }
+  uint64_t position = 0;
+  if (vzrFileStream && !vzrfs::Tell(vzrFileStream, position)) CloseArchiveStream();
+  if (!vzrFileStream && OpenArchiveStream() != 0) {
+    TraceLog("ERROR! Extract(), .vzr file not open!");
+    return nullptr;
+  }
+
+  const FileEntry& e = FileIndex.files[index];
+  curLength = e.fileSize;
+  storeLength = e.compSize;
+
+  uint64_t archiveLength = 0;
+  if (!vzrfs::FileLength(vzrFileStream, archiveLength) || !PlausibleEntry(e, storageMode, archiveLength)) {
+    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize);
+    return nullptr;
+  }
+  if (!GrowFileBuffer(e.fileSize + 2) ||
+      (storageMode == vzr::kStorageSegmented && !GrowStoreBuffer(e.compSize))) {
+    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize, " (out of memory)");
+    return nullptr;
+  }
+
+  uint32_t n = 0;
+  if (vzrfs::Seek(vzrFileStream, e.fileOffset)) {
+    if (storageMode == vzr::kStorageSegmented) {
+      // Decoding a short read would decode whatever the buffer held before.
+      if (vzrfs::Read(vzrFileStream, storeBuffer, e.compSize)) {
+        const int32_t decoded = Decompression(storeBuffer, e.compSize, fileBuffer, fileBufferCapacity);
+        n = decoded > 0 ? static_cast<uint32_t>(decoded) : 0;
+      }
+    } else if (storageMode == vzr::kStorageRaw) {
+      n = static_cast<uint32_t>(vzrfs::ReadSome(vzrFileStream, fileBuffer, e.compSize));
+    }
+  }
+  if (n != e.fileSize) {
+    TraceLog("ERROR! Extract() fileSize: ", n, " should be: ", e.fileSize);
+    return nullptr;
+  }
+  if (!destDir) return fileBuffer;
+  return WriteExtractedFile(*this, FileIndex.files[index].name, destDir) ? fileBuffer : nullptr;
+}
+
+namespace {
+
+// Writes the curLength bytes of fileBuffer as entry `name` below destDir,
+// creating its folders; the current directory is left at destDir.
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir) {
+  bool hadLeadingSlash = false;
+  const std::string path = SafeRelativeName(name, hadLeadingSlash);
+  if (path.empty()) {
+    TraceLog("ERROR! Extract() refused entry name outside the destination: ", name);
+    return false;
+  }
+  if (hadLeadingSlash && g_slashNoteArchive != archive.vzr_file_name) {
+    g_slashNoteArchive = archive.vzr_file_name;
+    TraceLog("Extract(): removing leading '/' from entry names, first: ", name);
+  }
+  const std::string archivePath = vzrops::AbsolutePath(archive.vzr_file_name);
+  if (!vzrfs::SetCurrentDir(destDir)) {
+    TraceLog("ERROR! Could not write file: ", name);
+    return false;
+  }
+  CreateEntryFolders(path);
+  CodePosition = 1498;
+  if (vzrfs::SameFile(path.c_str(), archivePath.c_str())) {
+    TraceLog("ERROR! Extract() refused to overwrite the archive being read: ", name);
+    return false;
+  }
+
+  try {
+    vzrfs::MakeWritable(path.c_str());
+    std::FILE* out = vzrfs::OpenWrite(path.c_str());
+    if (!out) {
+      TraceLog("ERROR! Could not write file: ", name);
+      return false;
+    }
+    const bool written = vzrfs::Write(out, archive.fileBuffer, archive.curLength);
+    const bool closed = vzrfs::Close(out);
+    if (!written || !closed) {
+      // A short file under the entry's name would pass for the real one.
+      vzrfs::DeleteFile(path.c_str());
+      TraceLog("ERROR! Could not write: ", name);
+      return false;
+    }
+  } catch (const std::exception&) {
+    TraceLog("ERROR! Could not write: ", name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+unsigned char* VzrArchive::ExtractByName(const char* name, const char* destDir) {
+  TraceLog("EXTRACTING BY NAME: ", name);
+  const std::size_t length = name ? std::strlen(name) : 0;
+  for (uint32_t i = 0; name && i < FileIndex.count; ++i) {
+    const FileEntry& e = FileIndex.files[i];
+    if (e.nameLength == length && ::strncasecmp(e.name, name, length) == 0) return Extract(i, destDir);
+  }
+  TraceLog("  ERROR! Could not ExtractByName: ", name, "\n\tName Not found!");
+  return nullptr;
+}
+
+int VzrArchive::ExtractAll(const char* destDir) {
+  if (!destDir) return 2;
+  // Extract changes the current directory; a relative destination must keep
+  // naming the folder the caller meant for every entry.
+  const std::string destination = vzrops::AbsolutePath(destDir);
+  if (OpenArchiveStream() != 0) {
+    TraceLog("ERROR! Could not open .vzr file");
+    return 3;
+  }
+  const uint32_t unpackedSizeMB = totalSize / vzr::kBytesPerMiB;
+  TraceLog("unpackedSize_MB: ", unpackedSizeMB);
+  const uint64_t required = uint64_t(unpackedSizeMB) + 16;
+  const uint32_t free = GetFreeDiskSpaceMB(destination.c_str());
+  if (required > free) {
+    TraceLog("ERROR! Not enough free disk space. Requires:", required, " has free: ", free);
+    CloseArchiveStream();
+    return 7;
+  }
+  int result = 0;
+  for (uint32_t i = 0; i < FileIndex.count; ++i) {
+    GetStatusSink()->SetText(FileIndex.files[i].name);
+    if (!Extract(i, destination.c_str())) {
+      TraceLog("ERROR! Could not extract file!");
+      result = 5;
+      break;
+    }
+  }
+  CloseArchiveStream();
+  return result;
+}

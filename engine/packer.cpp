@@ -1,0 +1,327 @@
+// packer.cpp - packing a directory tree into a new raw archive.
+//
+// The pack walks the tree, checks that the archive fits the format's 32-bit
+// offsets and the disk, writes the header with placeholders, every file and
+// the index, and patches the header last. An archive is only left on disk
+// when every byte of it was written; a failed write deletes it.
+#include <strings.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fileservices.h"
+#include "format.h"
+#include "ops_internal.h"
+#include "trace.h"
+#include "vzrpack.h"
+
+namespace {
+
+// The engine object of the running pack; CurrentPackArchive points at it.
+// It stays after a pack that stopped early, until the next pack replaces it.
+std::unique_ptr<VzrArchive> g_packArchive;
+// Sum of the listed sizes in 64 bits: totalSize wraps at 4 GiB.
+uint64_t g_listedBytes = 0;
+
+constexpr char kProgressDigits[] = "0123456789";
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+void ToSlashes(char* text) {
+  for (; *text; ++text)
+    if (*text == '\\') *text = '/';
+}
+
+void SetStatus(const char* text) { GetStatusSink()->SetText(text); }
+
+std::string Formatted(const char* format, const char* argument) {
+  std::vector<char> buffer(std::strlen(format) + std::strlen(argument) + 1);
+  std::snprintf(buffer.data(), buffer.size(), format, argument);
+  return std::string(buffer.data());
+}
+
+// The folder whose free space counts: the archive path up to its last
+// separator, or ".\" when it has none in a usable place.
+std::string DestinationFolder(const char* archivePath) {
+  std::string folder(archivePath);
+  const std::size_t separator = folder.find_last_of("/\\");
+  if (separator == std::string::npos || separator <= 1) return ".\\";
+  folder.resize(separator);
+  return folder;
+}
+
+// Bytes the archive will take if every listed file is stored as listed.
+uint64_t PlannedArchiveBytes(const VzrArchive& pack) {
+  uint64_t bytes = vzr::kHeaderSize + g_listedBytes + 4 + vzr::kTrailerSize;
+  for (uint32_t i = 0; i < pack.packNames.Count(); ++i) {
+    const std::size_t length = std::strlen(pack.packNames.Get(i));
+    const std::size_t name = length > pack.srcPrefixLength ? length - pack.srcPrefixLength : 0;
+    bytes += vzr::kIndexEntryFixedSize + pack.basePathLength + name;
+  }
+  return bytes;
+}
+
+// Drops a collected path that is the archive about to be written: packing a
+// folder into itself must not read the file it is truncating.
+void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
+  std::vector<std::string> kept;
+  bool dropped = false;
+  for (uint32_t i = 0; i < pack.packNames.Count(); ++i) {
+    const char* path = pack.packNames.Get(i);
+    if (vzrfs::SameFile(path, archivePath)) {
+      TraceLog("Skipping the archive being written: ", path);
+      dropped = true;
+    } else {
+      kept.emplace_back(path);
+    }
+  }
+  if (!dropped) return;
+  pack.packNames.Clear();
+  for (const std::string& path : kept) pack.packNames.Append(path.c_str());
+}
+
+void AddFiles(VzrArchive& pack, uint32_t first, uint32_t end) {
+  for (uint32_t i = first; i < end && pack.writeError == 0; ++i) pack.AddFile(pack.packNames.Get(i));
+}
+
+// Every collected file, with progress in tenths.
+void AddAllFiles(VzrArchive& pack) {
+  const uint32_t n = pack.packNames.Count();
+  const uint32_t step = n / 10;
+  if (step > 0) {
+    for (uint32_t d = 0; d < 10; ++d) {
+      const char progress[] = {kProgressDigits[d], '0', ' ', '%', '\0'};
+      SetStatus(progress);
+      GetStatusSink()->Repaint();
+      AddFiles(pack, d * step, (d + 1) * step);
+    }
+  }
+  GetStatusSink()->Repaint();
+  AddFiles(pack, 10 * step, n);
+  SetStatus("100 %");
+}
+
+void RecordWrite(VzrArchive& pack, bool ok) {
+  if (!ok && pack.writeError == 0) pack.writeError = errno ? errno : EIO;
+}
+
+void WriteWord(VzrArchive& pack, uint32_t value) {
+  unsigned char bytes[4];
+  vzr::WriteLE32(bytes, value);
+  RecordWrite(pack, vzrfs::Write(pack.vzrFileStream, bytes, sizeof bytes));
+}
+
+void WriteHeaderPlaceholders(VzrArchive& pack) {
+  WriteWord(pack, 0);
+  WriteWord(pack, vzr::kStorageSegmented);
+  RecordWrite(pack, vzrfs::Write(pack.vzrFileStream, vzr::kFixedBlock.bytes, vzr::kFixedBlockSize));
+}
+
+// Index, trailer and the header's two words. False when the archive's end
+// lies beyond what 32-bit offsets can address.
+bool FinishArchive(VzrArchive& pack) {
+  uint64_t position = 0;
+  if (!vzrfs::Tell(pack.vzrFileStream, position) || position > UINT32_MAX) return false;
+  pack.indexOffset = static_cast<uint32_t>(position);
+  CodePosition = 1112;
+  pack.WriteIndex();
+  CodePosition = 1114;
+  WriteWord(pack, 0);
+  if (!vzrfs::Tell(pack.vzrFileStream, position) || position > UINT32_MAX) return false;
+  RecordWrite(pack, vzrfs::Seek(pack.vzrFileStream, 0));
+  WriteWord(pack, pack.indexOffset);
+  WriteWord(pack, pack.storageMode);
+  return true;
+}
+
+}  // namespace
+
+void AddFilesInDir(const char* pattern) {
+  CodePosition = 656;
+  VzrArchive* pack = CurrentPackArchive;
+  if (!pack) return;
+  const std::string prefix(pattern, std::strcspn(pattern, "*"));
+  vzrfs::DirectorySearch search(pattern);
+  while (const vzrfs::FindEntry* entry = search.Next()) {
+    if (entry->isDirectory) continue;
+    const std::string path = prefix + entry->name;
+    if (path.size() >= vzr::kPathBufferSize) {
+      TraceLog("ERROR! path too long, skipped: ", path);
+      continue;
+    }
+    pack->packNames.Append(path.c_str());
+    pack->totalSize += entry->size;
+    g_listedBytes += entry->size;
+  }
+}
+
+void WalkDirectory(const char* dir) {
+  CodePosition = 709;
+  std::string pattern;
+  if (std::strlen(dir) < 2) {
+    pattern = "*";
+  } else {
+    pattern = dir;
+    for (char& c : pattern)
+      if (c == '\\') c = '/';
+    pattern += pattern.back() == '/' ? "*" : "/*";
+  }
+  if (pattern.size() >= vzr::kPathBufferSize) {
+    TraceLog("ERROR! path too long, skipped: ", pattern);
+    CodePosition = 779;
+    return;
+  }
+  const std::string prefix = pattern.substr(0, pattern.size() - 1);
+  AddFilesInDir(pattern.c_str());
+
+  vzrfs::DirectorySearch search(pattern.c_str());
+  while (const vzrfs::FindEntry* entry = search.Next()) {
+    if (!entry->isDirectory || entry->name == "." || entry->name == "..") continue;
+    const std::string child = prefix + entry->name;
+    // Room for the "/*" of the child's own pattern: a longer path cannot be
+    // held, and a link that loops back stops here too.
+    if (child.size() + 2 >= vzr::kPathBufferSize) {
+      TraceLog("ERROR! path too long, skipped: ", child);
+      continue;
+    }
+    WalkDirectory(child.c_str());
+  }
+  CodePosition = 779;
+}
+
+void VzrArchive::WriteIndex() {
+  GetStatusSink()->SetText("Writing Index...");
+  // The whole index is assembled first and written at once.
+  std::vector<unsigned char> index;
+  index.reserve(4 + std::size_t(FileIndex.count) * (vzr::kIndexEntryFixedSize + 64));
+  auto put = [&index](uint32_t value) {
+    unsigned char bytes[4];
+    vzr::WriteLE32(bytes, value);
+    index.insert(index.end(), bytes, bytes + 4);
+  };
+  put(FileIndex.count);
+  for (uint32_t i = 0; i < FileIndex.count; ++i) {
+    const FileEntry& e = FileIndex.files[i];
+    put(basePathLength + e.nameLength);
+    if (basePathLength) index.insert(index.end(), basePath, basePath + basePathLength);
+    index.insert(index.end(), e.name, e.name + e.nameLength);
+    put(e.compSize);
+    put(e.fileSize);
+    put(e.fileOffset);
+    put(vzr::kReservedMarker);
+    put(0);
+    put(0);
+  }
+  if (!vzrfs::Write(vzrFileStream, index.data(), index.size()) && writeError == 0)
+    writeError = errno ? errno : EIO;
+}
+
+int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int /*compress*/) {
+  CodePosition = 821;
+  SetStatus("Packing...");
+  g_packArchive.reset();
+  g_packArchive = std::make_unique<VzrArchive>();
+  CurrentPackArchive = g_packArchive.get();
+  VzrArchive& pack = *g_packArchive;
+  g_listedBytes = 0;
+
+  const std::size_t sourceLength = std::strlen(sourceDir);
+  // A source shorter than two characters is the current directory, listed
+  // by the bare pattern "*", whose paths carry no prefix.
+  if (sourceLength < 2)
+    pack.srcPrefixLength = 0;
+  else
+    pack.srcPrefixLength = static_cast<uint32_t>(sourceLength + (IsSeparator(sourceDir[sourceLength - 1]) ? 0 : 1));
+  ToSlashes(sourceDir);
+
+  std::size_t baseLength = std::strlen(basePath);
+  if (baseLength == 0 || !IsSeparator(basePath[baseLength - 1])) {
+    basePath[baseLength++] = '/';
+    basePath[baseLength] = '\0';
+  }
+  ToSlashes(basePath);
+  pack.basePathLength = static_cast<uint32_t>(baseLength);
+  pack.basePath = basePath;
+
+  WalkDirectory(sourceDir);
+  const uint32_t files = pack.packNames.Count();
+  TraceLog("TotalFiles: ", files);
+  TraceLog("  Uncompressed .vzr size (mb): ", pack.totalSize / vzr::kBytesPerMiB);
+  const std::string destFolder = DestinationFolder(archivePath);
+  TraceLog("tmpDestDirLoc: ", destFolder);
+
+  if (files == 0) {
+    SetStatus("No files to pack..");
+    return 1;
+  }
+  DropArchiveFromNames(pack, archivePath);
+  const uint64_t planned = PlannedArchiveBytes(pack);
+  if (planned > UINT32_MAX) {
+    // The format's offsets are 32 bits: such an archive cannot be read back.
+    TraceLog("ERROR! archive would be ", planned, " bytes, the .vzr format ends at 4 GB");
+    SetStatus("Error! Too much data: a .vzr file cannot reach 4 GB!");
+    return 1;
+  }
+  const uint64_t need = (g_listedBytes / vzr::kBytesPerMiB) * 2;
+  if (need > GetFreeDiskSpaceMB(destFolder.c_str())) {
+    SetStatus("Not enough free disk space!");
+    TraceLog("  Free Disk Space (mb): ", GetFreeDiskSpaceMB(destFolder.c_str()));
+    return 1;
+  }
+
+  pack.vzrFileStream = vzrfs::OpenWrite(archivePath);
+  if (!pack.vzrFileStream) {
+    SetStatus(Formatted("Error! Could not create .vzr file: %s", archivePath).c_str());
+    return 1;
+  }
+  pack.storageMode = vzr::kStorageRaw;
+  pack.writeError = 0;
+  WriteHeaderPlaceholders(pack);
+  AddAllFiles(pack);
+  const bool addressable = pack.writeError == 0 && FinishArchive(pack);
+
+  const int result = static_cast<int>(pack.FileIndex.count);
+  CodePosition = 1128;
+  const bool closed = vzrfs::Close(pack.vzrFileStream);
+  pack.vzrFileStream = nullptr;
+  const int writeError = pack.writeError;
+  g_packArchive.reset();
+  CurrentPackArchive = nullptr;
+
+  if (writeError != 0 || !closed || !addressable) {
+    vzrfs::DeleteFile(archivePath);
+    TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
+    SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
+    return 1;
+  }
+  if (result == 0) vzrfs::DeleteFile(archivePath);
+  char status[64];
+  std::snprintf(status, sizeof status, "Files packed: %d", result);
+  SetStatus(status);
+  return result;
+}
+
+int PackModFolder(const char* name, int compress) {
+  CodePosition = 1162;
+  SetStatus("Packing...");
+  char source[vzr::kPathBufferSize];
+  char base[vzr::kPathBufferSize];
+  char archive[vzr::kPathBufferSize];
+  std::snprintf(source, sizeof source, "../%s", name);
+  std::snprintf(base, sizeof base - 1, "%s", name);  // room for the '/' the packer adds
+  std::snprintf(archive, sizeof archive, "%s.vzr", name);
+  if (compress != 0) {
+    if (::strcasecmp(name, "sound") == 0) {
+      TraceLog("FORCING sound.vzr uncompressed");
+      compress = 0;
+    } else if (::strcasecmp(name, "music") == 0) {
+      TraceLog("FORCING music.vzr uncompressed");
+      compress = 0;
+    }
+  }
+  PackDirectory(source, base, archive, compress);
+  return 0;
+}

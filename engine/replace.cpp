@@ -1,0 +1,199 @@
+// replace.cpp - giving one entry of a loaded archive new content, and moving
+// a finished file over another.
+//
+// An archive is never edited in place: a complete new copy is written beside
+// it and moved over it only when every read and write of the copy succeeded.
+// Until the move, the old archive stays whole on disk and FileIndex keeps
+// describing it; a process killed at any write leaves the old archive or the
+// complete new one, never a mixture.
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "fileservices.h"
+#include "format.h"
+#include "trace.h"
+#include "vzrpack.h"
+
+namespace {
+
+constexpr std::size_t kMoveChunk = 65536;
+
+void SetStatus(const char* text) { GetStatusSink()->SetText(text); }
+
+// What a move achieved: tavMoveFile's code, and whether dst now holds the
+// source's content (code 0 means either "copied, source kept" or "nothing done").
+struct MoveOutcome {
+  int code = 0;
+  bool destinationUpdated = false;
+};
+
+// Copies src into a fresh file beside dst and renames that over dst, so a
+// copy that fails part-way leaves dst as it was.
+MoveOutcome CopyThenRename(const char* src, const char* dst) {
+  vzrfs::UniqueFile in(vzrfs::OpenRead(src));
+  if (!in) {
+    TraceLog("Error! tavMoveFile(): Could not open file: ", src);
+    return {2, false};
+  }
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kMoveChunk]);
+  if (!buffer) {
+    TraceLog("Error! tavMoveFile(): Failed to create buffer");
+    return {0, false};
+  }
+  const std::string part = std::string(dst) + ".part";
+  std::FILE* out = vzrfs::OpenWrite(part.c_str());
+  if (!out) {
+    TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
+    return {3, false};
+  }
+  uint64_t remaining = 0;
+  int code = vzrfs::FileLength(in.get(), remaining) ? 1 : 4;
+  while (code == 1 && remaining > 0) {
+    const std::size_t n = remaining < kMoveChunk ? static_cast<std::size_t>(remaining) : kMoveChunk;
+    if (!vzrfs::Read(in.get(), buffer.get(), n))
+      code = 4;
+    else if (!vzrfs::Write(out, buffer.get(), n))
+      code = 5;
+    else
+      remaining -= n;
+  }
+  if (!vzrfs::Close(out) && code == 1) code = 5;
+  in.reset();
+  if (code != 1) {
+    vzrfs::DeleteFile(part.c_str());
+    TraceLog("Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ", code);
+    return {code, false};
+  }
+  if (!vzrfs::MoveReplace(part.c_str(), dst)) {
+    vzrfs::DeleteFile(part.c_str());
+    TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
+    return {3, false};
+  }
+  return {vzrfs::DeleteFile(src) ? 1 : 0, true};
+}
+
+MoveOutcome MoveFileReplacing(const char* src, const char* dst) {
+  if (vzrfs::MoveReplace(src, dst)) return {1, true};
+  return CopyThenRename(src, dst);
+}
+
+// Writes the new archive into the open temporary file `out`, reading the
+// kept entries from `in`. Updates FileIndex for the new file; false on any
+// failed read or write, or offsets past what the format can address.
+bool WriteReplacedArchive(VzrArchive& a, std::FILE* in, std::FILE* out, uint32_t inx, uint32_t fileSize) {
+  unsigned char header[vzr::kHeaderSize];
+  uint64_t archiveLength = 0;
+  if (!vzrfs::FileLength(in, archiveLength) || !vzrfs::Seek(in, 0) || !vzrfs::Read(in, header, sizeof header) ||
+      !vzrfs::Write(out, header, sizeof header))
+    return false;
+
+  a.CloseArchiveStream();
+  a.vzrFileStream = out;
+  a.writeError = 0;
+  uint64_t position = vzr::kHeaderSize;
+  for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
+    FileEntry& e = a.FileIndex.files[i];
+    if (i != inx) {
+      // The stored bytes must be there: copying past the end would leave a
+      // short entry in the new archive.
+      if (uint64_t(e.fileOffset) + e.compSize > archiveLength || !vzrfs::Seek(in, e.fileOffset)) return false;
+      e.fileOffset = static_cast<uint32_t>(position);
+      if (!vzrfs::CopyRange(in, out, e.compSize, a.storeBuffer, a.storeBufferCapacity)) return false;
+    } else {
+      SetStatus("  Replacing File...");
+      e.fileOffset = static_cast<uint32_t>(position);
+      e.fileSize = fileSize;
+      a.WriteEntry(a.curLength, e.name, true);
+      if (a.writeError != 0) return false;
+      uint64_t after = 0;
+      if (!vzrfs::Tell(out, after)) return false;
+      e.compSize = static_cast<uint32_t>(after - position);
+    }
+    if (!vzrfs::Tell(out, position) || position > UINT32_MAX) return false;
+  }
+
+  const FileEntry& replaced = a.FileIndex.files[inx];
+  TraceLog("    FileIndex.count: ", a.FileIndex.count);
+  TraceLog("    FileIndex.files[inx].fileOffset: ", replaced.fileOffset);
+  TraceLog("    FileIndex.files[inx].fileSize: ", replaced.fileSize);
+  TraceLog("    FileIndex.files[inx].compSize: ", replaced.compSize);
+
+  a.indexOffset = static_cast<uint32_t>(position);
+  a.WriteIndex();
+  if (a.writeError != 0) return false;
+  unsigned char words[8];
+  vzr::WriteLE32(words, 0);
+  if (!vzrfs::Write(out, words, 4)) return false;
+  if (!vzrfs::Tell(out, position) || position > UINT32_MAX) return false;
+  vzr::WriteLE32(words, a.indexOffset);
+  vzr::WriteLE32(words + 4, a.storageMode);
+  return vzrfs::Seek(out, 0) && vzrfs::Write(out, words, sizeof words);
+}
+
+}  // namespace
+
+int tavMoveFile(const char* src, const char* dst) { return MoveFileReplacing(src, dst).code; }
+
+int VzrArchive::AddReplaceFile(uint32_t inx, uint32_t fileSize) {
+  CodePosition = 1213;
+  SetStatus("AddReplaceFile()");
+  curLength = fileSize;
+  TraceLog("  AddReplaceFile( inx = ", inx, ", fileSize = ", fileSize, " )");
+  TraceLog("   FileIndex.count: ", static_cast<int32_t>(FileIndex.count));
+
+  if (inx >= FileIndex.count) {
+    SetStatus("  Adding File...ERROR!!");
+    TraceLog("ERROR!! Cannot add new file using addReplaceFile(), replace only!");
+    return 1;
+  }
+  if (fileSize > fileBufferCapacity) {
+    TraceLog("ERROR! AddReplaceFile(): fileSize ", fileSize, " exceeds the buffer of ", fileBufferCapacity);
+    SetStatus("ERROR! Could not update .vzr!");
+    return 1;
+  }
+
+  char tmpPath[vzr::kPathBufferSize];
+  const int formed = std::snprintf(tmpPath, sizeof tmpPath, "%s.tmp", vzr_file_name);
+  std::FILE* out = formed > 0 && static_cast<std::size_t>(formed) < sizeof tmpPath ? vzrfs::OpenWrite(tmpPath) : nullptr;
+  if (!out) {
+    SetStatus("Error! Could not create Temp .vzr File!");
+    return 1;
+  }
+  vzrfs::UniqueFile in(vzrfs::OpenRead(vzr_file_name));
+  if (!in) {
+    vzrfs::Close(out);
+    vzrfs::DeleteFile(tmpPath);
+    SetStatus("Error! Could not open .vzr File!");
+    return 1;
+  }
+  SetStatus("  Please wait...");
+
+  // The index as it describes the archive on disk, restored on failure.
+  const std::vector<FileEntry> onDisk(FileIndex.files.begin(), FileIndex.files.begin() + FileIndex.count);
+  const uint32_t oldIndexOffset = indexOffset;
+  const bool written = WriteReplacedArchive(*this, in.get(), out, inx, fileSize);
+  vzrFileStream = nullptr;
+  const bool closed = vzrfs::Close(out);
+  in.reset();
+
+  MoveOutcome moved;
+  if (written && closed) {
+    SetStatus("  Moving file...");
+    moved = MoveFileReplacing(tmpPath, vzr_file_name);
+  }
+  if (!moved.destinationUpdated) {
+    vzrfs::DeleteFile(tmpPath);
+    std::copy(onDisk.begin(), onDisk.end(), FileIndex.files.begin());
+    indexOffset = oldIndexOffset;
+    TraceLog("ERROR! AddReplaceFile(): the archive was left as it was: ", vzr_file_name);
+    SetStatus("ERROR! Could not update .vzr!");
+    return 1;
+  }
+  if (moved.code != 1) TraceLog("Error! AddReplaceFile(): could not remove ", tmpPath);
+  SetStatus(".vzr was updated.");
+  return 0;
+}

@@ -1,0 +1,312 @@
+// Extraction of entries into memory and into files, and its failures.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "ops_testutil.h"
+#include "testutil.h"
+#include "vzrpack.h"
+
+using opstest::Load;
+using opstest::Pattern;
+using testutil::ArchiveSpec;
+using testutil::Bytes;
+using testutil::CurrentDirGuard;
+using testutil::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes Content(unsigned char* buffer, uint32_t n) { return Bytes(buffer, buffer + n); }
+
+// A segmented archive whose entries carry this system's literal-only form.
+ArchiveSpec SegmentedSpec(const std::vector<std::pair<std::string, Bytes>>& files) {
+  ArchiveSpec spec;
+  spec.storageMode = 1;
+  for (const auto& [name, content] : files)
+    spec.entries.push_back({name, testutil::LiteralSegmentedForm(content), static_cast<uint32_t>(content.size())});
+  return spec;
+}
+
+}  // namespace
+
+TEST(Extract, RawEntryIntoMemoryReturnsItsBytesAndLeavesTheStreamOpen) {
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("a.con", "first");
+  spec.AddRaw("b/c.txt", "second entry");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  unsigned char* got = archive.Extract(1, nullptr);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got, archive.fileBuffer);
+  EXPECT_EQ(archive.curLength, 12u);
+  EXPECT_EQ(archive.storeLength, 12u);
+  EXPECT_EQ(Content(got, 12), testutil::ToBytes("second entry"));
+  EXPECT_NE(archive.vzrFileStream, nullptr) << "Extract keeps the stream for the next entry";
+  EXPECT_GE(archive.fileBufferCapacity, 14u) << "room for two terminator bytes";
+  archive.CloseArchiveStream();
+}
+
+TEST(Extract, IndexEqualToCountIsOutOfRange) {
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("a", "1");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.Extract(1, nullptr), nullptr);
+  EXPECT_EQ(capture.Text(), "ERROR! item out of range to extract! 1\n");
+  EXPECT_EQ(archive.vzrFileStream, nullptr) << "the stream is not touched";
+}
+
+TEST(Extract, MissingArchiveFileIsReported) {
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("a", "1");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  fs::remove(dir / "x.vzr");
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.Extract(0, nullptr), nullptr);
+  EXPECT_EQ(capture.Text(), "ERROR! Extract(), .vzr file not open!\n");
+}
+
+TEST(Extract, SegmentedEntriesDecodeAcrossSegments) {
+  TempDir dir;
+  const Bytes big = Pattern(40000, 3), small = testutil::ToBytes("hello");
+  SegmentedSpec({{"big.bin", big}, {"s.con", small}, {"empty", {}}}).WriteTo(dir / "s.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "s.vzr");
+  ASSERT_EQ(archive.FileIndex.count, 3u);
+  unsigned char* got = archive.Extract(0, nullptr);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(Content(got, archive.curLength), big);
+  EXPECT_EQ(archive.storeLength, 40194u);
+  got = archive.Extract(1, nullptr);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(Content(got, archive.curLength), small);
+  EXPECT_NE(archive.Extract(2, nullptr), nullptr);
+  EXPECT_EQ(archive.curLength, 0u);
+}
+
+TEST(Extract, EntryWithFoldersIsWrittenBelowDestinationWhichBecomesCurrent) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("a/b/c.txt", "deep");
+  spec.AddRaw("xy/z", "short folder");  // a '/' among the last three characters
+  spec.AddRaw("top", "");
+  spec.WriteTo(dir / "x.vzr");
+  fs::create_directory(dir / "D");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  for (uint32_t i = 0; i < 3; ++i) ASSERT_NE(archive.Extract(i, (dir / "D").c_str()), nullptr) << i;
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "D/a/b/c.txt"), testutil::ToBytes("deep"));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "D/xy/z"), testutil::ToBytes("short folder"));
+  EXPECT_TRUE(fs::exists(dir / "D/top"));
+  EXPECT_EQ(fs::file_size(dir / "D/top"), 0u) << "an empty entry is an empty file";
+  EXPECT_EQ(fs::current_path(), fs::path(dir / "D"));
+}
+
+TEST(Extract, EmptyEntryOfSegmentedArchiveIsAnEmptyFile) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  SegmentedSpec({{"e.txt", {}}}).WriteTo(dir / "s.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "s.vzr");
+  ASSERT_NE(archive.Extract(0, dir.str().c_str()), nullptr);
+  ASSERT_TRUE(fs::exists(dir / "e.txt"));
+  EXPECT_EQ(fs::file_size(dir / "e.txt"), 0u);
+}
+
+TEST(Extract, ReadOnlyFileAtTheTargetIsOverwritten) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("r.txt", "new");
+  spec.WriteTo(dir / "x.vzr");
+  testutil::WriteFileText(dir / "out/r.txt", "old contents");
+  ::chmod((dir / "out/r.txt").c_str(), 0444);
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  ASSERT_NE(archive.Extract(0, (dir / "out").c_str()), nullptr);
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/r.txt"), testutil::ToBytes("new"));
+}
+
+TEST(Extract, ShortDecodeFailsWithTheSizeLineAndWritesNoFile) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveSpec spec = SegmentedSpec({{"f.txt", testutil::ToBytes("hello")}});
+  spec.entries[0].fileSize = 6;  // decodes to 5
+  spec.WriteTo(dir / "s.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "s.vzr");
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.Extract(0, dir.str().c_str()), nullptr);
+  EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 5 should be: 6\n");
+  EXPECT_FALSE(fs::exists(dir / "f.txt"));
+}
+
+// A stored form cut short by the archive's end must fail even when the
+// buffer still holds a previous entry of the right size.
+TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
+  for (uint32_t mode : {0u, 1u}) {
+    TempDir dir;
+    const Bytes content = Pattern(300, 9);
+    ArchiveSpec spec;
+    spec.storageMode = mode;
+    const Bytes stored = mode == 1 ? testutil::LiteralSegmentedForm(content) : content;
+    spec.entries.push_back({"one", stored, 300});
+    spec.entries.push_back({"two", stored, 300});
+    Bytes bytes = spec.Build();
+    // Entry "two" claims its stored bytes start near the end of the file.
+    const std::size_t indexAt = testutil::GetLE32(bytes, 0);
+    const std::size_t secondOffsetField = indexAt + 4 + (4 + 3 + 12 + 12) + 4 + 3 + 8;
+    testutil::Bytes patched = bytes;
+    const auto lateOffset = static_cast<uint32_t>(bytes.size() - 10);
+    for (int i = 0; i < 4; ++i) patched[secondOffsetField + i] = static_cast<unsigned char>(lateOffset >> (8 * i));
+    testutil::WriteFileBytes(dir / "x.vzr", patched);
+    VzrArchive archive;
+    Load(archive, dir / "x.vzr");
+    ASSERT_EQ(archive.FileIndex.files[1].fileOffset, lateOffset) << "mode " << mode;
+    ASSERT_NE(archive.Extract(0, nullptr), nullptr) << "mode " << mode;
+    testutil::TraceCapture capture;
+    EXPECT_EQ(archive.Extract(1, nullptr), nullptr) << "mode " << mode;
+    EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 0 should be: 300\n") << "mode " << mode;
+  }
+}
+
+TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
+  TempDir dir;
+  for (uint32_t mode : {0u, 1u}) {
+    ArchiveSpec spec;
+    spec.storageMode = mode;
+    spec.entries.push_back({"huge", mode == 1 ? testutil::LiteralSegmentedForm(Pattern(40, 1)) : Pattern(40, 1),
+                            0xFFFFFF00u});
+    spec.WriteTo(dir / "h.vzr");
+    VzrArchive archive;
+    Load(archive, dir / "h.vzr");
+    testutil::TraceCapture capture;
+    EXPECT_EQ(archive.Extract(0, nullptr), nullptr) << "mode " << mode;
+    EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 0 should be: 4294967040\n");
+    EXPECT_EQ(archive.fileBufferCapacity, 4000000u) << "no buffer may grow for a damaged entry";
+    EXPECT_EQ(archive.storeBufferCapacity, 6000260u);
+  }
+}
+
+TEST(Extract, LargeEntryGrowsTheBuffersOnce) {
+  TempDir dir;
+  const Bytes content = Pattern(4500000, 5);
+  SegmentedSpec({{"big", content}}).WriteTo(dir / "b.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "b.vzr");
+  unsigned char* got = archive.Extract(0, nullptr);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(archive.fileBufferCapacity, 4500002u);
+  EXPECT_TRUE(std::equal(content.begin(), content.end(), got));
+}
+
+TEST(ExtractByName, FindsNamesWithoutRegardToCase) {
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("b.txt", "bee");
+  spec.AddRaw("a.con", "script");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  {
+    testutil::TraceCapture capture;
+    unsigned char* got = archive.ExtractByName("A.CON", nullptr);
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(Content(got, archive.curLength), testutil::ToBytes("script"));
+    EXPECT_EQ(capture.Text(), "EXTRACTING BY NAME: A.CON\n");
+  }
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.ExtractByName("a.co", nullptr), nullptr);
+  EXPECT_EQ(capture.Text(), "EXTRACTING BY NAME: a.co\n  ERROR! Could not ExtractByName: a.co\n\tName Not found!\n");
+}
+
+TEST(ExtractAll, WritesEveryEntryReportsSizeAndClosesTheStream) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("m/one.txt", "1");
+  spec.AddRaw("m/n/two.txt", "22");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  opstest::StatusRecorder status;
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.ExtractAll((dir / "out").c_str()), 7) << "a folder that does not exist has no free space";
+  fs::create_directory(dir / "out");
+  EXPECT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
+  const auto lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "unpackedSize_MB: 0");
+  EXPECT_EQ(lines[1], "ERROR! Not enough free disk space. Requires:16 has free: 0");
+  EXPECT_EQ(lines[2], "unpackedSize_MB: 0");
+  EXPECT_EQ(status.Texts(), (std::vector<std::string>{"m/one.txt", "m/n/two.txt"}));
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"m/n/two.txt", "m/one.txt"}));
+  EXPECT_EQ(archive.vzrFileStream, nullptr);
+}
+
+TEST(ExtractAll, RelativeDestinationNamesOneFolderForEveryEntry) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("a.txt", "a");
+  spec.AddRaw("b/c.txt", "c");
+  spec.WriteTo(dir / "x.vzr");
+  fs::create_directory(dir / "out");
+  fs::current_path(dir.path());
+  VzrArchive archive;
+  Load(archive, "x.vzr");
+  testutil::TraceCapture quiet;
+  EXPECT_EQ(archive.ExtractAll("out"), 0);
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"a.txt", "b/c.txt"}));
+}
+
+TEST(ExtractAll, StopsAtTheFirstFailingEntryKeepingEarlierOnes) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("first.txt", "ok");
+  spec.AddRaw("second.txt", "bad");
+  spec.AddRaw("third.txt", "never");
+  spec.entries[1].fileSize = 2;  // raw entry whose sizes disagree
+  spec.WriteTo(dir / "x.vzr");
+  fs::create_directory(dir / "out");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.ExtractAll((dir / "out").c_str()), 5);
+  EXPECT_NE(capture.Text().find("ERROR! Could not extract file!\n"), std::string::npos);
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"), std::vector<std::string>{"first.txt"});
+  EXPECT_EQ(archive.vzrFileStream, nullptr);
+}
+
+TEST(ExtractAll, NoDestinationOrNoArchive) {
+  TempDir dir;
+  VzrArchive archive;
+  EXPECT_EQ(archive.ExtractAll(nullptr), 2);
+  std::strcpy(archive.vzr_file_name, (dir / "missing.vzr").c_str());
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.ExtractAll(dir.str().c_str()), 3);
+  EXPECT_EQ(capture.Text(), "ERROR! Could not open .vzr file\n");
+}
+
+TEST(GetFreeDiskSpaceMB, ReportsWholeMiBAndZeroOnFailure) {
+  TempDir dir;
+  uint64_t bytes = 0;
+  ASSERT_TRUE(vzrfs::FreeBytes(dir.str().c_str(), bytes));
+  const uint32_t mib = GetFreeDiskSpaceMB(dir.str().c_str());
+  EXPECT_NEAR(static_cast<double>(mib), static_cast<double>(bytes / 1048576), 64.0);
+  EXPECT_EQ(GetFreeDiskSpaceMB((dir / "no/such/folder").c_str()), 0u);
+}

@@ -1,0 +1,132 @@
+// Entry names that try to leave the destination folder: nothing may be
+// written outside it, whatever the name says.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "ops_testutil.h"
+#include "testutil.h"
+#include "vzrpack.h"
+
+using opstest::FilesBelow;
+using opstest::Load;
+using testutil::ArchiveSpec;
+using testutil::CurrentDirGuard;
+using testutil::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// root/dest is the destination, root/arc/x.vzr the archive; root/outside
+// is a folder a hostile name could reach with "..".
+struct Sandbox {
+  TempDir root;
+  std::string dest = root / "a/b/dest";
+  std::string archivePath = root / "arc/x.vzr";
+  Sandbox() { fs::create_directories(dest); }
+};
+
+}  // namespace
+
+TEST(HostileNames, EscapingNamesAreRefusedAndWriteNothingOutside) {
+  const std::vector<std::string> hostile = {"../x", "a/../../x", "C:/x", "a\\..\\..\\x", "..", "c:x", "ok/../../../x"};
+  for (const std::string& name : hostile) {
+    CurrentDirGuard keep;
+    Sandbox box;
+    ArchiveSpec spec;
+    spec.AddRaw(name, "evil");
+    spec.WriteTo(box.archivePath);
+    VzrArchive archive;
+    Load(archive, box.archivePath);
+    testutil::TraceCapture capture;
+    EXPECT_EQ(archive.Extract(0, box.dest.c_str()), nullptr) << name;
+    EXPECT_EQ(capture.Text(), "ERROR! Extract() refused entry name outside the destination: " + name + "\n");
+    EXPECT_EQ(FilesBelow(box.root.path()), std::vector<std::string>{"arc/x.vzr"}) << name << ": a file was written";
+    EXPECT_TRUE(fs::is_empty(box.dest)) << name << ": not even a folder may be made";
+  }
+}
+
+TEST(HostileNames, ExtractAllStopsWithCode5AtARefusedName) {
+  CurrentDirGuard keep;
+  Sandbox box;
+  ArchiveSpec spec;
+  spec.AddRaw("good.txt", "fine");
+  spec.AddRaw("../../escape.txt", "evil");
+  spec.AddRaw("later.txt", "never");
+  spec.WriteTo(box.archivePath);
+  VzrArchive archive;
+  Load(archive, box.archivePath);
+  testutil::TraceCapture quiet;
+  EXPECT_EQ(archive.ExtractAll(box.dest.c_str()), 5);
+  EXPECT_EQ(FilesBelow(box.root.path()), (std::vector<std::string>{"a/b/dest/good.txt", "arc/x.vzr"}));
+}
+
+TEST(HostileNames, LeadingSlashesAreDroppedOnceReportedAndStayInside) {
+  CurrentDirGuard keep;
+  Sandbox box;
+  ArchiveSpec spec;
+  spec.AddRaw("/a.con", "empty base path");
+  spec.AddRaw("//abs/x", "absolute");
+  spec.AddRaw("\\win\\y", "backslashes");
+  spec.WriteTo(box.archivePath);
+  VzrArchive archive;
+  Load(archive, box.archivePath);
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.ExtractAll(box.dest.c_str()), 0);
+  const auto lines = capture.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "Extract(): removing leading '/' from entry names, first: /a.con"),
+            1);
+  EXPECT_EQ(lines.size(), 2u) << "the size line and one note";
+  EXPECT_EQ(FilesBelow(box.dest), (std::vector<std::string>{"a.con", "abs/x", "win/y"}));
+  EXPECT_FALSE(fs::exists("/abs/x"));
+  EXPECT_EQ(testutil::ReadFileBytes(box.dest + "/a.con"), testutil::ToBytes("empty base path"));
+}
+
+TEST(HostileNames, NamesWithNothingToWriteAreRefused) {
+  for (const std::string& name : {std::string("/"), std::string("dir/"), std::string("")}) {
+    CurrentDirGuard keep;
+    Sandbox box;
+    ArchiveSpec spec;
+    spec.AddRaw(name, "x");
+    spec.WriteTo(box.archivePath);
+    VzrArchive archive;
+    Load(archive, box.archivePath);
+    testutil::TraceCapture quiet;
+    EXPECT_EQ(archive.Extract(0, box.dest.c_str()), nullptr) << "'" << name << "'";
+    EXPECT_TRUE(fs::is_empty(box.dest)) << "'" << name << "'";
+  }
+}
+
+TEST(HostileNames, AnEntryThatWouldOverwriteTheArchiveBeingReadIsRefused) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("before.txt", "b");
+  spec.AddRaw("X.VZR", "this would destroy the archive");
+  spec.WriteTo(dir / "x.vzr");
+  const testutil::Bytes original = testutil::ReadFileBytes(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.ExtractAll(dir.str().c_str()), 5);
+  EXPECT_NE(capture.Text().find("ERROR! Extract() refused to overwrite the archive being read: X.VZR"),
+            std::string::npos);
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), original);
+}
+
+TEST(HostileNames, DotComponentsInsideTheDestinationAreHarmless) {
+  CurrentDirGuard keep;
+  Sandbox box;
+  ArchiveSpec spec;
+  spec.AddRaw("./p/./q.txt", "q");
+  spec.AddRaw("r//s.txt", "s");
+  spec.AddRaw("..hidden/t.txt", "t");  // a name that merely begins with two dots
+  spec.WriteTo(box.archivePath);
+  VzrArchive archive;
+  Load(archive, box.archivePath);
+  testutil::TraceCapture quiet;
+  EXPECT_EQ(archive.ExtractAll(box.dest.c_str()), 0);
+  EXPECT_EQ(FilesBelow(box.dest), (std::vector<std::string>{"..hidden/t.txt", "p/q.txt", "r/s.txt"}));
+}
