@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 
+#include "appicon.h"
 #include "packdirdialog.h"
 #include "toolset_fixture.h"
 
@@ -46,4 +47,14 @@ TEST_F(ToolsetWindowTest, PackDirectoryDialogPicture) {
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(ShotPath("toolset-packdir.png")));
   EXPECT_EQ(dialog.SourceEdit()->text(), "/home/user/mods/MyMod/Objects") << "set-up pushes the fields";
+}
+
+TEST(ToolsetIcon, DrawnAtBothSizes) {
+  for (int size : {32, 16}) {
+    const QImage image = toolset::DrawAppIcon(size).toImage();
+    ASSERT_EQ(image.size(), QSize(size, size));
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << "the corners stay transparent";
+    EXPECT_EQ(image.pixelColor(size / 2, size * 3 / 4).alpha(), 255) << "the crate is solid";
+  }
+  EXPECT_TRUE(toolset::DrawAppIcon(32).scaled(128, 128).save(ShotPath("toolset-icon.png")));
 }
