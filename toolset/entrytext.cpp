@@ -127,6 +127,15 @@ EntryText DecodeEntryText(const unsigned char* data, std::size_t size) {
   return out;
 }
 
+bool CanStoreAll(const QString& editorText, const EntryText& original) {
+  if (original.encoding == TextEncoding::Utf16Le) return true;
+  for (QChar c : editorText) {
+    const char16_t u = c.unicode();
+    if (u != u'\n' && u != kParagraphSeparator && CharToByte(c) < 0) return false;
+  }
+  return true;
+}
+
 std::string EncodeEntryText(const QString& editorText, const EntryText& original) {
   const bool wide = original.encoding == TextEncoding::Utf16Le;
   const LineEnd fallback = DominantLineEnd(original.lineEnds);

@@ -39,6 +39,10 @@ QString EightBitToQt(const std::string& bytes);
 bool IsUtf16Text(const unsigned char* data, std::size_t size);
 EntryText DecodeEntryText(const unsigned char* data, std::size_t size);
 
+// True when every character of the editor's text has a place in the entry's
+// encoding (always for UTF-16; for 8-bit text, the 255 mapped characters).
+bool CanStoreAll(const QString& editorText, const EntryText& original);
+
 // The editor's text (lines split at '\n' or U+2029) in the form of the entry it
 // was loaded from. Characters that 8-bit text cannot hold become '?'.
 std::string EncodeEntryText(const QString& editorText, const EntryText& original);

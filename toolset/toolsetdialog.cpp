@@ -34,6 +34,9 @@ namespace {
 
 constexpr int kTemplateWidth = 378;
 constexpr int kTemplateHeight = 310;
+constexpr const char* kUnstorableQuestion =
+    "The text holds characters that this 8-bit script cannot store; they would be saved as \"?\".\n"
+    "Save anyway?";
 
 template <class... Args>
 std::string Format(const char* format, Args... args) {
@@ -411,6 +414,11 @@ bool ToolsetDialog::doGoSaveChanges() {
   TraceLog("doGoSaveChanges(): ", m_strCurrentFile);
   const auto inx = static_cast<uint32_t>(m_nCurrentFile - 1);
   CodePosition = 821;
+  // Characters an 8-bit script cannot hold would be saved as '?': the user decides.
+  if (!CanStoreAll(m_ctlText->document()->toRawText(), shownText_) &&
+      vzrui::MessageBox(this, kUnstorableQuestion, "Save changes?", Buttons::YesNo, Icon::Exclamation) !=
+          vzrui::kIdYes)
+    return false;
   const std::string text = GetEditorText();
   TraceLog("  newFSize: ", text.size());
   bool updated = false;

@@ -109,6 +109,13 @@ TEST(EntryText, CharactersEightBitTextCannotHoldBecomeQuestionMarks) {
   EXPECT_EQ(EncodeEntryText(QString::fromUtf16(u"a\u0416b\u20ac"), text), "a?b\x80");
 }
 
+TEST(EntryText, KnowsWhetherEveryCharacterCanBeStored) {
+  const EntryText eight = Decode("x");
+  EXPECT_TRUE(CanStoreAll(QString::fromUtf16(u"caf\u00e9 \u20ac\n\u2029tab\t"), eight));
+  EXPECT_FALSE(CanStoreAll(QString::fromUtf16(u"\u0416"), eight));
+  EXPECT_TRUE(CanStoreAll(QString::fromUtf16(u"\u0416"), Decode(Utf16(u"A"))));
+}
+
 TEST(EntryText, EmptyAndNullEntries) {
   EXPECT_TRUE(DecodeEntryText(nullptr, 0).shown.isEmpty());
   EXPECT_EQ(RoundTrip(""), "");

@@ -208,6 +208,24 @@ TEST_F(ToolsetWindowTest, Utf16EntryShowsRealCharactersAndSavesAsUtf16) {
   EXPECT_EQ(EditorText(), QString::fromUtf16(u"\u00ff\u00fe")) << "two bytes alone are not UTF-16";
 }
 
+TEST_F(ToolsetWindowTest, CharactersAScriptCannotHoldAreSavedOnlyWhenTheUserAgrees) {
+  const std::string path = OpenArchive(ThreeEntries());
+  Click(0);
+  Type(QString::fromUtf16(u"\u0416 stays?\n"));
+  script.Message(kIdNo);
+  window->OnSaveChanges();
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("run a\r\nrun b\r\n")) << "No: nothing is written";
+  EXPECT_EQ(window->doCheckModified(), 1);
+  script.Message(kIdYes);
+  window->OnSaveChanges();
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("? stays?\r\n"));
+  const auto asked = script.Messages();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].buttons, Buttons::YesNo);
+  EXPECT_EQ(asked[0].icon, Icon::Exclamation);
+  EXPECT_NE(asked[0].text.find("cannot store"), std::string::npos);
+}
+
 TEST_F(ToolsetWindowTest, TextBeyondTheBuffersIsSavedWhole) {
   ArchiveSpec spec;
   spec.AddRaw("big.con", "small\r\n");
