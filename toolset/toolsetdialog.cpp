@@ -336,6 +336,12 @@ void ToolsetDialog::OnItemchangedMainlist() {
       m_bModified = 0;
       CodePosition = 663;
       m_strCurrentFile = kNoFile;
+      if (static_cast<uint32_t>(index) >= m_pArchive->FileIndex.count) {
+        ShowNoText();
+        UpdateData(false);
+        CodePosition = 794;
+        return;
+      }
       const FileEntry entry = m_pArchive->FileIndex.files[static_cast<uint32_t>(index)];
       if (!IsTextEntryName(entry.name)) {
         SetEditorText(nullptr, 0);
