@@ -224,6 +224,7 @@ TEST_F(CrashConsistency, RepackKilledAtEveryWriteKeepsTheEarlierArchive) {
       ASSERT_TRUE(testutil::ReadFileBytes(archive) == packed);
     }
   }
+  std::printf("[ figures  ] repack kill points: %llu\n", static_cast<unsigned long long>(writes));
 }
 
 // Extracting over older copies: a kill at any write leaves every file either
@@ -306,6 +307,7 @@ TEST_F(CrashConsistency, FallbackCopyKilledAtEveryWriteLeavesTheDestinationWhole
   ASSERT_EQ(tavMoveFile(src.c_str(), dst.c_str()), 1);
   EXPECT_TRUE(testutil::ReadFileBytes(dst) == newBytes);
   EXPECT_FALSE(std::filesystem::exists(src));
+  std::printf("[ figures  ] fallback copy kill points: %llu\n", static_cast<unsigned long long>(writes));
 }
 
 }  // namespace

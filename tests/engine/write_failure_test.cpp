@@ -176,6 +176,8 @@ TEST(WriteFailure, ReplacementFailingAtEveryWriteKeepsArchiveAndIndex) {
       }
       archive.CloseArchiveStream();
     }
+    std::printf("[ figures  ] %s replacement, failing write positions: %llu\n", c.what,
+                static_cast<unsigned long long>(writes));
   }
 }
 
@@ -276,6 +278,8 @@ TEST(WriteFailure, PackFailingAtEveryWriteReportsItAndKeepsTheEarlierArchive) {
       ASSERT_TRUE(Snapshot(source) == sourceBefore) << "the source tree changed";
     }
   }
+  std::printf("[ figures  ] pack, failing write positions: %llu (first pack and repack)\n",
+              static_cast<unsigned long long>(writes));
 }
 
 TEST(WriteFailure, PackUnderAFileSizeLimitReportsItAndKeepsTheEarlierArchive) {
