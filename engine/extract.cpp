@@ -9,7 +9,10 @@
 
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "fileservices.h"
 #include "format.h"
@@ -70,6 +73,82 @@ void CreateEntryFolders(const std::string& path) {
     vzrfs::CreateFolder(path.substr(0, slash).c_str());
   }
 }
+
+std::string FoldCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// The names of the folders one ExtractAll run writes into, each folder listed
+// once. Finding a file without regard to case needs a look at its folder's
+// names; listing the folder anew for every new file would make extracting
+// into one large folder quadratic. The run adds the files it creates.
+class FolderNameCache {
+ public:
+  void Start() {
+    folders_.clear();
+    active_ = true;
+  }
+  void Stop() {
+    folders_.clear();
+    active_ = false;
+  }
+  bool Active() const { return active_; }
+
+  // The path of leaf in folder (a resolved path relative to the current
+  // directory, "" for the directory itself): the existing file that matches
+  // it exactly, else the first that matches it without regard to case, else
+  // the name as given (exists is then false).
+  std::string Find(const std::string& destination, const std::string& folder, const std::string& leaf,
+                   bool& exists) {
+    Names& names = Listing(destination, folder);
+    const std::string prefix = folder.empty() ? std::string() : folder + '/';
+    exists = true;
+    if (names.exact.count(leaf)) return prefix + leaf;
+    const auto match = names.folded.find(FoldCase(leaf));
+    if (match != names.folded.end()) return prefix + match->second;
+    exists = false;
+    return prefix + leaf;
+  }
+  void Added(const std::string& destination, const std::string& folder, const std::string& leaf) {
+    Names& names = Listing(destination, folder);
+    names.exact.insert(leaf);
+    names.folded.emplace(FoldCase(leaf), leaf);
+  }
+
+ private:
+  struct Names {
+    std::unordered_set<std::string> exact;
+    std::unordered_map<std::string, std::string> folded;  // first in listing order wins
+  };
+  Names& Listing(const std::string& destination, const std::string& folder) {
+    const std::string key = destination + '\0' + folder;
+    auto found = folders_.find(key);
+    if (found != folders_.end()) return found->second;
+    Names& names = folders_[key];
+    for (const vzrfs::FindEntry& entry : vzrfs::FindMatches(folder.empty() ? "*" : (folder + "/*").c_str())) {
+      if (entry.name == "." || entry.name == "..") continue;
+      names.exact.insert(entry.name);
+      names.folded.emplace(FoldCase(entry.name), entry.name);
+    }
+    return names;
+  }
+  std::unordered_map<std::string, Names> folders_;
+  bool active_ = false;
+};
+
+FolderNameCache g_folderNames;
+
+// Keeps the folder cache for the length of one ExtractAll run.
+struct FolderNameSession {
+  FolderNameSession() { g_folderNames.Start(); }
+  ~FolderNameSession() { g_folderNames.Stop(); }
+};
+
+// Creates a file that the folder cache shows to be absent in any letter
+// case. vzrfs::OpenWrite would search the folder for it once more.
+std::FILE* CreateNewFile(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir);
 
@@ -149,16 +228,32 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     TraceLog("ERROR! Could not write file: ", name);
     return false;
   }
-  CreateEntryFolders(path);
+  const std::size_t lastSlash = path.rfind('/');
+  const std::string parent = lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
+  if (!parent.empty() && !vzrfs::IsDirectory(parent.c_str())) CreateEntryFolders(path);
   CodePosition = 1498;
-  if (vzrfs::SameFile(path.c_str(), archivePath.c_str())) {
+  // The target as it is found without regard to case; only a file that is
+  // there already can be the archive itself or be read-only.
+  bool exists = false;
+  std::string target;
+  const bool cached = g_folderNames.Active();
+  const std::string folder = parent.empty() ? std::string() : vzrfs::ResolvePath(parent.c_str());
+  const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
+  if (cached) {
+    target = g_folderNames.Find(destDir, folder, leaf, exists);
+  } else {
+    target = vzrfs::ResolvePath(path.c_str());
+    std::error_code error;
+    exists = std::filesystem::exists(std::filesystem::symlink_status(target, error));
+  }
+  if (exists && vzrfs::SameFile(target.c_str(), archivePath.c_str())) {
     TraceLog("ERROR! Extract() refused to overwrite the archive being read: ", name);
     return false;
   }
 
   try {
-    vzrfs::MakeWritable(path.c_str());
-    std::FILE* out = vzrfs::OpenWrite(path.c_str());
+    if (exists) vzrfs::MakeWritable(target.c_str());
+    std::FILE* out = cached && !exists ? CreateNewFile(target) : vzrfs::OpenWrite(target.c_str());
     if (!out) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;
@@ -167,10 +262,11 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     const bool closed = vzrfs::Close(out);
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
-      vzrfs::DeleteFile(path.c_str());
+      vzrfs::DeleteFile(target.c_str());
       TraceLog("ERROR! Could not write: ", name);
       return false;
     }
+    if (cached && !exists) g_folderNames.Added(destDir, folder, leaf);
   } catch (const std::exception&) {
     TraceLog("ERROR! Could not write: ", name);
     return false;
@@ -210,6 +306,7 @@ int VzrArchive::ExtractAll(const char* destDir) {
     return 7;
   }
   int result = 0;
+  FolderNameSession session;
   for (uint32_t i = 0; i < FileIndex.count; ++i) {
     GetStatusSink()->SetText(FileIndex.files[i].name);
     if (!Extract(i, destination.c_str())) {
