@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -150,7 +151,39 @@ struct FolderNameSession {
 // case. vzrfs::OpenWrite would search the folder for it once more.
 std::FILE* CreateNewFile(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
-bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir);
+// Writes the content into the open output file; false when a write failed.
+using ContentWriter = std::function<bool(std::FILE* out)>;
+
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent);
+
+// Checks entry index of a loaded archive whose stream is open; sets
+// curLength and storeLength. False (with the size trace line) when the
+// entry's sizes or place cannot be those of a real stored form.
+bool CheckEntry(VzrArchive& archive, uint32_t index) {
+  const FileEntry& e = archive.FileIndex.files[index];
+  archive.curLength = e.fileSize;
+  archive.storeLength = e.compSize;
+  uint64_t archiveLength = 0;
+  if (!vzrfs::FileLength(archive.vzrFileStream, archiveLength) || !PlausibleEntry(e, archive.storageMode, archiveLength)) {
+    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize);
+    return false;
+  }
+  return true;
+}
+
+// Extract of a raw entry into a file, for ExtractAll: the stored bytes go from
+// the archive to the file inside the kernel, without passing through
+// fileBuffer, so extracting a whole archive needs no buffer as large as its
+// largest entry.
+bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) {
+  if (!CheckEntry(archive, index)) return false;
+  const FileEntry& e = archive.FileIndex.files[index];
+  std::FILE* in = archive.vzrFileStream;
+  return WriteExtractedFile(archive, e.name, destDir, [&](std::FILE* out) {
+    return vzrfs::Seek(in, e.fileOffset) &&
+           vzrfs::CopyRange(in, out, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
+  });
+}
 
 }  // namespace
 
@@ -174,14 +207,7 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
   }
 
   const FileEntry& e = FileIndex.files[index];
-  curLength = e.fileSize;
-  storeLength = e.compSize;
-
-  uint64_t archiveLength = 0;
-  if (!vzrfs::FileLength(vzrFileStream, archiveLength) || !PlausibleEntry(e, storageMode, archiveLength)) {
-    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize);
-    return nullptr;
-  }
+  if (!CheckEntry(*this, index)) return nullptr;
   if (!GrowFileBuffer(e.fileSize + 2) ||
       (storageMode == vzr::kStorageSegmented && !GrowStoreBuffer(e.compSize))) {
     TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize, " (out of memory)");
@@ -205,14 +231,15 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
     return nullptr;
   }
   if (!destDir) return fileBuffer;
-  return WriteExtractedFile(*this, FileIndex.files[index].name, destDir) ? fileBuffer : nullptr;
+  const auto writeBuffer = [this](std::FILE* out) { return vzrfs::Write(out, fileBuffer, curLength); };
+  return WriteExtractedFile(*this, e.name, destDir, writeBuffer) ? fileBuffer : nullptr;
 }
 
 namespace {
 
 // Writes the curLength bytes of fileBuffer as entry `name` below destDir,
 // creating its folders; the current directory is left at destDir.
-bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir) {
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent) {
   bool hadLeadingSlash = false;
   const std::string path = SafeRelativeName(name, hadLeadingSlash);
   if (path.empty()) {
@@ -258,7 +285,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
       TraceLog("ERROR! Could not write file: ", name);
       return false;
     }
-    const bool written = vzrfs::Write(out, archive.fileBuffer, archive.curLength);
+    const bool written = writeContent(out);
     const bool closed = vzrfs::Close(out);
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
@@ -309,7 +336,9 @@ int VzrArchive::ExtractAll(const char* destDir) {
   FolderNameSession session;
   for (uint32_t i = 0; i < FileIndex.count; ++i) {
     GetStatusSink()->SetText(FileIndex.files[i].name);
-    if (!Extract(i, destination.c_str())) {
+    const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
+                                                           : Extract(i, destination.c_str()) != nullptr;
+    if (!extracted) {
       TraceLog("ERROR! Could not extract file!");
       result = 5;
       break;

@@ -6,6 +6,7 @@
 // when every byte of it was written; a failed write deletes it.
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -96,8 +97,55 @@ void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
   for (const std::string& path : kept) pack.packNames.Append(path.c_str());
 }
 
+// AddFile for a raw archive: the same checkpoint, trace lines and index
+// entry, but the content goes from the file to the archive inside the kernel.
+// Packing then needs no buffer as large as the largest file and copies no
+// byte through this process.
+void AddRawFile(VzrArchive& pack, const char* path) {
+  CodePosition = 356;
+  const std::size_t pathLength = std::strlen(path);
+  const std::size_t skip = std::min<std::size_t>(pack.srcPrefixLength, pathLength);
+  const std::size_t nameLength = pathLength - skip;
+  if (pack.basePathLength + nameLength > vzr::kMaxNameLength) {
+    TraceLog("ERROR! entry name too long (", static_cast<uint32_t>(pack.basePathLength + nameLength),
+             " characters), skipped: ", path);
+    return;
+  }
+  vzrfs::UniqueFile input(vzrfs::OpenRead(path));
+  if (!input) {
+    TraceLog("ERROR! inputFile: ", path);
+    return;
+  }
+  uint64_t length = 0;
+  if (!vzrfs::FileLength(input.get(), length) || length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
+    TraceLog("ERRROR! input file too big!: ", static_cast<uint32_t>(length));
+    return;
+  }
+  FileEntry entry;
+  entry.nameLength = static_cast<uint32_t>(nameLength);
+  std::memcpy(entry.name, path + skip, nameLength);
+  uint64_t position = 0;
+  if (!vzrfs::Tell(pack.vzrFileStream, position) ||
+      !vzrfs::CopyRange(input.get(), pack.vzrFileStream, length, pack.fileBuffer, pack.fileBufferCapacity)) {
+    // A file that shrank while it was copied fails the pack as well: the
+    // bytes it left in the archive cannot be taken back.
+    TraceLog("ERROR! could not copy into the archive: ", path);
+    if (pack.writeError == 0) pack.writeError = vzrfs::LastWriteError() ? vzrfs::LastWriteError() : EIO;
+    return;
+  }
+  entry.fileOffset = static_cast<uint32_t>(position);
+  entry.compSize = entry.fileSize = static_cast<uint32_t>(length);
+  pack.curLength = entry.fileSize;
+  pack.FileIndex.append(entry);
+}
+
 void AddFiles(VzrArchive& pack, uint32_t first, uint32_t end) {
-  for (uint32_t i = first; i < end && pack.writeError == 0; ++i) pack.AddFile(pack.packNames.Get(i));
+  for (uint32_t i = first; i < end && pack.writeError == 0; ++i) {
+    if (pack.storageMode == vzr::kStorageRaw)
+      AddRawFile(pack, pack.packNames.Get(i));
+    else
+      pack.AddFile(pack.packNames.Get(i));
+  }
 }
 
 // Every collected file, with progress in tenths.
