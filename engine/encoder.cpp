@@ -32,25 +32,39 @@ uint64_t SegmentedStreamBytes(uint32_t length) {
 
 }  // namespace
 
+// Length of the name the index will hold for path: the base path, then the
+// path after srcPrefixLength.
+std::size_t VzrArchive::EntryNameLength(const char* path) const {
+  const std::size_t pathLength = std::strlen(path);
+  return basePathLength + (pathLength > srcPrefixLength ? pathLength - srcPrefixLength : 0);
+}
+
+// The index cannot hold a longer name, and cutting it short would store the
+// file under a name nobody chose: such a file is refused with a trace line.
+bool VzrArchive::RefuseOverlongName(const char* path) const {
+  const std::size_t nameLength = EntryNameLength(path);
+  if (nameLength <= vzr::kMaxNameLength) return false;
+  TraceLog("ERROR! entry name too long (", static_cast<uint64_t>(nameLength), " characters), skipped: ", path);
+  return true;
+}
+
 void VzrArchive::AddFile(const char* path) {
   CodePosition = 356;
-  const std::size_t pathLength = std::strlen(path);
-  const std::size_t nameLength = basePathLength + (pathLength > srcPrefixLength ? pathLength - srcPrefixLength : 0);
-  if (nameLength > vzr::kMaxNameLength) {
-    // The index cannot hold the name; cutting it short would store the file
-    // under a name nobody chose.
-    TraceLog("ERROR! entry name too long (", static_cast<uint32_t>(nameLength), " characters), skipped: ", path);
-    return;
-  }
+  if (RefuseOverlongName(path)) return;
 
   vzrfs::UniqueFile input(vzrfs::OpenRead(path));
   if (!input) {
     TraceLog("ERROR! inputFile: ", path);
     return;
   }
+  // A length that cannot be measured reads as -1, as a failed position query
+  // gives it. Such a file, or one the 32-bit format cannot describe, is
+  // skipped rather than stored as an empty entry under its name.
   uint64_t length = 0;
-  if (!vzrfs::FileLength(input.get(), length) || length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
-    TraceLog("ERRROR! input file too big!: ", static_cast<uint32_t>(length));
+  if (!vzrfs::FileLength(input.get(), length)) length = UINT32_MAX;
+  if (length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
+    TraceLog("ERRROR! input file too big!: ", length);
+    curLength = 0;
     return;
   }
   curLength = static_cast<uint32_t>(length);
@@ -74,6 +88,8 @@ void VzrArchive::AddFile(const char* path) {
 }
 
 void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
+  // A replaced entry keeps its index record, so only a new one needs a name.
+  if (!replacing && RefuseOverlongName(path)) return;
   FileEntry entry;
   const std::size_t pathLength = std::strlen(path);
   const std::size_t skip = std::min<std::size_t>(srcPrefixLength, pathLength);

@@ -195,7 +195,15 @@ class VzrArchive {
   bool GrowFileBuffer(uint32_t n);
   bool GrowStoreBuffer(uint32_t n);
 
+  // Length of the index name of a source path: base path plus the path after
+  // srcPrefixLength.
+  std::size_t EntryNameLength(const char* path) const;
+
  private:
+  // True (with a trace line naming the path) when path's index name would be
+  // longer than an index name can be.
+  bool RefuseOverlongName(const char* path) const;
+
   std::unique_ptr<unsigned char[]> fileBufferStorage_;
   std::unique_ptr<unsigned char[]> storeBufferStorage_;
 };

@@ -1,0 +1,319 @@
+// decoder.cpp - turning the segmented stored form of an entry back into its
+// content.
+//
+// Each segment is an LZO1X-style stream: a first literal run, instructions
+// (matches, each followed by up to three literals or by a longer literal
+// run), and the end marker 11 00 00. The output runs on across segments, so a
+// match may reach back into an earlier segment's bytes.
+//
+// Every read is checked against the stored length and every write against
+// the output capacity, with 64-bit arithmetic so that no offset or length in a
+// damaged entry can wrap back into range. Where at least kSlack bytes are left
+// on both sides, literals and matches are copied in 16- or 8-byte chunks that
+// may run up to kSlack - 1 bytes past the run's end; those bytes lie inside
+// the caller's buffer and are overwritten by what follows (or lie beyond the
+// result). Overlapping matches keep the exact byte-by-byte result.
+#include <cstring>
+
+#include "format.h"
+#include "trace.h"
+#include "vzrpack.h"
+
+namespace {
+
+enum class Outcome {
+  kDone,     // the end marker was reached
+  kCrash,    // a read or write out of bounds, or a distance before the output start
+  kUnused,   // an instruction byte this format does not use (24 to 31)
+};
+
+// Room a chunked copy needs beyond the run it copies.
+constexpr uint64_t kSlack = 16;
+
+// Instruction and first-byte thresholds of the stream format.
+constexpr unsigned kShortMatchMin = 64;
+constexpr unsigned kMidMatchMin = 32;
+constexpr unsigned kFarMatchMin = 16;
+constexpr unsigned kFarMatchMax = 23;
+constexpr unsigned kFirstLiteralMin = 18;  // first byte b >= 18: b - 17 literals
+constexpr unsigned kEndMarkerByte = 0x11;
+constexpr uint64_t kFarDistanceBase = 16384;
+constexpr uint64_t kNearAfterRunDistanceBase = 2049;
+
+// Literal runs up to this length are copied in chunks; longer ones by memcpy.
+constexpr uint64_t kShortRun = 32;
+
+// Overlapping matches with a distance below 8. After the first four bytes
+// are copied one by one, the source steps by kWidenAfterFour[d] for the next
+// four (so that they, too, repeat the period d), then back by
+// kWidenAfterEight[d], which leaves it a multiple of d and at least 8 bytes
+// behind the output.
+constexpr int kWidenAfterFour[8] = {0, 1, 2, 1, 0, 4, 4, 4};
+constexpr int kWidenAfterEight[8] = {0, 0, 0, -1, -4, 1, 2, 3};
+
+inline void Copy16(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 16); }
+inline void Copy8(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 8); }
+
+// The decoding position of one call: input and output cursors with their ends.
+struct Cursor {
+  const unsigned char* ip;
+  const unsigned char* ipEnd;
+  unsigned char* op;
+  unsigned char* const opBase;
+  unsigned char* const opEnd;
+
+  uint64_t InLeft() const { return static_cast<uint64_t>(ipEnd - ip); }
+  uint64_t OutLeft() const { return static_cast<uint64_t>(opEnd - op); }
+  uint64_t Written() const { return static_cast<uint64_t>(op - opBase); }
+};
+
+// Reads a length extension: z zero bytes and one nonzero byte L. Gives
+// 255 * z + L. False when the stored bytes end first.
+inline bool ReadExtension(Cursor& c, uint64_t& sum) {
+  uint64_t zeros = 0;
+  for (;;) {
+    if (c.ip == c.ipEnd) return false;
+    const unsigned char b = *c.ip++;
+    if (b != 0) {
+      sum = zeros * vzr::kRunStep + b;
+      return true;
+    }
+    ++zeros;
+  }
+}
+
+// Copies n literal bytes from the input to the output.
+inline bool CopyLiterals(Cursor& c, uint64_t n) {
+  if (n <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
+    // Short runs (most runs between matches) as a few chunks that may run
+    // past n; the input and output both have the room.
+    const unsigned char* from = c.ip;
+    unsigned char* to = c.op;
+    unsigned char* const stop = c.op + n;
+    do {
+      Copy16(to, from);
+      to += 16;
+      from += 16;
+    } while (to < stop);
+  } else {
+    if (c.InLeft() < n || c.OutLeft() < n) return false;
+    std::memcpy(c.op, c.ip, static_cast<std::size_t>(n));
+  }
+  c.ip += n;
+  c.op += n;
+  return true;
+}
+
+// Copies a match of `length` bytes from `distance` bytes back. The result is
+// that of a byte-by-byte copy from the front, also when the two overlap.
+inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
+  if (distance > c.Written() || length > c.OutLeft()) return false;
+  unsigned char* to = c.op;
+  const unsigned char* from = c.op - distance;
+  unsigned char* const stop = c.op + length;
+  c.op = stop;
+  if (c.OutLeft() < kSlack) {
+    // Too close to the end of the output for chunks.
+    if (distance >= length) {
+      std::memcpy(to, from, static_cast<std::size_t>(length));
+    } else {
+      while (to < stop) *to++ = *from++;
+    }
+    return true;
+  }
+  if (distance >= 16) {
+    // Each chunk reads only bytes that are already final.
+    do {
+      Copy16(to, from);
+      to += 16;
+      from += 16;
+    } while (to < stop);
+    return true;
+  }
+  if (distance < 8) {
+    // The output repeats with period `distance`, so the first eight bytes
+    // can be built from the pattern, after which reading from a multiple of
+    // the period at least 8 back gives the same bytes in 8-byte chunks.
+    to[0] = from[0];
+    to[1] = from[1];
+    to[2] = from[2];
+    to[3] = from[3];
+    from += kWidenAfterFour[distance];
+    std::memcpy(to + 4, from, 4);
+    from -= kWidenAfterEight[distance];
+  } else {
+    Copy8(to, from);
+    from += 8;
+  }
+  to += 8;
+  while (to < stop) {
+    Copy8(to, from);
+    to += 8;
+    from += 8;
+  }
+  return true;
+}
+
+// Reads the literal run that a first byte of a stream announces. Gives the
+// number of literals; false when the stored bytes end first.
+inline bool ReadFirstRun(Cursor& c, uint64_t& t) {
+  if (c.ip == c.ipEnd) return false;
+  const unsigned b = *c.ip++;
+  if (b >= kFirstLiteralMin) {
+    t = b - vzr::kRunBias;
+  } else if (b >= kFarMatchMin) {
+    t = 0;  // 16 and 17: no literals (17 begins the empty segment 11 11 00 00)
+  } else if (b > 0) {
+    t = b + 3;  // as after an instruction: a run of b + 3 literals
+  } else {
+    uint64_t sum = 0;
+    if (!ReadExtension(c, sum)) return false;
+    t = vzr::kLongRunBias + sum;
+  }
+  return true;
+}
+
+// Decodes one segment's stream, from its first byte to its end marker.
+Outcome DecodeStreamAt(Cursor& c) {
+  uint64_t t = 0;
+  if (!ReadFirstRun(c, t)) return Outcome::kCrash;
+  for (;;) {
+    const uint64_t runBefore = t;
+    if (t > 0 && !CopyLiterals(c, t)) return Outcome::kCrash;
+
+    if (c.InLeft() < 2) return Outcome::kCrash;  // every instruction has at least two bytes
+    const unsigned b = c.ip[0];
+    uint64_t length = 0;
+    uint64_t distance = 0;
+    unsigned trailing = 0;
+    if (b >= kShortMatchMin) {
+      length = (b >> 5) + 1;
+      distance = ((b >> 2) & 7) + uint64_t(c.ip[1]) * 8 + 1;
+      trailing = b & 3;
+      c.ip += 2;
+    } else if (b >= kMidMatchMin) {
+      length = b & 31;
+      ++c.ip;
+      if (length == 0) {
+        if (!ReadExtension(c, length)) return Outcome::kCrash;
+        length += 31;
+      }
+      length += 2;
+      if (c.InLeft() < 2) return Outcome::kCrash;
+      distance = (c.ip[0] >> 2) + uint64_t(c.ip[1]) * 64 + 1;
+      trailing = c.ip[0] & 3;
+      c.ip += 2;
+    } else if (b >= kFarMatchMin) {
+      if (b > kFarMatchMax) return Outcome::kUnused;
+      if (c.InLeft() < 3) return Outcome::kCrash;
+      if (b == kEndMarkerByte && c.ip[1] == 0 && c.ip[2] == 0) {
+        c.ip += 3;
+        return Outcome::kDone;
+      }
+      length = b & 7;
+      ++c.ip;
+      if (length == 0) {
+        if (!ReadExtension(c, length)) return Outcome::kCrash;
+        length += 7;
+      }
+      length += 2;
+      if (c.InLeft() < 2) return Outcome::kCrash;
+      distance = (c.ip[0] >> 2) + uint64_t(c.ip[1]) * 64 + kFarDistanceBase;
+      trailing = c.ip[0] & 3;
+      c.ip += 2;
+    } else {
+      // Near match: its form depends on the literal run just copied.
+      const uint64_t near = (b >> 2) + uint64_t(c.ip[1]) * 4;
+      if (runBefore > 3) {
+        length = 3;
+        distance = near + kNearAfterRunDistanceBase;
+      } else {
+        length = 2;
+        distance = near + 1;
+      }
+      trailing = b & 3;
+      c.ip += 2;
+    }
+
+    t = trailing;
+    if (t == 0) {
+      if (c.ip == c.ipEnd) return Outcome::kCrash;
+      const unsigned next = *c.ip;
+      if (next == 0) {
+        ++c.ip;
+        uint64_t sum = 0;
+        if (!ReadExtension(c, sum)) return Outcome::kCrash;
+        t = vzr::kLongRunBias + sum;
+      } else if (next < kFarMatchMin) {
+        ++c.ip;
+        t = next + 3;
+      }
+    }
+    if (!CopyMatch(c, length, distance)) return Outcome::kCrash;
+  }
+}
+
+// Works on a local copy of the cursor: the output bytes it writes could
+// otherwise alias the caller's cursor and force it out of registers.
+Outcome DecodeStream(Cursor& cursor) {
+  Cursor c = cursor;
+  const Outcome outcome = DecodeStreamAt(c);
+  cursor.ip = c.ip;
+  cursor.op = c.op;
+  return outcome;
+}
+
+// Decodes every segment in table order. Gives the bytes written, or an
+// outcome other than kDone.
+Outcome DecodeAll(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
+                  uint32_t outCapacity, uint64_t& written) {
+  if (storedLength < vzr::kSegmentCountSize) return Outcome::kCrash;
+  const uint64_t segmentCount = vzr::ReadLE32(stored);
+  const uint64_t streamArea = vzr::kSegmentCountSize + segmentCount * vzr::kSegmentRecordSize;
+  if (streamArea > storedLength) return Outcome::kCrash;
+
+  Cursor c{nullptr, stored + storedLength, out, out, out + outCapacity};
+  for (uint64_t i = 0; i < segmentCount; ++i) {
+    const unsigned char* record = stored + vzr::kSegmentCountSize + i * vzr::kSegmentRecordSize;
+    const uint64_t streamStart = streamArea + vzr::ReadLE32(record + 8);  // streamOffset
+    if (streamStart >= storedLength) return Outcome::kCrash;
+    c.ip = stored + streamStart;
+    const Outcome outcome = DecodeStream(c);
+    if (outcome != Outcome::kDone) return outcome;
+  }
+  written = c.Written();
+  return Outcome::kDone;
+}
+
+void TraceCrash() {
+  try {
+    TraceLog("ERROR! CRASH  Decompression()!");
+  } catch (...) {
+    // Nothing may leave the decoder, not even a failed trace line.
+  }
+}
+
+}  // namespace
+
+int32_t Decompression(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
+                      uint32_t outCapacity) {
+  try {
+    if (stored == nullptr || (out == nullptr && outCapacity > 0)) {
+      TraceCrash();
+      return 0;
+    }
+    uint64_t written = 0;
+    switch (DecodeAll(stored, storedLength, out, outCapacity, written)) {
+      case Outcome::kDone:
+        if (written > uint64_t(INT32_MAX)) break;  // not expressible as a result
+        return static_cast<int32_t>(written);
+      case Outcome::kUnused:
+        return 0;
+      case Outcome::kCrash:
+        break;
+    }
+  } catch (...) {
+  }
+  TraceCrash();
+  return 0;
+}

@@ -1,0 +1,42 @@
+// choosers.h - file open/save dialogs and the folder browser.
+#pragma once
+
+#include <QStringList>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace vzrui {
+
+struct FileDialogRequest {
+  bool open = true;               // false: a save dialog
+  std::string defaultExtension;   // ".vzr" or "vzr"; added to a name typed without one
+  std::string initialName;        // the file name the dialog starts with
+  std::string filter;             // the platform's form: "VZR File (*.vzr)| *.vzr"
+  bool hideReadOnly = false;      // the platform's read-only check box (never shown here)
+  bool confirmOverwrite = false;  // a save dialog asks before replacing a file
+};
+
+// Shows the file dialog; the full chosen path, or nothing when cancelled.
+std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogRequest& request);
+
+// The platform's filter text ("Description|pattern[;pattern]|..." pairs) in the
+// toolkit's form, one "Description (pattern pattern)" per pair.
+QStringList ConvertFilter(const std::string& filter);
+
+// path with extension (".vzr" or "vzr") appended when its last component has
+// no extension of its own.
+std::string ApplyDefaultExtension(const std::string& path, const std::string& extension);
+
+// The two looks of the folder browser.
+enum class FolderStyle {
+  EditBox = 0,  // new style: a folder dialog with an edit box for the path
+  Classic = 1,  // classic: a folder tree with the title above it
+};
+
+// Asks for a folder; its full path, or nothing when the user cancels. An
+// empty title shows none.
+std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle style, QWidget* owner);
+
+}  // namespace vzrui

@@ -1,0 +1,27 @@
+// messages.h - message boxes in the platform's manner.
+#pragma once
+
+#include <string>
+
+#include "dialog.h"
+
+class QWidget;
+
+namespace vzrui {
+
+enum class Buttons { Ok, YesNo, YesNoCancel };
+enum class Icon { None, Error, Exclamation, Question };
+
+// The name shown as the caption of a message box that brings none of its own
+// ("VZR_Toolset", "VzrPack"). Until set, the application's own name.
+void SetApplicationName(const std::string& name);
+std::string ApplicationName();
+
+// Shows a modal message box and returns the button pressed: kIdOk, kIdCancel,
+// kIdYes or kIdNo. An empty caption shows the application's name. Closing the
+// box without a button counts as Cancel where there is one, as No for Yes/No,
+// and as OK for OK.
+int MessageBox(QWidget* owner, const std::string& text, const std::string& caption = {},
+               Buttons buttons = Buttons::Ok, Icon icon = Icon::None);
+
+}  // namespace vzrui
