@@ -81,29 +81,34 @@ std::string FoldCase(std::string text) {
   return text;
 }
 
-// The names of the folders one ExtractAll run writes into, each folder listed
-// once. Finding a file without regard to case needs a look at its folder's
-// names; listing the folder anew for every new file would make extracting
-// into one large folder quadratic. The run adds the files it creates.
-class FolderNameCache {
+// What one ExtractAll run learns about its destination, so that each entry
+// costs little more than its own file: the current directory is set once,
+// each folder of the names is checked and resolved once, and each folder is
+// listed once. Finding a file without regard to case needs a look at its
+// folder's names; listing the folder anew for every new file would make
+// extracting into one large folder quadratic. The run adds the files it
+// creates to its listings.
+class ExtractSession {
  public:
-  void Start() {
-    folders_.clear();
+  void Start(const std::string& destination, const std::string& archivePath) {
+    *this = ExtractSession();
     active_ = true;
+    destination_ = destination;
+    archivePath_ = archivePath;
   }
-  void Stop() {
-    folders_.clear();
-    active_ = false;
-  }
-  bool Active() const { return active_; }
+  void Stop() { *this = ExtractSession(); }
+  // True while a run extracts into destDir.
+  bool Covers(const char* destDir) const { return active_ && destination_ == destDir; }
+  const std::string& ArchivePath() const { return archivePath_; }
+  bool inDestination = false;  // the current directory is the destination
+  std::unordered_map<std::string, std::string> resolvedFolders;  // folder as named -> as found
 
   // The path of leaf in folder (a resolved path relative to the current
   // directory, "" for the directory itself): the existing file that matches
   // it exactly, else the first that matches it without regard to case, else
   // the name as given (exists is then false).
-  std::string Find(const std::string& destination, const std::string& folder, const std::string& leaf,
-                   bool& exists) {
-    Names& names = Listing(destination, folder);
+  std::string Find(const std::string& folder, const std::string& leaf, bool& exists) {
+    Names& names = Listing(folder);
     const std::string prefix = folder.empty() ? std::string() : folder + '/';
     exists = true;
     if (names.exact.count(leaf)) return prefix + leaf;
@@ -112,8 +117,8 @@ class FolderNameCache {
     exists = false;
     return prefix + leaf;
   }
-  void Added(const std::string& destination, const std::string& folder, const std::string& leaf) {
-    Names& names = Listing(destination, folder);
+  void Added(const std::string& folder, const std::string& leaf) {
+    Names& names = Listing(folder);
     names.exact.insert(leaf);
     names.folded.emplace(FoldCase(leaf), leaf);
   }
@@ -123,11 +128,10 @@ class FolderNameCache {
     std::unordered_set<std::string> exact;
     std::unordered_map<std::string, std::string> folded;  // first in listing order wins
   };
-  Names& Listing(const std::string& destination, const std::string& folder) {
-    const std::string key = destination + '\0' + folder;
-    auto found = folders_.find(key);
+  Names& Listing(const std::string& folder) {
+    auto found = folders_.find(folder);
     if (found != folders_.end()) return found->second;
-    Names& names = folders_[key];
+    Names& names = folders_[folder];
     for (const vzrfs::FindEntry& entry : vzrfs::FindMatches(folder.empty() ? "*" : (folder + "/*").c_str())) {
       if (entry.name == "." || entry.name == "..") continue;
       names.exact.insert(entry.name);
@@ -137,17 +141,34 @@ class FolderNameCache {
   }
   std::unordered_map<std::string, Names> folders_;
   bool active_ = false;
+  std::string destination_;
+  std::string archivePath_;
 };
 
-FolderNameCache g_folderNames;
+ExtractSession g_session;
 
-// Keeps the folder cache for the length of one ExtractAll run.
-struct FolderNameSession {
-  FolderNameSession() { g_folderNames.Start(); }
-  ~FolderNameSession() { g_folderNames.Stop(); }
+// Keeps the session for the length of one ExtractAll run.
+struct ExtractSessionScope {
+  ExtractSessionScope(const std::string& destination, const std::string& archivePath) {
+    g_session.Start(destination, archivePath);
+  }
+  ~ExtractSessionScope() { g_session.Stop(); }
 };
 
-// Creates a file that the folder cache shows to be absent in any letter
+// The folder of entry path (parent, as the name gives it) as it is found on
+// disk, creating every missing folder first.
+std::string EntryFolder(ExtractSession* session, const std::string& path, const std::string& parent) {
+  if (session) {
+    const auto known = session->resolvedFolders.find(parent);
+    if (known != session->resolvedFolders.end()) return known->second;
+  }
+  if (!vzrfs::IsDirectory(parent.c_str())) CreateEntryFolders(path);
+  std::string folder = vzrfs::ResolvePath(parent.c_str());
+  if (session && vzrfs::IsDirectory(folder.c_str())) session->resolvedFolders.emplace(parent, folder);
+  return folder;
+}
+
+// Creates a file that the session's listing shows to be absent in any letter
 // case. vzrfs::OpenWrite would search the folder for it once more.
 std::FILE* CreateNewFile(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
@@ -250,24 +271,26 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     g_slashNoteArchive = archive.vzr_file_name;
     TraceLog("Extract(): removing leading '/' from entry names, first: ", name);
   }
-  const std::string archivePath = vzrops::AbsolutePath(archive.vzr_file_name);
-  if (!vzrfs::SetCurrentDir(destDir)) {
-    TraceLog("ERROR! Could not write file: ", name);
-    return false;
+  ExtractSession* session = g_session.Covers(destDir) ? &g_session : nullptr;
+  const std::string archivePath = session ? session->ArchivePath() : vzrops::AbsolutePath(archive.vzr_file_name);
+  if (!session || !session->inDestination) {
+    if (!vzrfs::SetCurrentDir(destDir)) {
+      TraceLog("ERROR! Could not write file: ", name);
+      return false;
+    }
+    if (session) session->inDestination = true;
   }
   const std::size_t lastSlash = path.rfind('/');
   const std::string parent = lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
-  if (!parent.empty() && !vzrfs::IsDirectory(parent.c_str())) CreateEntryFolders(path);
+  const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
+  const std::string folder = parent.empty() ? std::string() : EntryFolder(session, path, parent);
   CodePosition = 1498;
   // The target as it is found without regard to case; only a file that is
   // there already can be the archive itself or be read-only.
   bool exists = false;
   std::string target;
-  const bool cached = g_folderNames.Active();
-  const std::string folder = parent.empty() ? std::string() : vzrfs::ResolvePath(parent.c_str());
-  const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
-  if (cached) {
-    target = g_folderNames.Find(destDir, folder, leaf, exists);
+  if (session) {
+    target = session->Find(folder, leaf, exists);
   } else {
     target = vzrfs::ResolvePath(path.c_str());
     std::error_code error;
@@ -280,7 +303,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
 
   try {
     if (exists) vzrfs::MakeWritable(target.c_str());
-    std::FILE* out = cached && !exists ? CreateNewFile(target) : vzrfs::OpenWrite(target.c_str());
+    std::FILE* out = session && !exists ? CreateNewFile(target) : vzrfs::OpenWrite(target.c_str());
     if (!out) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;
@@ -293,7 +316,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
       TraceLog("ERROR! Could not write: ", name);
       return false;
     }
-    if (cached && !exists) g_folderNames.Added(destDir, folder, leaf);
+    if (session && !exists) session->Added(folder, leaf);
   } catch (const std::exception&) {
     TraceLog("ERROR! Could not write: ", name);
     return false;
@@ -333,7 +356,7 @@ int VzrArchive::ExtractAll(const char* destDir) {
     return 7;
   }
   int result = 0;
-  FolderNameSession session;
+  ExtractSessionScope session(destination, vzrops::AbsolutePath(vzr_file_name));
   for (uint32_t i = 0; i < FileIndex.count; ++i) {
     GetStatusSink()->SetText(FileIndex.files[i].name);
     const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
