@@ -8,11 +8,11 @@
 //
 // Every read is checked against the stored length and every write against
 // the output capacity, with 64-bit arithmetic so that no offset or length in a
-// damaged entry can wrap back into range. Where at least kSlack bytes are left
-// on both sides, literals and matches are copied in 16- or 8-byte chunks that
-// may run up to kSlack - 1 bytes past the run's end; those bytes lie inside
-// the caller's buffer and are overwritten by what follows (or lie beyond the
-// result). Overlapping matches keep the exact byte-by-byte result.
+// damaged entry can wrap back into range. Where enough bytes are left on both
+// sides, literals and matches are copied in fixed 16- or 8-byte chunks that
+// may run past the run's end: the checks leave room for that, so those bytes
+// lie inside the caller's buffer and are overwritten by what follows (or lie
+// beyond the result). Overlapping matches keep the exact byte-by-byte result.
 #include <cstring>
 
 #include "format.h"
@@ -121,6 +121,10 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     }
     return true;
   }
+  if (distance >= 8 && length <= 8) {
+    Copy8(to, from);  // most matches: one chunk of already final bytes
+    return true;
+  }
   if (distance >= 16) {
     // Each chunk reads only bytes that are already final.
     do {
@@ -177,10 +181,10 @@ inline bool ReadFirstRun(Cursor& c, uint64_t& t) {
 Outcome DecodeStreamAt(Cursor& c) {
   uint64_t t = 0;
   if (!ReadFirstRun(c, t)) return Outcome::kCrash;
+  if (t > 0 && !CopyLiterals(c, t)) return Outcome::kCrash;
+  // The length of the literal run just copied: it chooses the near-match form.
+  uint64_t runBefore = t;
   for (;;) {
-    const uint64_t runBefore = t;
-    if (t > 0 && !CopyLiterals(c, t)) return Outcome::kCrash;
-
     if (c.InLeft() < 2) return Outcome::kCrash;  // every instruction has at least two bytes
     const unsigned b = c.ip[0];
     uint64_t length = 0;
@@ -224,32 +228,42 @@ Outcome DecodeStreamAt(Cursor& c) {
     } else {
       // Near match: its form depends on the literal run just copied.
       const uint64_t near = (b >> 2) + uint64_t(c.ip[1]) * 4;
-      if (runBefore > 3) {
-        length = 3;
-        distance = near + kNearAfterRunDistanceBase;
-      } else {
-        length = 2;
-        distance = near + 1;
-      }
+      const bool afterRun = runBefore > 3;
+      length = afterRun ? 3 : 2;
+      distance = near + (afterRun ? kNearAfterRunDistanceBase : 1);
       trailing = b & 3;
       c.ip += 2;
     }
 
-    t = trailing;
-    if (t == 0) {
-      if (c.ip == c.ipEnd) return Outcome::kCrash;
-      const unsigned next = *c.ip;
-      if (next == 0) {
-        ++c.ip;
-        uint64_t sum = 0;
-        if (!ReadExtension(c, sum)) return Outcome::kCrash;
-        t = vzr::kLongRunBias + sum;
-      } else if (next < kFarMatchMin) {
-        ++c.ip;
-        t = next + 3;
-      }
+    // The literals after the match: its trailing count, or, when that is 0,
+    // a run announced by the next byte (1 to 15, or 0 for a long run). The
+    // stream goes on in any case, since the end marker is still to come.
+    // Chosen without branching where possible: which case holds is as
+    // unpredictable as the data.
+    if (c.ip == c.ipEnd) return Outcome::kCrash;
+    const unsigned next = *c.ip;
+    if ((trailing == 0) & (next == 0)) {
+      ++c.ip;
+      uint64_t sum = 0;
+      if (!ReadExtension(c, sum)) return Outcome::kCrash;
+      t = vzr::kLongRunBias + sum;
+    } else {
+      const bool shortRun = (trailing == 0) & (next - 1 < kFarMatchMin - 1);
+      t = shortRun ? next + 3 : trailing;
+      c.ip += shortRun;
     }
     if (!CopyMatch(c, length, distance)) return Outcome::kCrash;
+
+    if (t <= kShortRun && c.InLeft() >= kShortRun + kSlack && c.OutLeft() >= kShortRun + kSlack) {
+      // Up to kShortRun literals (none, quite often) as two fixed chunks.
+      Copy16(c.op, c.ip);
+      Copy16(c.op + 16, c.ip + 16);
+      c.op += t;
+      c.ip += t;
+    } else if (!CopyLiterals(c, t)) {
+      return Outcome::kCrash;
+    }
+    runBefore = t;
   }
 }
 

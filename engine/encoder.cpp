@@ -167,11 +167,11 @@ void VzrArchive::WriteRunLength(int32_t& pos, uint32_t n) {
     storeBuffer[pos++] = static_cast<unsigned char>(n + vzr::kRunBias);
     return;
   }
-  storeBuffer[pos++] = 0x00;
-  uint32_t m = n - vzr::kLongRunBias;
-  while (m > vzr::kRunStep) {
-    storeBuffer[pos++] = 0x00;
-    m -= vzr::kRunStep;
-  }
-  storeBuffer[pos++] = static_cast<unsigned char>(m);
+  // 0x00, then one 0x00 for each 255 while more than 255 remain, then the
+  // rest (1 to 255). The zeros are counted up front and written in one go.
+  const uint32_t m = n - vzr::kLongRunBias;
+  const uint32_t continuations = (m - 1) / vzr::kRunStep;
+  std::memset(storeBuffer + pos, 0x00, 1 + continuations);
+  pos += static_cast<int32_t>(1 + continuations);
+  storeBuffer[pos++] = static_cast<unsigned char>(m - continuations * vzr::kRunStep);
 }

@@ -213,7 +213,8 @@ class VzrArchive {
 
 // Decodes a segmented stored form into out. Returns the bytes written over all
 // segments, or 0 on failure. Never reads outside stored[0, storedLength) nor
-// writes outside out[0, outCapacity); allocates nothing.
+// writes outside out[0, outCapacity); allocates nothing. Bytes of out after
+// the result (up to outCapacity) may have been used as scratch. Throws nothing.
 int32_t Decompression(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
                       uint32_t outCapacity);
 

@@ -127,6 +127,14 @@ TEST(DecoderFirstByte, OneToFifteenStartARunOfBPlusThree) {
   }
 }
 
+TEST(DecoderFirstByte, FiveBeforeTheEndMarkerIsARunThatRunsOut) {
+  // 05 announces eight literals; only the three marker bytes follow.
+  ExpectCrash(StoredForm({{0x05, 0x11, 0x00, 0x00}}), "05 11 00 00");
+  // With eight bytes present they are the content, and the marker ends it.
+  ExpectDecodes(StoredForm({{0x05, 1, 2, 3, 4, 5, 6, 7, 8, 0x11, 0x00, 0x00}}), {1, 2, 3, 4, 5, 6, 7, 8},
+                "05 + 8 bytes");
+}
+
 TEST(DecoderFirstByte, RunLengthCodesAtTheirBoundaries) {
   struct Case {
     std::size_t n;

@@ -1,0 +1,103 @@
+// discovery.cpp - the game folder probe and the two lists' rules.
+#include "discovery.h"
+
+#include <algorithm>
+
+namespace quickpack {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The character at position i, or 0 past the end: a test on a character a
+// short name does not have fails.
+char At(const std::string& name, std::size_t i) { return i < name.size() ? name[i] : '\0'; }
+
+bool Is(char c, char letter) { return Lower(c) == Lower(letter) && c != '\0'; }
+
+// Negative, zero or positive as a sorts before, with or after b, ignoring case.
+int CompareIgnoringCase(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto ca = static_cast<unsigned char>(Lower(a[i]));
+    const auto cb = static_cast<unsigned char>(Lower(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+// The content folder's "game" entry for a name beginning "hx", or nothing.
+std::optional<std::string> GameEntryFor(const std::string& name, int gameFolder) {
+  if (gameFolder == kGameHxGlacier && Is(At(name, 2), 'g')) return std::string("hxGlacier/game");
+  if (gameFolder == kGameHx1920 && At(name, 2) == '1') return std::string("hx1920/game");
+  return std::nullopt;
+}
+
+}  // namespace
+
+int ProbeGameFolder() {
+  const std::string saved = vzrfs::GetCurrentDir();
+  int result = kNoGameFolder;
+  if (vzrfs::SetCurrentDir("../HxGlacier"))
+    result = kGameHxGlacier;
+  else if (vzrfs::SetCurrentDir("../Hx1920"))
+    result = kGameHx1920;
+  vzrfs::SetCurrentDir(saved.c_str());  // a failed return is not reported
+  return result;
+}
+
+std::string GameFolderName(int gameFolder) {
+  switch (gameFolder) {
+    case kGameHxGlacier:
+      return "hxGlacier";
+    case kGameHx1920:
+      return "hx1920";
+    default:
+      return std::string();
+  }
+}
+
+std::vector<std::string> FindLevelNames(int gameFolder) {
+  std::vector<std::string> names;
+  if (gameFolder == kNoGameFolder) return names;
+  const std::string pattern = "../" + GameFolderName(gameFolder) + "/levels/*";
+  // Every match is examined: the first one is not assumed to be ".".
+  for (const vzrfs::FindEntry& match : vzrfs::FindMatches(pattern.c_str()))
+    if (match.isDirectory && At(match.name, 0) != '.') names.push_back(match.name);
+  return names;
+}
+
+std::optional<std::string> FolderListEntry(const vzrfs::FindEntry& match, int gameFolder) {
+  const std::string& name = match.name;
+  const char first = At(name, 0);
+  const char second = At(name, 1);
+  if (!match.isDirectory) return std::nullopt;
+  if (first == '.' || first == 'L' || first == '_') return std::nullopt;  // "l..." goes on
+  if (Is(first, 'a') && Is(second, 'r')) return std::nullopt;             // Archives, Art
+  if (Is(first, 'm') && (Is(second, 'o') || Is(second, 'u'))) return std::nullopt;  // Mod, Movies, Music
+  if (Is(first, 'h') && Is(second, 'x')) return GameEntryFor(name, gameFolder);
+  return name;
+}
+
+std::vector<std::string> FindFolderEntries(int gameFolder) {
+  std::vector<std::string> entries;
+  for (const vzrfs::FindEntry& match : vzrfs::FindMatches("../*"))
+    if (auto entry = FolderListEntry(match, gameFolder)) entries.push_back(std::move(*entry));
+  return entries;
+}
+
+std::size_t SortedInsertPosition(const std::vector<std::string>& sorted, const std::string& text) {
+  const auto at = std::upper_bound(sorted.begin(), sorted.end(), text, [](const std::string& a, const std::string& b) {
+    return CompareIgnoringCase(a, b) < 0;
+  });
+  return static_cast<std::size_t>(at - sorted.begin());
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  if (prefix.size() > text.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (Lower(text[i]) != Lower(prefix[i])) return false;
+  return true;
+}
+
+}  // namespace quickpack

@@ -1,0 +1,53 @@
+// discovery.h - what VzrPack finds beside its Archives folder.
+//
+// The program runs in a mod's Archives folder, so "../" is the mod root. The
+// functions here look at the mod root through the engine's file services,
+// which give the platform's listing order and find folders regardless of
+// letter case.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fileservices.h"
+
+namespace quickpack {
+
+// Which game content folder the mod root holds (m_nGameFolder's values).
+enum GameFolder : int {
+  kNoGameFolder = 0,
+  kGameHx1920 = 1,
+  kGameHxGlacier = 2,
+};
+
+// Enters "../HxGlacier", then "../Hx1920", and returns to the working
+// directory. hxGlacier wins when both exist.
+int ProbeGameFolder();
+
+// The folder that holds the levels of the content folder, e.g. "hxGlacier".
+// Empty for kNoGameFolder.
+std::string GameFolderName(int gameFolder);
+
+// The level folders of the detected content folder, in listing order: every
+// folder whose name does not begin with '.'. Files are never levels.
+std::vector<std::string> FindLevelNames(int gameFolder);
+
+// The entry the folder list gets for one mod-root listing match, or nothing
+// when the match is skipped (files, dot and underscore names, Levels, the
+// Archives/Art, Mod/Movies and Music folders, and content folders other than
+// the detected one, which stand for their "game" subfolder).
+std::optional<std::string> FolderListEntry(const vzrfs::FindEntry& match, int gameFolder);
+
+// Folder-list entries for every match of the mod root, in listing order.
+std::vector<std::string> FindFolderEntries(int gameFolder);
+
+// Sorted insertion as the drop-down lists do it: the position at which text
+// goes among the already sorted entries, comparing without regard to ASCII
+// letter case; equal names go after those already there.
+std::size_t SortedInsertPosition(const std::vector<std::string>& sorted, const std::string& text);
+
+// Case-insensitive (ASCII) "text begins with prefix".
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
+
+}  // namespace quickpack

@@ -1,0 +1,35 @@
+// packplan.cpp - names and folders of the quick-pack commands.
+#include "packplan.h"
+
+#include "discovery.h"
+
+namespace quickpack {
+
+static_assert(kMaxPackNameLength == 507, "\"name.vzr\" and its NUL must fit the packer's path buffer");
+
+std::string LevelPackName(int gameFolder, const std::string& levelText) {
+  if (gameFolder == kNoGameFolder) return levelText;
+  return GameFolderName(gameFolder) + "/levels/" + levelText;
+}
+
+std::vector<std::string> FoldersToCreate(PackCommand command, int gameFolder) {
+  if (gameFolder == kNoGameFolder) return {};
+  const std::string content = GameFolderName(gameFolder);
+  switch (command) {
+    case PackCommand::kLevel:
+    case PackCommand::kAllLevels:
+      return {content, content + "/levels"};
+    case PackCommand::kFolder:
+    case PackCommand::kAllFolders:
+      return {content};
+  }
+  return {};
+}
+
+std::optional<std::string> PackRefusal(const std::string& listText, const std::string& name) {
+  if (listText.empty()) return std::string(kEmptyNameStatus);
+  if (name.size() > kMaxPackNameLength) return std::string(kNameTooLongStatus);
+  return std::nullopt;
+}
+
+}  // namespace quickpack
