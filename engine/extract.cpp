@@ -40,7 +40,7 @@ bool PlausibleEntry(const FileEntry& e, uint32_t storageMode, uint64_t archiveLe
   if (storageMode == vzr::kStorageSegmented)
     return e.compSize >= vzr::kSegmentCountSize + vzr::kSegmentRecordSize &&
            uint64_t(e.fileSize) <= uint64_t(e.compSize) * kMaxExpansion;
-  return true;  // an unknown mode decodes nothing; the size check decides
+  return e.fileSize == 0;  // an unknown mode decodes nothing
 }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }

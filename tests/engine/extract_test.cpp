@@ -185,7 +185,7 @@ TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
 
 TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
   TempDir dir;
-  for (uint32_t mode : {0u, 1u}) {
+  for (uint32_t mode : {0u, 1u, 7u}) {
     ArchiveSpec spec;
     spec.storageMode = mode;
     spec.entries.push_back({"huge", mode == 1 ? testutil::LiteralSegmentedForm(Pattern(40, 1)) : Pattern(40, 1),
