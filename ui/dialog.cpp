@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
+#include <type_traits>
 
 #include "script.h"
 #include "textconv.h"
@@ -39,6 +41,7 @@ static void ExchangeText(bool pulling, Control* control, std::string& field) {
     if (control->text() != shown) field = FromQt(control->text());
   } else if (control->text() != shown) {
     control->setText(shown);
+    if constexpr (std::is_same_v<Control, QLineEdit>) control->setCursorPosition(0);  // show the start
   }
 }
 
@@ -117,7 +120,12 @@ void ModalDialog::DoDataExchange(DataExchange&) {}
 void ModalDialog::PlaceControl(int id, QWidget* control, int x, int y, int width, int height) {
   if (id == 0) id = anonymousIds_--;
   control->setParent(this);
-  control->setGeometry(units_.Rect(x, y, width, height).translated(clientOrigin_));
+  QRect pixels = units_.Rect(x, y, width, height).translated(clientOrigin_);
+  // The template was measured in another font: a static text never clips
+  // the words it was placed with.
+  if (auto* label = qobject_cast<QLabel*>(control); label && !label->text().isEmpty())
+    pixels.setWidth(std::max(pixels.width(), label->sizeHint().width()));
+  control->setGeometry(pixels);
   controls_[id] = Placed{control, QRect(x, y, width, height)};
 }
 

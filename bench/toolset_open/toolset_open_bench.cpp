@@ -1,0 +1,134 @@
+// toolset_open_bench - what opening a large archive costs in the window.
+//
+// File > Open .vzr on an archive of 100,000 entries, in the real main window
+// offscreen (OnFileOpen, FillFileList, and the list's layout and paint that
+// follow), against LoadIndex alone on the same archive. The list is a model
+// over the index, so the window should add little: the goal is a ratio of at
+// most 2.0. Trace lines go to /dev/null; the figures go to standard output.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "script.h"
+#include "statusbinding.h"
+#include "testutil.h"
+#include "toolsetdialog.h"
+#include "vzrpack.h"
+
+namespace {
+
+constexpr int kEntries = 100000;
+
+std::string WriteLargeArchive(const std::string& folder) {
+  testutil::ArchiveSpec spec;
+  spec.entries.reserve(kEntries);
+  char name[64];
+  for (int i = 0; i < kEntries; ++i) {
+    std::snprintf(name, sizeof name, "objects/group%03d/part%06d.con", i / 1000, i);
+    spec.AddRaw(name, "ObjectTemplate.create x\r\n");
+  }
+  const std::string path = folder + "/large.vzr";
+  spec.WriteTo(path);
+  return path;
+}
+
+void LoadIndexAlone(benchmark::State& state, const std::string* path) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto archive = std::make_unique<VzrArchive>();
+    state.ResumeTiming();
+    archive->LoadIndex(path->c_str());
+    benchmark::DoNotOptimize(archive->FileIndex.count);
+    state.PauseTiming();
+    if (archive->FileIndex.count != kEntries) state.SkipWithError("the archive did not load whole");
+    archive.reset();
+    state.ResumeTiming();
+  }
+}
+
+void OpenInWindow(benchmark::State& state, toolset::ToolsetDialog* window, const std::string* path) {
+  for (auto _ : state) {
+    vzrui::ScriptedAnswers script;
+    script.File(*path);
+    window->OnFileOpen();
+    // What the user waits for: the list laid out and painted.
+    QApplication::processEvents();
+    window->repaint();
+    state.PauseTiming();
+    if (window->m_strStatus != "Files: " + std::to_string(kEntries)) state.SkipWithError("the window did not list it");
+    state.ResumeTiming();
+  }
+}
+
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  SummaryReporter() : ConsoleReporter(OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      realTime[run.benchmark_name()] = run.GetAdjustedRealTime();
+      cpuTime[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    }
+  }
+  std::map<std::string, double> realTime;
+  std::map<std::string, double> cpuTime;
+};
+
+// The window's time over the index load's, or nothing when either is missing.
+void PrintRatio(std::ostream& out, const char* kind, const std::map<std::string, double>& times) {
+  const auto load = times.find("LoadIndex/100000");
+  const auto open = times.find("OnFileOpen+FillFileList/100000");
+  if (load == times.end() || open == times.end() || load->second <= 0) return;
+  const double ratio = open->second / load->second;
+  char line[160];
+  std::snprintf(line, sizeof line, "Open in the window / LoadIndex alone (%s time): %.2f (goal <= 2.00) %s\n", kind,
+                ratio, ratio <= 2.0 ? "met" : "NOT MET");
+  out << line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The engine's and the window's trace lines would bury the figures.
+  const int figures = dup(STDOUT_FILENO);
+  const int devnull = open("/dev/null", O_WRONLY);
+  dup2(devnull, STDOUT_FILENO);
+  close(devnull);
+  std::ofstream out("/dev/fd/" + std::to_string(figures));
+
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  testutil::TempDir dir;
+  static const std::string path = WriteLargeArchive(dir.str());
+  out << "archive: " << kEntries << " entries\n";
+
+  toolset::ToolsetDialog window;
+  vzrui::ProcessStatusSink status(window);
+  window.Initialize();
+  window.show();
+
+  benchmark::RegisterBenchmark("LoadIndex/100000", LoadIndexAlone, &path)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("OnFileOpen+FillFileList/100000", OpenInWindow, &window, &path)
+      ->Unit(benchmark::kMillisecond);
+
+  SummaryReporter reporter;
+  reporter.SetOutputStream(&out);
+  reporter.SetErrorStream(&out);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  out << "\n";
+  PrintRatio(out, "wall", reporter.realTime);
+  PrintRatio(out, "CPU", reporter.cpuTime);
+  out.flush();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,181 @@
+// Extract All, Extract Selected and Extract Mod Folder in the real window.
+#include <filesystem>
+
+#include "toolset_fixture.h"
+
+using namespace toolsettest;
+using testutil::ToBytes;
+using vzrui::Buttons;
+using vzrui::Icon;
+namespace fs = std::filesystem;
+
+namespace {
+
+ArchiveSpec ThreeFiles() {
+  ArchiveSpec spec;
+  spec.AddRaw("a/one.con", "one");
+  spec.AddRaw("a/b/two.dds", "two");
+  spec.AddRaw("three.txt", "three");
+  return spec;
+}
+
+void ExpectError(const vzrui::MessageQuestion& q, const std::string& text, const std::string& caption) {
+  EXPECT_EQ(q.text, text);
+  EXPECT_EQ(q.caption, caption);
+  EXPECT_EQ(q.buttons, Buttons::Ok);
+  EXPECT_EQ(q.icon, Icon::Error);
+}
+
+}  // namespace
+
+TEST_F(ToolsetWindowTest, ExtractBeforeAnyOpenAsksNothing) {
+  window->OnExtractAll();
+  window->OnExtractSelected();
+  EXPECT_TRUE(script.Asked().empty());
+}
+
+TEST_F(ToolsetWindowTest, ExtractAllWritesEveryEntryIntoTheChosenFolder) {
+  OpenArchive(ThreeFiles());
+  const std::string out = dir / "out";
+  fs::create_directory(out);
+  script.Folder(out);
+  window->OnExtractAll();
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/a/one.con"), ToBytes("one"));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/a/b/two.dds"), ToBytes("two"));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/three.txt"), ToBytes("three"));
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), out)) << "the chosen folder stays current";
+  EXPECT_EQ(StatusLine(), "Ready...");
+  ASSERT_EQ(script.Folders().size(), 1u);
+  EXPECT_EQ(script.Folders()[0].title, "");
+  EXPECT_EQ(script.Folders()[0].style, vzrui::FolderStyle::EditBox);
+  EXPECT_EQ(script.Folders()[0].owner, nullptr);
+  EXPECT_TRUE(script.Messages().empty());
+}
+
+TEST_F(ToolsetWindowTest, ExtractAllOfAVanishedArchiveShowsItsErrorNumber) {
+  const std::string path = OpenArchive(ThreeFiles());
+  fs::remove(path);
+  script.Folder(dir.str()).Message(vzrui::kIdOk);
+  window->OnExtractAll();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  ExpectError(script.Messages()[0], "ERROR! Unknown, Error Number: 3", "ERROR!");
+  EXPECT_EQ(StatusLine(), "Ready...");
+}
+
+TEST_F(ToolsetWindowTest, ExtractAllWithAnEntryThatCannotBeWritten) {
+  OpenArchive(ThreeFiles());
+  const std::string out = dir / "out";
+  fs::create_directories(out + "/three.txt");  // a folder where a file must go
+  script.Folder(out).Message(vzrui::kIdOk);
+  window->OnExtractAll();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  ExpectError(script.Messages()[0], "ERROR! Could not extract all files to destination directory!", "ERROR!");
+}
+
+TEST_F(ToolsetWindowTest, ExtractAllCancelledWritesNothing) {
+  OpenArchive(ThreeFiles());
+  const fs::path before = fs::current_path();
+  script.CancelFolder();
+  window->OnExtractAll();
+  EXPECT_EQ(fs::current_path(), before);
+  EXPECT_TRUE(script.Messages().empty());
+}
+
+TEST_F(ToolsetWindowTest, ExtractSelectedStopsAtTheFirstFailure) {
+  OpenArchive(ThreeFiles());
+  const std::string out = dir / "out";
+  fs::create_directories(out + "/a/b/two.dds");
+  Click(0);
+  CtrlClick(1);
+  CtrlClick(2);
+  script.Folder(out).Message(vzrui::kIdOk);
+  window->OnExtractSelected();
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/a/one.con"), ToBytes("one"));
+  EXPECT_FALSE(fs::exists(out + "/three.txt")) << "no row after the failure is tried";
+  ASSERT_EQ(script.Messages().size(), 1u);
+  ExpectError(script.Messages()[0],
+              "ERROR! Could not extract all files to destination directory!\n"
+              "You might be be running low on free disk space.",
+              "ERROR!");
+  EXPECT_EQ(StatusLine(), "Ready...");
+}
+
+TEST_F(ToolsetWindowTest, ExtractSelectedWritesOnlyTheSelectedRows) {
+  OpenArchive(ThreeFiles());
+  const std::string out = dir / "out";
+  fs::create_directory(out);
+  Click(2);
+  script.Folder(out);
+  window->OnExtractSelected();
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/three.txt"), ToBytes("three"));
+  EXPECT_FALSE(fs::exists(out + "/a"));
+  EXPECT_EQ(EditorText(), "") << "the editor and the list are untouched";
+  EXPECT_EQ(window->SelectedRows(), std::vector<int>{2});
+}
+
+class ModFolderTest : public ToolsetWindowTest {
+ protected:
+  void WriteModArchive(const std::string& relative, const std::string& entry, const std::string& content) {
+    ArchiveSpec spec;
+    spec.AddRaw(entry, content);
+    spec.WriteTo(dir / ("mod/Archives/" + relative));
+  }
+};
+
+TEST_F(ModFolderTest, EveryArchiveFolderOfTheModLandsInTheOutput) {
+  WriteModArchive("objects.vzr", "objects/tank.con", "tank");
+  WriteModArchive("hx1920/levels/berlin.vzr", "levels/berlin/init.con", "berlin");
+  WriteModArchive("hxGlacier/game.vzr", "game/menu.ssc", "menu");
+  const std::string out = dir / "out";
+  fs::create_directory(out);
+  script.Folder(dir / "mod").Folder(out);
+  window->OnExtractModFolder();
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/objects/tank.con"), ToBytes("tank"));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/levels/berlin/init.con"), ToBytes("berlin"));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/game/menu.ssc"), ToBytes("menu"));
+  EXPECT_EQ(StatusLine(), "Ready...");
+  const auto asked = script.Folders();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].title, "Choose a mod folder to decompress:");
+  EXPECT_EQ(asked[0].style, vzrui::FolderStyle::Classic);
+  EXPECT_EQ(asked[0].owner, window.get());
+  EXPECT_EQ(asked[1].title, "Choose output location:");
+  EXPECT_EQ(asked[1].style, vzrui::FolderStyle::EditBox);
+  EXPECT_EQ(asked[1].owner, window.get());
+  EXPECT_TRUE(script.Messages().empty());
+}
+
+TEST_F(ModFolderTest, AFolderWithoutArchivesIsASuccess) {
+  fs::create_directories(dir / "empty_mod");
+  const std::string out = dir / "out";
+  fs::create_directory(out);
+  script.Folder(dir / "empty_mod").Folder(out);
+  window->OnExtractModFolder();
+  EXPECT_EQ(StatusLine(), "Ready...");
+  EXPECT_TRUE(fs::is_empty(out));
+  EXPECT_TRUE(script.Messages().empty());
+}
+
+TEST_F(ModFolderTest, AFailingArchiveStopsWithAMessage) {
+  WriteModArchive("objects.vzr", "objects/tank.con", "tank");
+  WriteModArchive("hx1920/levels/berlin.vzr", "levels/berlin/init.con", "berlin");
+  const std::string out = dir / "out";
+  fs::create_directories(out + "/objects/tank.con");
+  script.Folder(dir / "mod").Folder(out).Message(vzrui::kIdOk);
+  window->OnExtractModFolder();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  ExpectError(script.Messages()[0], "Unable to extract all mod archive files!", "Error!");
+  EXPECT_FALSE(fs::exists(out + "/levels")) << "the later folders are not processed";
+  EXPECT_NE(StatusLine(), "Ready...");
+}
+
+TEST_F(ModFolderTest, CancellingEitherQuestionDoesNothing) {
+  WriteModArchive("objects.vzr", "objects/tank.con", "tank");
+  script.CancelFolder();
+  window->OnExtractModFolder();
+  script.Folder(dir / "mod").CancelFolder();
+  window->OnExtractModFolder();
+  EXPECT_EQ(script.Folders().size(), 3u);
+  EXPECT_FALSE(fs::exists(fs::current_path() / "objects"));
+  EXPECT_EQ(StatusLine(), "Ready...");
+}

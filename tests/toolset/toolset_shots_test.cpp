@@ -1,0 +1,60 @@
+// Pictures of the two windows, as a user sees them, for a person to look at
+// (they land in the build folder's tests/toolset/shots).
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+
+#include "appicon.h"
+#include "packdirdialog.h"
+#include "toolset_fixture.h"
+
+using namespace toolsettest;
+
+namespace {
+QString ShotPath(const char* name) {
+  QDir().mkpath(VZR_SHOT_DIR);
+  return QString(VZR_SHOT_DIR) + "/" + name;
+}
+}  // namespace
+
+TEST_F(ToolsetWindowTest, MainWindowPicture) {
+  ArchiveSpec spec;
+  spec.AddRaw("objects/tanks/t34/t34.con",
+              "ObjectTemplate.create PlayerControlObject t34\r\n"
+              "ObjectTemplate.setNetworkableInfo BasicInfo\r\n"
+              "ObjectTemplate.saveInSeparateFile 1\r\n"
+              "ObjectTemplate.cockpitSubGeom 1\r\n"
+              "ObjectTemplate.setHasCollisionPhysics 1\r\n");
+  spec.AddRaw("objects/tanks/t34/t34.dds", Bytes(43210, 3));
+  spec.AddRaw("levels/berlin/init.con", "run ../../common/init\r\n");
+  spec.AddRaw("menu/menu.ssc", "include menu.inc\r\n");
+  spec.AddRaw("sound/engine.wav", Bytes(120000, 9));
+  OpenArchive(spec, "objects.vzr");
+  Click(0);
+  window->repaint();
+  const QPixmap shot = window->grab();
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_TRUE(shot.save(ShotPath("toolset-main.png")));
+}
+
+TEST_F(ToolsetWindowTest, PackDirectoryDialogPicture) {
+  toolset::PackDirDialog dialog(window.get());
+  dialog.m_strSourceDir = "/home/user/mods/MyMod/Objects";
+  dialog.m_strBasePath = "Objects";
+  dialog.Initialize();
+  dialog.show();
+  const QPixmap shot = dialog.grab();
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_TRUE(shot.save(ShotPath("toolset-packdir.png")));
+  EXPECT_EQ(dialog.SourceEdit()->text(), "/home/user/mods/MyMod/Objects") << "set-up pushes the fields";
+}
+
+TEST(ToolsetIcon, DrawnAtBothSizes) {
+  for (int size : {32, 16}) {
+    const QImage image = toolset::DrawAppIcon(size).toImage();
+    ASSERT_EQ(image.size(), QSize(size, size));
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << "the corners stay transparent";
+    EXPECT_EQ(image.pixelColor(size / 2, size * 3 / 4).alpha(), 255) << "the crate is solid";
+  }
+  EXPECT_TRUE(toolset::DrawAppIcon(32).scaled(128, 128).save(ShotPath("toolset-icon.png")));
+}

@@ -1,0 +1,178 @@
+// The main window as a user meets it: start, menu, keys, Open and the list.
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <filesystem>
+
+#include "toolset_fixture.h"
+
+using namespace toolsettest;
+using toolset::ToolsetDialog;
+
+TEST(ToolsetLayout, ColumnWidthsFollowTheClientWidth) {
+  const auto w = toolset::ComputeColumnWidths(400);
+  EXPECT_EQ(w.name, 260);
+  EXPECT_EQ(w.size, 60);
+  EXPECT_EQ(w.offset, 40);
+  const auto odd = toolset::ComputeColumnWidths(567);
+  EXPECT_EQ(odd.name + odd.size + odd.offset, 567 - 40) << "40 pixels narrower than the client area";
+}
+
+TEST(ToolsetEntries, TextEntriesByTheirLastCharacters) {
+  EXPECT_TRUE(toolset::IsTextEntryName("levels/init.CON"));
+  EXPECT_TRUE(toolset::IsTextEntryName("a.rs"));
+  EXPECT_TRUE(toolset::IsTextEntryName("x.inc"));
+  EXPECT_TRUE(toolset::IsTextEntryName("objects/tank.Ssc"));
+  EXPECT_FALSE(toolset::IsTextEntryName("abc"));
+  EXPECT_FALSE(toolset::IsTextEntryName(".rs")) << "shorter than 4 characters";
+  EXPECT_FALSE(toolset::IsTextEntryName("map.dds"));
+  EXPECT_FALSE(toolset::IsTextEntryName("init.cons"));
+  EXPECT_FALSE(toolset::IsTextEntryName(""));
+}
+
+TEST_F(ToolsetWindowTest, StartsReadyWithEverythingEmptyAndDisabled) {
+  EXPECT_EQ(window->windowTitle(), "winVZR 2.05");
+  EXPECT_EQ(StatusLine(), "Ready...");
+  EXPECT_EQ(window->m_strStatus, "Ready...");
+  EXPECT_EQ(CurrentFileLabel(), "") << "the template's text is replaced by the first push";
+  EXPECT_FALSE(SaveEnabled());
+  EXPECT_FALSE(EditorEnabled());
+  EXPECT_EQ(window->m_pArchive, nullptr);
+  EXPECT_EQ(window->m_nCurrentFile, 0);
+  EXPECT_FALSE(window->windowIcon().isNull());
+
+  QHeaderView* header = window->m_ctlFileList->header();
+  ASSERT_EQ(header->count(), 3);
+  EXPECT_EQ(window->ListModel()->headerData(0, Qt::Horizontal).toString(), "Name");
+  EXPECT_EQ(window->ListModel()->headerData(1, Qt::Horizontal).toString(), "Size");
+  EXPECT_EQ(window->ListModel()->headerData(2, Qt::Horizontal).toString(), "Offset");
+  EXPECT_FALSE(header->sectionsClickable());
+  const auto widths = toolset::ComputeColumnWidths(window->m_ctlFileList->contentsRect().width());
+  EXPECT_EQ(header->sectionSize(0), widths.name);
+  EXPECT_EQ(header->sectionSize(1), widths.size);
+  EXPECT_EQ(header->sectionSize(2), widths.offset);
+  EXPECT_EQ(window->m_ctlFileList->selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_EQ(window->m_ctlText->lineWrapMode(), QPlainTextEdit::NoWrap);
+}
+
+TEST_F(ToolsetWindowTest, MenuHasItsIdsAndDisabledItems) {
+  for (int id : {toolset::kIdFileOpen, toolset::kIdAppExit, toolset::kIdExtractAll, toolset::kIdExtractSelected,
+                 toolset::kIdExtractModFolder, toolset::kIdPackDirectory}) {
+    ASSERT_NE(window->MenuAction(id), nullptr) << id;
+    EXPECT_TRUE(window->MenuAction(id)->isEnabled()) << id;
+    EXPECT_EQ(window->MenuAction(id)->data().toInt(), id);
+  }
+  ASSERT_NE(window->MenuAction(toolset::kIdFileNew), nullptr);
+  EXPECT_FALSE(window->MenuAction(toolset::kIdFileNew)->isEnabled());
+  ASSERT_NE(window->MenuAction(toolset::kIdSelectByKeyword), nullptr);
+  EXPECT_FALSE(window->MenuAction(toolset::kIdSelectByKeyword)->isEnabled());
+  QStringList titles;
+  for (QAction* menu : window->MenuBar()->actions()) titles << menu->text().remove('&');
+  EXPECT_EQ(titles, (QStringList{"File", "Extract", "Pack", "Select"}));
+  EXPECT_FALSE(window->MenuBar()->actions().back()->isEnabled()) << "the whole Select menu is disabled";
+  // Triggering the disabled items anyway changes nothing and asks nothing.
+  window->MenuAction(toolset::kIdFileNew)->trigger();
+  window->MenuAction(toolset::kIdSelectByKeyword)->trigger();
+  EXPECT_TRUE(script.Asked().empty());
+  EXPECT_EQ(window->m_pArchive, nullptr);
+}
+
+TEST_F(ToolsetWindowTest, EnterDoesNothingAndEscapeCloses) {
+  window->m_ctlFileList->setFocus();
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(window.get(), &enter);
+  EXPECT_FALSE(window->IsEnded());
+  EXPECT_TRUE(window->isVisible());
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(window.get(), &escape);
+  EXPECT_TRUE(window->IsEnded());
+  EXPECT_EQ(window->EndResult(), vzrui::kIdCancel);
+}
+
+TEST_F(ToolsetWindowTest, FileExitAndCloseBoxCloseWithoutEdits) {
+  window->MenuAction(toolset::kIdAppExit)->trigger();
+  EXPECT_TRUE(window->IsEnded());
+  EXPECT_TRUE(script.Asked().empty());
+}
+
+TEST_F(ToolsetWindowTest, OpenListsEveryEntryWithSizesAndOffsets) {
+  ArchiveSpec spec;
+  spec.AddRaw("levels/init.con", "a = 1\r\n");
+  spec.AddRaw("textures/map.dds", Bytes(300, 7));
+  spec.AddRaw("b.rs", "");
+  testutil::TraceCapture trace;
+  const std::string path = OpenArchive(spec);
+  const auto lines = trace.Lines();
+
+  ASSERT_EQ(window->ListModel()->rowCount(), 3);
+  EXPECT_EQ(Cell(0, 0), "levels/init.con");
+  EXPECT_EQ(Cell(0, 1), "7");
+  EXPECT_EQ(Cell(0, 2), "156");
+  EXPECT_EQ(Cell(1, 0), "textures/map.dds");
+  EXPECT_EQ(Cell(1, 1), "300");
+  EXPECT_EQ(Cell(1, 2), "163");
+  EXPECT_EQ(Cell(2, 2), "463");
+  EXPECT_EQ(StatusLine(), "Files: 3");
+  EXPECT_TRUE(window->SelectedRows().empty());
+  EXPECT_EQ(window->m_nCurrentFile, 0);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "LoadIndex(): " + path), lines.end());
+
+  const auto asked = script.Files();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_TRUE(asked[0].request.open);
+  EXPECT_EQ(asked[0].request.defaultExtension, ".vzr");
+  EXPECT_EQ(asked[0].request.filter, "VZR File (*.vzr)| *.vzr");
+  EXPECT_EQ(asked[0].ownerTitle, "winVZR 2.05");
+}
+
+TEST_F(ToolsetWindowTest, SizesOfTwoGigabytesOrMoreShowNegative) {
+  ArchiveSpec spec;
+  spec.AddRaw("huge.bin", "x");
+  spec.entries[0].fileSize = 0x80000000u;
+  OpenArchive(spec);
+  EXPECT_EQ(Cell(0, 1), "-2147483648");
+}
+
+TEST_F(ToolsetWindowTest, CancelledOpenChangesNothingAndUnreadableOpensEmpty) {
+  script.CancelFile();
+  window->OnFileOpen();
+  EXPECT_EQ(window->m_pArchive, nullptr);
+  EXPECT_EQ(StatusLine(), "Ready...");
+
+  Open(dir / "missing.vzr");
+  ASSERT_NE(window->m_pArchive, nullptr);
+  EXPECT_EQ(window->ListModel()->rowCount(), 0);
+  EXPECT_EQ(StatusLine(), "Files: 0");
+}
+
+TEST_F(ToolsetWindowTest, NonTextEntryClearsAndDisablesTheEditor) {
+  ArchiveSpec spec;
+  spec.AddRaw("textures/map.dds", Bytes(10, 1));
+  spec.AddRaw("abc", "not text");
+  OpenArchive(spec);
+  Click(0);
+  EXPECT_EQ(window->m_nCurrentFile, 1);
+  EXPECT_EQ(EditorText(), "");
+  EXPECT_FALSE(EditorEnabled());
+  EXPECT_FALSE(SaveEnabled());
+  EXPECT_EQ(CurrentFileLabel(), "NoFile");
+  Click(1);
+  EXPECT_EQ(window->m_nCurrentFile, 2);
+  EXPECT_EQ(CurrentFileLabel(), "NoFile");
+  EXPECT_TRUE(script.Messages().empty());
+}
+
+TEST_F(ToolsetWindowTest, ControlsFollowAResize) {
+  const QSize before = window->size();
+  const QRect list = window->m_ctlFileList->geometry();
+  const QRect editor = window->m_ctlText->geometry();
+  const int statusGap = before.height() - window->GetDlgItem(toolset::kIdcStatus)->geometry().bottom();
+  const int saveTop = window->GetDlgItem(toolset::kIdcSaveChanges)->y();
+  window->resize(before.width() + 100, before.height() + 80);
+  EXPECT_EQ(window->m_ctlFileList->width(), list.width() + 100);
+  EXPECT_EQ(window->m_ctlFileList->height(), list.height() + 40);
+  EXPECT_EQ(window->m_ctlText->y(), editor.y() + 40);
+  EXPECT_EQ(window->m_ctlText->height(), editor.height() + 40);
+  EXPECT_EQ(window->height() - window->GetDlgItem(toolset::kIdcStatus)->geometry().bottom(), statusGap)
+      << "the status line keeps its distance from the bottom";
+  EXPECT_EQ(window->GetDlgItem(toolset::kIdcSaveChanges)->y(), saveTop + 40);
+}
