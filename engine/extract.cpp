@@ -9,7 +9,11 @@
 
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "fileservices.h"
 #include "format.h"
@@ -73,7 +77,136 @@ void CreateEntryFolders(const std::string& path) {
   }
 }
 
-bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir);
+std::string FoldCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// What one ExtractAll run learns about its destination, so that each entry
+// costs little more than its own file: the current directory is set once,
+// each folder of the names is checked and resolved once, and each folder is
+// listed once. Finding a file without regard to case needs a look at its
+// folder's names; listing the folder anew for every new file would make
+// extracting into one large folder quadratic. The run adds the files it
+// creates to its listings.
+class ExtractSession {
+ public:
+  void Start(const std::string& destination, const std::string& archivePath) {
+    *this = ExtractSession();
+    active_ = true;
+    destination_ = destination;
+    archivePath_ = archivePath;
+  }
+  void Stop() { *this = ExtractSession(); }
+  // True while a run extracts into destDir.
+  bool Covers(const char* destDir) const { return active_ && destination_ == destDir; }
+  const std::string& ArchivePath() const { return archivePath_; }
+  bool inDestination = false;  // the current directory is the destination
+  std::unordered_map<std::string, std::string> resolvedFolders;  // folder as named -> as found
+
+  // The path of leaf in folder (a resolved path relative to the current
+  // directory, "" for the directory itself): the existing file that matches
+  // it exactly, else the first that matches it without regard to case, else
+  // the name as given (exists is then false).
+  std::string Find(const std::string& folder, const std::string& leaf, bool& exists) {
+    Names& names = Listing(folder);
+    const std::string prefix = folder.empty() ? std::string() : folder + '/';
+    exists = true;
+    if (names.exact.count(leaf)) return prefix + leaf;
+    const auto match = names.folded.find(FoldCase(leaf));
+    if (match != names.folded.end()) return prefix + match->second;
+    exists = false;
+    return prefix + leaf;
+  }
+  void Added(const std::string& folder, const std::string& leaf) {
+    Names& names = Listing(folder);
+    names.exact.insert(leaf);
+    names.folded.emplace(FoldCase(leaf), leaf);
+  }
+
+ private:
+  struct Names {
+    std::unordered_set<std::string> exact;
+    std::unordered_map<std::string, std::string> folded;  // first in listing order wins
+  };
+  Names& Listing(const std::string& folder) {
+    auto found = folders_.find(folder);
+    if (found != folders_.end()) return found->second;
+    Names& names = folders_[folder];
+    for (const vzrfs::FindEntry& entry : vzrfs::FindMatches(folder.empty() ? "*" : (folder + "/*").c_str())) {
+      if (entry.name == "." || entry.name == "..") continue;
+      names.exact.insert(entry.name);
+      names.folded.emplace(FoldCase(entry.name), entry.name);
+    }
+    return names;
+  }
+  std::unordered_map<std::string, Names> folders_;
+  bool active_ = false;
+  std::string destination_;
+  std::string archivePath_;
+};
+
+ExtractSession g_session;
+
+// Keeps the session for the length of one ExtractAll run.
+struct ExtractSessionScope {
+  ExtractSessionScope(const std::string& destination, const std::string& archivePath) {
+    g_session.Start(destination, archivePath);
+  }
+  ~ExtractSessionScope() { g_session.Stop(); }
+};
+
+// The folder of entry path (parent, as the name gives it) as it is found on
+// disk, creating every missing folder first.
+std::string EntryFolder(ExtractSession* session, const std::string& path, const std::string& parent) {
+  if (session) {
+    const auto known = session->resolvedFolders.find(parent);
+    if (known != session->resolvedFolders.end()) return known->second;
+  }
+  if (!vzrfs::IsDirectory(parent.c_str())) CreateEntryFolders(path);
+  std::string folder = vzrfs::ResolvePath(parent.c_str());
+  if (session && vzrfs::IsDirectory(folder.c_str())) session->resolvedFolders.emplace(parent, folder);
+  return folder;
+}
+
+// Creates a file that the session's listing shows to be absent in any letter
+// case. vzrfs::OpenWrite would search the folder for it once more.
+std::FILE* CreateNewFile(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+
+// Writes the content into the open output file; false when a write failed.
+using ContentWriter = std::function<bool(std::FILE* out)>;
+
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent);
+
+// Checks entry index of a loaded archive whose stream is open; sets
+// curLength and storeLength. False (with the size trace line) when the
+// entry's sizes or place cannot be those of a real stored form.
+bool CheckEntry(VzrArchive& archive, uint32_t index) {
+  const FileEntry& e = archive.FileIndex.files[index];
+  archive.curLength = e.fileSize;
+  archive.storeLength = e.compSize;
+  uint64_t archiveLength = 0;
+  if (!vzrfs::FileLength(archive.vzrFileStream, archiveLength) || !PlausibleEntry(e, archive.storageMode, archiveLength)) {
+    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize);
+    return false;
+  }
+  return true;
+}
+
+// Extract of a raw entry into a file, for ExtractAll: the stored bytes go from
+// the archive to the file inside the kernel, without passing through
+// fileBuffer, so extracting a whole archive needs no buffer as large as its
+// largest entry.
+bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) {
+  if (!CheckEntry(archive, index)) return false;
+  const FileEntry& e = archive.FileIndex.files[index];
+  std::FILE* in = archive.vzrFileStream;
+  return WriteExtractedFile(archive, e.name, destDir, [&](std::FILE* out) {
+    return vzrfs::Seek(in, e.fileOffset) &&
+           vzrfs::CopyRange(in, out, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
+  });
+}
 
 }  // namespace
 
@@ -97,14 +230,7 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
   }
 
   const FileEntry& e = FileIndex.files[index];
-  curLength = e.fileSize;
-  storeLength = e.compSize;
-
-  uint64_t archiveLength = 0;
-  if (!vzrfs::FileLength(vzrFileStream, archiveLength) || !PlausibleEntry(e, storageMode, archiveLength)) {
-    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize);
-    return nullptr;
-  }
+  if (!CheckEntry(*this, index)) return nullptr;
   if (!GrowFileBuffer(e.fileSize + 2) ||
       (storageMode == vzr::kStorageSegmented && !GrowStoreBuffer(e.compSize))) {
     TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize, " (out of memory)");
@@ -128,14 +254,15 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
     return nullptr;
   }
   if (!destDir) return fileBuffer;
-  return WriteExtractedFile(*this, FileIndex.files[index].name, destDir) ? fileBuffer : nullptr;
+  const auto writeBuffer = [this](std::FILE* out) { return vzrfs::Write(out, fileBuffer, curLength); };
+  return WriteExtractedFile(*this, e.name, destDir, writeBuffer) ? fileBuffer : nullptr;
 }
 
 namespace {
 
 // Writes the curLength bytes of fileBuffer as entry `name` below destDir,
 // creating its folders; the current directory is left at destDir.
-bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir) {
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent) {
   bool hadLeadingSlash = false;
   const std::string path = SafeRelativeName(name, hadLeadingSlash);
   if (path.empty()) {
@@ -146,41 +273,63 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     g_slashNoteArchive = archive.vzr_file_name;
     TraceLog("Extract(): removing leading '/' from entry names, first: ", name);
   }
-  const std::string archivePath = vzrops::AbsolutePath(archive.vzr_file_name);
-  if (!vzrfs::SetCurrentDir(destDir)) {
-    TraceLog("ERROR! Could not write file: ", name);
-    return false;
+  ExtractSession* session = g_session.Covers(destDir) ? &g_session : nullptr;
+  const std::string archivePath = session ? session->ArchivePath() : vzrops::AbsolutePath(archive.vzr_file_name);
+  if (!session || !session->inDestination) {
+    if (!vzrfs::SetCurrentDir(destDir)) {
+      TraceLog("ERROR! Could not write file: ", name);
+      return false;
+    }
+    if (session) session->inDestination = true;
   }
-  CreateEntryFolders(path);
+  const std::size_t lastSlash = path.rfind('/');
+  const std::string parent = lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
+  const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
+  const std::string folder = parent.empty() ? std::string() : EntryFolder(session, path, parent);
   CodePosition = 1498;
-  if (vzrfs::SameFile(path.c_str(), archivePath.c_str())) {
+  // The target as it is found without regard to case; only a file that is
+  // there already can be the archive itself or be read-only.
+  bool exists = false;
+  std::string target;
+  if (session) {
+    target = session->Find(folder, leaf, exists);
+  } else {
+    target = vzrfs::ResolvePath(path.c_str());
+    std::error_code error;
+    exists = std::filesystem::exists(std::filesystem::symlink_status(target, error));
+  }
+  if (exists && vzrfs::SameFile(target.c_str(), archivePath.c_str())) {
     TraceLog("ERROR! Extract() refused to overwrite the archive being read: ", name);
     return false;
   }
 
   try {
-    vzrfs::MakeWritable(path.c_str());
-    // The content goes to a new file beside the target, which replaces the
-    // target only when whole: a failed write neither leaves a short file
-    // under the entry's name nor destroys a file that was there before.
+    if (exists) vzrfs::MakeWritable(target.c_str());
+    // A file that is there already is replaced only once the new content is
+    // whole: it goes to a new file beside the target first, so a failed write
+    // never destroys what was there before.
     std::string part;
-    std::FILE* out = vzrfs::CreateBeside(path.c_str(), part);
+    std::FILE* out = exists    ? vzrfs::CreateBeside(target.c_str(), part)
+                     : session ? CreateNewFile(target)
+                               : vzrfs::OpenWrite(target.c_str());
     if (!out) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;
     }
-    const bool written = vzrfs::Write(out, archive.fileBuffer, archive.curLength);
+    const bool written = writeContent(out);
     const bool closed = vzrfs::Close(out);
     if (!written || !closed) {
-      vzrfs::DeleteFile(part.c_str());
+      // A short file under the entry's name would pass for the real one.
+      vzrfs::DeleteFile(exists ? part.c_str() : target.c_str());
       TraceLog("ERROR! Could not write: ", name);
       return false;
     }
-    if (!vzrfs::MoveReplace(part.c_str(), path.c_str())) {
+    if (exists && !vzrfs::MoveReplace(part.c_str(), target.c_str())) {
       vzrfs::DeleteFile(part.c_str());
       TraceLog("ERROR! Could not write file: ", name);
       return false;
     }
+    if (session && !exists) session->Added(folder, leaf);
   } catch (const std::exception&) {
     TraceLog("ERROR! Could not write: ", name);
     return false;
@@ -220,9 +369,12 @@ int VzrArchive::ExtractAll(const char* destDir) {
     return 7;
   }
   int result = 0;
+  ExtractSessionScope session(destination, vzrops::AbsolutePath(vzr_file_name));
   for (uint32_t i = 0; i < FileIndex.count; ++i) {
     GetStatusSink()->SetText(FileIndex.files[i].name);
-    if (!Extract(i, destination.c_str())) {
+    const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
+                                                           : Extract(i, destination.c_str()) != nullptr;
+    if (!extracted) {
       TraceLog("ERROR! Could not extract file!");
       result = 5;
       break;

@@ -6,6 +6,7 @@
 // when every byte of it was written; a failed write deletes it.
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -64,18 +65,31 @@ uint64_t PlannedArchiveBytes(const VzrArchive& pack) {
   return bytes;
 }
 
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+std::string LeafName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // Drops a collected path that is the archive about to be written: packing a
-// folder into itself must not read the file it is truncating.
+// folder into itself must not read the file it is truncating. Only a path
+// with the archive's file name can be it, so only those are compared.
 void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
+  const std::string archive = vzrfs::ResolvePath(archivePath);
+  if (!vzrfs::UniqueFile(vzrfs::OpenRead(archive.c_str()))) return;  // no old archive to meet
+  const std::string leaf = LeafName(archive);
   std::vector<std::string> kept;
   bool dropped = false;
   for (uint32_t i = 0; i < pack.packNames.Count(); ++i) {
-    const char* path = pack.packNames.Get(i);
-    if (vzrfs::SameFile(path, archivePath)) {
+    const std::string path = pack.packNames.Get(i);
+    if (EqualsIgnoringCase(LeafName(path), leaf) && vzrfs::SameFile(path.c_str(), archive.c_str())) {
       TraceLog("Skipping the archive being written: ", path);
       dropped = true;
     } else {
-      kept.emplace_back(path);
+      kept.push_back(path);
     }
   }
   if (!dropped) return;
@@ -83,8 +97,55 @@ void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
   for (const std::string& path : kept) pack.packNames.Append(path.c_str());
 }
 
+// AddFile for a raw archive: the same checkpoint, trace lines and index
+// entry, but the content goes from the file to the archive inside the kernel.
+// Packing then needs no buffer as large as the largest file and copies no
+// byte through this process.
+void AddRawFile(VzrArchive& pack, const char* path) {
+  CodePosition = 356;
+  const std::size_t pathLength = std::strlen(path);
+  const std::size_t skip = std::min<std::size_t>(pack.srcPrefixLength, pathLength);
+  const std::size_t nameLength = pathLength - skip;
+  if (pack.basePathLength + nameLength > vzr::kMaxNameLength) {
+    TraceLog("ERROR! entry name too long (", static_cast<uint32_t>(pack.basePathLength + nameLength),
+             " characters), skipped: ", path);
+    return;
+  }
+  vzrfs::UniqueFile input(vzrfs::OpenRead(path));
+  if (!input) {
+    TraceLog("ERROR! inputFile: ", path);
+    return;
+  }
+  uint64_t length = 0;
+  if (!vzrfs::FileLength(input.get(), length) || length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
+    TraceLog("ERRROR! input file too big!: ", static_cast<uint32_t>(length));
+    return;
+  }
+  FileEntry entry;
+  entry.nameLength = static_cast<uint32_t>(nameLength);
+  std::memcpy(entry.name, path + skip, nameLength);
+  uint64_t position = 0;
+  if (!vzrfs::Tell(pack.vzrFileStream, position) ||
+      !vzrfs::CopyRange(input.get(), pack.vzrFileStream, length, pack.fileBuffer, pack.fileBufferCapacity)) {
+    // A file that shrank while it was copied fails the pack as well: the
+    // bytes it left in the archive cannot be taken back.
+    TraceLog("ERROR! could not copy into the archive: ", path);
+    if (pack.writeError == 0) pack.writeError = vzrfs::LastWriteError() ? vzrfs::LastWriteError() : EIO;
+    return;
+  }
+  entry.fileOffset = static_cast<uint32_t>(position);
+  entry.compSize = entry.fileSize = static_cast<uint32_t>(length);
+  pack.curLength = entry.fileSize;
+  pack.FileIndex.append(entry);
+}
+
 void AddFiles(VzrArchive& pack, uint32_t first, uint32_t end) {
-  for (uint32_t i = first; i < end && pack.writeError == 0; ++i) pack.AddFile(pack.packNames.Get(i));
+  for (uint32_t i = first; i < end && pack.writeError == 0; ++i) {
+    if (pack.storageMode == vzr::kStorageRaw)
+      AddRawFile(pack, pack.packNames.Get(i));
+    else
+      pack.AddFile(pack.packNames.Get(i));
+  }
 }
 
 // Every collected file, with progress in tenths.
@@ -139,23 +200,30 @@ bool FinishArchive(VzrArchive& pack) {
 
 }  // namespace
 
-void AddFilesInDir(const char* pattern) {
-  CodePosition = 656;
+namespace {
+
+// Collects the plain files among the matches of one listing.
+void AddListedFiles(const std::string& prefix, const std::vector<vzrfs::FindEntry>& matches) {
   VzrArchive* pack = CurrentPackArchive;
   if (!pack) return;
-  const std::string prefix(pattern, std::strcspn(pattern, "*"));
-  vzrfs::DirectorySearch search(pattern);
-  while (const vzrfs::FindEntry* entry = search.Next()) {
-    if (entry->isDirectory) continue;
-    const std::string path = prefix + entry->name;
+  for (const vzrfs::FindEntry& entry : matches) {
+    if (entry.isDirectory) continue;
+    const std::string path = prefix + entry.name;
     if (path.size() >= vzr::kPathBufferSize) {
       TraceLog("ERROR! path too long, skipped: ", path);
       continue;
     }
     pack->packNames.Append(path.c_str());
-    pack->totalSize += entry->size;
-    g_listedBytes += entry->size;
+    pack->totalSize += entry.size;
+    g_listedBytes += entry.size;
   }
+}
+
+}  // namespace
+
+void AddFilesInDir(const char* pattern) {
+  CodePosition = 656;
+  AddListedFiles(std::string(pattern, std::strcspn(pattern, "*")), vzrfs::FindMatches(pattern));
 }
 
 void WalkDirectory(const char* dir) {
@@ -175,12 +243,14 @@ void WalkDirectory(const char* dir) {
     return;
   }
   const std::string prefix = pattern.substr(0, pattern.size() - 1);
-  AddFilesInDir(pattern.c_str());
-
-  vzrfs::DirectorySearch search(pattern.c_str());
-  while (const vzrfs::FindEntry* entry = search.Next()) {
-    if (!entry->isDirectory || entry->name == "." || entry->name == "..") continue;
-    const std::string child = prefix + entry->name;
+  // One listing serves both passes: the folder's own files first, then its
+  // subfolders, depth first.
+  const std::vector<vzrfs::FindEntry> matches = vzrfs::FindMatches(pattern.c_str());
+  CodePosition = 656;
+  AddListedFiles(prefix, matches);
+  for (const vzrfs::FindEntry& entry : matches) {
+    if (!entry.isDirectory || entry.name == "." || entry.name == "..") continue;
+    const std::string child = prefix + entry.name;
     // Room for the "/*" of the child's own pattern: a longer path cannot be
     // held, and a link that loops back stops here too.
     if (child.size() + 2 >= vzr::kPathBufferSize) {

@@ -94,27 +94,42 @@ bool WriteReplacedArchive(VzrArchive& a, std::FILE* in, std::FILE* out, uint32_t
   a.CloseArchiveStream();
   a.vzrFileStream = out;
   a.writeError = 0;
-  uint64_t position = vzr::kHeaderSize;
+  // Kept entries that lie back to back in the old archive are copied as one
+  // range, so a typical archive costs a few kernel copies, not one per entry.
+  uint64_t position = vzr::kHeaderSize;  // where the next byte goes in the copy
+  uint64_t runStart = 0, runLength = 0;  // kept bytes not yet copied
+  auto copyRun = [&]() {
+    if (runLength == 0) return true;
+    const bool copied = vzrfs::Seek(in, runStart) &&
+                        vzrfs::CopyRange(in, out, runLength, a.storeBuffer, a.storeBufferCapacity);
+    position += runLength;
+    runLength = 0;
+    return copied;
+  };
   for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
     FileEntry& e = a.FileIndex.files[i];
     if (i != inx) {
       // The stored bytes must be there: copying past the end would leave a
       // short entry in the new archive.
-      if (uint64_t(e.fileOffset) + e.compSize > archiveLength || !vzrfs::Seek(in, e.fileOffset)) return false;
-      e.fileOffset = static_cast<uint32_t>(position);
-      if (!vzrfs::CopyRange(in, out, e.compSize, a.storeBuffer, a.storeBufferCapacity)) return false;
+      if (uint64_t(e.fileOffset) + e.compSize > archiveLength) return false;
+      if (runLength > 0 && runStart + runLength != e.fileOffset && !copyRun()) return false;
+      if (runLength == 0) runStart = e.fileOffset;
+      e.fileOffset = static_cast<uint32_t>(position + runLength);
+      runLength += e.compSize;
     } else {
+      if (!copyRun()) return false;
       SetStatus("  Replacing File...");
       e.fileOffset = static_cast<uint32_t>(position);
       e.fileSize = fileSize;
       a.WriteEntry(a.curLength, e.name, true);
-      if (a.writeError != 0) return false;
-      uint64_t after = 0;
-      if (!vzrfs::Tell(out, after)) return false;
-      e.compSize = static_cast<uint32_t>(after - position);
+      if (a.writeError != 0 || !vzrfs::Tell(out, position)) return false;
+      e.compSize = static_cast<uint32_t>(position - e.fileOffset);
     }
-    if (!vzrfs::Tell(out, position) || position > UINT32_MAX) return false;
+    if (position + runLength > UINT32_MAX) return false;
   }
+  if (!copyRun()) return false;
+  uint64_t reached = 0;
+  if (!vzrfs::Tell(out, reached) || reached != position) return false;
 
   const FileEntry& replaced = a.FileIndex.files[inx];
   TraceLog("    FileIndex.count: ", a.FileIndex.count);

@@ -70,17 +70,36 @@ std::vector<Bytes> ArchiveContents() {
 
 std::string EntryName(std::size_t i) { return "levels/l1/file" + std::to_string(i) + ".con"; }
 
-Bytes BuildArchive(const std::vector<Bytes>& contents, Storage storage) {
-  testutil::ArchiveSpec spec;
-  spec.storageMode = storage == Storage::Raw ? 0 : 1;
-  for (std::size_t i = 0; i < contents.size(); ++i) {
-    const Bytes& c = contents[i];
+// The archive of these contents. With gapBytes, that many unused bytes lie
+// before every entry (as in archives other tools edited), so no two entries
+// are back to back and the rewrite copies each one on its own.
+Bytes BuildArchive(const std::vector<Bytes>& contents, Storage storage, std::size_t gapBytes = 0) {
+  Bytes out;
+  testutil::PutLE32(out, 0);
+  testutil::PutLE32(out, storage == Storage::Raw ? 0 : 1);
+  out.resize(156, 0);
+  std::vector<uint32_t> offsets, compSizes;
+  for (const Bytes& c : contents) {
+    out.insert(out.end(), gapBytes, 0xEE);
     const Bytes stored = storage == Storage::Raw       ? c
                          : storage == Storage::Literal ? testutil::LiteralSegmentedForm(c)
                                                        : CompressedSegmentedForm(c);
-    spec.entries.push_back({EntryName(i), stored, static_cast<uint32_t>(c.size())});
+    offsets.push_back(static_cast<uint32_t>(out.size()));
+    compSizes.push_back(static_cast<uint32_t>(stored.size()));
+    out.insert(out.end(), stored.begin(), stored.end());
   }
-  return spec.Build();
+  const auto indexOffset = static_cast<uint32_t>(out.size());
+  testutil::PutLE32(out, static_cast<uint32_t>(contents.size()));
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    const std::string name = EntryName(i);
+    testutil::PutLE32(out, static_cast<uint32_t>(name.size()));
+    out.insert(out.end(), name.begin(), name.end());
+    for (uint32_t v : {compSizes[i], static_cast<uint32_t>(contents[i].size()), offsets[i], 1253856u, 0u, 0u})
+      testutil::PutLE32(out, v);
+  }
+  testutil::PutLE32(out, 0);
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(indexOffset >> (8 * i));
+  return out;
 }
 
 // Loads the archive at path and extracts every entry into memory; empty when
@@ -113,16 +132,19 @@ struct Scenario {
   Storage storage;
   uint32_t inx;
   Bytes newContent;
+  std::size_t gapBytes;
 };
 
 std::vector<Scenario> Scenarios() {
-  return {{"raw, first entry grows", Storage::Raw, 0, Content(200, 1)},
-          {"raw, middle entry emptied", Storage::Raw, 15, {}},
-          {"raw, last entry of three segments replaced by three others", Storage::Raw, 29, Content(70001, 5)},
-          {"literal segments, entry grows to three segments", Storage::Literal, 3, Content(70000, 7)},
-          {"compressed segments, last entry shrinks", Storage::Compressed, 29, Content(100, 8)},
-          {"compressed segments, middle entry emptied", Storage::Compressed, 10, {}},
-          {"literal segments, first entry of none grows to two segments", Storage::Literal, 0, Content(40000, 9)}};
+  return {{"raw, first entry grows", Storage::Raw, 0, Content(200, 1), 3},
+          {"raw, middle entry emptied", Storage::Raw, 15, {}, 1},
+          {"raw, last entry of three segments replaced by three others", Storage::Raw, 29, Content(70001, 5), 5},
+          {"raw and compact, middle entry grows", Storage::Raw, 12, Content(900, 6), 0},
+          {"literal segments, entry grows to three segments", Storage::Literal, 3, Content(70000, 7), 2},
+          {"compressed segments, last entry shrinks", Storage::Compressed, 29, Content(100, 8), 4},
+          {"compressed segments, middle entry emptied", Storage::Compressed, 10, {}, 1},
+          {"compressed and compact, first entry grows", Storage::Compressed, 0, Content(3000, 10), 0},
+          {"literal segments, first entry of none grows to two segments", Storage::Literal, 0, Content(40000, 9), 8}};
 }
 
 class CrashConsistency : public ::testing::Test {
@@ -140,7 +162,7 @@ TEST_F(CrashConsistency, ReplacementKilledAtEveryWriteLeavesTheOldOrTheNewArchiv
     const std::vector<Bytes> oldContents = ArchiveContents();
     std::vector<Bytes> newContents = oldContents;
     newContents[s.inx] = s.newContent;
-    const Bytes oldArchive = BuildArchive(oldContents, s.storage);
+    const Bytes oldArchive = BuildArchive(oldContents, s.storage, s.gapBytes);
 
     // The complete new archive, and how many writes it takes to make it.
     const std::string reference = dir / "reference.vzr";

@@ -185,7 +185,7 @@ TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
 
 TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
   TempDir dir;
-  for (uint32_t mode : {0u, 1u}) {
+  for (uint32_t mode : {0u, 1u, 7u}) {
     ArchiveSpec spec;
     spec.storageMode = mode;
     spec.entries.push_back({"huge", mode == 1 ? testutil::LiteralSegmentedForm(Pattern(40, 1)) : Pattern(40, 1),
@@ -309,4 +309,44 @@ TEST(GetFreeDiskSpaceMB, ReportsWholeMiBAndZeroOnFailure) {
   const uint32_t mib = GetFreeDiskSpaceMB(dir.str().c_str());
   EXPECT_NEAR(static_cast<double>(mib), static_cast<double>(bytes / 1048576), 64.0);
   EXPECT_EQ(GetFreeDiskSpaceMB((dir / "no/such/folder").c_str()), 0u);
+}
+
+// Files and folders are found without regard to case, as on the systems the
+// archives come from: an entry overwrites the file whose name differs from
+// it only in case instead of creating a second one beside it.
+TEST(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  testutil::WriteFileText(dir / "out/Levels/MAP.CON", "old map");
+  testutil::WriteFileText(dir / "out/readme.TXT", "old readme");
+  ArchiveSpec spec;
+  spec.AddRaw("levels/map.con", "new map");
+  spec.AddRaw("README.txt", "new readme");
+  spec.AddRaw("x/Twice.txt", "first");
+  spec.AddRaw("X/twice.TXT", "second");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  testutil::TraceCapture quiet;
+  ASSERT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"),
+            (std::vector<std::string>{"Levels/MAP.CON", "readme.TXT", "x/Twice.txt"}));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Levels/MAP.CON"), testutil::ToBytes("new map"));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/readme.TXT"), testutil::ToBytes("new readme"));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/x/Twice.txt"), testutil::ToBytes("second"))
+      << "a file made earlier in the same run is found again";
+}
+
+TEST(Extract, SingleEntryFindsAnExistingFileWithoutRegardToCase) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  testutil::WriteFileText(dir / "out/Data/File.BIN", "old");
+  ArchiveSpec spec;
+  spec.AddRaw("data/file.bin", "new");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  ASSERT_NE(archive.Extract(0, (dir / "out").c_str()), nullptr);
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"), std::vector<std::string>{"Data/File.BIN"});
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Data/File.BIN"), testutil::ToBytes("new"));
 }

@@ -309,3 +309,19 @@ TEST(PackThenExtract, RoundTripRestoresTheTree) {
   EXPECT_EQ(opstest::FilesBelow(dir / "out"), opstest::FilesBelow(dir / "src"));
   EXPECT_EQ(testutil::ReadFileBytes(dir / "out/a/b/c.bin"), opstest::Pattern(70000, 4));
 }
+
+TEST(PackDirectory, NamesLongerThanTheIndexHoldsAreSkipped) {
+  TempDir dir;
+  const std::string longName(200, 'n');
+  testutil::WriteFileText(dir / ("src/" + longName), "long");
+  testutil::WriteFileText(dir / "src/short", "short");
+  const std::string base(59, 'b');  // base + '/' + 200 = 260 characters: one too many
+  const PackRun run = Pack(dir / "src", base, dir / "out.vzr");
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(EntryNames(dir / "out.vzr"), std::vector<std::string>{base + "/short"});
+  EXPECT_NE(std::find(run.trace.begin(), run.trace.end(),
+                      "ERROR! entry name too long (260 characters), skipped: " + (dir / ("src/" + longName))),
+            run.trace.end());
+  const PackRun fits = Pack(dir / "src", base.substr(1), dir / "fits.vzr");
+  EXPECT_EQ(fits.result, 2) << "259 characters still fit";
+}
