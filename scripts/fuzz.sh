@@ -77,7 +77,9 @@ for target in "${targets[@]}"; do
   coverage=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
   corpus_size=$(find "$corpus" -type f | wc -l)
   new_findings=$(($(find "$findings" -type f | wc -l) - before))
-  if ((status != 0 || new_findings > 0)); then
+  if ((status == 72 && new_findings == 0)); then
+    echo "   interrupted"  # libFuzzer's exit status after a Ctrl-C or SIGINT
+  elif ((status != 0 || new_findings > 0)); then
     failed=1
     echo "   FINDING (exit $status): see $log and $findings/"
     grep -E 'ERROR|FUZZ CHECK FAILED|SUMMARY|runtime error' "$log" | head -20 || true
