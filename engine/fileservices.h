@@ -69,6 +69,10 @@ bool SameFile(const char* a, const char* b);
 // Byte streams. The opened FILE* belongs to the caller (see FileCloser).
 std::FILE* OpenRead(const char* path);
 std::FILE* OpenWrite(const char* path);  // create or truncate
+// Creates a file that did not exist, in the folder of path, for a content
+// that is to replace path by MoveReplace once it is whole: named path +
+// ".part" (plus a number when that is taken). Its name goes to tempPath.
+std::FILE* CreateBeside(const char* path, std::string& tempPath);
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);
