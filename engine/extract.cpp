@@ -304,14 +304,17 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   }
 
   try {
-    if (exists) vzrfs::MakeWritable(target.c_str());
-    // A file that is there already is replaced only once the new content is
-    // whole: it goes to a new file beside the target first, so a failed write
-    // never destroys what was there before.
+    // A file that is there already is replaced only when the new one is
+    // whole: its content goes to a new file beside it first. A new name is
+    // written directly; a failed write then removes the partial file.
     std::string part;
-    std::FILE* out = exists    ? vzrfs::CreateBeside(target.c_str(), part)
-                     : session ? CreateNewFile(target)
-                               : vzrfs::OpenWrite(target.c_str());
+    std::FILE* out = nullptr;
+    if (exists) {
+      vzrfs::MakeWritable(target.c_str());
+      out = vzrfs::CreateBeside(target.c_str(), part);
+    } else {
+      out = session ? CreateNewFile(target) : vzrfs::OpenWrite(target.c_str());
+    }
     if (!out) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;

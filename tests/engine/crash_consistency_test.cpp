@@ -136,15 +136,22 @@ struct Scenario {
 };
 
 std::vector<Scenario> Scenarios() {
-  return {{"raw, first entry grows", Storage::Raw, 0, Content(200, 1), 3},
-          {"raw, middle entry emptied", Storage::Raw, 15, {}, 1},
-          {"raw, last entry of three segments replaced by three others", Storage::Raw, 29, Content(70001, 5), 5},
-          {"raw and compact, middle entry grows", Storage::Raw, 12, Content(900, 6), 0},
-          {"literal segments, entry grows to three segments", Storage::Literal, 3, Content(70000, 7), 2},
-          {"compressed segments, last entry shrinks", Storage::Compressed, 29, Content(100, 8), 4},
-          {"compressed segments, middle entry emptied", Storage::Compressed, 10, {}, 1},
-          {"compressed and compact, first entry grows", Storage::Compressed, 0, Content(3000, 10), 0},
-          {"literal segments, first entry of none grows to two segments", Storage::Literal, 0, Content(40000, 9), 8}};
+  std::vector<Scenario> scenarios{
+      {"raw, first entry grows", Storage::Raw, 0, Content(200, 1), 3},
+      {"raw, middle entry emptied", Storage::Raw, 15, {}, 1},
+      {"raw, last entry of three segments replaced by three others", Storage::Raw, 29, Content(70001, 5), 5},
+      {"raw and compact, middle entry grows", Storage::Raw, 12, Content(900, 6), 0},
+      {"literal segments, entry grows to three segments", Storage::Literal, 3, Content(70000, 7), 2},
+      {"compressed segments, last entry shrinks", Storage::Compressed, 29, Content(100, 8), 4},
+      {"compressed segments, middle entry emptied", Storage::Compressed, 10, {}, 1},
+      {"compressed and compact, first entry grows", Storage::Compressed, 0, Content(3000, 10), 0},
+      {"literal segments, first entry of none grows to two segments", Storage::Literal, 0, Content(40000, 9), 8}};
+  // Every entry in turn, in all three storage forms, so that the kill
+  // points cover copies before and after the replaced entry of every size.
+  const Storage forms[] = {Storage::Raw, Storage::Literal, Storage::Compressed};
+  for (uint32_t inx = 0; inx < 30; ++inx)
+    scenarios.push_back({"each entry replaced in turn", forms[inx % 3], inx, Content(300 + 997 * inx, 10 + inx), 0});
+  return scenarios;
 }
 
 class CrashConsistency : public ::testing::Test {
