@@ -200,9 +200,10 @@ bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) 
   if (!CheckEntry(archive, index)) return false;
   const FileEntry& e = archive.FileIndex.files[index];
   std::FILE* in = archive.vzrFileStream;
+  // The output file is new or truncated, so its content starts at offset 0;
+  // neither stream needs to move for a copy that ends with the file.
   return WriteExtractedFile(archive, e.name, destDir, [&](std::FILE* out) {
-    return vzrfs::Seek(in, e.fileOffset) &&
-           vzrfs::CopyRange(in, out, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
+    return vzrfs::CopyRangeAt(in, e.fileOffset, out, 0, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
   });
 }
 

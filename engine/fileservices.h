@@ -67,7 +67,8 @@ bool FreeBytes(const char* directory, uint64_t& bytes);
 bool SameFile(const char* a, const char* b);
 
 // Byte streams. The opened FILE* belongs to the caller (see FileCloser).
-std::FILE* OpenRead(const char* path);
+// OpenRead refuses a folder; length, when given, receives the file's size.
+std::FILE* OpenRead(const char* path, uint64_t* length = nullptr);
 std::FILE* OpenWrite(const char* path);  // create or truncate
 struct FileCloser {
   void operator()(std::FILE* f) const {
@@ -89,6 +90,12 @@ bool Close(std::FILE* f);
 // it can). Both positions advance by n on success.
 bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer,
                std::size_t bufferSize);
+// Copies n bytes from byte inOffset of in to byte outOffset of out and moves
+// neither stream's position: a caller that keeps its own count of where the
+// bytes go saves the seeks (and the refill of in's buffer) CopyRange makes.
+// out's buffered writes are flushed first.
+bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outOffset, uint64_t n,
+                 unsigned char* buffer, std::size_t bufferSize);
 
 // The errno of the last failed Write/CopyRange (0 when none).
 int LastWriteError();
