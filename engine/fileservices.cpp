@@ -176,6 +176,8 @@ bool CreateFolder(const char* path) {
   return errno == EEXIST && IsDirectory(resolved.c_str());
 }
 
+bool CreateFolderAsWritten(const char* path) { return ::mkdir(WithSlashes(path).c_str(), 0777) == 0; }
+
 std::string GetCurrentDir() {
   std::vector<char> buffer(PATH_MAX + 1);
   if (!::getcwd(buffer.data(), buffer.size())) return std::string();

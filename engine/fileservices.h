@@ -56,6 +56,9 @@ std::string ResolvePath(const char* path);
 
 // Folder and current-directory services. Each reports failure by its result.
 bool CreateFolder(const char* path);  // an existing folder is success
+// Makes the folder exactly as written, without looking for a variant in
+// another case: for a caller that knows none exists. An existing one fails.
+bool CreateFolderAsWritten(const char* path);
 std::string GetCurrentDir();
 bool SetCurrentDir(const char* path);
 bool MakeWritable(const char* path);  // a missing file is success
