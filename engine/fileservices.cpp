@@ -2,6 +2,7 @@
 #include "fileservices.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -348,6 +349,11 @@ bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outO
   errno = 0;
   if (std::fflush(out) != 0) return RecordFailure();
   return CopyAtOffsets(::fileno(in), inOffset, ::fileno(out), outOffset, n, buffer, bufferSize);
+}
+
+void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n) {
+  if (f && offset <= static_cast<uint64_t>(INT64_MAX) && n <= static_cast<uint64_t>(INT64_MAX))
+    ::sync_file_range(::fileno(f), static_cast<off64_t>(offset), static_cast<off64_t>(n), SYNC_FILE_RANGE_WRITE);
 }
 
 int LastWriteError() { return g_lastWriteError; }

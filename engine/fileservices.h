@@ -100,6 +100,11 @@ bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer,
 bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outOffset, uint64_t n,
                  unsigned char* buffer, std::size_t bufferSize);
 
+// Asks the system to start writing n bytes of f from offset to its device
+// now instead of later. Only a hint: nothing waits, and a failure shows, as
+// before, when the file is closed.
+void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n);
+
 // The errno of the last failed Write/CopyRange (0 when none).
 int LastWriteError();
 
