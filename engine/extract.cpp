@@ -40,7 +40,9 @@ bool PlausibleEntry(const FileEntry& e, uint32_t storageMode, uint64_t archiveLe
   if (storageMode == vzr::kStorageSegmented)
     return e.compSize >= vzr::kSegmentCountSize + vzr::kSegmentRecordSize &&
            uint64_t(e.fileSize) <= uint64_t(e.compSize) * kMaxExpansion;
-  return e.fileSize == 0;  // an unknown mode decodes nothing
+  // An unknown mode decodes nothing, so only an empty entry can succeed;
+  // growing fileBuffer to a size such an index claims would be for nothing.
+  return e.fileSize == 0;
 }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -346,8 +348,17 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   }
 
   try {
-    if (exists) vzrfs::MakeWritable(target.c_str());
-    std::FILE* out = session && !exists ? CreateNewFile(target) : vzrfs::OpenWrite(target.c_str());
+    // A file that is there already is replaced only when the new one is
+    // whole: its content goes to a new file beside it first. A new name is
+    // written directly; a failed write then removes the partial file.
+    std::string part;
+    std::FILE* out = nullptr;
+    if (exists) {
+      vzrfs::MakeWritable(target.c_str());
+      out = vzrfs::CreateBeside(target.c_str(), part);
+    } else {
+      out = session ? CreateNewFile(target) : vzrfs::OpenWrite(target.c_str());
+    }
     if (!out) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;
@@ -356,8 +367,13 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     const bool closed = vzrfs::Close(out);
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
-      vzrfs::DeleteFile(target.c_str());
+      vzrfs::DeleteFile(exists ? part.c_str() : target.c_str());
       TraceLog("ERROR! Could not write: ", name);
+      return false;
+    }
+    if (exists && !vzrfs::MoveReplace(part.c_str(), target.c_str())) {
+      vzrfs::DeleteFile(part.c_str());
+      TraceLog("ERROR! Could not write file: ", name);
       return false;
     }
     if (session && !exists) session->Added(folder, leaf);

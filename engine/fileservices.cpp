@@ -239,6 +239,25 @@ std::FILE* OpenRead(const char* path, uint64_t* length) {
 
 std::FILE* OpenWrite(const char* path) { return std::fopen(ResolvePath(path).c_str(), "wb"); }
 
+std::FILE* CreateBeside(const char* path, std::string& tempPath) {
+  const std::string target = ResolvePath(path);
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string suffix = ".part" + (attempt ? std::to_string(attempt) : std::string());
+    tempPath = target + suffix;
+    // "x": fails when the name exists, so no file of the user's is reused.
+    if (std::FILE* f = std::fopen(tempPath.c_str(), "wbx")) return f;
+    if (errno == ENAMETOOLONG) {  // the target's own name is near the limit
+      tempPath = folder + "vzr" + suffix;
+      if (std::FILE* f = std::fopen(tempPath.c_str(), "wbx")) return f;
+    }
+    if (errno != EEXIST) break;
+  }
+  tempPath.clear();
+  return nullptr;
+}
+
 bool Read(std::FILE* f, void* data, std::size_t n) { return n == 0 || std::fread(data, 1, n, f) == n; }
 
 std::size_t ReadSome(std::FILE* f, void* data, std::size_t n) { return n == 0 ? 0 : std::fread(data, 1, n, f); }

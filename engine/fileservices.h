@@ -73,6 +73,10 @@ bool SameFile(const char* a, const char* b);
 // OpenRead refuses a folder; length, when given, receives the file's size.
 std::FILE* OpenRead(const char* path, uint64_t* length = nullptr);
 std::FILE* OpenWrite(const char* path);  // create or truncate
+// Creates a file that did not exist, in the folder of path, for a content
+// that is to replace path by MoveReplace once it is whole: named path +
+// ".part" (plus a number when that is taken). Its name goes to tempPath.
+std::FILE* CreateBeside(const char* path, std::string& tempPath);
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);

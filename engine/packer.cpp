@@ -361,7 +361,10 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
     return 1;
   }
 
-  pack.vzrFileStream = vzrfs::OpenWrite(archivePath);
+  // The archive is written under a new name beside archivePath and moved
+  // over it only when whole, so a failed pack keeps an archive packed before.
+  std::string part;
+  pack.vzrFileStream = vzrfs::CreateBeside(archivePath, part);
   if (!pack.vzrFileStream) {
     SetStatus(Formatted("Error! Could not create .vzr file: %s", archivePath).c_str());
     return 1;
@@ -380,13 +383,15 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
   g_packArchive.reset();
   CurrentPackArchive = nullptr;
 
-  if (writeError != 0 || !closed || !addressable) {
-    vzrfs::DeleteFile(archivePath);
+  // An archive of no entries replaces nothing: an earlier one stays.
+  const bool whole = writeError == 0 && closed && addressable;
+  const bool moved = whole && result != 0 && vzrfs::MoveReplace(part.c_str(), archivePath);
+  if (!moved) vzrfs::DeleteFile(part.c_str());
+  if (!whole || (result != 0 && !moved)) {
     TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
     SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
     return 1;
   }
-  if (result == 0) vzrfs::DeleteFile(archivePath);
   char status[64];
   std::snprintf(status, sizeof status, "Files packed: %d", result);
   SetStatus(status);

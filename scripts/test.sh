@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: the normal build,
+# then the whole suite again under the address, leak and undefined-behaviour
+# sanitizers, then a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+started=$SECONDS
 scripts/build.sh
-cd build
-ctest --output-on-failure -j"$(nproc)"
+(cd build && ctest --output-on-failure -j"$(nproc)")
+echo "== normal build and tests: $((SECONDS - started)) s"
+
+started=$SECONDS
+scripts/test-sanitized.sh
+echo "== sanitized build and tests: $((SECONDS - started)) s"
+
+# About a minute in all: enough to catch a regression in the readers, not a
+# hunt (scripts/fuzz.sh without --smoke runs as long as asked).
+started=$SECONDS
+scripts/fuzz.sh --smoke
+echo "== fuzz smoke: $((SECONDS - started)) s"
