@@ -101,6 +101,7 @@ class ExtractSession {
   void Stop() { *this = ExtractSession(); }
   // True while a run extracts into destDir.
   bool Covers(const char* destDir) const { return active_ && destination_ == destDir; }
+  bool Active() const { return active_; }
   const std::string& ArchivePath() const { return archivePath_; }
   bool inDestination = false;  // the current directory is the destination
   std::unordered_map<std::string, std::string> resolvedFolders;  // folder as named -> as found
@@ -124,6 +125,42 @@ class ExtractSession {
     names.exact.insert(leaf);
     names.folded.emplace(FoldCase(leaf), leaf);
   }
+  // Folder `named` (a relative path of plain components) as found on disk,
+  // looked up through the run's listings, with every missing folder created.
+  // A folder this run created is known to be empty and is never listed.
+  // False when a component is not plain, is there but no folder, or cannot
+  // be made: the caller then looks at the disk itself.
+  bool MakeFolder(const std::string& named, std::string& folder) {
+    const auto known = resolvedFolders.find(named);
+    if (known != resolvedFolders.end()) {
+      folder = known->second;
+      return true;
+    }
+    const std::size_t slash = named.rfind('/');
+    const std::string leaf = slash == std::string::npos ? named : named.substr(slash + 1);
+    if (leaf.empty() || leaf == ".") return false;
+    std::string up;
+    if (slash != std::string::npos && !MakeFolder(named.substr(0, slash), up)) return false;
+    bool exists = false;
+    const std::string found = Find(up, leaf, exists);
+    if (exists) {
+      if (!vzrfs::IsDirectory(found.c_str())) return false;
+    } else {
+      if (!vzrfs::CreateFolderAsWritten(found.c_str())) return false;
+      Added(up, leaf);
+      folders_.emplace(found, Names());
+    }
+    resolvedFolders.emplace(named, found);
+    folder = found;
+    return true;
+  }
+  // The archive's length, measured once per run: an entry whose bytes lie
+  // past it is refused, and one that shrinks later fails its copy.
+  bool ArchiveLength(std::FILE* archive, uint64_t& length) {
+    if (!lengthKnown_) lengthKnown_ = vzrfs::FileLength(archive, archiveLength_);
+    length = archiveLength_;
+    return lengthKnown_;
+  }
 
  private:
   struct Names {
@@ -143,6 +180,8 @@ class ExtractSession {
   }
   std::unordered_map<std::string, Names> folders_;
   bool active_ = false;
+  bool lengthKnown_ = false;
+  uint64_t archiveLength_ = 0;
   std::string destination_;
   std::string archivePath_;
 };
@@ -163,6 +202,8 @@ std::string EntryFolder(ExtractSession* session, const std::string& path, const 
   if (session) {
     const auto known = session->resolvedFolders.find(parent);
     if (known != session->resolvedFolders.end()) return known->second;
+    std::string folder;
+    if (session->MakeFolder(parent, folder)) return folder;
   }
   if (!vzrfs::IsDirectory(parent.c_str())) CreateEntryFolders(path);
   std::string folder = vzrfs::ResolvePath(parent.c_str());
@@ -187,7 +228,9 @@ bool CheckEntry(VzrArchive& archive, uint32_t index) {
   archive.curLength = e.fileSize;
   archive.storeLength = e.compSize;
   uint64_t archiveLength = 0;
-  if (!vzrfs::FileLength(archive.vzrFileStream, archiveLength) || !PlausibleEntry(e, archive.storageMode, archiveLength)) {
+  const bool measured = g_session.Active() ? g_session.ArchiveLength(archive.vzrFileStream, archiveLength)
+                                           : vzrfs::FileLength(archive.vzrFileStream, archiveLength);
+  if (!measured || !PlausibleEntry(e, archive.storageMode, archiveLength)) {
     TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize);
     return false;
   }
@@ -202,9 +245,10 @@ bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) 
   if (!CheckEntry(archive, index)) return false;
   const FileEntry& e = archive.FileIndex.files[index];
   std::FILE* in = archive.vzrFileStream;
+  // The output file is new or truncated, so its content starts at offset 0;
+  // neither stream needs to move for a copy that ends with the file.
   return WriteExtractedFile(archive, e.name, destDir, [&](std::FILE* out) {
-    return vzrfs::Seek(in, e.fileOffset) &&
-           vzrfs::CopyRange(in, out, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
+    return vzrfs::CopyRangeAt(in, e.fileOffset, out, 0, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
   });
 }
 

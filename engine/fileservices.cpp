@@ -2,6 +2,7 @@
 #include "fileservices.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -138,7 +139,6 @@ std::vector<FindEntry> FindMatches(const char* pattern) {
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir))
     if (WildcardMatch(namePattern.c_str(), entry->d_name)) names.emplace_back(entry->d_name);
-  ::closedir(dir);
 
   auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
   std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
@@ -146,17 +146,21 @@ std::vector<FindEntry> FindMatches(const char* pattern) {
     return ListingLess(a, b);
   });
 
-  const std::string prefix = folder.empty() ? std::string() : (folder.back() == '/' ? folder : folder + '/');
+  // Each match is examined relative to the open folder: the kernel then
+  // looks up one name instead of walking the whole path again.
+  const int folderFd = ::dirfd(dir);
+  matches.reserve(names.size());
   for (std::string& name : names) {
     struct stat st {};
     FindEntry entry;
-    if (::stat((prefix + name).c_str(), &st) == 0) {
+    if (::fstatat(folderFd, name.c_str(), &st, 0) == 0) {
       entry.isDirectory = S_ISDIR(st.st_mode);
       entry.size = static_cast<uint32_t>(st.st_size);
     }
     entry.name = std::move(name);
     matches.push_back(std::move(entry));
   }
+  ::closedir(dir);
   return matches;
 }
 
@@ -172,6 +176,8 @@ bool CreateFolder(const char* path) {
   if (::mkdir(resolved.c_str(), 0777) == 0) return true;
   return errno == EEXIST && IsDirectory(resolved.c_str());
 }
+
+bool CreateFolderAsWritten(const char* path) { return ::mkdir(WithSlashes(path).c_str(), 0777) == 0; }
 
 std::string GetCurrentDir() {
   std::vector<char> buffer(PATH_MAX + 1);
@@ -215,14 +221,19 @@ bool SameFile(const char* a, const char* b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::FILE* OpenRead(const char* path) {
-  std::FILE* f = std::fopen(ResolvePath(path).c_str(), "rb");
+std::FILE* OpenRead(const char* path, uint64_t* length) {
+  // A path that opens as written is what ResolvePath would give back (it
+  // keeps a path that exists); only a miss needs the case-insensitive search.
+  const std::string written = WithSlashes(path);
+  std::FILE* f = written.empty() ? nullptr : std::fopen(written.c_str(), "rb");
+  if (!f) f = std::fopen(ResolvePath(path).c_str(), "rb");
   if (!f) return nullptr;
   struct stat st;
   if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is not a file to read
     std::fclose(f);
     return nullptr;
   }
+  if (length) *length = static_cast<uint64_t>(st.st_size);
   return f;
 }
 
@@ -303,12 +314,12 @@ bool Close(std::FILE* f) {
   return flushed && closed;
 }
 
-bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer, std::size_t bufferSize) {
-  uint64_t inPos = 0, outPos = 0;
-  if (!Tell(in, inPos) || !Tell(out, outPos)) return false;
-  errno = 0;
-  if (std::fflush(out) != 0) return RecordFailure();
-  const int inFd = ::fileno(in), outFd = ::fileno(out);
+namespace {
+// Copies n bytes between two descriptors at explicit offsets, leaving both
+// file offsets alone; inside the kernel where it can, else through buffer.
+// The fault hook is asked once per chunk of at most bufferSize bytes.
+bool CopyAtOffsets(int inFd, uint64_t inPos, int outFd, uint64_t outPos, uint64_t n, unsigned char* buffer,
+                   std::size_t bufferSize) {
   bool kernelCopy = true;
   uint64_t done = 0;
   while (done < n) {
@@ -339,7 +350,29 @@ bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer,
     }
     done += static_cast<uint64_t>(got);
   }
+  return true;
+}
+}  // namespace
+
+bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer, std::size_t bufferSize) {
+  uint64_t inPos = 0, outPos = 0;
+  if (!Tell(in, inPos) || !Tell(out, outPos)) return false;
+  errno = 0;
+  if (std::fflush(out) != 0) return RecordFailure();
+  if (!CopyAtOffsets(::fileno(in), inPos, ::fileno(out), outPos, n, buffer, bufferSize)) return false;
   return Seek(in, inPos + n) && Seek(out, outPos + n);
+}
+
+bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outOffset, uint64_t n,
+                 unsigned char* buffer, std::size_t bufferSize) {
+  errno = 0;
+  if (std::fflush(out) != 0) return RecordFailure();
+  return CopyAtOffsets(::fileno(in), inOffset, ::fileno(out), outOffset, n, buffer, bufferSize);
+}
+
+void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n) {
+  if (f && offset <= static_cast<uint64_t>(INT64_MAX) && n <= static_cast<uint64_t>(INT64_MAX))
+    ::sync_file_range(::fileno(f), static_cast<off64_t>(offset), static_cast<off64_t>(n), SYNC_FILE_RANGE_WRITE);
 }
 
 int LastWriteError() { return g_lastWriteError; }

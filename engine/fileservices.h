@@ -56,6 +56,9 @@ std::string ResolvePath(const char* path);
 
 // Folder and current-directory services. Each reports failure by its result.
 bool CreateFolder(const char* path);  // an existing folder is success
+// Makes the folder exactly as written, without looking for a variant in
+// another case: for a caller that knows none exists. An existing one fails.
+bool CreateFolderAsWritten(const char* path);
 std::string GetCurrentDir();
 bool SetCurrentDir(const char* path);
 bool MakeWritable(const char* path);  // a missing file is success
@@ -67,7 +70,8 @@ bool FreeBytes(const char* directory, uint64_t& bytes);
 bool SameFile(const char* a, const char* b);
 
 // Byte streams. The opened FILE* belongs to the caller (see FileCloser).
-std::FILE* OpenRead(const char* path);
+// OpenRead refuses a folder; length, when given, receives the file's size.
+std::FILE* OpenRead(const char* path, uint64_t* length = nullptr);
 std::FILE* OpenWrite(const char* path);  // create or truncate
 // Creates a file that did not exist, in the folder of path, for a content
 // that is to replace path by MoveReplace once it is whole: named path +
@@ -93,6 +97,17 @@ bool Close(std::FILE* f);
 // it can). Both positions advance by n on success.
 bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer,
                std::size_t bufferSize);
+// Copies n bytes from byte inOffset of in to byte outOffset of out and moves
+// neither stream's position: a caller that keeps its own count of where the
+// bytes go saves the seeks (and the refill of in's buffer) CopyRange makes.
+// out's buffered writes are flushed first.
+bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outOffset, uint64_t n,
+                 unsigned char* buffer, std::size_t bufferSize);
+
+// Asks the system to start writing n bytes of f from offset to its device
+// now instead of later. Only a hint: nothing waits, and a failure shows, as
+// before, when the file is closed.
+void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n);
 
 // The errno of the last failed Write/CopyRange (0 when none).
 int LastWriteError();

@@ -26,6 +26,9 @@ namespace {
 std::unique_ptr<VzrArchive> g_packArchive;
 // Sum of the listed sizes in 64 bits: totalSize wraps at 4 GiB.
 uint64_t g_listedBytes = 0;
+// Where the next raw file goes in the archive. Raw files are copied to this
+// offset without moving the archive stream, which is set here once after them.
+uint64_t g_rawDataEnd = 0;
 
 constexpr char kProgressDigits[] = "0123456789";
 
@@ -111,28 +114,29 @@ void AddRawFile(VzrArchive& pack, const char* path) {
              " characters), skipped: ", path);
     return;
   }
-  vzrfs::UniqueFile input(vzrfs::OpenRead(path));
+  uint64_t length = 0;
+  vzrfs::UniqueFile input(vzrfs::OpenRead(path, &length));
   if (!input) {
     TraceLog("ERROR! inputFile: ", path);
     return;
   }
-  uint64_t length = 0;
-  if (!vzrfs::FileLength(input.get(), length) || length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
+  if (length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
     TraceLog("ERRROR! input file too big!: ", static_cast<uint32_t>(length));
     return;
   }
   FileEntry entry;
   entry.nameLength = static_cast<uint32_t>(nameLength);
   std::memcpy(entry.name, path + skip, nameLength);
-  uint64_t position = 0;
-  if (!vzrfs::Tell(pack.vzrFileStream, position) ||
-      !vzrfs::CopyRange(input.get(), pack.vzrFileStream, length, pack.fileBuffer, pack.fileBufferCapacity)) {
+  const uint64_t position = g_rawDataEnd;
+  if (!vzrfs::CopyRangeAt(input.get(), 0, pack.vzrFileStream, position, length, pack.fileBuffer,
+                          pack.fileBufferCapacity)) {
     // A file that shrank while it was copied fails the pack as well: the
     // bytes it left in the archive cannot be taken back.
     TraceLog("ERROR! could not copy into the archive: ", path);
     if (pack.writeError == 0) pack.writeError = vzrfs::LastWriteError() ? vzrfs::LastWriteError() : EIO;
     return;
   }
+  g_rawDataEnd = position + length;
   entry.fileOffset = static_cast<uint32_t>(position);
   entry.compSize = entry.fileSize = static_cast<uint32_t>(length);
   pack.curLength = entry.fileSize;
@@ -146,6 +150,14 @@ void AddFiles(VzrArchive& pack, uint32_t first, uint32_t end) {
     else
       pack.AddFile(pack.packNames.Get(i));
   }
+}
+
+void RecordFailure(VzrArchive& pack) {
+  if (pack.writeError == 0) pack.writeError = errno ? errno : EIO;
+}
+
+void RecordWrite(VzrArchive& pack, bool ok) {
+  if (!ok) RecordFailure(pack);
 }
 
 // Every collected file, with progress in tenths.
@@ -165,9 +177,16 @@ void AddAllFiles(VzrArchive& pack) {
   SetStatus("100 %");
 }
 
-void RecordWrite(VzrArchive& pack, bool ok) {
-  if (!ok && pack.writeError == 0) pack.writeError = errno ? errno : EIO;
+// Every collected file, with the archive stream set after the raw copies.
+void AddAllFilesAndSettle(VzrArchive& pack) {
+  uint64_t start = 0;
+  if (!vzrfs::Tell(pack.vzrFileStream, start)) RecordFailure(pack);
+  g_rawDataEnd = start;
+  pack.FileIndex.files.reserve(pack.packNames.Count());
+  AddAllFiles(pack);
+  if (pack.storageMode == vzr::kStorageRaw && !vzrfs::Seek(pack.vzrFileStream, g_rawDataEnd)) RecordFailure(pack);
 }
+
 
 void WriteWord(VzrArchive& pack, uint32_t value) {
   unsigned char bytes[4];
@@ -353,7 +372,7 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
   pack.storageMode = vzr::kStorageRaw;
   pack.writeError = 0;
   WriteHeaderPlaceholders(pack);
-  AddAllFiles(pack);
+  AddAllFilesAndSettle(pack);
   const bool addressable = pack.writeError == 0 && FinishArchive(pack);
 
   const int result = static_cast<int>(pack.FileIndex.count);

@@ -6,6 +6,7 @@
 // Until the move, the old archive stays whole on disk and FileIndex keeps
 // describing it; a process killed at any write leaves the old archive or the
 // complete new one, never a mixture.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -21,6 +22,11 @@
 namespace {
 
 constexpr std::size_t kMoveChunk = 65536;
+// Kept bytes are copied in pieces of this size, each handed to the disk as
+// soon as it is in place. A file system that writes a file out when it is
+// renamed over another then has little left to do at the rename, and the
+// disk works while the next piece is copied.
+constexpr uint64_t kWriteOutPiece = uint64_t(8) << 20;
 
 void SetStatus(const char* text) { GetStatusSink()->SetText(text); }
 
@@ -100,11 +106,17 @@ bool WriteReplacedArchive(VzrArchive& a, std::FILE* in, std::FILE* out, uint32_t
   uint64_t runStart = 0, runLength = 0;  // kept bytes not yet copied
   auto copyRun = [&]() {
     if (runLength == 0) return true;
-    const bool copied = vzrfs::Seek(in, runStart) &&
-                        vzrfs::CopyRange(in, out, runLength, a.storeBuffer, a.storeBufferCapacity);
+    for (uint64_t done = 0; done < runLength;) {
+      const uint64_t piece = std::min(runLength - done, kWriteOutPiece);
+      if (!vzrfs::CopyRangeAt(in, runStart + done, out, position + done, piece, a.storeBuffer,
+                              a.storeBufferCapacity))
+        return false;
+      vzrfs::StartWriteOut(out, position + done, piece);
+      done += piece;
+    }
     position += runLength;
     runLength = 0;
-    return copied;
+    return vzrfs::Seek(out, position);
   };
   for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
     FileEntry& e = a.FileIndex.files[i];

@@ -350,3 +350,41 @@ TEST(Extract, SingleEntryFindsAnExistingFileWithoutRegardToCase) {
   EXPECT_EQ(opstest::FilesBelow(dir / "out"), std::vector<std::string>{"Data/File.BIN"});
   EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Data/File.BIN"), testutil::ToBytes("new"));
 }
+
+// Folders made during a run, folders already there in another case, and a
+// file standing where a folder is needed.
+TEST(ExtractAll, NestedFoldersAreMadeOnceAndFoundWithoutRegardToCase) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  testutil::WriteFileText(dir / "out/Mods/keep.txt", "kept");
+  ArchiveSpec spec;
+  spec.AddRaw("mods/new/deep/a.con", "a");
+  spec.AddRaw("MODS/NEW/deep/b.con", "b");
+  spec.AddRaw("mods//new/c.con", "c");
+  spec.AddRaw("top/d.con", "d");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  testutil::TraceCapture quiet;
+  ASSERT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"),
+            (std::vector<std::string>{"Mods/keep.txt", "Mods/new/c.con", "Mods/new/deep/a.con", "Mods/new/deep/b.con",
+                                      "top/d.con"}));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Mods/new/deep/b.con"), testutil::ToBytes("b"));
+}
+
+TEST(ExtractAll, AFileWhereAFolderIsNeededFailsTheEntry) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  testutil::WriteFileText(dir / "out/Blocked", "a file");
+  ArchiveSpec spec;
+  spec.AddRaw("first.txt", "1");
+  spec.AddRaw("blocked/inner/x.txt", "x");
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  testutil::TraceCapture quiet;
+  EXPECT_EQ(archive.ExtractAll((dir / "out").c_str()), 5);
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"Blocked", "first.txt"}));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Blocked"), testutil::ToBytes("a file"));
+}

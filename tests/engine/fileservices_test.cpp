@@ -163,3 +163,58 @@ TEST(FileServices, CopyRangeCopiesFromTheCurrentPositions) {
   written.resize(150008);  // what a failed copy wrote after it is not asserted
   EXPECT_EQ(written, testutil::ToBytes("HEAD" + content.substr(10, 150000) + "TAIL"));
 }
+
+TEST(FileServices, CopyRangeAtUsesTheGivenOffsetsAndLeavesBothPositions) {
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < 50000; ++i) content.push_back(static_cast<char>('A' + i % 23));
+  testutil::WriteFileText(dir / "in", content);
+  uint64_t length = 0;
+  vzrfs::UniqueFile in(vzrfs::OpenRead((dir.str() + "/IN").c_str(), &length));
+  ASSERT_TRUE(in) << "a case variant still opens";
+  EXPECT_EQ(length, content.size());
+  vzrfs::UniqueFile out(vzrfs::OpenWrite((dir / "out").c_str()));
+  ASSERT_TRUE(vzrfs::Write(out.get(), "HEAD", 4));  // still buffered: must reach the file first
+  ASSERT_TRUE(vzrfs::Seek(in.get(), 7));
+
+  std::vector<uint64_t> asked;
+  vzrfs::SetWriteFaultHook([&](uint64_t n) {
+    asked.push_back(n);
+    return 0;
+  });
+  unsigned char buffer[8192];
+  ASSERT_TRUE(vzrfs::CopyRangeAt(in.get(), 100, out.get(), 4, 20000, buffer, sizeof buffer));
+  vzrfs::SetWriteFaultHook(nullptr);
+  EXPECT_EQ(asked.size(), 3u) << "one question per chunk of the buffer's size";
+
+  uint64_t inPos = 0, outPos = 0;
+  ASSERT_TRUE(vzrfs::Tell(in.get(), inPos));
+  ASSERT_TRUE(vzrfs::Tell(out.get(), outPos));
+  EXPECT_EQ(inPos, 7u);
+  EXPECT_EQ(outPos, 4u);
+  char next = 0;
+  ASSERT_TRUE(vzrfs::Read(in.get(), &next, 1));
+  EXPECT_EQ(next, content[7]) << "the input stream reads on where it was";
+
+  ASSERT_TRUE(vzrfs::Seek(out.get(), 20004));
+  ASSERT_TRUE(vzrfs::Write(out.get(), "TAIL", 4));
+  EXPECT_FALSE(vzrfs::CopyRangeAt(in.get(), 45000, out.get(), 20008, 10000, buffer, sizeof buffer))
+      << "the source ends first";
+  ASSERT_TRUE(vzrfs::Close(out.release()));
+  testutil::Bytes written = testutil::ReadFileBytes(dir / "out");
+  ASSERT_GE(written.size(), 20008u);
+  written.resize(20008);
+  EXPECT_EQ(written, testutil::ToBytes("HEAD" + content.substr(100, 20000) + "TAIL"));
+}
+
+TEST(FileServices, CopyRangeAtReportsAnInjectedFailure) {
+  TempDir dir;
+  testutil::WriteFileText(dir / "in", std::string(30000, 'x'));
+  vzrfs::UniqueFile in(vzrfs::OpenRead((dir / "in").c_str()));
+  vzrfs::UniqueFile out(vzrfs::OpenWrite((dir / "out").c_str()));
+  vzrfs::SetWriteFaultHook([](uint64_t n) { return n == 2 ? EIO : 0; });
+  unsigned char buffer[16384];
+  EXPECT_FALSE(vzrfs::CopyRangeAt(in.get(), 0, out.get(), 0, 30000, buffer, sizeof buffer));
+  vzrfs::SetWriteFaultHook(nullptr);
+  EXPECT_EQ(vzrfs::LastWriteError(), EIO);
+}

@@ -318,3 +318,23 @@ TEST_F(TavMoveAcrossDevices, ReplacementWorksOnARamBackedFolder) {
   Load(reread, shm + "/x.vzr");
   EXPECT_EQ(reread.FileIndex.files[0].fileSize, 4u);
 }
+
+// Kept runs longer than the pieces the copy hands to the disk one by one:
+// every piece lands at its own place, before and after the replaced entry.
+TEST(AddReplaceFile, KeptRunsOfManyMegabytesAreCopiedWhole) {
+  TempDir dir;
+  ArchiveSpec spec;
+  spec.AddRaw("before.bin", Pattern(19 * 1048576 + 3, 1));
+  spec.AddRaw("middle.txt", "old");
+  spec.AddRaw("after.bin", Pattern(17 * 1048576 + 11, 2));
+  spec.WriteTo(dir / "x.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "x.vzr");
+  ASSERT_EQ(Replace(archive, 1, testutil::ToBytes("a new middle")), 0);
+
+  ArchiveSpec after = spec;
+  after.entries[1].stored = testutil::ToBytes("a new middle");
+  after.entries[1].fileSize = 12;
+  EXPECT_TRUE(testutil::ReadFileBytes(dir / "x.vzr") == after.Build());
+  EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp"));
+}
