@@ -53,6 +53,11 @@ int FromQtButton(int pressed, Buttons buttons) {
     default:
       break;
   }
+  return HarmlessButton(buttons);  // closed without a button
+}
+}  // namespace
+
+int HarmlessButton(Buttons buttons) {
   switch (buttons) {
     case Buttons::YesNoCancel:
       return kIdCancel;
@@ -63,7 +68,6 @@ int FromQtButton(int pressed, Buttons buttons) {
   }
   return kIdOk;
 }
-}  // namespace
 
 void SetApplicationName(const std::string& name) { NameOverride() = name; }
 

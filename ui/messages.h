@@ -24,4 +24,8 @@ std::string ApplicationName();
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption = {},
                Buttons buttons = Buttons::Ok, Icon icon = Icon::None);
 
+// The answer of a question closed without a button (Escape, close box), and
+// of a scripted question left without a fitting answer: the most harmless one.
+int HarmlessButton(Buttons buttons);
+
 }  // namespace vzrui

@@ -32,18 +32,6 @@ bool ButtonFits(int button, Buttons buttons) {
   return false;
 }
 
-// What a question without a fitting answer gets: the most harmless button.
-int HarmlessButton(Buttons buttons) {
-  switch (buttons) {
-    case Buttons::YesNoCancel:
-      return kIdCancel;
-    case Buttons::YesNo:
-      return kIdNo;
-    case Buttons::Ok:
-      break;
-  }
-  return kIdOk;
-}
 }  // namespace
 
 ScriptedAnswers::ScriptedAnswers() { g_active = this; }
