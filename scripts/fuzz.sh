@@ -96,7 +96,6 @@ for target in "${targets[@]}"; do
     wait "$pid" || worker_status=$?
     if ((worker_status != 0 && (status == 0 || status == 72))); then status=$worker_status; fi
   done
-  log=${logs[0]}
   elapsed=$((SECONDS - started))
   executions=0
   for worker_log in "${logs[@]}"; do
@@ -110,7 +109,7 @@ for target in "${targets[@]}"; do
     echo "   interrupted"  # libFuzzer's exit status after a Ctrl-C or SIGINT
   elif ((status != 0 || new_findings > 0)); then
     failed=1
-    echo "   FINDING (exit $status): see $log and $findings/"
+    echo "   FINDING (exit $status): see ${logs[*]} and $findings/"
     grep -hE 'ERROR|FUZZ CHECK FAILED|SUMMARY|runtime error' "${logs[@]}" | head -20 || true
   fi
   summary+=("$(printf '%-20s %12s executions  %-22s corpus %6d  %5d s  findings %d' \
