@@ -49,6 +49,7 @@ void VzrArchive::LoadIndex(const char* path) {
     vzr_file_name[sizeof vzr_file_name - 1] = '\0';
   }
 
+  indexDamaged = false;
   if (OpenArchiveStream() != 0) {
     TraceLog("vzrFileStream_openFail() ");
     return;
@@ -67,6 +68,7 @@ void VzrArchive::LoadIndex(const char* path) {
     indexOffset = 0;
     storageMode = 0;
     FileIndex.resize(0);
+    indexDamaged = true;
     ReportDamage(0);
   } else if (indexOffset < archiveLength) {
     uint32_t count = 0;
@@ -89,6 +91,11 @@ void VzrArchive::LoadIndex(const char* path) {
       totalSize += entry.fileSize;
     }
     if (damaged) ReportDamage(entries);
+    indexDamaged = damaged;
+  } else {
+    // No room for even the entry count: whatever this file is, its index
+    // cannot be read.
+    indexDamaged = true;
   }
   FileIndex.count = entries;
   CloseArchiveStream();

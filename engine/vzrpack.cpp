@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "fileservices.h"
 #include "format.h"
@@ -13,8 +14,21 @@
 int32_t CodePosition = 0;
 VzrArchive* CurrentPackArchive = nullptr;
 
+namespace {
+TraceSink& InstalledTraceSink() {
+  static TraceSink sink;
+  return sink;
+}
+}  // namespace
+
+void SetTraceSink(TraceSink sink) { InstalledTraceSink() = std::move(sink); }
+
 namespace vzr::trace_detail {
 void Emit(const std::string& line) {
+  if (const TraceSink& sink = InstalledTraceSink()) {
+    sink(line);
+    return;
+  }
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);

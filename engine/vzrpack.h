@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +105,12 @@ void SetStatusSink(StatusSink* sink);
 // The installed sink, or an unbound one; never null.
 StatusSink* GetStatusSink();
 
+// Where trace lines go: each complete line, without its line break. Standard
+// output (written and flushed line by line) while no sink is set; an empty
+// function restores that.
+using TraceSink = std::function<void(const std::string& line)>;
+void SetTraceSink(TraceSink sink);
+
 // Last checkpoint passed; the programs' error boxes show it.
 extern int32_t CodePosition;
 
@@ -126,6 +133,11 @@ class VzrArchive {
   ::FileIndex FileIndex;
   uint32_t totalSize = 0;        // sum of fileSize (loaded) or of listed sizes (packing); wraps
   uint32_t indexOffset = 0;
+  // Set by LoadIndex when the header or the index could not be read whole
+  // (a file too short for a header, an indexOffset at or past the end, an
+  // index cut short or holding an impossible entry); FileIndex then holds
+  // the entries before the damage. False after a clean load.
+  bool indexDamaged = false;
   std::FILE* vzrFileStream = nullptr;  // the open archive stream, or null
 
   // Owned buffers. They only grow (through the Grow* calls below); each

@@ -27,15 +27,15 @@ namespace {
 constexpr int kEntries = 100000;
 
 std::string WriteLargeArchive(const std::string& folder) {
-  testutil::ArchiveSpec spec;
-  spec.entries.reserve(kEntries);
+  testutil::ArchiveLayout layout;
+  layout.entries.reserve(kEntries);
   char name[64];
   for (int i = 0; i < kEntries; ++i) {
     std::snprintf(name, sizeof name, "objects/group%03d/part%06d.con", i / 1000, i);
-    spec.AddRaw(name, "ObjectTemplate.create x\r\n");
+    layout.AddRaw(name, "ObjectTemplate.create x\r\n");
   }
   const std::string path = folder + "/large.vzr";
-  spec.WriteTo(path);
+  layout.WriteTo(path);
   return path;
 }
 

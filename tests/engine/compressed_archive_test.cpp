@@ -13,7 +13,7 @@
 #include "vzrpack.h"
 
 using opstest::Load;
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::Bytes;
 using testutil::CurrentDirGuard;
 using testutil::TempDir;
@@ -61,12 +61,12 @@ TEST(CompressedArchive, ExtractAllWritesTheDecodedContent) {
   CurrentDirGuard keep;
   TempDir dir;
   const Bytes big = Text(100000), small = Text(300);
-  ArchiveSpec spec;
-  spec.storageMode = 1;
-  spec.entries.push_back({"lev/big.con", CompressedForm(big), 100000});
-  spec.entries.push_back({"small.con", CompressedForm(small), 300});
-  ASSERT_LT(spec.entries[0].stored.size(), big.size() / 4) << "the streams really use back-references";
-  spec.WriteTo(dir / "c.vzr");
+  ArchiveLayout layout;
+  layout.storageMode = 1;
+  layout.entries.push_back({"lev/big.con", CompressedForm(big), 100000});
+  layout.entries.push_back({"small.con", CompressedForm(small), 300});
+  ASSERT_LT(layout.entries[0].stored.size(), big.size() / 4) << "the streams really use back-references";
+  layout.WriteTo(dir / "c.vzr");
   VzrArchive archive;
   Load(archive, dir / "c.vzr");
   std::filesystem::create_directory(dir / "out");
@@ -79,11 +79,11 @@ TEST(CompressedArchive, ExtractAllWritesTheDecodedContent) {
 TEST(CompressedArchive, ReplacingOneEntryKeepsTheOthersCompressed) {
   TempDir dir;
   const Bytes big = Text(100000);
-  ArchiveSpec spec;
-  spec.storageMode = 1;
-  spec.entries.push_back({"a.con", CompressedForm(Text(500)), 500});
-  spec.entries.push_back({"big.con", CompressedForm(big), 100000});
-  spec.WriteTo(dir / "c.vzr");
+  ArchiveLayout layout;
+  layout.storageMode = 1;
+  layout.entries.push_back({"a.con", CompressedForm(Text(500)), 500});
+  layout.entries.push_back({"big.con", CompressedForm(big), 100000});
+  layout.WriteTo(dir / "c.vzr");
   VzrArchive archive;
   Load(archive, dir / "c.vzr");
   const Bytes edited = testutil::ToBytes("edited script\n");
@@ -92,7 +92,7 @@ TEST(CompressedArchive, ReplacingOneEntryKeepsTheOthersCompressed) {
     testutil::TraceCapture quiet;
     ASSERT_EQ(archive.AddReplaceFile(0, static_cast<uint32_t>(edited.size())), 0);
   }
-  ArchiveSpec expected = spec;
+  ArchiveLayout expected = layout;
   expected.entries[0] = {"a.con", testutil::LiteralSegmentedForm(edited), static_cast<uint32_t>(edited.size())};
   EXPECT_EQ(testutil::ReadFileBytes(dir / "c.vzr"), expected.Build());
   VzrArchive reread;

@@ -12,7 +12,7 @@
 
 using opstest::Load;
 using opstest::Pattern;
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::Bytes;
 using testutil::CurrentDirGuard;
 using testutil::TempDir;
@@ -23,22 +23,22 @@ namespace {
 Bytes Content(unsigned char* buffer, uint32_t n) { return Bytes(buffer, buffer + n); }
 
 // A segmented archive whose entries carry this system's literal-only form.
-ArchiveSpec SegmentedSpec(const std::vector<std::pair<std::string, Bytes>>& files) {
-  ArchiveSpec spec;
-  spec.storageMode = 1;
+ArchiveLayout SegmentedLayout(const std::vector<std::pair<std::string, Bytes>>& files) {
+  ArchiveLayout layout;
+  layout.storageMode = 1;
   for (const auto& [name, content] : files)
-    spec.entries.push_back({name, testutil::LiteralSegmentedForm(content), static_cast<uint32_t>(content.size())});
-  return spec;
+    layout.entries.push_back({name, testutil::LiteralSegmentedForm(content), static_cast<uint32_t>(content.size())});
+  return layout;
 }
 
 }  // namespace
 
 TEST(Extract, RawEntryIntoMemoryReturnsItsBytesAndLeavesTheStreamOpen) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a.con", "first");
-  spec.AddRaw("b/c.txt", "second entry");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a.con", "first");
+  layout.AddRaw("b/c.txt", "second entry");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   unsigned char* got = archive.Extract(1, nullptr);
@@ -54,9 +54,9 @@ TEST(Extract, RawEntryIntoMemoryReturnsItsBytesAndLeavesTheStreamOpen) {
 
 TEST(Extract, IndexEqualToCountIsOutOfRange) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a", "1");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a", "1");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   testutil::TraceCapture capture;
@@ -67,9 +67,9 @@ TEST(Extract, IndexEqualToCountIsOutOfRange) {
 
 TEST(Extract, MissingArchiveFileIsReported) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a", "1");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a", "1");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   fs::remove(dir / "x.vzr");
@@ -81,7 +81,7 @@ TEST(Extract, MissingArchiveFileIsReported) {
 TEST(Extract, SegmentedEntriesDecodeAcrossSegments) {
   TempDir dir;
   const Bytes big = Pattern(40000, 3), small = testutil::ToBytes("hello");
-  SegmentedSpec({{"big.bin", big}, {"s.con", small}, {"empty", {}}}).WriteTo(dir / "s.vzr");
+  SegmentedLayout({{"big.bin", big}, {"s.con", small}, {"empty", {}}}).WriteTo(dir / "s.vzr");
   VzrArchive archive;
   Load(archive, dir / "s.vzr");
   ASSERT_EQ(archive.FileIndex.count, 3u);
@@ -99,11 +99,11 @@ TEST(Extract, SegmentedEntriesDecodeAcrossSegments) {
 TEST(Extract, EntryWithFoldersIsWrittenBelowDestinationWhichBecomesCurrent) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a/b/c.txt", "deep");
-  spec.AddRaw("xy/z", "short folder");  // a '/' among the last three characters
-  spec.AddRaw("top", "");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a/b/c.txt", "deep");
+  layout.AddRaw("xy/z", "short folder");  // a '/' among the last three characters
+  layout.AddRaw("top", "");
+  layout.WriteTo(dir / "x.vzr");
   fs::create_directory(dir / "D");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
@@ -118,7 +118,7 @@ TEST(Extract, EntryWithFoldersIsWrittenBelowDestinationWhichBecomesCurrent) {
 TEST(Extract, EmptyEntryOfSegmentedArchiveIsAnEmptyFile) {
   CurrentDirGuard keep;
   TempDir dir;
-  SegmentedSpec({{"e.txt", {}}}).WriteTo(dir / "s.vzr");
+  SegmentedLayout({{"e.txt", {}}}).WriteTo(dir / "s.vzr");
   VzrArchive archive;
   Load(archive, dir / "s.vzr");
   ASSERT_NE(archive.Extract(0, dir.str().c_str()), nullptr);
@@ -129,9 +129,9 @@ TEST(Extract, EmptyEntryOfSegmentedArchiveIsAnEmptyFile) {
 TEST(Extract, ReadOnlyFileAtTheTargetIsOverwritten) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("r.txt", "new");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("r.txt", "new");
+  layout.WriteTo(dir / "x.vzr");
   testutil::WriteFileText(dir / "out/r.txt", "old contents");
   ::chmod((dir / "out/r.txt").c_str(), 0444);
   VzrArchive archive;
@@ -143,9 +143,9 @@ TEST(Extract, ReadOnlyFileAtTheTargetIsOverwritten) {
 TEST(Extract, ShortDecodeFailsWithTheSizeLineAndWritesNoFile) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec = SegmentedSpec({{"f.txt", testutil::ToBytes("hello")}});
-  spec.entries[0].fileSize = 6;  // decodes to 5
-  spec.WriteTo(dir / "s.vzr");
+  ArchiveLayout layout = SegmentedLayout({{"f.txt", testutil::ToBytes("hello")}});
+  layout.entries[0].fileSize = 6;  // decodes to 5
+  layout.WriteTo(dir / "s.vzr");
   VzrArchive archive;
   Load(archive, dir / "s.vzr");
   testutil::TraceCapture capture;
@@ -160,12 +160,12 @@ TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
   for (uint32_t mode : {0u, 1u}) {
     TempDir dir;
     const Bytes content = Pattern(300, 9);
-    ArchiveSpec spec;
-    spec.storageMode = mode;
+    ArchiveLayout layout;
+    layout.storageMode = mode;
     const Bytes stored = mode == 1 ? testutil::LiteralSegmentedForm(content) : content;
-    spec.entries.push_back({"one", stored, 300});
-    spec.entries.push_back({"two", stored, 300});
-    Bytes bytes = spec.Build();
+    layout.entries.push_back({"one", stored, 300});
+    layout.entries.push_back({"two", stored, 300});
+    Bytes bytes = layout.Build();
     // Entry "two" claims its stored bytes start near the end of the file.
     const std::size_t indexAt = testutil::GetLE32(bytes, 0);
     const std::size_t secondOffsetField = indexAt + 4 + (4 + 3 + 12 + 12) + 4 + 3 + 8;
@@ -186,11 +186,11 @@ TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
 TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
   TempDir dir;
   for (uint32_t mode : {0u, 1u, 7u}) {
-    ArchiveSpec spec;
-    spec.storageMode = mode;
-    spec.entries.push_back({"huge", mode == 1 ? testutil::LiteralSegmentedForm(Pattern(40, 1)) : Pattern(40, 1),
+    ArchiveLayout layout;
+    layout.storageMode = mode;
+    layout.entries.push_back({"huge", mode == 1 ? testutil::LiteralSegmentedForm(Pattern(40, 1)) : Pattern(40, 1),
                             0xFFFFFF00u});
-    spec.WriteTo(dir / "h.vzr");
+    layout.WriteTo(dir / "h.vzr");
     VzrArchive archive;
     Load(archive, dir / "h.vzr");
     testutil::TraceCapture capture;
@@ -204,7 +204,7 @@ TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
 TEST(Extract, LargeEntryGrowsTheBuffersOnce) {
   TempDir dir;
   const Bytes content = Pattern(4500000, 5);
-  SegmentedSpec({{"big", content}}).WriteTo(dir / "b.vzr");
+  SegmentedLayout({{"big", content}}).WriteTo(dir / "b.vzr");
   VzrArchive archive;
   Load(archive, dir / "b.vzr");
   unsigned char* got = archive.Extract(0, nullptr);
@@ -215,10 +215,10 @@ TEST(Extract, LargeEntryGrowsTheBuffersOnce) {
 
 TEST(ExtractByName, FindsNamesWithoutRegardToCase) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("b.txt", "bee");
-  spec.AddRaw("a.con", "script");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("b.txt", "bee");
+  layout.AddRaw("a.con", "script");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   {
@@ -236,10 +236,10 @@ TEST(ExtractByName, FindsNamesWithoutRegardToCase) {
 TEST(ExtractAll, WritesEveryEntryReportsSizeAndClosesTheStream) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("m/one.txt", "1");
-  spec.AddRaw("m/n/two.txt", "22");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("m/one.txt", "1");
+  layout.AddRaw("m/n/two.txt", "22");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   opstest::StatusRecorder status;
@@ -260,10 +260,10 @@ TEST(ExtractAll, WritesEveryEntryReportsSizeAndClosesTheStream) {
 TEST(ExtractAll, RelativeDestinationNamesOneFolderForEveryEntry) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a.txt", "a");
-  spec.AddRaw("b/c.txt", "c");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a.txt", "a");
+  layout.AddRaw("b/c.txt", "c");
+  layout.WriteTo(dir / "x.vzr");
   fs::create_directory(dir / "out");
   fs::current_path(dir.path());
   VzrArchive archive;
@@ -276,12 +276,12 @@ TEST(ExtractAll, RelativeDestinationNamesOneFolderForEveryEntry) {
 TEST(ExtractAll, StopsAtTheFirstFailingEntryKeepingEarlierOnes) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("first.txt", "ok");
-  spec.AddRaw("second.txt", "bad");
-  spec.AddRaw("third.txt", "never");
-  spec.entries[1].fileSize = 2;  // raw entry whose sizes disagree
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("first.txt", "ok");
+  layout.AddRaw("second.txt", "bad");
+  layout.AddRaw("third.txt", "never");
+  layout.entries[1].fileSize = 2;  // raw entry whose sizes disagree
+  layout.WriteTo(dir / "x.vzr");
   fs::create_directory(dir / "out");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
@@ -319,12 +319,12 @@ TEST(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
   TempDir dir;
   testutil::WriteFileText(dir / "out/Levels/MAP.CON", "old map");
   testutil::WriteFileText(dir / "out/readme.TXT", "old readme");
-  ArchiveSpec spec;
-  spec.AddRaw("levels/map.con", "new map");
-  spec.AddRaw("README.txt", "new readme");
-  spec.AddRaw("x/Twice.txt", "first");
-  spec.AddRaw("X/twice.TXT", "second");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("levels/map.con", "new map");
+  layout.AddRaw("README.txt", "new readme");
+  layout.AddRaw("x/Twice.txt", "first");
+  layout.AddRaw("X/twice.TXT", "second");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   testutil::TraceCapture quiet;
@@ -341,9 +341,9 @@ TEST(Extract, SingleEntryFindsAnExistingFileWithoutRegardToCase) {
   CurrentDirGuard keep;
   TempDir dir;
   testutil::WriteFileText(dir / "out/Data/File.BIN", "old");
-  ArchiveSpec spec;
-  spec.AddRaw("data/file.bin", "new");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("data/file.bin", "new");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   ASSERT_NE(archive.Extract(0, (dir / "out").c_str()), nullptr);
@@ -357,12 +357,12 @@ TEST(ExtractAll, NestedFoldersAreMadeOnceAndFoundWithoutRegardToCase) {
   CurrentDirGuard keep;
   TempDir dir;
   testutil::WriteFileText(dir / "out/Mods/keep.txt", "kept");
-  ArchiveSpec spec;
-  spec.AddRaw("mods/new/deep/a.con", "a");
-  spec.AddRaw("MODS/NEW/deep/b.con", "b");
-  spec.AddRaw("mods//new/c.con", "c");
-  spec.AddRaw("top/d.con", "d");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("mods/new/deep/a.con", "a");
+  layout.AddRaw("MODS/NEW/deep/b.con", "b");
+  layout.AddRaw("mods//new/c.con", "c");
+  layout.AddRaw("top/d.con", "d");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   testutil::TraceCapture quiet;
@@ -377,10 +377,10 @@ TEST(ExtractAll, AFileWhereAFolderIsNeededFailsTheEntry) {
   CurrentDirGuard keep;
   TempDir dir;
   testutil::WriteFileText(dir / "out/Blocked", "a file");
-  ArchiveSpec spec;
-  spec.AddRaw("first.txt", "1");
-  spec.AddRaw("blocked/inner/x.txt", "x");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("first.txt", "1");
+  layout.AddRaw("blocked/inner/x.txt", "x");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   testutil::TraceCapture quiet;

@@ -19,12 +19,12 @@ TEST(FuzzRegression, UnknownStorageModeNeverGrowsTheBufferToTheClaimedSize) {
   for (uint32_t mode : {2u, 0x2c020000u, 0x00c1d101u}) {
     SCOPED_TRACE("storage mode " + std::to_string(mode));
     TempDir dir;
-    testutil::ArchiveSpec spec;
-    spec.storageMode = mode;
-    spec.entries.push_back({"a.con", testutil::ToBytes("abc"), 0xF0000000u});
-    spec.entries.push_back({"empty.con", {}, 0});
+    testutil::ArchiveLayout layout;
+    layout.storageMode = mode;
+    layout.entries.push_back({"a.con", testutil::ToBytes("abc"), 0xF0000000u});
+    layout.entries.push_back({"empty.con", {}, 0});
     const std::string path = dir / "odd.vzr";
-    spec.WriteTo(path);
+    layout.WriteTo(path);
 
     VzrArchive archive;
     archive.LoadIndex(path.c_str());

@@ -11,7 +11,7 @@
 
 using opstest::FilesBelow;
 using opstest::Load;
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::CurrentDirGuard;
 using testutil::TempDir;
 namespace fs = std::filesystem;
@@ -34,9 +34,9 @@ TEST(HostileNames, EscapingNamesAreRefusedAndWriteNothingOutside) {
   for (const std::string& name : hostile) {
     CurrentDirGuard keep;
     Sandbox box;
-    ArchiveSpec spec;
-    spec.AddRaw(name, "evil");
-    spec.WriteTo(box.archivePath);
+    ArchiveLayout layout;
+    layout.AddRaw(name, "evil");
+    layout.WriteTo(box.archivePath);
     VzrArchive archive;
     Load(archive, box.archivePath);
     testutil::TraceCapture capture;
@@ -50,11 +50,11 @@ TEST(HostileNames, EscapingNamesAreRefusedAndWriteNothingOutside) {
 TEST(HostileNames, ExtractAllStopsWithCode5AtARefusedName) {
   CurrentDirGuard keep;
   Sandbox box;
-  ArchiveSpec spec;
-  spec.AddRaw("good.txt", "fine");
-  spec.AddRaw("../../escape.txt", "evil");
-  spec.AddRaw("later.txt", "never");
-  spec.WriteTo(box.archivePath);
+  ArchiveLayout layout;
+  layout.AddRaw("good.txt", "fine");
+  layout.AddRaw("../../escape.txt", "evil");
+  layout.AddRaw("later.txt", "never");
+  layout.WriteTo(box.archivePath);
   VzrArchive archive;
   Load(archive, box.archivePath);
   testutil::TraceCapture quiet;
@@ -65,11 +65,11 @@ TEST(HostileNames, ExtractAllStopsWithCode5AtARefusedName) {
 TEST(HostileNames, LeadingSlashesAreDroppedOnceReportedAndStayInside) {
   CurrentDirGuard keep;
   Sandbox box;
-  ArchiveSpec spec;
-  spec.AddRaw("/a.con", "empty base path");
-  spec.AddRaw("//abs/x", "absolute");
-  spec.AddRaw("\\win\\y", "backslashes");
-  spec.WriteTo(box.archivePath);
+  ArchiveLayout layout;
+  layout.AddRaw("/a.con", "empty base path");
+  layout.AddRaw("//abs/x", "absolute");
+  layout.AddRaw("\\win\\y", "backslashes");
+  layout.WriteTo(box.archivePath);
   VzrArchive archive;
   Load(archive, box.archivePath);
   testutil::TraceCapture capture;
@@ -88,9 +88,9 @@ TEST(HostileNames, NamesWithNothingToWriteAreRefused) {
   for (const std::string& name : {std::string("/"), std::string("dir/"), std::string("")}) {
     CurrentDirGuard keep;
     Sandbox box;
-    ArchiveSpec spec;
-    spec.AddRaw(name, "x");
-    spec.WriteTo(box.archivePath);
+    ArchiveLayout layout;
+    layout.AddRaw(name, "x");
+    layout.WriteTo(box.archivePath);
     VzrArchive archive;
     Load(archive, box.archivePath);
     testutil::TraceCapture quiet;
@@ -102,10 +102,10 @@ TEST(HostileNames, NamesWithNothingToWriteAreRefused) {
 TEST(HostileNames, AnEntryThatWouldOverwriteTheArchiveBeingReadIsRefused) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("before.txt", "b");
-  spec.AddRaw("X.VZR", "this would destroy the archive");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("before.txt", "b");
+  layout.AddRaw("X.VZR", "this would destroy the archive");
+  layout.WriteTo(dir / "x.vzr");
   const testutil::Bytes original = testutil::ReadFileBytes(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
@@ -119,11 +119,11 @@ TEST(HostileNames, AnEntryThatWouldOverwriteTheArchiveBeingReadIsRefused) {
 TEST(HostileNames, DotComponentsInsideTheDestinationAreHarmless) {
   CurrentDirGuard keep;
   Sandbox box;
-  ArchiveSpec spec;
-  spec.AddRaw("./p/./q.txt", "q");
-  spec.AddRaw("r//s.txt", "s");
-  spec.AddRaw("..hidden/t.txt", "t");  // a name that merely begins with two dots
-  spec.WriteTo(box.archivePath);
+  ArchiveLayout layout;
+  layout.AddRaw("./p/./q.txt", "q");
+  layout.AddRaw("r//s.txt", "s");
+  layout.AddRaw("..hidden/t.txt", "t");  // a name that merely begins with two dots
+  layout.WriteTo(box.archivePath);
   VzrArchive archive;
   Load(archive, box.archivePath);
   testutil::TraceCapture quiet;

@@ -4,11 +4,12 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "testutil.h"
 #include "vzrpack.h"
 
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::Bytes;
 using testutil::TempDir;
 
@@ -22,8 +23,8 @@ std::string Load(VzrArchive& archive, const std::string& path) {
 
 TEST(LoadIndex, EmptyArchiveIs164BytesWithNoEntries) {
   TempDir dir;
-  ArchiveSpec spec;
-  const Bytes bytes = spec.Build();
+  ArchiveLayout layout;
+  const Bytes bytes = layout.Build();
   ASSERT_EQ(bytes.size(), 164u);
   testutil::WriteFileBytes(dir / "empty.vzr", bytes);
   VzrArchive archive;
@@ -37,13 +38,13 @@ TEST(LoadIndex, EmptyArchiveIs164BytesWithNoEntries) {
 
 TEST(LoadIndex, ReadsEveryFieldInIndexOrderWithBasePathsUnchanged) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.storageMode = 1;
-  spec.AddRaw("base/levels/a.con", std::string(10, 'a'));
-  spec.AddRaw("Z.txt", std::string(20, 'z'));
-  spec.AddRaw("m/x.dds", std::string(30, 'm'));
-  spec.entries[1].fileSize = 99;  // fields are taken as stored, not checked
-  testutil::WriteFileBytes(dir / "three.vzr", spec.Build());
+  ArchiveLayout layout;
+  layout.storageMode = 1;
+  layout.AddRaw("base/levels/a.con", std::string(10, 'a'));
+  layout.AddRaw("Z.txt", std::string(20, 'z'));
+  layout.AddRaw("m/x.dds", std::string(30, 'm'));
+  layout.entries[1].fileSize = 99;  // fields are taken as stored, not checked
+  testutil::WriteFileBytes(dir / "three.vzr", layout.Build());
 
   VzrArchive archive;
   Load(archive, dir / "three.vzr");
@@ -68,7 +69,7 @@ TEST(LoadIndex, ReadsEveryFieldInIndexOrderWithBasePathsUnchanged) {
 
 TEST(LoadIndex, TraceLinesNameThePathAndTheBuffers) {
   TempDir dir;
-  ArchiveSpec().WriteTo(dir / "t.vzr");
+  ArchiveLayout().WriteTo(dir / "t.vzr");
   VzrArchive archive;
   const std::string path = dir / "t.vzr";
   const std::string trace = Load(archive, path);
@@ -80,9 +81,9 @@ TEST(LoadIndex, TraceLinesNameThePathAndTheBuffers) {
 
 TEST(LoadIndex, MissingFileTracesOpenFailAndKeepsTheOldIndex) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a.con", "abc");
-  spec.WriteTo(dir / "a.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a.con", "abc");
+  layout.WriteTo(dir / "a.vzr");
   VzrArchive archive;
   Load(archive, dir / "a.vzr");
   ASSERT_EQ(archive.FileIndex.count, 1u);
@@ -99,13 +100,13 @@ TEST(LoadIndex, MissingFileTracesOpenFailAndKeepsTheOldIndex) {
 
 TEST(LoadIndex, NullPathReloadsThePathHeld) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a.con", "abc");
-  spec.WriteTo(dir / "a.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a.con", "abc");
+  layout.WriteTo(dir / "a.vzr");
   VzrArchive archive;
   Load(archive, dir / "a.vzr");
-  spec.AddRaw("b.con", "defg");
-  spec.WriteTo(dir / "a.vzr");
+  layout.AddRaw("b.con", "defg");
+  layout.WriteTo(dir / "a.vzr");
   testutil::TraceCapture capture;
   archive.LoadIndex(nullptr);
   EXPECT_EQ(capture.Lines().at(0), "LoadIndex( \"\" )");
@@ -115,10 +116,10 @@ TEST(LoadIndex, NullPathReloadsThePathHeld) {
 
 TEST(LoadIndex, IndexOffsetAtOrPastTheEndMeansNoEntriesButKeepsTheMode) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.storageMode = 1;
-  spec.AddRaw("a.con", "abc");
-  Bytes bytes = spec.Build();
+  ArchiveLayout layout;
+  layout.storageMode = 1;
+  layout.AddRaw("a.con", "abc");
+  Bytes bytes = layout.Build();
   for (uint32_t offset : {static_cast<uint32_t>(bytes.size()), 0xFFFFFFF0u}) {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(offset >> (8 * i));
     testutil::WriteFileBytes(dir / "far.vzr", bytes);
@@ -127,18 +128,19 @@ TEST(LoadIndex, IndexOffsetAtOrPastTheEndMeansNoEntriesButKeepsTheMode) {
     EXPECT_EQ(archive.FileIndex.count, 0u) << offset;
     EXPECT_EQ(archive.totalSize, 0u);
     EXPECT_EQ(archive.storageMode, 1u);
-    EXPECT_EQ(trace.find("damaged"), std::string::npos) << "not damage, just no index: " << trace;
+    EXPECT_EQ(trace.find("damaged"), std::string::npos) << "no damage line, as before: " << trace;
+    EXPECT_TRUE(archive.indexDamaged) << "but the index could not be read: " << offset;
   }
 }
 
 namespace {
 // A three-entry archive, cut or bent by `damage`, loaded; returns the count.
 uint32_t LoadDamaged(const TempDir& dir, const std::function<void(Bytes&)>& damage, std::string* trace = nullptr) {
-  ArchiveSpec spec;
-  spec.AddRaw("one.con", "1111");
-  spec.AddRaw("two.con", "22");
-  spec.AddRaw("three.con", "333");
-  Bytes bytes = spec.Build();
+  ArchiveLayout layout;
+  layout.AddRaw("one.con", "1111");
+  layout.AddRaw("two.con", "22");
+  layout.AddRaw("three.con", "333");
+  Bytes bytes = layout.Build();
   damage(bytes);
   testutil::WriteFileBytes(dir / "d.vzr", bytes);
   VzrArchive archive;
@@ -190,9 +192,9 @@ TEST(LoadIndexDamaged, OverlongNameStopsAtThatEntry) {
     EXPECT_EQ(n, 1u) << "nameLength " << length;
   }
   // 259 is the longest name the field holds.
-  ArchiveSpec spec;
-  spec.AddRaw(std::string(259, 'n'), "x");
-  spec.WriteTo(dir / "long.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw(std::string(259, 'n'), "x");
+  layout.WriteTo(dir / "long.vzr");
   VzrArchive archive;
   const std::string trace = Load(archive, dir / "long.vzr");
   ASSERT_EQ(archive.FileIndex.count, 1u) << trace;
@@ -203,11 +205,11 @@ TEST(LoadIndexDamaged, HugeCountNeitherAllocatesGigabytesNorInventsEntries) {
   TempDir dir;
   const std::size_t countAt = 156 + 9;
   std::string trace;
-  ArchiveSpec spec;
-  spec.AddRaw("one.con", "1111");
-  spec.AddRaw("two.con", "22");
-  spec.AddRaw("three.con", "333");
-  Bytes bytes = spec.Build();
+  ArchiveLayout layout;
+  layout.AddRaw("one.con", "1111");
+  layout.AddRaw("two.con", "22");
+  layout.AddRaw("three.con", "333");
+  Bytes bytes = layout.Build();
   const uint32_t count = 4000000000u;
   for (int i = 0; i < 4; ++i) bytes[countAt + i] = static_cast<unsigned char>(count >> (8 * i));
   testutil::WriteFileBytes(dir / "huge.vzr", bytes);
@@ -219,4 +221,45 @@ TEST(LoadIndexDamaged, HugeCountNeitherAllocatesGigabytesNorInventsEntries) {
       << "entry storage must be sized from the file, not from count";
   EXPECT_EQ(n, 3u) << "the three real entries are kept";
   EXPECT_NE(trace.find("damaged, entries kept: 3"), std::string::npos) << trace;
+}
+
+TEST(LoadIndexDamaged, FlagSaysWhetherTheIndexWasReadWhole) {
+  TempDir dir;
+  const std::size_t countAt = 156 + 4;  // after the one 4-byte entry
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    bool damaged;
+  };
+  const Case cases[] = {
+      {"sound", [](Bytes&) {}, false},
+      {"empty file", [](Bytes& b) { b.clear(); }, true},
+      {"text file", [](Bytes& b) { b.assign({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'}); }, true},
+      {"cut in the index", [&](Bytes& b) { b.resize(countAt + 10); }, true},
+      {"huge count", [&](Bytes& b) { b[countAt + 3] = 0xF0; }, true},
+  };
+  for (const Case& c : cases) {
+    ArchiveLayout layout;
+    layout.AddRaw("one.con", "1111");
+    Bytes bytes = layout.Build();
+    c.damage(bytes);
+    testutil::WriteFileBytes(dir / "f.vzr", bytes);
+    VzrArchive archive;
+    archive.indexDamaged = !c.damaged;  // a stale value must not survive
+    Load(archive, dir / "f.vzr");
+    EXPECT_EQ(archive.indexDamaged, c.damaged) << c.what;
+  }
+}
+
+TEST(TraceSink, TakesEveryLineInsteadOfStandardOutputUntilCleared) {
+  std::vector<std::string> lines;
+  SetTraceSink([&](const std::string& line) { lines.push_back(line); });
+  VzrArchive archive;
+  std::string toStdout = Load(archive, "/nonexistent/x.vzr");
+  SetTraceSink(nullptr);
+  EXPECT_EQ(toStdout, "");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "LoadIndex( \"/nonexistent/x.vzr\" )");
+  toStdout = Load(archive, "/nonexistent/x.vzr");
+  EXPECT_NE(toStdout.find("LoadIndex("), std::string::npos) << "standard output again once cleared";
 }

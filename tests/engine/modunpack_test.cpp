@@ -9,7 +9,7 @@
 #include "testutil.h"
 #include "vzrpack.h"
 
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::CurrentDirGuard;
 using testutil::TempDir;
 namespace fs = std::filesystem;
@@ -31,9 +31,9 @@ UnpackRun Unpack(const std::string& pattern, VzrArchive* archive, const std::str
 }
 
 void WriteArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  ArchiveSpec spec;
-  for (const auto& [name, content] : entries) spec.AddRaw(name, content);
-  spec.WriteTo(path);
+  ArchiveLayout layout;
+  for (const auto& [name, content] : entries) layout.AddRaw(name, content);
+  layout.WriteTo(path);
 }
 
 }  // namespace

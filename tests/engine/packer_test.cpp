@@ -14,7 +14,7 @@
 
 using opstest::Load;
 using opstest::StatusRecorder;
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::Bytes;
 using testutil::CurrentDirGuard;
 using testutil::TempDir;
@@ -65,10 +65,10 @@ TEST(PackDirectory, TwoFileArchiveHasExactlyTheFormatsBytes) {
   const PackRun run = Pack(dir / "src", "base", dir / "out.vzr");
   EXPECT_EQ(run.result, 2);
 
-  ArchiveSpec spec;
-  spec.AddRaw("base/a.txt", opstest::Pattern(10, 1));
-  spec.AddRaw("base/b.txt", opstest::Pattern(20, 2));
-  Bytes expected = spec.Build();
+  ArchiveLayout layout;
+  layout.AddRaw("base/a.txt", opstest::Pattern(10, 1));
+  layout.AddRaw("base/b.txt", opstest::Pattern(20, 2));
+  Bytes expected = layout.Build();
   std::copy(vzr::kFixedBlock.bytes, vzr::kFixedBlock.bytes + vzr::kFixedBlockSize, expected.begin() + 8);
   const Bytes actual = testutil::ReadFileBytes(dir / "out.vzr");
   EXPECT_EQ(actual, expected);

@@ -14,7 +14,7 @@
 using opstest::Load;
 using opstest::Pattern;
 using opstest::StatusRecorder;
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::Bytes;
 using testutil::TempDir;
 namespace fs = std::filesystem;
@@ -31,20 +31,20 @@ int Replace(VzrArchive& archive, uint32_t inx, const Bytes& content, std::vector
 }
 
 // An archive with `gap` unused bytes after every entry's stored form.
-Bytes ArchiveWithGaps(const ArchiveSpec& spec, std::size_t gap) {
+Bytes ArchiveWithGaps(const ArchiveLayout& layout, std::size_t gap) {
   Bytes out(156, 0);
-  out[4] = static_cast<unsigned char>(spec.storageMode);
+  out[4] = static_cast<unsigned char>(layout.storageMode);
   for (int i = 8; i < 156; ++i) out[i] = static_cast<unsigned char>(i);  // a fixed block to be kept
   std::vector<uint32_t> offsets;
-  for (const auto& e : spec.entries) {
+  for (const auto& e : layout.entries) {
     offsets.push_back(static_cast<uint32_t>(out.size()));
     out.insert(out.end(), e.stored.begin(), e.stored.end());
     out.insert(out.end(), gap, 0xEE);
   }
   const auto indexOffset = static_cast<uint32_t>(out.size());
-  testutil::PutLE32(out, static_cast<uint32_t>(spec.entries.size()));
-  for (std::size_t i = 0; i < spec.entries.size(); ++i) {
-    const auto& e = spec.entries[i];
+  testutil::PutLE32(out, static_cast<uint32_t>(layout.entries.size()));
+  for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+    const auto& e = layout.entries[i];
     testutil::PutLE32(out, static_cast<uint32_t>(e.name.size()));
     out.insert(out.end(), e.name.begin(), e.name.end());
     testutil::PutLE32(out, static_cast<uint32_t>(e.stored.size()));
@@ -59,15 +59,15 @@ Bytes ArchiveWithGaps(const ArchiveSpec& spec, std::size_t gap) {
   return out;
 }
 
-ArchiveSpec ThreeEntries(uint32_t mode) {
-  ArchiveSpec spec;
-  spec.storageMode = mode;
+ArchiveLayout ThreeEntries(uint32_t mode) {
+  ArchiveLayout layout;
+  layout.storageMode = mode;
   const std::vector<std::pair<std::string, Bytes>> files = {
       {"a.con", Pattern(100, 1)}, {"lev/b.con", Pattern(50000, 2)}, {"c.txt", Pattern(7, 3)}};
   for (const auto& [name, content] : files)
-    spec.entries.push_back(
+    layout.entries.push_back(
         {name, mode == 1 ? testutil::LiteralSegmentedForm(content) : content, static_cast<uint32_t>(content.size())});
-  return spec;
+  return layout;
 }
 
 }  // namespace
@@ -79,15 +79,15 @@ TEST(AddReplaceFile, RewritesToTheExpectedBytesInBothModesWithAndWithoutGaps) {
     for (std::size_t gap : {std::size_t(0), std::size_t(13)}) {
       SCOPED_TRACE("mode " + std::to_string(mode) + " gap " + std::to_string(gap));
       TempDir dir;
-      const ArchiveSpec spec = ThreeEntries(mode);
-      const Bytes original = ArchiveWithGaps(spec, gap);
+      const ArchiveLayout layout = ThreeEntries(mode);
+      const Bytes original = ArchiveWithGaps(layout, gap);
       testutil::WriteFileBytes(dir / "x.vzr", original);
       VzrArchive archive;
       Load(archive, dir / "x.vzr");
       const Bytes content = Pattern(50010, 9);  // ten bytes longer
       ASSERT_EQ(Replace(archive, 1, content), 0);
 
-      ArchiveSpec after = spec;
+      ArchiveLayout after = layout;
       after.entries[1].stored = mode == 1 ? testutil::LiteralSegmentedForm(content) : content;
       after.entries[1].fileSize = 50010;
       const Bytes expected = ArchiveWithGaps(after, 0);
@@ -97,7 +97,7 @@ TEST(AddReplaceFile, RewritesToTheExpectedBytesInBothModesWithAndWithoutGaps) {
 
       const FileEntry* e = archive.FileIndex.files.data();
       EXPECT_EQ(e[0].fileOffset, 156u) << "entry 0 stays in place";
-      EXPECT_EQ(e[1].fileOffset, 156u + spec.entries[0].stored.size());
+      EXPECT_EQ(e[1].fileOffset, 156u + layout.entries[0].stored.size());
       EXPECT_EQ(e[1].fileSize, 50010u);
       EXPECT_EQ(e[1].compSize, after.entries[1].stored.size());
       EXPECT_EQ(e[2].fileOffset, e[1].fileOffset + e[1].compSize);
@@ -116,10 +116,10 @@ TEST(AddReplaceFile, RewritesToTheExpectedBytesInBothModesWithAndWithoutGaps) {
 
 TEST(AddReplaceFile, StatusTextsAndTraceLinesInOrder) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a", "aaa");
-  spec.AddRaw("b", "bb");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a", "aaa");
+  layout.AddRaw("b", "bb");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   StatusRecorder status;
@@ -149,11 +149,11 @@ TEST(AddReplaceFile, EmptyContentInSegmentedArchiveIsTheTwentyByteForm) {
 
 TEST(AddReplaceFile, UnknownStorageModeGivesTheEntryNoBytes) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.storageMode = 2;
-  spec.AddRaw("a", "aaa");
-  spec.AddRaw("b", "bb");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.storageMode = 2;
+  layout.AddRaw("a", "aaa");
+  layout.AddRaw("b", "bb");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   ASSERT_EQ(Replace(archive, 0, testutil::ToBytes("zzzz")), 0);
@@ -180,9 +180,9 @@ TEST(AddReplaceFile, ContentLargerThanTheStoreBufferIsEncodedWhole) {
 
 TEST(AddReplaceFile, IndexNotBelowCountRewritesNothing) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a", "aaa");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a", "aaa");
+  layout.WriteTo(dir / "x.vzr");
   const Bytes original = testutil::ReadFileBytes(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
@@ -197,9 +197,9 @@ TEST(AddReplaceFile, IndexNotBelowCountRewritesNothing) {
 
 TEST(AddReplaceFile, OpeningFailuresLeaveNoTemporaryFile) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a", "aaa");
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a", "aaa");
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   StatusRecorder status;
@@ -215,10 +215,10 @@ TEST(AddReplaceFile, OpeningFailuresLeaveNoTemporaryFile) {
 
 TEST(AddReplaceFile, DamagedEntryOffsetsFailWithTheArchiveAndIndexKept) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a", "aaa");
-  spec.AddRaw("b", "bbbb");
-  Bytes bytes = spec.Build();
+  ArchiveLayout layout;
+  layout.AddRaw("a", "aaa");
+  layout.AddRaw("b", "bbbb");
+  Bytes bytes = layout.Build();
   // Entry 1 claims more stored bytes than the archive has.
   const std::size_t compField = testutil::GetLE32(bytes, 0) + 4 + (4 + 1 + 12 + 12) + 4 + 1;
   bytes[compField] = 0xF0;
@@ -308,9 +308,9 @@ TEST_F(TavMoveAcrossDevices, AFailedCopyLeavesTheDestinationWhole) {
 }
 
 TEST_F(TavMoveAcrossDevices, ReplacementWorksOnARamBackedFolder) {
-  ArchiveSpec spec;
-  spec.AddRaw("a", "aaa");
-  spec.WriteTo(shm + "/x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a", "aaa");
+  layout.WriteTo(shm + "/x.vzr");
   VzrArchive archive;
   Load(archive, shm + "/x.vzr");
   ASSERT_EQ(Replace(archive, 0, testutil::ToBytes("bbbb")), 0);
@@ -323,16 +323,16 @@ TEST_F(TavMoveAcrossDevices, ReplacementWorksOnARamBackedFolder) {
 // every piece lands at its own place, before and after the replaced entry.
 TEST(AddReplaceFile, KeptRunsOfManyMegabytesAreCopiedWhole) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("before.bin", Pattern(19 * 1048576 + 3, 1));
-  spec.AddRaw("middle.txt", "old");
-  spec.AddRaw("after.bin", Pattern(17 * 1048576 + 11, 2));
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("before.bin", Pattern(19 * 1048576 + 3, 1));
+  layout.AddRaw("middle.txt", "old");
+  layout.AddRaw("after.bin", Pattern(17 * 1048576 + 11, 2));
+  layout.WriteTo(dir / "x.vzr");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   ASSERT_EQ(Replace(archive, 1, testutil::ToBytes("a new middle")), 0);
 
-  ArchiveSpec after = spec;
+  ArchiveLayout after = layout;
   after.entries[1].stored = testutil::ToBytes("a new middle");
   after.entries[1].fileSize = 12;
   EXPECT_TRUE(testutil::ReadFileBytes(dir / "x.vzr") == after.Build());

@@ -109,13 +109,13 @@ struct ReplaceCase {
 
 Bytes ThreeEntryArchive(uint32_t storageMode, std::vector<Bytes>& contents) {
   contents = {Content(300, 1), Content(5000, 2), Content(40000, 3)};
-  testutil::ArchiveSpec spec;
-  spec.storageMode = storageMode;
+  testutil::ArchiveLayout layout;
+  layout.storageMode = storageMode;
   for (std::size_t i = 0; i < contents.size(); ++i) {
     const Bytes stored = storageMode ? testutil::LiteralSegmentedForm(contents[i]) : contents[i];
-    spec.entries.push_back({"x/e" + std::to_string(i), stored, static_cast<uint32_t>(contents[i].size())});
+    layout.entries.push_back({"x/e" + std::to_string(i), stored, static_cast<uint32_t>(contents[i].size())});
   }
-  return spec.Build();
+  return layout.Build();
 }
 
 bool SameEntries(const FileIndex& a, const std::vector<FileEntry>& b) {

@@ -17,7 +17,7 @@ using opstest::Load;
 using opstest::Pattern;
 using opstest::RunWithFileSizeLimit;
 using opstest::StatusRecorder;
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::Bytes;
 using testutil::CurrentDirGuard;
 using testutil::TempDir;
@@ -43,9 +43,9 @@ void MakeTree(const TempDir& dir) {
 TEST(ExtractWriteFaults, AFailedWriteFailsAndRemovesThePartialFile) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("sub/f.bin", Pattern(5000, 1));
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("sub/f.bin", Pattern(5000, 1));
+  layout.WriteTo(dir / "x.vzr");
   fs::create_directory(dir / "out");
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
@@ -59,11 +59,11 @@ TEST(ExtractWriteFaults, AFailedWriteFailsAndRemovesThePartialFile) {
 TEST(ExtractWriteFaults, FileSizeLimitMidFileIsAFailureOfExtractAll) {
   CurrentDirGuard keep;
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("small.txt", Pattern(1000, 1));
-  spec.AddRaw("large.bin", Pattern(200000, 2));
-  spec.AddRaw("after.txt", Pattern(10, 3));
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("small.txt", Pattern(1000, 1));
+  layout.AddRaw("large.bin", Pattern(200000, 2));
+  layout.AddRaw("after.txt", Pattern(10, 3));
+  layout.WriteTo(dir / "x.vzr");
   fs::create_directory(dir / "out");
   const int code = RunWithFileSizeLimit(100000, [&] {
     VzrArchive archive;
@@ -115,14 +115,14 @@ TEST(PackWriteFaults, FileSizeLimitDeletesTheIncompleteArchive) {
 TEST(ReplaceWriteFaults, EveryFailingWriteKeepsTheArchiveAndTheIndex) {
   for (uint32_t mode : {0u, 1u}) {
     TempDir dir;
-    ArchiveSpec spec;
-    spec.storageMode = mode;
+    ArchiveLayout layout;
+    layout.storageMode = mode;
     for (int i = 0; i < 3; ++i) {
       const Bytes content = Pattern(40000 + i, i);
-      spec.entries.push_back({"e" + std::to_string(i), mode == 1 ? testutil::LiteralSegmentedForm(content) : content,
+      layout.entries.push_back({"e" + std::to_string(i), mode == 1 ? testutil::LiteralSegmentedForm(content) : content,
                               static_cast<uint32_t>(content.size())});
     }
-    spec.WriteTo(dir / "x.vzr");
+    layout.WriteTo(dir / "x.vzr");
     const Bytes original = testutil::ReadFileBytes(dir / "x.vzr");
     const Bytes content = Pattern(70000, 8);
 
@@ -171,10 +171,10 @@ TEST(ReplaceWriteFaults, EveryFailingWriteKeepsTheArchiveAndTheIndex) {
 
 TEST(ReplaceWriteFaults, FileSizeLimitKeepsTheArchive) {
   TempDir dir;
-  ArchiveSpec spec;
-  spec.AddRaw("a", Pattern(30000, 1));
-  spec.AddRaw("b", Pattern(30000, 2));
-  spec.WriteTo(dir / "x.vzr");
+  ArchiveLayout layout;
+  layout.AddRaw("a", Pattern(30000, 1));
+  layout.AddRaw("b", Pattern(30000, 2));
+  layout.WriteTo(dir / "x.vzr");
   const Bytes original = testutil::ReadFileBytes(dir / "x.vzr");
   // The limit lets the old archive stay readable but stops the larger copy.
   const int code = RunWithFileSizeLimit(original.size() + 1000, [&] {

@@ -79,7 +79,7 @@ inline uint32_t GetLE32(const Bytes& in, std::size_t at) {
 
 // An archive writer independent of the engine: every field placed by the
 // format's own table. Entries are given with their stored bytes.
-struct ArchiveSpec {
+struct ArchiveLayout {
   struct Entry {
     std::string name;
     Bytes stored;          // the stored form, as it goes into the data area

@@ -15,12 +15,12 @@ using vzrui::kIdYes;
 
 namespace {
 
-ArchiveSpec ThreeEntries() {
-  ArchiveSpec spec;
-  spec.AddRaw("levels/init.con", "run a\r\nrun b\r\n");
-  spec.AddRaw("textures/map.dds", Bytes(40, 2));
-  spec.AddRaw("menu/menu.ssc", "include x\n");
-  return spec;
+ArchiveLayout ThreeEntries() {
+  ArchiveLayout layout;
+  layout.AddRaw("levels/init.con", "run a\r\nrun b\r\n");
+  layout.AddRaw("textures/map.dds", Bytes(40, 2));
+  layout.AddRaw("menu/menu.ssc", "include x\n");
+  return layout;
 }
 
 void ExpectSaveQuestion(const vzrui::MessageQuestion& q) {
@@ -150,10 +150,10 @@ TEST_F(ToolsetWindowTest, SaveChangesBeforeAnySelectionDoesNothing) {
 TEST_F(ToolsetWindowTest, EveryByteAndLineEndSurvivesOpenAndSaveUnchanged) {
   std::string all = "first\r\nsecond\nthird\rfourth\r\n";
   for (int byte = 1; byte < 256; ++byte) all += static_cast<char>(byte);
-  ArchiveSpec spec;
-  spec.AddRaw("all.con", all);
-  spec.AddRaw("after.inc", "x");
-  const std::string path = OpenArchive(spec);
+  ArchiveLayout layout;
+  layout.AddRaw("all.con", all);
+  layout.AddRaw("after.inc", "x");
+  const std::string path = OpenArchive(layout);
   Click(0);
   EXPECT_EQ(window->doCheckModified(), 0) << "an unchanged text is never modified";
   EXPECT_EQ(window->GetEditorText(), all);
@@ -178,9 +178,9 @@ TEST_F(ToolsetWindowTest, EditTypedBackIsNotAModification) {
 
 TEST_F(ToolsetWindowTest, ZeroByteEndsTheShownTextButNotTheEntry) {
   const std::string stored("text\r\n\0binary\x01\x02", 14);
-  ArchiveSpec spec;
-  spec.AddRaw("mixed.con", stored);
-  const std::string path = OpenArchive(spec);
+  ArchiveLayout layout;
+  layout.AddRaw("mixed.con", stored);
+  const std::string path = OpenArchive(layout);
   Click(0);
   EXPECT_EQ(EditorText(), "text\n");
   EXPECT_EQ(window->doCheckModified(), 0);
@@ -191,10 +191,10 @@ TEST_F(ToolsetWindowTest, ZeroByteEndsTheShownTextButNotTheEntry) {
 
 TEST_F(ToolsetWindowTest, Utf16EntryShowsRealCharactersAndSavesAsUtf16) {
   const std::string marked("\xFF\xFE" "A\0B\0\x16\x04\r\0\n\0", 12);
-  ArchiveSpec spec;
-  spec.AddRaw("wide.con", marked);
-  spec.AddRaw("mark.con", "\xFF\xFE");
-  const std::string path = OpenArchive(spec);
+  ArchiveLayout layout;
+  layout.AddRaw("wide.con", marked);
+  layout.AddRaw("mark.con", "\xFF\xFE");
+  const std::string path = OpenArchive(layout);
   Click(0);
   EXPECT_EQ(EditorText(), QString::fromUtf16(u"AB\u0416\n"));
   EXPECT_EQ(window->doCheckModified(), 0);
@@ -227,9 +227,9 @@ TEST_F(ToolsetWindowTest, CharactersAScriptCannotHoldAreSavedOnlyWhenTheUserAgre
 }
 
 TEST_F(ToolsetWindowTest, TextBeyondTheBuffersIsSavedWhole) {
-  ArchiveSpec spec;
-  spec.AddRaw("big.con", "small\r\n");
-  const std::string path = OpenArchive(spec);
+  ArchiveLayout layout;
+  layout.AddRaw("big.con", "small\r\n");
+  const std::string path = OpenArchive(layout);
   Click(0);
   const QString line = QString(70, 'x') + '\n';
   QString big;
@@ -316,7 +316,7 @@ TEST_F(ToolsetWindowTest, OpeningAnotherArchiveAsksFirstAndClearsTheEditor) {
   const std::string first = OpenArchive(ThreeEntries(), "first.vzr");
   Click(0);
   Type("keep me\n");
-  ArchiveSpec other;
+  ArchiveLayout other;
   other.AddRaw("other.con", "other");
   const std::string second = dir / "second.vzr";
   other.WriteTo(second);

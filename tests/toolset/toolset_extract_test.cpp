@@ -11,12 +11,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ArchiveSpec ThreeFiles() {
-  ArchiveSpec spec;
-  spec.AddRaw("a/one.con", "one");
-  spec.AddRaw("a/b/two.dds", "two");
-  spec.AddRaw("three.txt", "three");
-  return spec;
+ArchiveLayout ThreeFiles() {
+  ArchiveLayout layout;
+  layout.AddRaw("a/one.con", "one");
+  layout.AddRaw("a/b/two.dds", "two");
+  layout.AddRaw("three.txt", "three");
+  return layout;
 }
 
 void ExpectError(const vzrui::MessageQuestion& q, const std::string& text, const std::string& caption) {
@@ -116,9 +116,9 @@ TEST_F(ToolsetWindowTest, ExtractSelectedWritesOnlyTheSelectedRows) {
 class ModFolderTest : public ToolsetWindowTest {
  protected:
   void WriteModArchive(const std::string& relative, const std::string& entry, const std::string& content) {
-    ArchiveSpec spec;
-    spec.AddRaw(entry, content);
-    spec.WriteTo(dir / ("mod/Archives/" + relative));
+    ArchiveLayout layout;
+    layout.AddRaw(entry, content);
+    layout.WriteTo(dir / ("mod/Archives/" + relative));
   }
 };
 

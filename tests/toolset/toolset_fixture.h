@@ -24,7 +24,7 @@
 
 namespace toolsettest {
 
-using testutil::ArchiveSpec;
+using testutil::ArchiveLayout;
 using testutil::Bytes;
 
 class ToolsetWindowTest : public ::testing::Test {
@@ -44,9 +44,9 @@ class ToolsetWindowTest : public ::testing::Test {
   }
 
   // Writes the archive under the test's folder and opens it in the window.
-  std::string OpenArchive(const ArchiveSpec& spec, const std::string& name = "test.vzr") {
+  std::string OpenArchive(const ArchiveLayout& layout, const std::string& name = "test.vzr") {
     const std::string path = dir / name;
-    spec.WriteTo(path);
+    layout.WriteTo(path);
     Open(path);
     return path;
   }

@@ -18,18 +18,18 @@ QString ShotPath(const char* name) {
 }  // namespace
 
 TEST_F(ToolsetWindowTest, MainWindowPicture) {
-  ArchiveSpec spec;
-  spec.AddRaw("objects/tanks/t34/t34.con",
+  ArchiveLayout layout;
+  layout.AddRaw("objects/tanks/t34/t34.con",
               "ObjectTemplate.create PlayerControlObject t34\r\n"
               "ObjectTemplate.setNetworkableInfo BasicInfo\r\n"
               "ObjectTemplate.saveInSeparateFile 1\r\n"
               "ObjectTemplate.cockpitSubGeom 1\r\n"
               "ObjectTemplate.setHasCollisionPhysics 1\r\n");
-  spec.AddRaw("objects/tanks/t34/t34.dds", Bytes(43210, 3));
-  spec.AddRaw("levels/berlin/init.con", "run ../../common/init\r\n");
-  spec.AddRaw("menu/menu.ssc", "include menu.inc\r\n");
-  spec.AddRaw("sound/engine.wav", Bytes(120000, 9));
-  OpenArchive(spec, "objects.vzr");
+  layout.AddRaw("objects/tanks/t34/t34.dds", Bytes(43210, 3));
+  layout.AddRaw("levels/berlin/init.con", "run ../../common/init\r\n");
+  layout.AddRaw("menu/menu.ssc", "include menu.inc\r\n");
+  layout.AddRaw("sound/engine.wav", Bytes(120000, 9));
+  OpenArchive(layout, "objects.vzr");
   Click(0);
   window->repaint();
   const QPixmap shot = window->grab();

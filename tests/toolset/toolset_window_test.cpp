@@ -95,12 +95,12 @@ TEST_F(ToolsetWindowTest, FileExitAndCloseBoxCloseWithoutEdits) {
 }
 
 TEST_F(ToolsetWindowTest, OpenListsEveryEntryWithSizesAndOffsets) {
-  ArchiveSpec spec;
-  spec.AddRaw("levels/init.con", "a = 1\r\n");
-  spec.AddRaw("textures/map.dds", Bytes(300, 7));
-  spec.AddRaw("b.rs", "");
+  ArchiveLayout layout;
+  layout.AddRaw("levels/init.con", "a = 1\r\n");
+  layout.AddRaw("textures/map.dds", Bytes(300, 7));
+  layout.AddRaw("b.rs", "");
   testutil::TraceCapture trace;
-  const std::string path = OpenArchive(spec);
+  const std::string path = OpenArchive(layout);
   const auto lines = trace.Lines();
 
   ASSERT_EQ(window->ListModel()->rowCount(), 3);
@@ -125,10 +125,10 @@ TEST_F(ToolsetWindowTest, OpenListsEveryEntryWithSizesAndOffsets) {
 }
 
 TEST_F(ToolsetWindowTest, SizesOfTwoGigabytesOrMoreShowNegative) {
-  ArchiveSpec spec;
-  spec.AddRaw("huge.bin", "x");
-  spec.entries[0].fileSize = 0x80000000u;
-  OpenArchive(spec);
+  ArchiveLayout layout;
+  layout.AddRaw("huge.bin", "x");
+  layout.entries[0].fileSize = 0x80000000u;
+  OpenArchive(layout);
   EXPECT_EQ(Cell(0, 1), "-2147483648");
 }
 
@@ -145,10 +145,10 @@ TEST_F(ToolsetWindowTest, CancelledOpenChangesNothingAndUnreadableOpensEmpty) {
 }
 
 TEST_F(ToolsetWindowTest, NonTextEntryClearsAndDisablesTheEditor) {
-  ArchiveSpec spec;
-  spec.AddRaw("textures/map.dds", Bytes(10, 1));
-  spec.AddRaw("abc", "not text");
-  OpenArchive(spec);
+  ArchiveLayout layout;
+  layout.AddRaw("textures/map.dds", Bytes(10, 1));
+  layout.AddRaw("abc", "not text");
+  OpenArchive(layout);
   Click(0);
   EXPECT_EQ(window->m_nCurrentFile, 1);
   EXPECT_EQ(EditorText(), "");
