@@ -6,7 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-tools=(desktop-file-utils appstream shared-mime-info xdg-utils man-db)
+# xdg-mime answers from the MIME database through mimetype (libfile-mimeinfo-perl);
+# without it, it falls back to file(1), which knows nothing of .vzr.
+tools=(desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl man-db)
 missing=()
 for p in "${tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
