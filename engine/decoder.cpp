@@ -51,6 +51,9 @@ constexpr uint64_t kShortRun = 32;
 constexpr int kWidenAfterFour[8] = {0, 1, 2, 1, 0, 4, 4, 4};
 constexpr int kWidenAfterEight[8] = {0, 0, 0, -1, -4, 1, 2, 3};
 
+// Overlapping matches at least this long are widened to 16-byte chunks.
+constexpr uint64_t kLongMatch = 32;
+
 inline void Copy16(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 16); }
 inline void Copy8(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 8); }
 
@@ -150,6 +153,23 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     from += 8;
   }
   to += 8;
+  if (length >= kLongMatch) {
+    // Long runs of a short period (repetitive data): after 24 bytes, a
+    // multiple of the period at least 16 back still lies inside the
+    // pattern, so the rest goes in 16-byte chunks.
+    Copy8(to, from);
+    Copy8(to + 8, from + 8);
+    to += 16;
+    from += 16;
+    const std::ptrdiff_t period = to - from;
+    if (period < 16) from -= period;
+    while (to < stop) {
+      Copy16(to, from);
+      to += 16;
+      from += 16;
+    }
+    return true;
+  }
   while (to < stop) {
     Copy8(to, from);
     to += 8;
