@@ -110,12 +110,12 @@ inline bool CopyLiterals(Cursor& c, uint64_t n) {
 // Copies a match of `length` bytes from `distance` bytes back. The result is
 // that of a byte-by-byte copy from the front, also when the two overlap.
 inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
-  if (distance > c.Written() || length > c.OutLeft()) return false;
+  if (__builtin_expect(distance > c.Written() || length > c.OutLeft(), 0)) return false;
   unsigned char* to = c.op;
   const unsigned char* from = c.op - distance;
   unsigned char* const stop = c.op + length;
   c.op = stop;
-  if (c.OutLeft() < kSlack) {
+  if (__builtin_expect(c.OutLeft() < kSlack, 0)) {
     // Too close to the end of the output for chunks.
     if (distance >= length) {
       std::memcpy(to, from, static_cast<std::size_t>(length));
@@ -124,17 +124,21 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     }
     return true;
   }
-  if (distance >= 8 && length <= 8) {
-    Copy8(to, from);  // most matches: one chunk of already final bytes
-    return true;
-  }
-  if (distance >= 16) {
-    // Each chunk reads only bytes that are already final.
-    do {
+  if (__builtin_expect(distance >= 16, 1)) {
+    // Each chunk reads only bytes that are already final; most matches
+    // take one chunk.
+    Copy16(to, from);
+    to += 16;
+    from += 16;
+    while (to < stop) {
       Copy16(to, from);
       to += 16;
       from += 16;
-    } while (to < stop);
+    }
+    return true;
+  }
+  if (distance >= 8 && length <= 8) {
+    Copy8(to, from);
     return true;
   }
   if (distance < 8) {
