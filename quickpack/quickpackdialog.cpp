@@ -99,7 +99,9 @@ void QuickPackDialog::OnInitDialog() {
 }
 
 void QuickPackDialog::ExplainIfNotInMod() {
-  if (m_nGameFolder != kNoGameFolder || m_ctlFolderList->Count() > 0) return;
+  // The lists are filled from the parent folder whatever it is; the status
+  // line says when that parent is not a mod root.
+  if (IsModArchivesFolder(vzrfs::GetCurrentDir())) return;
   GetStatusSink()->SetText(kNotInModStatus);
 }
 
