@@ -242,6 +242,13 @@ class VzrArchive {
 int32_t Decompression(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
                       uint32_t outCapacity);
 
+// The largest stream CompressSegment can write for a segment of n bytes (n <= 32768).
+uint32_t CompressBound(uint32_t n);
+// Compresses in[0..n) (n <= 32768) into one stream of the segment format at the given
+// level (0..9). Returns the stream's length, or 0 when outCapacity is too small or n is
+// out of range. Reads only in[0..n), writes only out[0..result).
+uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outCapacity, int level);
+
 // Free space available to the user on directory's volume, in whole MiB; 0 on failure.
 uint32_t GetFreeDiskSpaceMB(const char* directory);
 
