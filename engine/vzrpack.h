@@ -157,6 +157,10 @@ class VzrArchive {
   int32_t outPos = 0;
   uint32_t segmentCount = 0;
   std::vector<SegmentRecord> segments;  // table of the entry being encoded
+  // Level of the segments WriteEntry writes in a segmented archive (0: the
+  // literal-only stream) and the threads it may use for them (0: every core).
+  int compressionLevel = 0;
+  unsigned compressionThreads = 0;
 
   // The first write to the archive that failed or came up short, as an errno
   // value; 0 while every write succeeded. Writers check it before they claim
@@ -236,6 +240,16 @@ uint32_t CompressBound(uint32_t n);
 // level (0..9). Returns the stream's length, or 0 when outCapacity is too small or n is
 // out of range. Reads only in[0..n), writes only out[0..result).
 uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outCapacity, int level);
+
+// The level a compressed pack uses when none is given.
+inline constexpr int kDefaultCompressionLevel = 6;
+
+// A new segmented archive at level 0..9; result and status as PackDirectory.
+int PackDirectoryCompressed(char* sourceDir, char* basePath, const char* archivePath, int level, unsigned threads);
+// As PackModFolder(name, 1), compressing at level; "sound" and "music" are still forced raw.
+int PackModFolderCompressed(const char* name, int level, unsigned threads);
+// Rewrites the archive atomically: segmented at level 0..9, or raw when level < 0. 0 done, 1 not done.
+int RecompressArchive(const char* path, int level, unsigned threads);
 
 // Free space available to the user on directory's volume, in whole MiB; 0 on failure.
 uint32_t GetFreeDiskSpaceMB(const char* directory);
