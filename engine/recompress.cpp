@@ -54,6 +54,11 @@ bool WriteRecompressed(VzrArchive& src, VzrArchive& dst, std::FILE* out) {
 int RecompressArchive(const char* path, int level, unsigned threads) {
   if (level > 9) return 1;
   VzrArchive src;
+  // A missing archive must not come into being, and a damaged one is not
+  // rewritten with only the entries before the damage.
+  if (std::snprintf(src.vzr_file_name, sizeof src.vzr_file_name, "%s", path) >= int(sizeof src.vzr_file_name) ||
+      src.OpenArchiveStream() != 0)
+    return 1;
   src.LoadIndex(path);
   if (src.indexDamaged) return 1;
   VzrArchive dst;
