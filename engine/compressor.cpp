@@ -16,7 +16,9 @@
 // position matches longer. The result never exceeds the literal-only stream:
 // when matching would not pay, the literal-only stream is written instead.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "compressor.h"
@@ -298,3 +300,38 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
   std::memcpy(out, t.scratch.data(), length);
   return length;
 }
+
+namespace vzr {
+
+uint32_t CompressSegments(const unsigned char* in, uint32_t length, unsigned char* store, SegmentRecord* records,
+                          uint32_t count, int level, unsigned threads) {
+  // Segment k is written into its own slot (where its literal-only stream
+  // would start), so workers never share bytes; the slots are then closed up
+  // in table order.
+  const uint32_t slot = LiteralStreamLength(kSegmentSize);
+  std::atomic<uint32_t> next{0};
+  auto work = [&] {
+    for (uint32_t k = next++; k < count; k = next++) {
+      const uint32_t start = k * kSegmentSize;
+      const uint32_t raw = std::min(kSegmentSize, length - start);
+      records[k].rawLength = raw;
+      records[k].compLength =
+          CompressSegment(in + start, raw, store + std::size_t(k) * slot, CompressBound(raw), level);
+    }
+  };
+  unsigned workers = threads ? threads : std::max(1u, std::thread::hardware_concurrency());
+  workers = std::min<unsigned>(workers, count);
+  std::vector<std::thread> pool;
+  for (unsigned w = 1; w < workers; ++w) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+  uint32_t offset = 0;
+  for (uint32_t k = 0; k < count; ++k) {
+    records[k].streamOffset = offset;
+    std::memmove(store + offset, store + std::size_t(k) * slot, records[k].compLength);
+    offset += records[k].compLength;
+  }
+  return offset;
+}
+
+}  // namespace vzr

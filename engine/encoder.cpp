@@ -116,11 +116,16 @@ void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
       segmentCount = ((curLength - 1) >> vzr::kSegmentShift) + 1;
       segments.assign(segmentCount, SegmentRecord{});
       outPos = 0;
-      for (uint32_t k = 0; k < segmentCount; ++k) {
-        const uint32_t remaining = curLength - k * vzr::kSegmentSize;
-        segments[k].rawLength = remaining < vzr::kSegmentSize ? remaining : vzr::kSegmentSize;
-        segments[k].streamOffset = static_cast<uint32_t>(outPos);
-        segments[k].compLength = EncodeSegment(k);
+      if (compressionLevel > 0) {
+        outPos = static_cast<int32_t>(vzr::CompressSegments(fileBuffer, curLength, storeBuffer, segments.data(),
+                                                            segmentCount, compressionLevel, compressionThreads));
+      } else {
+        for (uint32_t k = 0; k < segmentCount; ++k) {
+          const uint32_t remaining = curLength - k * vzr::kSegmentSize;
+          segments[k].rawLength = remaining < vzr::kSegmentSize ? remaining : vzr::kSegmentSize;
+          segments[k].streamOffset = static_cast<uint32_t>(outPos);
+          segments[k].compLength = EncodeSegment(k);
+        }
       }
       unsigned char countBytes[4];
       vzr::WriteLE32(countBytes, segmentCount);
