@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "compressor.h"
 #include "fileservices.h"
 #include "format.h"
 #include "trace.h"
@@ -115,11 +116,16 @@ void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
       segmentCount = ((curLength - 1) >> vzr::kSegmentShift) + 1;
       segments.assign(segmentCount, SegmentRecord{});
       outPos = 0;
-      for (uint32_t k = 0; k < segmentCount; ++k) {
-        const uint32_t remaining = curLength - k * vzr::kSegmentSize;
-        segments[k].rawLength = remaining < vzr::kSegmentSize ? remaining : vzr::kSegmentSize;
-        segments[k].streamOffset = static_cast<uint32_t>(outPos);
-        segments[k].compLength = EncodeSegment(k);
+      if (compressionLevel > 0) {
+        outPos = static_cast<int32_t>(vzr::CompressSegments(fileBuffer, curLength, storeBuffer, segments.data(),
+                                                            segmentCount, compressionLevel, compressionThreads));
+      } else {
+        for (uint32_t k = 0; k < segmentCount; ++k) {
+          const uint32_t remaining = curLength - k * vzr::kSegmentSize;
+          segments[k].rawLength = remaining < vzr::kSegmentSize ? remaining : vzr::kSegmentSize;
+          segments[k].streamOffset = static_cast<uint32_t>(outPos);
+          segments[k].compLength = EncodeSegment(k);
+        }
       }
       unsigned char countBytes[4];
       vzr::WriteLE32(countBytes, segmentCount);
@@ -151,27 +157,41 @@ void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
 uint32_t VzrArchive::EncodeSegment(uint32_t k) {
   CodePosition = 218;
   segmentStart = k * vzr::kSegmentSize;
-  const int32_t start = outPos;
-  const uint32_t rawLength = segments[k].rawLength;
-  WriteRunLength(outPos, rawLength);
-  std::memcpy(storeBuffer + outPos, fileBuffer + segmentStart, rawLength);
-  outPos += static_cast<int32_t>(rawLength);
-  std::memcpy(storeBuffer + outPos, vzr::kEndMarker, sizeof vzr::kEndMarker);
-  outPos += static_cast<int32_t>(sizeof vzr::kEndMarker);
-  return static_cast<uint32_t>(outPos - start);
+  const uint32_t written =
+      vzr::WriteLiteralStream(fileBuffer + segmentStart, segments[k].rawLength, storeBuffer + outPos);
+  outPos += static_cast<int32_t>(written);
+  return written;
 }
 
 void VzrArchive::WriteRunLength(int32_t& pos, uint32_t n) {
   CodePosition = 241;
-  if (n <= vzr::kShortRunLimit) {
-    storeBuffer[pos++] = static_cast<unsigned char>(n + vzr::kRunBias);
-    return;
+  pos += static_cast<int32_t>(vzr::WriteRunCode(storeBuffer + pos, n));
+}
+
+namespace vzr {
+
+uint32_t WriteRunCode(unsigned char* out, uint32_t n) {
+  if (n <= kShortRunLimit) {
+    out[0] = static_cast<unsigned char>(n + kRunBias);
+    return 1;
   }
   // 0x00, then one 0x00 for each 255 while more than 255 remain, then the
   // rest (1 to 255). The zeros are counted up front and written in one go.
-  const uint32_t m = n - vzr::kLongRunBias;
-  const uint32_t continuations = (m - 1) / vzr::kRunStep;
-  std::memset(storeBuffer + pos, 0x00, 1 + continuations);
-  pos += static_cast<int32_t>(1 + continuations);
-  storeBuffer[pos++] = static_cast<unsigned char>(m - continuations * vzr::kRunStep);
+  const uint32_t m = n - kLongRunBias;
+  const uint32_t continuations = (m - 1) / kRunStep;
+  std::memset(out, 0x00, 1 + continuations);
+  out[1 + continuations] = static_cast<unsigned char>(m - continuations * kRunStep);
+  return 2 + continuations;
 }
+
+uint32_t LiteralStreamLength(uint32_t n) { return RunCodeLength(n) + n + sizeof kEndMarker; }
+
+uint32_t WriteLiteralStream(const unsigned char* in, uint32_t n, unsigned char* out) {
+  uint32_t pos = WriteRunCode(out, n);
+  std::memcpy(out + pos, in, n);
+  pos += n;
+  std::memcpy(out + pos, kEndMarker, sizeof kEndMarker);
+  return pos + static_cast<uint32_t>(sizeof kEndMarker);
+}
+
+}  // namespace vzr

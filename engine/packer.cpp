@@ -308,7 +308,26 @@ void VzrArchive::WriteIndex() {
     writeError = errno ? errno : EIO;
 }
 
+namespace {
+
+int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, uint32_t storageMode, int level,
+                    unsigned threads);
+
+}  // namespace
+
 int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int /*compress*/) {
+  return PackDirectoryAs(sourceDir, basePath, archivePath, vzr::kStorageRaw, 0, 0);
+}
+
+int PackDirectoryCompressed(char* sourceDir, char* basePath, const char* archivePath, int level, unsigned threads) {
+  if (level < 0 || level > 9) return 1;
+  return PackDirectoryAs(sourceDir, basePath, archivePath, vzr::kStorageSegmented, level, threads);
+}
+
+namespace {
+
+int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, uint32_t storageMode, int level,
+                    unsigned threads) {
   CodePosition = 821;
   SetStatus("Packing...");
   g_packArchive.reset();
@@ -369,7 +388,9 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
     SetStatus(Formatted("Error! Could not create .vzr file: %s", archivePath).c_str());
     return 1;
   }
-  pack.storageMode = vzr::kStorageRaw;
+  pack.storageMode = storageMode;
+  pack.compressionLevel = level;
+  pack.compressionThreads = threads;
   pack.writeError = 0;
   WriteHeaderPlaceholders(pack);
   AddAllFilesAndSettle(pack);
@@ -398,7 +419,12 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
   return result;
 }
 
-int PackModFolder(const char* name, int compress) {
+}  // namespace
+
+namespace {
+
+// The mod folder's archive: raw when level < 0 or when compress is 0.
+void PackModFolderAt(const char* name, int compress, int level, unsigned threads) {
   CodePosition = 1162;
   SetStatus("Packing...");
   char source[vzr::kPathBufferSize];
@@ -416,6 +442,20 @@ int PackModFolder(const char* name, int compress) {
       compress = 0;
     }
   }
-  PackDirectory(source, base, archive, compress);
+  if (compress != 0 && level >= 0)
+    PackDirectoryCompressed(source, base, archive, level, threads);
+  else
+    PackDirectory(source, base, archive, compress);
+}
+
+}  // namespace
+
+int PackModFolder(const char* name, int compress) {
+  PackModFolderAt(name, compress, -1, 0);
+  return 0;
+}
+
+int PackModFolderCompressed(const char* name, int level, unsigned threads) {
+  PackModFolderAt(name, 1, level, threads);
   return 0;
 }

@@ -157,6 +157,10 @@ class VzrArchive {
   int32_t outPos = 0;
   uint32_t segmentCount = 0;
   std::vector<SegmentRecord> segments;  // table of the entry being encoded
+  // Level of the segments WriteEntry writes in a segmented archive (0: the
+  // literal-only stream) and the threads it may use for them (0: every core).
+  int compressionLevel = 0;
+  unsigned compressionThreads = 0;
 
   // The first write to the archive that failed or came up short, as an errno
   // value; 0 while every write succeeded. Writers check it before they claim
@@ -201,6 +205,18 @@ class VzrArchive {
   // disk and FileIndex are then as they were).
   int AddReplaceFile(uint32_t inx, uint32_t fileSize);
 
+  // In one rewrite of the archive as AddReplaceFile does it: drops the
+  // entries whose indexes are in `removed`, then adds after the kept entries
+  // one entry per element of `added`, holding that file's content. Refused
+  // when an index is out of range or a new name is empty, too long for an
+  // index name, given twice or already in the archive (letter case ignored)
+  // and not dropped. 0 updated, 1 not (archive and FileIndex as they were).
+  struct NewEntry {
+    std::string name;        // index name ('/'-separated)
+    std::string sourcePath;  // file whose content it holds
+  };
+  int AddRemoveEntries(const std::vector<uint32_t>& removed, const std::vector<NewEntry>& added);
+
   // Buffer growth: replaces the buffer by one of exactly n bytes when its
   // capacity is below n (old contents are not kept). False when the memory
   // cannot be had; the old buffer then stays.
@@ -229,6 +245,23 @@ class VzrArchive {
 // the result (up to outCapacity) may have been used as scratch. Throws nothing.
 int32_t Decompression(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
                       uint32_t outCapacity);
+
+// The largest stream CompressSegment can write for a segment of n bytes (n <= 32768).
+uint32_t CompressBound(uint32_t n);
+// Compresses in[0..n) (n <= 32768) into one stream of the segment format at the given
+// level (0..9). Returns the stream's length, or 0 when outCapacity is too small or n is
+// out of range. Reads only in[0..n), writes only out[0..result).
+uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outCapacity, int level);
+
+// The level a compressed pack uses when none is given.
+inline constexpr int kDefaultCompressionLevel = 6;
+
+// A new segmented archive at level 0..9; result and status as PackDirectory.
+int PackDirectoryCompressed(char* sourceDir, char* basePath, const char* archivePath, int level, unsigned threads);
+// As PackModFolder(name, 1), compressing at level; "sound" and "music" are still forced raw.
+int PackModFolderCompressed(const char* name, int level, unsigned threads);
+// Rewrites the archive atomically: segmented at level 0..9, or raw when level < 0. 0 done, 1 not done.
+int RecompressArchive(const char* path, int level, unsigned threads);
 
 // Free space available to the user on directory's volume, in whole MiB; 0 on failure.
 uint32_t GetFreeDiskSpaceMB(const char* directory);

@@ -244,11 +244,25 @@ bool WriteSeeds(const std::vector<Bytes>& seeds, const std::string& folder) {
 
 int main(int argc, char** argv) {
   if (argc != 3 || lzo_init() != LZO_E_OK) {
-    std::fprintf(stderr, "usage: %s fuzz_load_extract|fuzz_extract_all|fuzz_decompression <folder>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s fuzz_load_extract|fuzz_extract_all|fuzz_decompression|fuzz_compress <folder>\n", argv[0]);
     return 2;
   }
   const std::string target = argv[1];
   if (target == "fuzz_load_extract" || target == "fuzz_extract_all") return WriteSeeds(ArchiveSeeds(), argv[2]) ? 0 : 1;
+  if (target == "fuzz_compress") {
+    // Level byte, then content: text, noise and a long repeat.
+    Bytes text = ScriptText(5000, 2), noise(3000), repeat(40000, 'r');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<unsigned char>(i * 2654435761u >> 13);
+    std::vector<Bytes> seeds;
+    for (const Bytes& body : {text, noise, repeat}) {
+      for (unsigned char level : {1, 6, 9}) {
+        Bytes seed{level};
+        seed.insert(seed.end(), body.begin(), body.end());
+        seeds.push_back(seed);
+      }
+    }
+    return WriteSeeds(seeds, argv[2]) ? 0 : 1;
+  }
   if (target == "fuzz_decompression") return WriteSeeds(DecompressionSeeds(), argv[2]) ? 0 : 1;
   std::fprintf(stderr, "unknown target %s\n", argv[1]);
   return 2;

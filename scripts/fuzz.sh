@@ -11,7 +11,7 @@
 #   --workers W    run W processes of each target side by side on its shared
 #                  corpus (each picks up what the others find); --runs N is then
 #                  the total, N/W per process (default 1)
-#   target         fuzz_load_extract, fuzz_decompression, fuzz_extract_all (default: all)
+#   target         fuzz_load_extract, fuzz_decompression, fuzz_extract_all, fuzz_compress (default: all)
 #
 # The targets are built with clang into build-asan/ (or $ASAN_BUILD_DIR) if they
 # are not there yet. Each target keeps a growing corpus in
@@ -21,7 +21,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
-all_targets=(fuzz_load_extract fuzz_decompression fuzz_extract_all)
+all_targets=(fuzz_load_extract fuzz_decompression fuzz_extract_all fuzz_compress)
 seconds=60
 runs=""
 workers=1

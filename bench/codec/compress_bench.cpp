@@ -1,0 +1,201 @@
+// compress_bench - the segment compressor beside liblzo2 in the same run, on
+// one CPU: level 1 against lzo1x_1_compress and level 9 against
+// lzo1x_999_compress (speed and size, text and binary), decoding of level-9
+// streams by Decompression against lzo1x_decompress_safe, and
+// PackDirectoryCompressed on two threads against one (the only part given
+// both CPUs). Prints every ratio at the end.
+#include <benchmark/benchmark.h>
+#include <lzo/lzo1x.h>
+#include <sched.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "corpora.h"
+#include "format.h"
+#include "vzrpack.h"
+
+namespace {
+
+using corpora::Bytes;
+constexpr std::size_t kCorpusSize = 1 << 20;
+constexpr uint32_t kSegment = vzr::kSegmentSize;
+
+const Bytes& Corpus(int which) {
+  static const Bytes text = corpora::ScriptText(kCorpusSize, 7);
+  static const Bytes binary = corpora::MixedBinary(kCorpusSize, 11);
+  return which == 0 ? text : binary;
+}
+const char* CorpusName(int which) { return which == 0 ? "text" : "binary"; }
+
+std::map<std::string, double> g_seconds;  // best time per benchmark name
+std::map<std::string, double> g_bytes;    // output size per benchmark name
+
+using Streams = std::vector<Bytes>;
+
+Streams OurStreams(const Bytes& in, int level) {
+  Streams out;
+  for (std::size_t at = 0; at < in.size(); at += kSegment) {
+    const uint32_t n = static_cast<uint32_t>(std::min<std::size_t>(kSegment, in.size() - at));
+    Bytes s(CompressBound(n));
+    s.resize(CompressSegment(in.data() + at, n, s.data(), static_cast<uint32_t>(s.size()), level));
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+Streams LzoStreams(const Bytes& in, bool best) {
+  static Bytes work(std::max<std::size_t>(LZO1X_1_MEM_COMPRESS, LZO1X_999_MEM_COMPRESS));
+  Streams out;
+  for (std::size_t at = 0; at < in.size(); at += kSegment) {
+    const std::size_t n = std::min<std::size_t>(kSegment, in.size() - at);
+    Bytes s(n + n / 16 + 67);
+    lzo_uint length = s.size();
+    if (best)
+      lzo1x_999_compress(in.data() + at, n, s.data(), &length, work.data());
+    else
+      lzo1x_1_compress(in.data() + at, n, s.data(), &length, work.data());
+    s.resize(length);
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+double Total(const Streams& s) {
+  double t = 0;
+  for (const Bytes& b : s) t += static_cast<double>(b.size());
+  return t;
+}
+
+void BM_Ours(benchmark::State& state) {
+  const int which = static_cast<int>(state.range(0));
+  const int level = static_cast<int>(state.range(1));
+  Streams s;
+  for (auto _ : state) benchmark::DoNotOptimize(s = OurStreams(Corpus(which), level));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kCorpusSize));
+  g_bytes[state.name()] = Total(s);
+}
+
+void BM_Lzo(benchmark::State& state) {
+  const int which = static_cast<int>(state.range(0));
+  const bool best = state.range(1) == 9;
+  Streams s;
+  for (auto _ : state) benchmark::DoNotOptimize(s = LzoStreams(Corpus(which), best));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kCorpusSize));
+  g_bytes[state.name()] = Total(s);
+}
+
+// Decoding every level-9 stream, one segment at a time.
+void BM_Decode(benchmark::State& state) {
+  const int which = static_cast<int>(state.range(0));
+  const bool lzo = state.range(1) == 1;
+  const Bytes& in = Corpus(which);
+  const Streams streams = OurStreams(in, 9);
+  std::vector<Bytes> forms;
+  for (std::size_t k = 0; k < streams.size(); ++k) {
+    const uint32_t raw = static_cast<uint32_t>(std::min<std::size_t>(kSegment, in.size() - k * kSegment));
+    Bytes f(16);
+    const uint32_t words[4] = {1, static_cast<uint32_t>(streams[k].size()), raw, 0};
+    for (int i = 0; i < 4; ++i) vzr::WriteLE32(f.data() + 4 * i, words[i]);
+    f.insert(f.end(), streams[k].begin(), streams[k].end());
+    forms.push_back(std::move(f));
+  }
+  Bytes out(kSegment + 64);
+  for (auto _ : state) {
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+      if (lzo) {
+        lzo_uint n = kSegment;
+        lzo1x_decompress_safe(streams[k].data(), streams[k].size(), out.data(), &n, nullptr);
+      } else {
+        Decompression(forms[k].data(), static_cast<uint32_t>(forms[k].size()), out.data(),
+                      static_cast<uint32_t>(out.size()));
+      }
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kCorpusSize));
+}
+
+void SetCpus(bool all) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  const int cpu = sched_getcpu();
+  if (all)
+    for (int c = 0; c < CPU_SETSIZE; ++c) CPU_SET(c, &set);
+  else
+    CPU_SET(cpu < 0 ? 0 : cpu, &set);
+  sched_setaffinity(0, sizeof set, &set);
+}
+
+// PackDirectoryCompressed of 8 MiB in four files at the default level.
+void BM_Pack(benchmark::State& state) {
+  const unsigned threads = static_cast<unsigned>(state.range(0));
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vzr_compress_bench";
+  std::filesystem::create_directories(dir / "src");
+  for (int f = 0; f < 4; ++f) {
+    std::ofstream out(dir / "src" / ("f" + std::to_string(f)), std::ios::binary);
+    const Bytes& c = Corpus(f % 2);
+    out.write(reinterpret_cast<const char*>(c.data()), static_cast<std::streamsize>(c.size()));
+    out.write(reinterpret_cast<const char*>(c.data()), static_cast<std::streamsize>(c.size()));
+  }
+  SetCpus(true);
+  for (auto _ : state) {
+    char src[512], base[512] = "b";
+    std::snprintf(src, sizeof src, "%s", (dir / "src").c_str());
+    PackDirectoryCompressed(src, base, (dir / "out.vzr").c_str(), kDefaultCompressionLevel, threads);
+  }
+  SetCpus(false);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(8 * kCorpusSize));
+  std::filesystem::remove_all(dir);
+}
+
+class Recorder : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Iteration) continue;
+      const double s = r.GetAdjustedRealTime();
+      const std::string name = r.run_name.str();
+      if (!g_seconds.count(name) || s < g_seconds[name]) g_seconds[name] = s;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+void Ratio(const char* what, const std::string& ours, const std::string& theirs, bool sizes) {
+  const auto& m = sizes ? g_bytes : g_seconds;
+  if (!m.count(ours) || !m.count(theirs)) return;
+  std::printf("%-44s %8.3fx\n", what, sizes ? m.at(ours) / m.at(theirs) : m.at(theirs) / m.at(ours));
+}
+
+}  // namespace
+
+BENCHMARK(BM_Ours)->ArgsProduct({{0, 1}, {1, 9}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Lzo)->ArgsProduct({{0, 1}, {1, 9}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pack)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char** argv) {
+  SetCpus(false);
+  if (lzo_init() != LZO_E_OK) return 1;
+  benchmark::Initialize(&argc, argv);
+  Recorder recorder;
+  benchmark::RunSpecifiedBenchmarks(&recorder);
+  std::printf("\nratios (speed: ours faster when above 1; size: ours smaller when below 1)\n");
+  for (int c = 0; c < 2; ++c) {
+    const std::string id = std::to_string(c);
+    const std::string corpus = CorpusName(c);
+    Ratio(("level 1 speed / lzo1x_1, " + corpus).c_str(), "BM_Ours/" + id + "/1", "BM_Lzo/" + id + "/1", false);
+    Ratio(("level 1 size / lzo1x_1, " + corpus).c_str(), "BM_Ours/" + id + "/1", "BM_Lzo/" + id + "/1", true);
+    Ratio(("level 9 speed / lzo1x_999, " + corpus).c_str(), "BM_Ours/" + id + "/9", "BM_Lzo/" + id + "/9", false);
+    Ratio(("level 9 size / lzo1x_999, " + corpus).c_str(), "BM_Ours/" + id + "/9", "BM_Lzo/" + id + "/9", true);
+    Ratio(("decode level-9 / lzo1x_decompress_safe, " + corpus).c_str(), "BM_Decode/" + id + "/0",
+          "BM_Decode/" + id + "/1", false);
+  }
+  Ratio("PackDirectoryCompressed 2 threads / 1", "BM_Pack/2/real_time", "BM_Pack/1/real_time", false);
+  return 0;
+}

@@ -1,0 +1,185 @@
+// CompressSegment: every level round-trips through three decoders (ours on a
+// one-segment stored form, the reference library's safe decoder, and a small
+// decoder written from the format's instruction table), never exceeds
+// CompressBound, keeps the first-byte and far-match rules, and level 0 is the
+// entry writer's literal-only stream.
+#include <lzo/lzo1x.h>
+
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+#include "vzrpack.h"
+
+namespace {
+
+using testutil::Bytes;
+using testutil::PutLE32;
+
+// Decodes one stream as the format's table reads it; nullopt on any
+// instruction that does not fit the stream or the output.
+std::optional<Bytes> TableDecode(const Bytes& s) {
+  Bytes out;
+  std::size_t ip = 0;
+  auto byte = [&](uint32_t& v) {
+    if (ip >= s.size()) return false;
+    v = s[ip++];
+    return true;
+  };
+  auto extension = [&](uint32_t base, uint32_t& v) {
+    uint32_t b = 0, z = 0;
+    while (byte(b) && b == 0) ++z;
+    if (b == 0) return false;
+    v = base + 255 * z + b;
+    return true;
+  };
+  auto literals = [&](uint32_t n) {
+    if (ip + n > s.size()) return false;
+    out.insert(out.end(), s.begin() + long(ip), s.begin() + long(ip + n));
+    ip += n;
+    return true;
+  };
+  auto copy = [&](uint32_t distance, uint32_t length) {
+    if (distance == 0 || distance > out.size()) return false;
+    for (uint32_t k = 0; k < length; ++k) out.push_back(out[out.size() - distance]);
+    return true;
+  };
+  uint32_t b = 0, n = 0, next = 0, d0 = 0, d1 = 0;
+  if (!byte(b)) return std::nullopt;
+  if (b >= 18) n = b - 17;
+  else if (b == 0 && !extension(18, n)) return std::nullopt;
+  else if (b != 0 && b != 17) return std::nullopt;  // this system never writes 1..16 first
+  if (!literals(n)) return std::nullopt;
+  uint32_t lastRun = n;  // literal bytes just copied by a run (not trailing)
+  bool afterTrailing = n > 0 && n < 4;
+  for (;;) {
+    if (!byte(b)) return std::nullopt;
+    uint32_t trailing = 0;
+    if (b >= 64) {
+      if (!byte(next) || !copy(((b >> 2) & 7) + next * 8 + 1, (b >> 5) + 1)) return std::nullopt;
+      trailing = b & 3;
+    } else if (b >= 32) {
+      uint32_t length = (b & 31) + 2;
+      if ((b & 31) == 0 && !extension(33, length)) return std::nullopt;
+      if (!byte(d0) || !byte(d1) || !copy((d0 >> 2) + d1 * 64 + 1, length)) return std::nullopt;
+      trailing = d0 & 3;
+    } else if (b == 17 && ip + 1 < s.size() && s[ip] == 0 && s[ip + 1] == 0) {
+      return ip + 2 == s.size() ? std::optional<Bytes>(out) : std::nullopt;
+    } else if (b >= 16 && b <= 23) {
+      uint32_t length = (b & 7) + 2;
+      if ((b & 7) == 0 && !extension(9, length)) return std::nullopt;
+      if (!byte(d0) || !byte(d1) || !copy((d0 >> 2) + d1 * 64 + 16384, length)) return std::nullopt;
+      trailing = d0 & 3;
+    } else if (b >= 24) {
+      return std::nullopt;
+    } else if (!afterTrailing && lastRun >= 4) {
+      if (!byte(next) || !copy((b >> 2) + next * 4 + 2049, 3)) return std::nullopt;
+      trailing = b & 3;
+    } else {
+      if (!byte(next) || !copy((b >> 2) + next * 4 + 1, 2)) return std::nullopt;
+      trailing = b & 3;
+    }
+    lastRun = 0;
+    afterTrailing = trailing > 0;
+    if (!literals(trailing)) return std::nullopt;
+    if (trailing > 0 || ip >= s.size() || s[ip] >= 16) continue;
+    if (!byte(b)) return std::nullopt;
+    n = b + 3;
+    if (b == 0 && !extension(18, n)) return std::nullopt;
+    if (!literals(n)) return std::nullopt;
+    lastRun = n;
+  }
+}
+
+Bytes Wrap(const Bytes& stream, uint32_t rawLength) {
+  Bytes form;
+  PutLE32(form, 1);
+  PutLE32(form, static_cast<uint32_t>(stream.size()));
+  PutLE32(form, rawLength);
+  PutLE32(form, 0);
+  form.insert(form.end(), stream.begin(), stream.end());
+  return form;
+}
+
+Bytes Data(const std::string& kind, std::size_t n) {
+  std::mt19937 rng(static_cast<uint32_t>(n * 31 + kind.size()));
+  Bytes b(n);
+  const std::string words[] = {"spawn ", "trigger ", "door_", "unit ", "= 1;\n", "if (", "health ", "0x20 "};
+  for (std::size_t i = 0; i < n; ++i) {
+    if (kind == "text") {
+      const std::string& w = words[rng() % 8];
+      for (char c : w) if (i < n) b[i++] = static_cast<unsigned char>(c);
+      --i;
+    } else if (kind == "binary") {
+      b[i] = static_cast<unsigned char>(i % 4 == 0 ? rng() % 8 : i % 4 == 1 ? (i >> 6) : 0);
+    } else if (kind == "random") {
+      b[i] = static_cast<unsigned char>(rng());
+    } else if (kind == "repetitive") {
+      b[i] = 'a';
+    } else {  // mixed: stretches of each, and long-distance repeats
+      const std::size_t block = (i / 3000) % 3;
+      b[i] = block == 0 ? static_cast<unsigned char>(rng()) : block == 1 ? 'x' : b[i % 20000 < i ? i % 20000 : 0];
+    }
+  }
+  return b;
+}
+
+Bytes Compress(const Bytes& in, int level) {
+  Bytes out(CompressBound(static_cast<uint32_t>(in.size())));
+  out.resize(CompressSegment(in.data(), static_cast<uint32_t>(in.size()), out.data(),
+                             static_cast<uint32_t>(out.size()), level));
+  return out;
+}
+
+TEST(CompressSegment, EveryLevelRoundTripsThroughThreeDecoders) {
+  ASSERT_EQ(lzo_init(), LZO_E_OK);
+  for (const std::string kind : {"text", "binary", "random", "repetitive", "mixed"}) {
+    for (std::size_t n : {1, 2, 3, 4, 238, 239, 32767, 32768}) {
+      const Bytes in = Data(kind, n);
+      for (int level = 0; level <= 9; ++level) {
+        SCOPED_TRACE(kind + " n=" + std::to_string(n) + " level=" + std::to_string(level));
+        const Bytes s = Compress(in, level);
+        ASSERT_FALSE(s.empty());
+        EXPECT_LE(s.size(), CompressBound(static_cast<uint32_t>(n)));
+        EXPECT_TRUE(s[0] >= 18 || s[0] == 0) << int(s[0]);
+        EXPECT_EQ(TableDecode(s), std::optional<Bytes>(in));
+        Bytes ours(n + 16);
+        const Bytes form = Wrap(s, static_cast<uint32_t>(n));
+        EXPECT_EQ(Decompression(form.data(), static_cast<uint32_t>(form.size()), ours.data(),
+                                static_cast<uint32_t>(ours.size())),
+                  static_cast<int32_t>(n));
+        ours.resize(n);
+        EXPECT_EQ(ours, in);
+        Bytes theirs(n);
+        lzo_uint theirLength = n;
+        EXPECT_EQ(lzo1x_decompress_safe(s.data(), s.size(), theirs.data(), &theirLength, nullptr), LZO_E_OK);
+        EXPECT_EQ(theirLength, n);
+        EXPECT_EQ(theirs, in);
+      }
+    }
+  }
+}
+
+TEST(CompressSegment, HigherLevelsShrinkAndLevelZeroIsTheEntryWriterStream) {
+  const Bytes in = Data("text", 32768);
+  const Bytes literal = testutil::LiteralSegmentedForm(in);
+  EXPECT_EQ(Wrap(Compress(in, 0), 32768), literal);
+  EXPECT_LT(Compress(in, 1).size(), in.size() / 2);
+  EXPECT_LE(Compress(in, 9).size(), Compress(in, 1).size());
+  EXPECT_EQ(Compress(in, 9), Compress(in, 9));  // deterministic
+}
+
+TEST(CompressSegment, EmptySegmentAndBadArguments) {
+  unsigned char out[64];
+  const unsigned char in[4] = {1, 2, 3, 4};
+  EXPECT_EQ(CompressSegment(in, 0, out, sizeof out, 9), 4u);
+  EXPECT_EQ(Bytes(out, out + 4), (Bytes{0x11, 0x11, 0x00, 0x00}));
+  EXPECT_EQ(CompressSegment(in, 4, out, 3, 1), 0u);       // too small
+  EXPECT_EQ(CompressSegment(in, 4, out, sizeof out, 10), 0u);
+  EXPECT_EQ(CompressSegment(in, 32769, out, sizeof out, 1), 0u);
+}
+
+}  // namespace
