@@ -61,6 +61,9 @@ int Usage(const std::string& verb, const std::string& text);
 // kNothing when it cannot be opened or is no archive (message printed).
 int LoadArchive(const std::string& path, VzrArchive& archive);
 
+// s as a JSON string literal, quotes included (bytes >= 0x80 pass through).
+std::string JsonString(const std::string& s);
+
 // The last engine trace line seen since ClearTrace, for naming reasons.
 const std::string& LastTrace();
 void ClearTrace();

@@ -174,6 +174,23 @@ int Usage(const std::string& verb, const std::string& text) {
   return kNothing;
 }
 
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
 const std::string& LastTrace() { return TraceLine(); }
 void ClearTrace() { TraceLine().clear(); }
 
