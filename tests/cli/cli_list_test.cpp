@@ -52,3 +52,26 @@ TEST(CliCommand, VersionHelpAndUsageErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliInfo, CountsAndUnusedBytes) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a", std::string(100, 'a'));
+  layout.AddRaw("b", std::string(50, 'b'));
+  testutil::Bytes bytes = layout.Build();
+  // Point b at the start of a: the 50 bytes of b's own place become unused.
+  const uint32_t indexOffset = testutil::GetLE32(bytes, 0);
+  const size_t bOffsetField = indexOffset + 4 + (4 + 1 + 24) + 4 + 1 + 8;
+  for (int i = 0; i < 4; ++i) bytes[bOffsetField + i] = static_cast<unsigned char>(156 >> (8 * i));
+  testutil::WriteFileBytes(dir / "a.vzr", bytes);
+  auto r = RunVzr({"info", "--json", dir / "a.vzr"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"entries\":2,\"contentBytes\":150,\"storedBytes\":150,\"indexOffset\":306,"
+                       "\"unusedBytes\":50"),
+            std::string::npos)
+      << r.out;
+}
+
+}  // namespace
