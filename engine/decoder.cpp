@@ -51,6 +51,9 @@ constexpr uint64_t kShortRun = 32;
 constexpr int kWidenAfterFour[8] = {0, 1, 2, 1, 0, 4, 4, 4};
 constexpr int kWidenAfterEight[8] = {0, 0, 0, -1, -4, 1, 2, 3};
 
+// Overlapping matches at least this long are widened to 16-byte chunks.
+constexpr uint64_t kLongMatch = 32;
+
 inline void Copy16(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 16); }
 inline void Copy8(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 8); }
 
@@ -107,12 +110,12 @@ inline bool CopyLiterals(Cursor& c, uint64_t n) {
 // Copies a match of `length` bytes from `distance` bytes back. The result is
 // that of a byte-by-byte copy from the front, also when the two overlap.
 inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
-  if (distance > c.Written() || length > c.OutLeft()) return false;
+  if (__builtin_expect(distance > c.Written() || length > c.OutLeft(), 0)) return false;
   unsigned char* to = c.op;
   const unsigned char* from = c.op - distance;
   unsigned char* const stop = c.op + length;
   c.op = stop;
-  if (c.OutLeft() < kSlack) {
+  if (__builtin_expect(c.OutLeft() < kSlack, 0)) {
     // Too close to the end of the output for chunks.
     if (distance >= length) {
       std::memcpy(to, from, static_cast<std::size_t>(length));
@@ -121,17 +124,21 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     }
     return true;
   }
-  if (distance >= 8 && length <= 8) {
-    Copy8(to, from);  // most matches: one chunk of already final bytes
-    return true;
-  }
-  if (distance >= 16) {
-    // Each chunk reads only bytes that are already final.
-    do {
+  if (__builtin_expect(distance >= 16, 1)) {
+    // Each chunk reads only bytes that are already final; most matches
+    // take one chunk.
+    Copy16(to, from);
+    to += 16;
+    from += 16;
+    while (to < stop) {
       Copy16(to, from);
       to += 16;
       from += 16;
-    } while (to < stop);
+    }
+    return true;
+  }
+  if (distance >= 8 && length <= 8) {
+    Copy8(to, from);
     return true;
   }
   if (distance < 8) {
@@ -150,6 +157,23 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     from += 8;
   }
   to += 8;
+  if (length >= kLongMatch) {
+    // Long runs of a short period (repetitive data): after 24 bytes, a
+    // multiple of the period at least 16 back still lies inside the
+    // pattern, so the rest goes in 16-byte chunks.
+    Copy8(to, from);
+    Copy8(to + 8, from + 8);
+    to += 16;
+    from += 16;
+    const std::ptrdiff_t period = to - from;
+    if (period < 16) from -= period;
+    while (to < stop) {
+      Copy16(to, from);
+      to += 16;
+      from += 16;
+    }
+    return true;
+  }
   while (to < stop) {
     Copy8(to, from);
     to += 8;

@@ -16,6 +16,7 @@
 
 #include "fileservices.h"
 #include "format.h"
+#include "rewrite.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -87,10 +88,11 @@ MoveOutcome MoveFileReplacing(const char* src, const char* dst) {
   return CopyThenRename(src, dst);
 }
 
-// Writes the new archive into the open temporary file `out`, reading the
-// kept entries from `in`. Updates FileIndex for the new file; false on any
-// failed read or write, or offsets past what the format can address.
-bool WriteReplacedArchive(VzrArchive& a, std::FILE* in, std::FILE* out, uint32_t inx, uint32_t fileSize) {
+// Writes the archive the plan describes into the open temporary file `out`,
+// reading the kept entries from `in`. Leaves the new index in FileIndex;
+// false on any failed read or write, or offsets past what the format can
+// address.
+bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const vzrops::RewritePlan& plan) {
   unsigned char header[vzr::kHeaderSize];
   uint64_t archiveLength = 0;
   if (!vzrfs::FileLength(in, archiveLength) || !vzrfs::Seek(in, 0) || !vzrfs::Read(in, header, sizeof header) ||
@@ -118,9 +120,23 @@ bool WriteReplacedArchive(VzrArchive& a, std::FILE* in, std::FILE* out, uint32_t
     runLength = 0;
     return vzrfs::Seek(out, position);
   };
+  // Writes fileBuffer's first curLength bytes as entry e at the end of the copy.
+  auto writeNew = [&](FileEntry& e) {
+    if (!copyRun()) return false;
+    e.fileOffset = static_cast<uint32_t>(position);
+    e.fileSize = a.curLength;
+    a.WriteEntry(a.curLength, e.name, true);
+    if (a.writeError != 0 || !vzrfs::Tell(out, position)) return false;
+    e.compSize = static_cast<uint32_t>(position - e.fileOffset);
+    return position <= UINT32_MAX;
+  };
+  std::vector<FileEntry> next;
+  next.reserve(a.FileIndex.count + plan.additions.size());
+  uint32_t replacedAt = UINT32_MAX;  // its place in the new index
   for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
-    FileEntry& e = a.FileIndex.files[i];
-    if (i != inx) {
+    if (i < plan.dropped.size() && plan.dropped[i]) continue;
+    FileEntry e = a.FileIndex.files[i];
+    if (i != plan.replaced) {
       // The stored bytes must be there: copying past the end would leave a
       // short entry in the new archive.
       if (uint64_t(e.fileOffset) + e.compSize > archiveLength) return false;
@@ -129,25 +145,38 @@ bool WriteReplacedArchive(VzrArchive& a, std::FILE* in, std::FILE* out, uint32_t
       e.fileOffset = static_cast<uint32_t>(position + runLength);
       runLength += e.compSize;
     } else {
-      if (!copyRun()) return false;
       SetStatus("  Replacing File...");
-      e.fileOffset = static_cast<uint32_t>(position);
-      e.fileSize = fileSize;
-      a.WriteEntry(a.curLength, e.name, true);
-      if (a.writeError != 0 || !vzrfs::Tell(out, position)) return false;
-      e.compSize = static_cast<uint32_t>(position - e.fileOffset);
+      a.curLength = plan.replacedSize;
+      if (!writeNew(e)) return false;
+      replacedAt = static_cast<uint32_t>(next.size());
     }
     if (position + runLength > UINT32_MAX) return false;
+    next.push_back(e);
+  }
+  for (const vzrops::RewritePlan::Addition& addition : plan.additions) {
+    SetStatus("  Adding File...");
+    FileEntry e;
+    e.nameLength = static_cast<uint32_t>(std::min<std::size_t>(addition.name.size(), vzr::kMaxNameLength));
+    std::memcpy(e.name, addition.name.data(), e.nameLength);
+    if (!addition.load() || !writeNew(e)) return false;
+    next.push_back(e);
   }
   if (!copyRun()) return false;
   uint64_t reached = 0;
   if (!vzrfs::Tell(out, reached) || reached != position) return false;
 
-  const FileEntry& replaced = a.FileIndex.files[inx];
-  TraceLog("    FileIndex.count: ", a.FileIndex.count);
-  TraceLog("    FileIndex.files[inx].fileOffset: ", replaced.fileOffset);
-  TraceLog("    FileIndex.files[inx].fileSize: ", replaced.fileSize);
-  TraceLog("    FileIndex.files[inx].compSize: ", replaced.compSize);
+  // The new index; storage past it is blanked rather than left stale.
+  const std::size_t storage = std::max(a.FileIndex.files.size(), next.size());
+  a.FileIndex.files = std::move(next);
+  a.FileIndex.count = static_cast<uint32_t>(a.FileIndex.files.size());
+  a.FileIndex.files.resize(storage);
+  if (replacedAt != UINT32_MAX) {
+    const FileEntry& replaced = a.FileIndex.files[replacedAt];
+    TraceLog("    FileIndex.count: ", a.FileIndex.count);
+    TraceLog("    FileIndex.files[inx].fileOffset: ", replaced.fileOffset);
+    TraceLog("    FileIndex.files[inx].fileSize: ", replaced.fileSize);
+    TraceLog("    FileIndex.files[inx].compSize: ", replaced.compSize);
+  }
 
   a.indexOffset = static_cast<uint32_t>(position);
   a.WriteIndex();
@@ -183,14 +212,21 @@ int VzrArchive::AddReplaceFile(uint32_t inx, uint32_t fileSize) {
     return 1;
   }
 
+  vzrops::RewritePlan plan;
+  plan.replaced = inx;
+  plan.replacedSize = fileSize;
+  return vzrops::RewriteArchive(*this, plan, "AddReplaceFile");
+}
+
+int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* caller) {
   char tmpPath[vzr::kPathBufferSize];
-  const int formed = std::snprintf(tmpPath, sizeof tmpPath, "%s.tmp", vzr_file_name);
+  const int formed = std::snprintf(tmpPath, sizeof tmpPath, "%s.tmp", a.vzr_file_name);
   std::FILE* out = formed > 0 && static_cast<std::size_t>(formed) < sizeof tmpPath ? vzrfs::OpenWrite(tmpPath) : nullptr;
   if (!out) {
     SetStatus("Error! Could not create Temp .vzr File!");
     return 1;
   }
-  vzrfs::UniqueFile in(vzrfs::OpenRead(vzr_file_name));
+  vzrfs::UniqueFile in(vzrfs::OpenRead(a.vzr_file_name));
   if (!in) {
     vzrfs::Close(out);
     vzrfs::DeleteFile(tmpPath);
@@ -200,27 +236,27 @@ int VzrArchive::AddReplaceFile(uint32_t inx, uint32_t fileSize) {
   SetStatus("  Please wait...");
 
   // The index as it describes the archive on disk, restored on failure.
-  const std::vector<FileEntry> onDisk(FileIndex.files.begin(), FileIndex.files.begin() + FileIndex.count);
-  const uint32_t oldIndexOffset = indexOffset;
-  const bool written = WriteReplacedArchive(*this, in.get(), out, inx, fileSize);
-  vzrFileStream = nullptr;
+  const ::FileIndex onDisk = a.FileIndex;
+  const uint32_t oldIndexOffset = a.indexOffset;
+  const bool written = WriteRewrittenArchive(a, in.get(), out, plan);
+  a.vzrFileStream = nullptr;
   const bool closed = vzrfs::Close(out);
   in.reset();
 
   MoveOutcome moved;
   if (written && closed) {
     SetStatus("  Moving file...");
-    moved = MoveFileReplacing(tmpPath, vzr_file_name);
+    moved = MoveFileReplacing(tmpPath, a.vzr_file_name);
   }
   if (!moved.destinationUpdated) {
     vzrfs::DeleteFile(tmpPath);
-    std::copy(onDisk.begin(), onDisk.end(), FileIndex.files.begin());
-    indexOffset = oldIndexOffset;
-    TraceLog("ERROR! AddReplaceFile(): the archive was left as it was: ", vzr_file_name);
+    a.FileIndex = onDisk;
+    a.indexOffset = oldIndexOffset;
+    TraceLog("ERROR! ", caller, "(): the archive was left as it was: ", a.vzr_file_name);
     SetStatus("ERROR! Could not update .vzr!");
     return 1;
   }
-  if (moved.code != 1) TraceLog("Error! AddReplaceFile(): could not remove ", tmpPath);
+  if (moved.code != 1) TraceLog("Error! ", caller, "(): could not remove ", tmpPath);
   SetStatus(".vzr was updated.");
   return 0;
 }

@@ -205,6 +205,18 @@ class VzrArchive {
   // disk and FileIndex are then as they were).
   int AddReplaceFile(uint32_t inx, uint32_t fileSize);
 
+  // In one rewrite of the archive as AddReplaceFile does it: drops the
+  // entries whose indexes are in `removed`, then adds after the kept entries
+  // one entry per element of `added`, holding that file's content. Refused
+  // when an index is out of range or a new name is empty, too long for an
+  // index name, given twice or already in the archive (letter case ignored)
+  // and not dropped. 0 updated, 1 not (archive and FileIndex as they were).
+  struct NewEntry {
+    std::string name;        // index name ('/'-separated)
+    std::string sourcePath;  // file whose content it holds
+  };
+  int AddRemoveEntries(const std::vector<uint32_t>& removed, const std::vector<NewEntry>& added);
+
   // Buffer growth: replaces the buffer by one of exactly n bytes when its
   // capacity is below n (old contents are not kept). False when the memory
   // cannot be had; the old buffer then stays.

@@ -66,22 +66,28 @@ QImage DrawButtonImage(const QString& caption, QSize size, ImageState state) {
   return image;
 }
 
+void PaintAppIcon(QPainter& p, qreal side) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  const qreal unit = side / 16.0;
+  // A closed crate: the archive the program makes.
+  p.setPen(QPen(QColor(0x10, 0x20, 0x10), unit));
+  p.setBrush(QColor::fromRgb(kNormalFace));
+  p.drawRect(QRectF(2 * unit, 5 * unit, 12 * unit, 9 * unit));
+  p.setBrush(QColor::fromRgb(kPressedFace));
+  p.drawRect(QRectF(1 * unit, 2 * unit, 14 * unit, 3 * unit));
+  p.setPen(QPen(QColor::fromRgb(kPressedLettering), unit));
+  p.drawLine(QPointF(6 * unit, 8 * unit), QPointF(10 * unit, 8 * unit));
+  p.restore();
+}
+
 QIcon DrawAppIcon() {
   QIcon icon;
   for (int side : {32, 16}) {
     QPixmap pixmap(side, side);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    const qreal unit = side / 16.0;
-    // A closed crate: the archive the program makes.
-    p.setPen(QPen(QColor(0x10, 0x20, 0x10), unit));
-    p.setBrush(QColor::fromRgb(kNormalFace));
-    p.drawRect(QRectF(2 * unit, 5 * unit, 12 * unit, 9 * unit));
-    p.setBrush(QColor::fromRgb(kPressedFace));
-    p.drawRect(QRectF(1 * unit, 2 * unit, 14 * unit, 3 * unit));
-    p.setPen(QPen(QColor::fromRgb(kPressedLettering), unit));
-    p.drawLine(QPointF(6 * unit, 8 * unit), QPointF(10 * unit, 8 * unit));
+    PaintAppIcon(p, side);
     p.end();
     icon.addPixmap(pixmap);
   }

@@ -7,6 +7,7 @@
 
 #include <QIcon>
 #include <QImage>
+#include <QPainter>
 #include <QSize>
 #include <QString>
 
@@ -25,7 +26,9 @@ inline QImage PackLevelImage(ImageState s) { return DrawButtonImage(QStringLiter
 inline QImage PackFolderImage(ImageState s) { return DrawButtonImage(QStringLiteral("Pack Folder"), kPackImageSize, s); }
 inline QImage AllImage(ImageState s) { return DrawButtonImage(QStringLiteral("ALL"), kAllImageSize, s); }
 
-// The application icon, in 32 x 32 and 16 x 16.
+// The application icon, in 32 x 32 and 16 x 16, from the painter that draws
+// it as a square of the given side on any paint device.
+void PaintAppIcon(QPainter& p, qreal side);
 QIcon DrawAppIcon();
 
 // The colours of the two faces, for callers (and tests) that check the look.

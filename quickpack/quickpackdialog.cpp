@@ -99,7 +99,9 @@ void QuickPackDialog::OnInitDialog() {
 }
 
 void QuickPackDialog::ExplainIfNotInMod() {
-  if (m_nGameFolder != kNoGameFolder || m_ctlFolderList->Count() > 0) return;
+  // The lists are filled from the parent folder whatever it is; the status
+  // line says when that parent is not a mod root.
+  if (IsModArchivesFolder(vzrfs::GetCurrentDir())) return;
   GetStatusSink()->SetText(kNotInModStatus);
 }
 
@@ -145,17 +147,10 @@ void QuickPackDialog::OnHelpButton() {
   vzrui::MessageBox(this, HelpText(), "Help", vzrui::Buttons::Ok, vzrui::Icon::Question);
 }
 
-void QuickPackDialog::CreateFolders(PackCommand command) const {
-  // An existing folder is fine; one that cannot be made shows up as the
-  // packer's own failure status.
-  for (const std::string& folder : FoldersToCreate(command, m_nGameFolder)) vzrfs::CreateFolder(folder.c_str());
-}
-
-bool QuickPackDialog::Refuse(const std::string& listText, const std::string& name) {
-  const auto refusal = PackRefusal(listText, name);
-  if (!refusal) return false;
-  GetStatusSink()->SetText(refusal->c_str());
-  return true;
+void QuickPackDialog::PackText(PackCommand command, const std::string& listText, bool makeFolders) {
+  const auto refusal =
+      PackListText(command, m_nGameFolder, listText, makeFolders, [this](const std::string& name) { PackGuarded(name); });
+  if (refusal) GetStatusSink()->SetText(refusal->c_str());
 }
 
 void QuickPackDialog::PackGuarded(const std::string& name) {
@@ -173,17 +168,12 @@ void QuickPackDialog::PackGuarded(const std::string& name) {
 
 void QuickPackDialog::OnPackLevel() {
   UpdateData(true);
-  const std::string name = LevelPackName(m_nGameFolder, m_strLevel);
-  if (Refuse(m_strLevel, name)) return;  // before any folder is made
-  CreateFolders(PackCommand::kLevel);
-  PackGuarded(name);
+  PackText(PackCommand::kLevel, m_strLevel, true);
 }
 
 void QuickPackDialog::OnPackFolder() {
   UpdateData(true);
-  if (Refuse(m_strFolder, m_strFolder)) return;
-  CreateFolders(PackCommand::kFolder);
-  PackGuarded(m_strFolder);
+  PackText(PackCommand::kFolder, m_strFolder, true);
 }
 
 void QuickPackDialog::RestoreSelections(int levelIndex, int folderIndex) {
@@ -196,12 +186,8 @@ void QuickPackDialog::OnPackAllLevels() {
   const int n = m_ctlLevelList->Count();
   const int levelIndex = m_ctlLevelList->SelectedIndex();
   const int folderIndex = m_ctlFolderList->SelectedIndex();
-  if (n > 0) CreateFolders(PackCommand::kAllLevels);
-  for (int i = 0; i < n; ++i) {
-    const std::string level = m_ctlLevelList->EntryText(i);
-    const std::string name = LevelPackName(m_nGameFolder, level);
-    if (!Refuse(level, name)) PackGuarded(name);
-  }
+  if (n > 0) MakeFolders(PackCommand::kAllLevels, m_nGameFolder);
+  for (int i = 0; i < n; ++i) PackText(PackCommand::kAllLevels, m_ctlLevelList->EntryText(i), false);
   RestoreSelections(levelIndex, folderIndex);
 }
 
@@ -209,11 +195,8 @@ void QuickPackDialog::OnPackAllFolders() {
   const int n = m_ctlFolderList->Count();
   const int levelIndex = m_ctlLevelList->SelectedIndex();
   const int folderIndex = m_ctlFolderList->SelectedIndex();
-  if (n > 0) CreateFolders(PackCommand::kAllFolders);
-  for (int i = 0; i < n; ++i) {
-    const std::string folder = m_ctlFolderList->EntryText(i);
-    if (!Refuse(folder, folder)) PackGuarded(folder);
-  }
+  if (n > 0) MakeFolders(PackCommand::kAllFolders, m_nGameFolder);
+  for (int i = 0; i < n; ++i) PackText(PackCommand::kAllFolders, m_ctlFolderList->EntryText(i), false);
   RestoreSelections(levelIndex, folderIndex);
 }
 

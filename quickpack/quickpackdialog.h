@@ -87,12 +87,12 @@ class QuickPackDialog : public vzrui::ModalDialog {
  private:
   void CreateControls();
   void LoadButtonImages();
-  // Posts why a name must not be packed and returns true, or returns false.
-  bool Refuse(const std::string& listText, const std::string& name);
+  // Packs one list text as the command does (modkit's PackListText), posting
+  // the refusal when it may not be packed.
+  void PackText(PackCommand command, const std::string& listText, bool makeFolders);
   // Packs one name; a failure escaping the packer is shown in an error box
   // and the command goes on.
   void PackGuarded(const std::string& name);
-  void CreateFolders(PackCommand command) const;
   void RestoreSelections(int levelIndex, int folderIndex);
   void ExplainIfNotInMod();
 

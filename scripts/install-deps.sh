@@ -6,6 +6,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   liblzo2-dev                      # a real LZO1X compressor, for tests and benchmarks only
   qt6-base-dev fonts-dejavu-core   # the two windows
+  qt6-svg-dev                      # the scalable desktop icons
+  dpkg-dev file                    # the Debian package (cpack -G DEB)
   clang libclang-rt-14-dev         # fuzzing and the sanitizer build
 )
 missing=()

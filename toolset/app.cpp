@@ -1,6 +1,7 @@
 #include "app.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include "appicon.h"
 #include "messages.h"
@@ -9,6 +10,14 @@
 
 namespace toolset {
 
+bool OpenStartupArchive(ToolsetDialog& dialog, const QStringList& arguments) {
+  if (arguments.size() != 2) return false;
+  const std::string path = arguments[1].toStdString();
+  // Queued, so the window is up (and owns any message) when the open runs.
+  QTimer::singleShot(0, &dialog, [&dialog, path] { dialog.OpenArchiveFile(path); });
+  return true;
+}
+
 int RunToolset(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("VZR_Toolset");
@@ -16,6 +25,7 @@ int RunToolset(int argc, char** argv) {
   QApplication::setWindowIcon(AppIcon());
   ToolsetDialog dialog;
   vzrui::ProcessStatusSink status(dialog);
+  OpenStartupArchive(dialog, QApplication::arguments());
   try {
     dialog.DoModal();
   } catch (...) {

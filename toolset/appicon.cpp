@@ -7,13 +7,10 @@ namespace toolset {
 
 // A closed crate (the archive) with a band round it and a sheet of script
 // sticking out of its lid, in a handful of plain colours.
-QPixmap DrawAppIcon(int size) {
-  QPixmap pixmap(size, size);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
+void PaintAppIcon(QPainter& p, qreal size) {
+  p.save();
   p.setRenderHint(QPainter::Antialiasing, size > 16);
-  const qreal s = size / 32.0;
-  p.scale(s, s);
+  p.scale(size / 32.0, size / 32.0);
 
   // The sheet of script behind the lid.
   p.setPen(QPen(QColor(0, 0, 0), 1));
@@ -34,6 +31,39 @@ QPixmap DrawAppIcon(int size) {
   p.drawRect(QRectF(3.2, 19, 25.6, 4));
   p.setBrush(QColor(255, 255, 0));
   p.drawRect(QRectF(13, 17.5, 6, 7));
+  p.restore();
+}
+
+// A sheet with a folded corner and the crate on it: a file of the archive type.
+void PaintArchiveTypeIcon(QPainter& p, qreal size) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, size > 16);
+  p.scale(size / 32.0, size / 32.0);
+  QPainterPath sheet;
+  sheet.moveTo(4.5, 0.5);
+  sheet.lineTo(21.5, 0.5);
+  sheet.lineTo(27.5, 6.5);
+  sheet.lineTo(27.5, 31.5);
+  sheet.lineTo(4.5, 31.5);
+  sheet.closeSubpath();
+  p.setPen(QPen(QColor(96, 96, 96), 1));
+  p.setBrush(QColor(248, 248, 240));
+  p.drawPath(sheet);
+  p.setBrush(QColor(208, 208, 200));
+  p.drawPolygon(QPolygonF({QPointF(21.5, 0.5), QPointF(21.5, 6.5), QPointF(27.5, 6.5)}));
+  p.restore();
+  // The crate, at two thirds of the sheet, low on it.
+  p.save();
+  p.translate(size * 5.5 / 32.0, size * 11.0 / 32.0);
+  PaintAppIcon(p, size * 21.0 / 32.0);
+  p.restore();
+}
+
+QPixmap DrawAppIcon(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  PaintAppIcon(p, size);
   p.end();
   return pixmap;
 }

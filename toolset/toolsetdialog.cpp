@@ -272,16 +272,20 @@ void ToolsetDialog::OnFileOpen() {
   request.hideReadOnly = true;
   const auto path = vzrui::RunFileDialog(this, request);
   if (!path) return;
+  OpenArchiveFile(*path);
+}
+
+void ToolsetDialog::OpenArchiveFile(const std::string& path) {
   // Edits of the text shown are offered for saving before its archive goes.
   if (!OfferToSaveBeforeReplacing()) return;
 
   m_nCurrentFile = 0;
   m_bModified = 0;
-  TraceLog("LoadIndex(): ", *path);
+  TraceLog("LoadIndex(): ", path);
   model_->Clear();
   m_pArchive.reset();
   m_pArchive = std::make_unique<VzrArchive>();
-  m_pArchive->LoadIndex(path->c_str());
+  m_pArchive->LoadIndex(path.c_str());
   FillFileList();
   // The text of the previous archive could never be saved again: it goes.
   ShowNoText();

@@ -75,6 +75,8 @@ class ToolsetDialog : public vzrui::ModalDialog {
 
   // File menu and the list.
   void OnFileOpen();
+  // What Open does once the file dialog has named the archive.
+  void OpenArchiveFile(const std::string& path);
   void FillFileList();
   void OnItemchangedMainlist();
   void OnItemchangingMainlist();

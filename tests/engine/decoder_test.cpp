@@ -234,7 +234,7 @@ TEST(DecoderInstructions, MatchReachesIntoAnEarlierSegment) {
 
 TEST(DecoderInstructions, OverlappingMatchesOfEverySmallDistance) {
   for (unsigned dist = 1; dist <= 20; ++dist) {
-    for (unsigned len : {3u, 9u, 40u, 300u}) {
+    for (unsigned len : {3u, 9u, 31u, 32u, 40u, 300u}) {
       const Bytes lit = Sequence(dist, dist + 100);
       const Bytes run = {static_cast<unsigned char>(dist + 17)};
       // Mid match, extended when needed: length len, distance dist.

@@ -161,6 +161,33 @@ TEST(FolderList, StartedOutsideAModExplainsWhyTheListsAreEmpty) {
   EXPECT_EQ(w.StatusLine(), quickpack::kNotInModStatus);
 }
 
+TEST(FolderList, StartedBesideAModButNotInItsArchivesSaysSoAndStillFillsTheLists) {
+  ModTree mod;
+  mod.Folder("hxGlacier/levels/alpha");
+  mod.Folder("Tools");
+  fs::current_path(mod.Root() + "/Tools");
+  Window w;
+  EXPECT_EQ(w.Levels(), Names{"alpha"});
+  EXPECT_EQ(w.Folders(), (Names{"hxGlacier/game", "Tools"}));
+  EXPECT_EQ(w.StatusLine(), quickpack::kNotInModStatus);
+}
+
+TEST(ModRoot, ArchivesFolderAndModRootAreFoundInAnyLetterCase) {
+  ModTree mod;
+  mod.Folder("HX1920");
+  mod.Folder("Tools");
+  EXPECT_TRUE(quickpack::IsModArchivesFolder(mod.Archives()));
+  EXPECT_TRUE(quickpack::IsModArchivesFolder("."));
+  EXPECT_FALSE(quickpack::IsModArchivesFolder(mod.Root() + "/Tools")) << "not named Archives";
+  EXPECT_EQ(quickpack::FindModRoot(mod.Archives() + "/"), fs::path(mod.Root()).string());
+  EXPECT_EQ(quickpack::FindModRoot(mod.Root()), fs::path(mod.Root()).string());
+  EXPECT_FALSE(quickpack::FindModRoot(mod.Root() + "/Tools"));
+  fs::rename(mod.Archives(), mod.Root() + "/aRcHiVeS");
+  EXPECT_EQ(quickpack::FindModRoot(mod.Root()), fs::path(mod.Root()).string());
+  fs::remove_all(mod.Root() + "/HX1920");
+  EXPECT_FALSE(quickpack::IsModArchivesFolder(mod.Root() + "/aRcHiVeS")) << "no content folder beside it";
+}
+
 TEST(SortedInsert, IgnoresCaseAndKeepsEqualNamesInArrivalOrder) {
   const Names sorted{"alpha", "Bravo", "charlie"};
   EXPECT_EQ(quickpack::SortedInsertPosition(sorted, "ALPHA"), 1u);

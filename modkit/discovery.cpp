@@ -2,6 +2,9 @@
 #include "discovery.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <initializer_list>
+#include <system_error>
 
 namespace quickpack {
 namespace {
@@ -31,6 +34,33 @@ std::optional<std::string> GameEntryFor(const std::string& name, int gameFolder)
   if (gameFolder == kGameHxGlacier && Is(At(name, 2), 'g')) return std::string("hxGlacier/game");
   if (gameFolder == kGameHx1920 && At(name, 2) == '1') return std::string("hx1920/game");
   return std::nullopt;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && StartsWithIgnoringCase(a, b);
+}
+
+// Whether dir holds a folder named one of names, in any letter case.
+bool HoldsFolderNamed(const std::filesystem::path& dir, std::initializer_list<const char*> names) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (!it->is_directory(typeError)) continue;
+    const std::string name = it->path().filename().string();
+    for (const char* wanted : names)
+      if (EqualsIgnoringCase(name, wanted)) return true;
+  }
+  return false;
+}
+
+// dir made absolute and without "." or ".." parts or a trailing separator,
+// so that its name and its parent are the folder's own.
+std::filesystem::path Normalised(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(dir, ec), ec);
+  if (ec) path = std::filesystem::absolute(dir, ec).lexically_normal();
+  if (!path.has_filename() && path.has_parent_path() && path != path.root_path()) path = path.parent_path();
+  return path;
 }
 
 }  // namespace
@@ -98,6 +128,19 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
   for (std::size_t i = 0; i < prefix.size(); ++i)
     if (Lower(text[i]) != Lower(prefix[i])) return false;
   return true;
+}
+
+bool IsModArchivesFolder(const std::string& dir) {
+  const std::filesystem::path path = Normalised(dir);
+  return EqualsIgnoringCase(path.filename().string(), "Archives") &&
+         HoldsFolderNamed(path.parent_path(), {"hxGlacier", "hx1920"});
+}
+
+std::optional<std::string> FindModRoot(const std::string& dir) {
+  const std::filesystem::path path = Normalised(dir);
+  if (EqualsIgnoringCase(path.filename().string(), "Archives")) return path.parent_path().string();
+  if (HoldsFolderNamed(path, {"Archives"})) return path.string();
+  return std::nullopt;
 }
 
 }  // namespace quickpack

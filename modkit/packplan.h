@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,18 @@ std::vector<std::string> FoldersToCreate(PackCommand command, int gameFolder);
 // An empty list text would pack the whole mod root (or levels folder) into
 // ".vzr"; a name too long for the packer's paths would be cut short.
 std::optional<std::string> PackRefusal(const std::string& listText, const std::string& name);
+
+// What one command does for one list text, as VzrPack's buttons do it: the
+// refusal when the text may not be packed (nothing is then made), otherwise
+// the command's folders made below the working directory (when makeFolders;
+// the "All" commands make them once before their first entry) and pack
+// called with the name to pack.
+std::optional<std::string> PackListText(PackCommand command, int gameFolder, const std::string& listText,
+                                        bool makeFolders, const std::function<void(const std::string&)>& pack);
+
+// Makes the command's folders below the working directory. An existing folder
+// is fine; one that cannot be made shows up as the packer's own failure.
+void MakeFolders(PackCommand command, int gameFolder);
 
 // Status texts of the refusals, and of a start outside a mod.
 inline constexpr const char* kEmptyNameStatus = "Nothing to pack: choose or type a name first.";

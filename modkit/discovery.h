@@ -1,6 +1,7 @@
-// discovery.h - what VzrPack finds beside its Archives folder.
+// discovery.h - what is found beside a mod's Archives folder.
 //
-// The program runs in a mod's Archives folder, so "../" is the mod root. The
+// VzrPack runs in a mod's Archives folder, so "../" is the mod root; the
+// command line finds the mod root the same way (FindModRoot). The
 // functions here look at the mod root through the engine's file services,
 // which give the platform's listing order and find folders regardless of
 // letter case.
@@ -49,5 +50,13 @@ std::size_t SortedInsertPosition(const std::vector<std::string>& sorted, const s
 
 // Case-insensitive (ASCII) "text begins with prefix".
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
+
+// Whether dir is a mod's Archives folder: its name is "Archives" in any
+// letter case and its parent holds a hxGlacier or hx1920 folder (any case).
+bool IsModArchivesFolder(const std::string& dir);
+
+// The mod root for dir: its parent when dir is named "Archives" (any case),
+// dir itself when it holds an Archives folder, nothing otherwise.
+std::optional<std::string> FindModRoot(const std::string& dir);
 
 }  // namespace quickpack

@@ -1,0 +1,34 @@
+// rewrite.h - the one way an existing archive is rewritten: a complete new
+// copy beside it, kept stored forms copied without decoding, moved over the
+// archive only when whole. Internal to the engine.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class VzrArchive;
+
+namespace vzrops {
+
+// What the new copy holds: every entry of the loaded index in order, less the
+// dropped ones, with entry `replaced` given the first replacedSize bytes of
+// fileBuffer, then the additions in order.
+struct RewritePlan {
+  struct Addition {
+    std::string name;           // index name, checked by the caller
+    std::function<bool()> load;  // puts the content in fileBuffer and curLength; false: failed
+  };
+  std::vector<bool> dropped;  // by entry index; shorter than the index: the rest kept
+  uint32_t replaced = UINT32_MAX;
+  uint32_t replacedSize = 0;
+  std::vector<Addition> additions;
+};
+
+// Carries the plan out through "<archive>.tmp". caller names the operation in
+// the failure trace lines. 0 updated; 1 not, and then the archive on disk,
+// FileIndex and indexOffset are as they were.
+int RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* caller);
+
+}  // namespace vzrops
