@@ -17,6 +17,7 @@
 // when matching would not pay, the literal-only stream is written instead.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -134,8 +135,21 @@ class StreamWriter {
   bool first_ = true;
 };
 
+// Common length of in[a..) and in[b..) (a < b), within in[0..n); eight
+// bytes at a time while eight remain.
 inline uint32_t MatchLength(const unsigned char* in, uint32_t a, uint32_t b, uint32_t n) {
   uint32_t len = 0;
+  while (b + len + 8 <= n) {
+    uint64_t x, y;
+    std::memcpy(&x, in + a + len, 8);
+    std::memcpy(&y, in + b + len, 8);
+    if (x != y) {
+      const uint64_t diff = x ^ y;
+      if constexpr (std::endian::native == std::endian::little) return len + uint32_t(std::countr_zero(diff)) / 8;
+      else return len + uint32_t(std::countl_zero(diff)) / 8;
+    }
+    len += 8;
+  }
   while (b + len < n && in[a + len] == in[b + len]) ++len;
   return len;
 }
