@@ -138,7 +138,8 @@ int Main(int argc, char** argv) {
   }
   const bool showTrace = args.trace;
   SetTraceSink([showTrace](const std::string& line) {
-    TraceLine() = line;
+    // ExtractAll's closing line for a failed entry hides the reason before it.
+    if (line != "ERROR! Could not extract file!") TraceLine() = line;
     if (showTrace) std::cerr << line << "\n";
   });
   return v->run(args);

@@ -26,6 +26,8 @@ TEST_F(CliList, NamesOneALineOptionsAnywhere) {
   EXPECT_EQ(l.status, 0);
   EXPECT_NE(l.out.find("300"), std::string::npos);
   EXPECT_NE(l.out.find(" Objects/Tanks/hull.rs\n"), std::string::npos);
+  auto j = RunVzr({"list", archive, "objects/TANKS", "--json"});
+  EXPECT_EQ(j.out, "[\n{\"name\":\"Objects/Tanks/hull.rs\",\"size\":300,\"stored\":300,\"offset\":166}\n]\n");
 }
 
 TEST_F(CliList, DoubleDashEndsOptions) {
