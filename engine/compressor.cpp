@@ -46,8 +46,8 @@ struct LevelParams {
 constexpr LevelParams kLevels[kMaxLevel + 1] = {
     {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
-    {15, 64, true, 512},     {15, 256, true, 2048},    {15, 1024, true, 8192},
-    {15, 8192, true, 32768},
+    {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
+    {15, 4096, true, 2048},
 };
 
 inline uint32_t Hash3(const unsigned char* p, uint32_t bits) {
