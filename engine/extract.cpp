@@ -7,6 +7,7 @@
 // can never lead a write out of the destination folder.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -38,11 +39,21 @@ bool PlausibleEntry(const FileEntry& e, uint32_t storageMode, uint64_t archiveLe
   if (uint64_t(e.fileSize) + 2 > UINT32_MAX) return false;
   if (storageMode == vzr::kStorageRaw) return e.compSize == e.fileSize;
   if (storageMode == vzr::kStorageSegmented)
-    return e.compSize >= vzr::kSegmentCountSize + vzr::kSegmentRecordSize &&
+    // A segmentCount of 0 alone is the stored form of an empty file.
+    return e.compSize >= vzr::kSegmentCountSize &&
            uint64_t(e.fileSize) <= uint64_t(e.compSize) * kMaxExpansion;
   // An unknown mode decodes nothing, so only an empty entry can succeed;
   // growing fileBuffer to a size such an index claims would be for nothing.
   return e.fileSize == 0;
+}
+
+// True when the entry's name stops at a zero byte before its nameLength:
+// other tools read the bytes after it as part of the name.
+// Refused like a name that leaves the destination.
+bool NameHoldsZero(const FileEntry& e) {
+  if (std::strlen(e.name) == e.nameLength) return false;
+  TraceLog("ERROR! Extract() refused entry name outside the destination: ", e.name);
+  return true;
 }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -231,7 +242,13 @@ bool CheckEntry(VzrArchive& archive, uint32_t index) {
   const bool measured = g_session.Active() ? g_session.ArchiveLength(archive.vzrFileStream, archiveLength)
                                            : vzrfs::FileLength(archive.vzrFileStream, archiveLength);
   if (!measured || !PlausibleEntry(e, archive.storageMode, archiveLength)) {
-    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize);
+    // A raw entry reports the bytes the archive holds for it, as a read of
+    // them would; nothing is read or grown for the number.
+    uint64_t held = 0;
+    if (measured && archive.storageMode == vzr::kStorageRaw && e.fileOffset < archiveLength)
+      held = std::min<uint64_t>({e.compSize, archiveLength - e.fileOffset,
+                                 std::max<uint64_t>(archive.fileBufferCapacity, uint64_t(e.fileSize) + 2)});
+    TraceLog("ERROR! Extract() fileSize: ", held, " should be: ", e.fileSize);
     return false;
   }
   return true;
@@ -244,6 +261,7 @@ bool CheckEntry(VzrArchive& archive, uint32_t index) {
 bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) {
   if (!CheckEntry(archive, index)) return false;
   const FileEntry& e = archive.FileIndex.files[index];
+  if (NameHoldsZero(e)) return false;
   std::FILE* in = archive.vzrFileStream;
   // The output file is new or truncated, so its content starts at offset 0;
   // neither stream needs to move for a copy that ends with the file.
@@ -298,6 +316,7 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
     return nullptr;
   }
   if (!destDir) return fileBuffer;
+  if (NameHoldsZero(e)) return nullptr;
   const auto writeBuffer = [this](std::FILE* out) { return vzrfs::Write(out, fileBuffer, curLength); };
   return WriteExtractedFile(*this, e.name, destDir, writeBuffer) ? fileBuffer : nullptr;
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -380,11 +381,19 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
     return 1;
   }
 
+  // The archive path itself is created first (an archive already there is
+  // left as it is), so that a folder or an unwritable place fails here,
+  // before a single source file is read.
+  std::error_code error;
+  const bool existed = std::filesystem::exists(std::filesystem::symlink_status(archivePath, error));
+  std::FILE* claim = std::fopen(archivePath, "ab");
+  if (claim) std::fclose(claim);
   // The archive is written under a new name beside archivePath and moved
   // over it only when whole, so a failed pack keeps an archive packed before.
   std::string part;
-  pack.vzrFileStream = vzrfs::CreateBeside(archivePath, part);
+  pack.vzrFileStream = claim ? vzrfs::CreateBeside(archivePath, part) : nullptr;
   if (!pack.vzrFileStream) {
+    if (claim && !existed) vzrfs::DeleteFile(archivePath);
     SetStatus(Formatted("Error! Could not create .vzr file: %s", archivePath).c_str());
     return 1;
   }
@@ -408,6 +417,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const bool whole = writeError == 0 && closed && addressable;
   const bool moved = whole && result != 0 && vzrfs::MoveReplace(part.c_str(), archivePath);
   if (!moved) vzrfs::DeleteFile(part.c_str());
+  if (!moved && !existed) vzrfs::DeleteFile(archivePath);
   if (!whole || (result != 0 && !moved)) {
     TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
     SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());

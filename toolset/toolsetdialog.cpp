@@ -290,6 +290,11 @@ void ToolsetDialog::OpenArchiveFile(const std::string& path) {
   // The text of the previous archive could never be saved again: it goes.
   ShowNoText();
   SetStatusText(Format("Files: %d", static_cast<int>(m_pArchive->FileIndex.count)));
+  // A list that stops short of the index must not read as the whole archive.
+  if (m_pArchive->indexDamaged)
+    vzrui::MessageBox(this, Format("The archive is damaged: %d entries could be read.",
+                                   static_cast<int>(m_pArchive->FileIndex.count)),
+                      {}, Buttons::Ok, Icon::Exclamation);
 }
 
 void ToolsetDialog::FillFileList() {

@@ -179,7 +179,9 @@ TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
     ASSERT_NE(archive.Extract(0, nullptr), nullptr) << "mode " << mode;
     testutil::TraceCapture capture;
     EXPECT_EQ(archive.Extract(1, nullptr), nullptr) << "mode " << mode;
-    EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 0 should be: 300\n") << "mode " << mode;
+    // A raw entry reports the 10 bytes the archive holds from its offset.
+    EXPECT_EQ(capture.Text(), std::string("ERROR! Extract() fileSize: ") + (mode == 0 ? "10" : "0") + " should be: 300\n")
+        << "mode " << mode;
   }
 }
 
@@ -195,10 +197,40 @@ TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
     Load(archive, dir / "h.vzr");
     testutil::TraceCapture capture;
     EXPECT_EQ(archive.Extract(0, nullptr), nullptr) << "mode " << mode;
-    EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 0 should be: 4294967040\n");
+    EXPECT_EQ(capture.Text(), std::string("ERROR! Extract() fileSize: ") + (mode == 0 ? "40" : "0") +
+                                  " should be: 4294967040\n");
     EXPECT_EQ(archive.fileBufferCapacity, 4000000u) << "no buffer may grow for a damaged entry";
     EXPECT_EQ(archive.storeBufferCapacity, 6000260u);
   }
+}
+
+TEST(Extract, RawSizeMismatchReportsTheBytesTheArchiveHolds) {
+  TempDir dir;
+  ArchiveLayout layout;
+  layout.entries.push_back({"short.txt", Pattern(5, 2), 10});
+  layout.WriteTo(dir / "r.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "r.vzr");
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.Extract(0, nullptr), nullptr);
+  EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 5 should be: 10\n");
+}
+
+TEST(Extract, SegmentCountZeroIsAnEmptyFileAndExtractAllGoesOn) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  ArchiveLayout layout;
+  layout.storageMode = 1;
+  layout.entries.push_back({"empty.txt", Bytes{0, 0, 0, 0}, 0});
+  layout.entries.push_back({"later.txt", testutil::LiteralSegmentedForm(testutil::ToBytes("after")), 5});
+  layout.WriteTo(dir / "s.vzr");
+  VzrArchive archive;
+  Load(archive, dir / "s.vzr");
+    fs::create_directory(dir / "out");
+  testutil::TraceCapture quiet;
+  ASSERT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
+  EXPECT_EQ(fs::file_size(dir / "out/empty.txt"), 0u);
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/later.txt"), testutil::ToBytes("after"));
 }
 
 TEST(Extract, LargeEntryGrowsTheBuffersOnce) {

@@ -62,6 +62,24 @@ TEST(HostileNames, ExtractAllStopsWithCode5AtARefusedName) {
   EXPECT_EQ(FilesBelow(box.root.path()), (std::vector<std::string>{"a/b/dest/good.txt", "arc/x.vzr"}));
 }
 
+TEST(HostileNames, ANameWithAZeroByteIsListedButRefused) {
+  CurrentDirGuard keep;
+  Sandbox box;
+  ArchiveLayout layout;
+  layout.AddRaw(std::string("zero\0byte/../../evil.txt", 24), "evil");
+  layout.WriteTo(box.archivePath);
+  VzrArchive archive;
+  Load(archive, box.archivePath);
+  ASSERT_EQ(archive.FileIndex.count, 1u);
+  EXPECT_STREQ(archive.FileIndex.files[0].name, "zero");
+  testutil::TraceCapture capture;
+  EXPECT_EQ(archive.Extract(0, box.dest.c_str()), nullptr);
+  EXPECT_EQ(archive.ExtractAll(box.dest.c_str()), 5);
+  EXPECT_NE(capture.Text().find("ERROR! Extract() refused entry name outside the destination: zero\n"),
+            std::string::npos);
+  EXPECT_EQ(FilesBelow(box.root.path()), std::vector<std::string>{"arc/x.vzr"});
+}
+
 TEST(HostileNames, LeadingSlashesAreDroppedOnceReportedAndStayInside) {
   CurrentDirGuard keep;
   Sandbox box;

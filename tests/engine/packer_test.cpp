@@ -191,6 +191,21 @@ TEST(PackDirectory, ArchiveThatCannotBeCreated) {
       << "a pack below 1 MiB passes the free-space test even when the query fails";
 }
 
+TEST(PackDirectory, ArchivePathThatIsAFolderOrUnwritableFailsBeforeAnyFileIsRead) {
+  TempDir dir;
+  testutil::WriteFileText(dir / "src/a.txt", "a");
+  fs::create_directory(dir / "folder.vzr");
+  for (const std::string& target : {dir / "folder.vzr", std::string("/proc/vzr-unwritable.vzr")}) {
+    const PackRun run = Pack(dir / "src", "p", target);
+    EXPECT_EQ(run.result, 1) << target;
+    const std::vector<std::string> texts = TextsOnly(run.statuses);
+    EXPECT_EQ(texts.back(), "Error! Could not create .vzr file: " + target);
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "100 %"), texts.end()) << "files were read first";
+  }
+  EXPECT_TRUE(fs::is_directory(dir / "folder.vzr"));
+  EXPECT_EQ(opstest::FilesBelow(dir.path()), std::vector<std::string>{"src/a.txt"});
+}
+
 TEST(PackDirectory, ArchivePathWithoutFolderUsesTheCurrentFolderForSpace) {
   CurrentDirGuard keep;
   TempDir dir;

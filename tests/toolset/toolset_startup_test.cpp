@@ -54,8 +54,11 @@ TEST_F(ToolsetWindowTest, UnopenableArgumentEndsAsChoosingItInTheDialog) {
     toolset::ToolsetDialog viaDialog;
     viaDialog.Initialize();
     script.File(path);
+    // Either way of opening warns about an index that cannot be read.
+    if (std::string(name) == "notes.vzr" || std::string(name) == "empty.vzr") script.Message(vzrui::kIdOk);
     viaDialog.OnFileOpen();
 
+    if (std::string(name) == "notes.vzr" || std::string(name) == "empty.vzr") script.Message(vzrui::kIdOk);
     toolset::OpenStartupArchive(*window, Args(path));
     QCoreApplication::processEvents();
     ASSERT_NE(window->m_pArchive, nullptr) << name;

@@ -144,6 +144,23 @@ TEST_F(ToolsetWindowTest, CancelledOpenChangesNothingAndUnreadableOpensEmpty) {
   EXPECT_EQ(StatusLine(), "Files: 0");
 }
 
+TEST_F(ToolsetWindowTest, DamagedIndexListsWhatWasReadAndWarns) {
+  ArchiveLayout layout;
+  layout.AddRaw("a.con", "one");
+  layout.AddRaw("b.con", "two");
+  Bytes bytes = layout.Build();
+  bytes.resize(bytes.size() - 10);  // the second entry is cut
+  testutil::WriteFileBytes(dir / "cut.vzr", bytes);
+  script.File(dir / "cut.vzr").Message(vzrui::kIdOk);
+  window->OnFileOpen();
+  EXPECT_EQ(window->ListModel()->rowCount(), 1);
+  EXPECT_EQ(StatusLine(), "Files: 1");
+  const auto messages = script.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "The archive is damaged: 1 entries could be read.");
+  EXPECT_EQ(messages[0].icon, vzrui::Icon::Exclamation);
+}
+
 TEST_F(ToolsetWindowTest, NonTextEntryClearsAndDisablesTheEditor) {
   ArchiveLayout layout;
   layout.AddRaw("textures/map.dds", Bytes(10, 1));
