@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "corpora.h"
 #include "format.h"
 #include "vzrpack.h"
 
@@ -35,65 +36,8 @@ constexpr std::size_t kSegment = vzr::kSegmentSize;
 
 // --- Corpora --------------------------------------------------------------
 
-Bytes ScriptText(std::size_t n, unsigned seed) {
-  static const char* const kWords[] = {"define", "actor", "ifcount", "state", "ifpdistl", "spawn", "sizeat",
-                                       "action", "move", "ai", "else", "{", "}", "ends", "gamevar", "cstat",
-                                       "// the enemy walks towards the player", "1024", "0", "32", "TROOPSTAND",
-                                       "ifrnd", "globalsound", "palfrom", "addphealth", "killit"};
-  std::mt19937 rng(seed);
-  Bytes out;
-  out.reserve(n + 64);
-  int indent = 0;
-  while (out.size() < n) {
-    out.insert(out.end(), static_cast<std::size_t>(indent), '\t');
-    const int words = 1 + static_cast<int>(rng() % 6);
-    for (int w = 0; w < words; ++w) {
-      const std::string word = kWords[rng() % std::size(kWords)];
-      out.insert(out.end(), word.begin(), word.end());
-      out.push_back(' ');
-    }
-    out.back() = '\n';
-    indent = static_cast<int>(rng() % 4);
-  }
-  out.resize(n);
-  return out;
-}
-
-// Level-like records, sound-like noise and stretches of text, one after the other.
-Bytes MixedBinary(std::size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes out;
-  out.reserve(n + 8192);
-  while (out.size() < n) {
-    const std::size_t piece = 512 + rng() % 8192;
-    switch (rng() % 3) {
-      case 0: {  // records of slowly changing 32-bit fields
-        uint32_t x = rng() % 1000;
-        for (std::size_t i = 0; i < piece; i += 12) {
-          x += rng() % 32;
-          const uint32_t fields[3] = {x, x / 3, static_cast<uint32_t>(rng() % 8)};
-          const auto* bytes = reinterpret_cast<const unsigned char*>(fields);
-          out.insert(out.end(), bytes, bytes + sizeof fields);
-        }
-        break;
-      }
-      case 1: {  // a noisy waveform
-        int v = 0;
-        for (std::size_t i = 0; i < piece; ++i) {
-          v = std::clamp(v + static_cast<int>(rng() % 17) - 8, -128, 127);
-          out.push_back(static_cast<unsigned char>(v));
-        }
-        break;
-      }
-      default: {
-        const Bytes text = ScriptText(piece, static_cast<unsigned>(rng()));
-        out.insert(out.end(), text.begin(), text.end());
-      }
-    }
-  }
-  out.resize(n);
-  return out;
-}
+using corpora::MixedBinary;
+using corpora::ScriptText;
 
 // Bytes with no structure at all: streams of long literal runs.
 Bytes RandomBytes(std::size_t n, unsigned seed) {
