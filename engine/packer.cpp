@@ -346,8 +346,10 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
     pack.srcPrefixLength = static_cast<uint32_t>(sourceLength + (IsSeparator(sourceDir[sourceLength - 1]) ? 0 : 1));
   ToSlashes(sourceDir);
 
+  // An empty base path is no base path: the names start with the path below
+  // sourceDir, never with a bare '/'.
   std::size_t baseLength = std::strlen(basePath);
-  if (baseLength == 0 || !IsSeparator(basePath[baseLength - 1])) {
+  if (baseLength > 0 && !IsSeparator(basePath[baseLength - 1])) {
     basePath[baseLength++] = '/';
     basePath[baseLength] = '\0';
   }

@@ -1,0 +1,268 @@
+// verb_mod.cpp - "vzr mod list|pack|unpack": a mod's levels and folders, found
+// and packed by the same discovery and plan as VzrPack, and unpacked as the
+// Toolset's Extract > Mod Folder does it.
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "discovery.h"
+#include "packplan.h"
+#include "progress.h"
+#include "vzrpack.h"
+
+namespace fs = std::filesystem;
+using quickpack::PackCommand;
+
+namespace {
+
+// VzrPack asks the packer for compression; the packer decides per folder.
+constexpr int kCompressRequest = 1;
+
+// The mod's Archives folder (any letter case) below root, or nothing.
+std::optional<std::string> ArchivesFolder(const std::string& root) {
+  std::error_code ec;
+  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+    if (::strcasecmp(it->path().filename().c_str(), "Archives") == 0 && it->is_directory(ec))
+      return it->path().string();
+  return std::nullopt;
+}
+
+// Makes dir the current folder for its lifetime (the packer
+// and the discovery work relative to it) and restores the one before.
+class InFolder {
+ public:
+  explicit InFolder(const std::string& dir) {
+    char* here = ::getcwd(nullptr, 0);
+    if (here) {
+      previous_ = here;
+      std::free(here);
+    }
+    entered_ = !previous_.empty() && ::chdir(dir.c_str()) == 0;
+  }
+  ~InFolder() {
+    if (entered_ && ::chdir(previous_.c_str()) != 0) cli::Message("could not return to " + previous_);
+  }
+  bool entered() const { return entered_; }
+
+ private:
+  std::string previous_;
+  bool entered_ = false;
+};
+
+// The mod root named by MODDIR, or the one holding the current folder.
+std::optional<std::string> ModRoot(const std::string& given) {
+  const std::string dir = given.empty() ? fs::current_path().string() : given;
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) {
+    cli::FileMessage(dir, ec ? ec.message() : "not a folder");
+    return std::nullopt;
+  }
+  auto root = quickpack::FindModRoot(dir);
+  if (!root) cli::FileMessage(dir, "not in a mod (no Archives folder)");
+  return root;
+}
+
+// What VzrPack's two lists would show, each sorted as its drop-down sorts.
+struct ModLists {
+  int gameFolder = quickpack::kNoGameFolder;
+  std::vector<std::string> levels, folders;
+};
+
+ModLists Discover() {
+  ModLists lists;
+  lists.gameFolder = quickpack::ProbeGameFolder();
+  auto insert = [](std::vector<std::string>& sorted, const std::string& text) {
+    sorted.insert(sorted.begin() + quickpack::SortedInsertPosition(sorted, text), text);
+  };
+  if (lists.gameFolder != quickpack::kNoGameFolder)
+    for (const std::string& name : quickpack::FindLevelNames(lists.gameFolder)) insert(lists.levels, name);
+  for (const std::string& entry : quickpack::FindFolderEntries(lists.gameFolder)) insert(lists.folders, entry);
+  return lists;
+}
+
+// Opens the mod's Archives folder for a verb; false (message printed) when
+// there is none or it cannot be entered.
+bool Enter(const std::string& given, std::optional<InFolder>& inside) {
+  const auto root = ModRoot(given);
+  if (!root) return false;
+  const auto archives = ArchivesFolder(*root);
+  if (!archives) {
+    cli::FileMessage(*root, "no Archives folder");
+    return false;
+  }
+  inside.emplace(*archives);
+  if (!inside->entered()) {
+    cli::FileMessage(*archives, std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+int RunModList(const cli::Args& args) {
+  if (args.positionals.size() > 1) return cli::Usage("mod list", "at most one mod folder is taken");
+  std::optional<InFolder> inside;
+  if (!Enter(args.positionals.empty() ? "" : args.positionals[0], inside)) return cli::kNothing;
+  const ModLists lists = Discover();
+  for (const std::string& l : lists.levels) std::printf("level\t%s\n", l.c_str());
+  for (const std::string& f : lists.folders) std::printf("folder\t%s\n", f.c_str());
+  std::fflush(stdout);
+  return cli::kDone;
+}
+
+// Packs one list text as the command's button does; false when refused or
+// the packer's status is no success (the reason is printed).
+bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool makeFolders, bool quiet) {
+  std::string status;
+  StatusSink sink;
+  sink.text = &status;
+  SetStatusSink(&sink);
+  cli::Progress progress(1, quiet);
+  cli::ClearTrace();
+  const auto refusal = quickpack::PackListText(command, gameFolder, text, makeFolders, [](const std::string& name) {
+    PackModFolder(name.c_str(), kCompressRequest);
+  });
+  SetStatusSink(nullptr);
+  progress.Clear();
+  if (refusal) {
+    cli::FileMessage(text, *refusal);
+    return false;
+  }
+  if (status.rfind("Files packed: ", 0) != 0) {
+    cli::FileMessage(text, status.empty() ? "could not be packed" : status);
+    return false;
+  }
+  std::printf("%s: %s\n", text.c_str(), status.c_str());
+  return true;
+}
+
+// The list entry a NAME stands for: its exact text first, then any letter case.
+const std::string* Find(const std::vector<std::string>& list, const std::string& name) {
+  for (const std::string& e : list)
+    if (e == name) return &e;
+  for (const std::string& e : list)
+    if (::strcasecmp(e.c_str(), name.c_str()) == 0) return &e;
+  return nullptr;
+}
+
+int RunModPack(const cli::Args& args) {
+  const bool all = args.Has("all");
+  std::vector<std::string> names = args.positionals;
+  std::string given;
+  // With --all the one positional is MODDIR; otherwise MODDIR is the first
+  // positional only when it is a folder that is a mod.
+  if (all) {
+    if (names.size() > 1) return cli::Usage("mod pack", "--all takes no names");
+    if (!names.empty()) given = names[0];
+    names.clear();
+  } else if (names.size() > 1) {
+    std::error_code ec;
+    if (fs::is_directory(names[0], ec) && quickpack::FindModRoot(names[0])) {
+      given = names[0];
+      names.erase(names.begin());
+    }
+  }
+  if (!all && names.empty()) return cli::Usage("mod pack", "--all or at least one level or folder name is needed");
+  std::optional<InFolder> inside;
+  if (!Enter(given, inside)) return cli::kNothing;
+  const ModLists lists = Discover();
+  int rc = cli::kDone;
+  if (all) {
+    if (!lists.levels.empty()) quickpack::MakeFolders(PackCommand::kAllLevels, lists.gameFolder);
+    for (const std::string& l : lists.levels)
+      if (!PackOne(PackCommand::kAllLevels, lists.gameFolder, l, false, args.quiet)) rc = cli::kProblems;
+    if (!lists.folders.empty()) quickpack::MakeFolders(PackCommand::kAllFolders, lists.gameFolder);
+    for (const std::string& f : lists.folders)
+      if (!PackOne(PackCommand::kAllFolders, lists.gameFolder, f, false, args.quiet)) rc = cli::kProblems;
+    return rc;
+  }
+  for (const std::string& name : names) {
+    bool done = false;
+    if (const std::string* level = Find(lists.levels, name))
+      done = PackOne(PackCommand::kLevel, lists.gameFolder, *level, true, args.quiet);
+    else if (const std::string* folder = Find(lists.folders, name))
+      done = PackOne(PackCommand::kFolder, lists.gameFolder, *folder, true, args.quiet);
+    else
+      cli::FileMessage(name, "no level or folder of the mod has this name");
+    if (!done) rc = cli::kProblems;
+  }
+  return rc;
+}
+
+// path made absolute, without a trailing separator.
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec).lexically_normal();
+  if (!p.has_filename() && p.has_parent_path() && p != p.root_path()) p = p.parent_path();
+  return p.string();
+}
+
+int RunModUnpack(const cli::Args& args) {
+  if (args.positionals.size() != 2) return cli::Usage("mod unpack", "a mod folder and a destination are needed");
+  // Absolute paths, as the Toolset's folder choosers give them: extraction
+  // changes the current folder, which a relative pattern would follow.
+  std::error_code ec;
+  const std::string mod = Absolute(args.positionals[0]);
+  const std::string dest = Absolute(args.positionals[1]);
+  for (const std::string& dir : {mod, dest})
+    if (!fs::is_directory(dir, ec)) {
+      cli::FileMessage(dir, ec ? ec.message() : "not a folder");
+      return cli::kNothing;
+    }
+  // The folders the Toolset's Extract > Mod Folder unpacks, in its order.
+  static constexpr const char* kArchiveFolders[] = {
+      "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr", "/Archives/hx1920/levels/*.vzr",
+      "/Archives/hxGlacier/levels/*.vzr"};
+  InFolder keepCurrent(".");  // the current folder comes back afterwards
+  cli::Progress progress(std::size(kArchiveFolders), args.quiet);
+  uint64_t done = 0;
+  for (const char* folder : kArchiveFolders) {
+    std::string pattern = mod + folder;
+    cli::ClearTrace();
+    if (unpackVzrFiles(pattern.data(), nullptr, dest.c_str()) != 0) {
+      progress.Clear();
+      std::string reason = cli::LastTrace();
+      if (reason.rfind("ERROR! ", 0) == 0) reason.erase(0, 7);
+      cli::FileMessage(mod, "unable to extract all mod archive files" + (reason.empty() ? "" : ": " + reason));
+      return cli::kProblems;
+    }
+    progress.Update(++done);
+  }
+  return cli::kDone;
+}
+
+int RunMod(const cli::Args& args) {
+  if (args.positionals.empty()) return cli::Usage("mod", "list, pack or unpack is needed");
+  cli::Args rest = args;
+  rest.positionals.erase(rest.positionals.begin());
+  const std::string& sub = args.positionals[0];
+  if (sub == "list") return RunModList(rest);
+  if (sub == "pack") return RunModPack(rest);
+  if (sub == "unpack") return RunModUnpack(rest);
+  return cli::Usage("mod", "unknown mod command '" + sub + "'");
+}
+
+const cli::Register modVerb({"mod", "a mod's levels and folders: list, pack, unpack",
+                             "usage: vzr mod list [MODDIR]\n"
+                             "       vzr mod pack [MODDIR] (--all | NAME...)\n"
+                             "       vzr mod unpack MODDIR DEST\n"
+                             "MODDIR defaults to the mod that holds the current folder (the parent of an\n"
+                             "Archives folder, or the current folder when it has one).\n"
+                             "  list    the levels and folders VzrPack would offer: \"level<TAB>name\" and\n"
+                             "          \"folder<TAB>name\" lines, each list in VzrPack's order\n"
+                             "  pack    packs each named level or folder into MODDIR/Archives as VzrPack's\n"
+                             "          buttons do; --all packs every level, then every folder\n"
+                             "  unpack  every archive of the mod into DEST, as the Toolset's\n"
+                             "          Extract > Mod Folder does\n",
+                             {{"all", false}},
+                             RunMod});
+
+}  // namespace

@@ -1,0 +1,300 @@
+// verb_write.cpp - "vzr pack", "vzr update", "vzr remove" and "vzr add": the
+// verbs that write archives. Every rewrite of an existing archive goes
+// through the engine's one rewrite (a new copy moved over the archive only
+// when whole), so a refused or failed command leaves the archive as it was.
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "pattern.h"
+#include "progress.h"
+#include "vzrpack.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A writable, zero-terminated copy for the engine's in-place path routines,
+// never smaller than the 512 bytes they are written for (as the Toolset's
+// Pack Directory prepares them).
+std::vector<char> PathBuffer(const std::string& text) {
+  std::vector<char> buffer(std::max<std::size_t>(512, text.size() + 2), '\0');
+  std::copy(text.begin(), text.end(), buffer.begin());
+  return buffer;
+}
+
+std::string Reason(const char* fallback) {
+  std::string r = cli::LastTrace();
+  if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
+  return r.empty() ? fallback : r;
+}
+
+// The base path as index names carry it: '/'-separated, no leading or
+// trailing separator.
+std::string CleanBase(std::string base) {
+  std::replace(base.begin(), base.end(), '\\', '/');
+  while (!base.empty() && base.front() == '/') base.erase(base.begin());
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base;
+}
+
+// Shows the packer's "NN %" status texts as the progress bar.
+class PercentWindow : public StatusWindow {
+ public:
+  PercentWindow(const std::string& text, cli::Progress& progress) : text_(text), progress_(progress) {}
+  void PushFieldsToControls() override {
+    if (text_.size() > 2 && text_.compare(text_.size() - 2, 2, " %") == 0)
+      progress_.Update(std::strtoull(text_.c_str(), nullptr, 10));
+  }
+  void RepaintNow() override {}
+
+ private:
+  const std::string& text_;
+  cli::Progress& progress_;
+};
+
+int RunPack(const cli::Args& args) {
+  if (args.positionals.size() != 2) return cli::Usage("pack", "a folder and an archive are needed");
+  const std::string& dir = args.positionals[0];
+  const std::string& archivePath = args.positionals[1];
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) {
+    cli::FileMessage(dir, std::strerror(errno));
+    return cli::kNothing;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    cli::FileMessage(dir, "not a folder");
+    return cli::kNothing;
+  }
+  std::vector<char> source = PathBuffer(dir);
+  std::vector<char> base = PathBuffer(CleanBase(args.Value("base")));
+  std::vector<char> archive = PathBuffer(archivePath);
+  if (HasIllegalChars(source.data(), 1) == 1 || HasIllegalChars(base.data(), 0) == 1 ||
+      HasIllegalChars(archive.data(), 1) == 1) {
+    cli::Message("illegal characters in a path: * ? \" < > |");
+    return cli::kNothing;
+  }
+  if (CheckPackPaths(source.data(), archive.data()) == 2) {
+    cli::FileMessage(archivePath, "cannot be written inside the folder being packed");
+    return cli::kNothing;
+  }
+  std::string status;
+  cli::Progress progress(100, args.quiet);
+  PercentWindow window(status, progress);
+  StatusSink sink;
+  sink.text = &status;
+  sink.window = &window;
+  SetStatusSink(&sink);
+  cli::ClearTrace();
+  PackDirectory(source.data(), base.data(), archive.data(), 1);
+  SetStatusSink(nullptr);
+  progress.Clear();
+  // The result counts the entries, or is 1 on failure: the status says which.
+  if (status.rfind("Files packed: ", 0) != 0) {
+    cli::FileMessage(archivePath, status.empty() ? Reason("could not be packed") : status);
+    return cli::kNothing;
+  }
+  return cli::kDone;
+}
+
+// Loads the archive a verb rewrites; a damaged index is never rewritten.
+int LoadForRewrite(const std::string& path, VzrArchive& archive) {
+  const int rc = cli::LoadArchive(path, archive);
+  if (rc == cli::kProblems) cli::FileMessage(path, "not rewritten: its index is damaged");
+  return rc == cli::kDone ? cli::kDone : cli::kNothing;
+}
+
+int RunUpdate(const cli::Args& args) {
+  if (args.positionals.size() != 3) return cli::Usage("update", "an archive, an entry name and a file are needed");
+  const std::string& path = args.positionals[0];
+  const std::string& name = args.positionals[1];
+  const std::string& file = args.positionals[2];
+  VzrArchive archive;
+  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  uint32_t inx = UINT32_MAX;
+  for (uint32_t i = 0; i < archive.FileIndex.count && inx == UINT32_MAX; ++i)
+    if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) == 0) inx = i;
+  if (inx == UINT32_MAX) {
+    cli::FileMessage(path, "no entry named '" + name + "'");
+    return cli::kNothing;
+  }
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) {
+    cli::FileMessage(file, ec ? ec.message() : "not a regular file");
+    return cli::kNothing;
+  }
+  const uintmax_t size = fs::file_size(file, ec);
+  if (ec || size >= UINT32_MAX) {
+    cli::FileMessage(file, ec ? ec.message() : "too large for an archive entry");
+    return cli::kNothing;
+  }
+  const uint32_t n = static_cast<uint32_t>(size);
+  if (!archive.GrowFileBuffer(n + 2)) {
+    cli::FileMessage(file, "not enough memory");
+    return cli::kNothing;
+  }
+  FILE* f = std::fopen(file.c_str(), "rb");
+  if (!f) {
+    cli::FileMessage(file, std::strerror(errno));
+    return cli::kNothing;
+  }
+  const size_t got = n ? std::fread(archive.fileBuffer, 1, n, f) : 0;
+  std::fclose(f);
+  if (got != n) {
+    cli::FileMessage(file, "could not be read whole");
+    return cli::kNothing;
+  }
+  archive.curLength = n;
+  cli::Progress progress(n, args.quiet);
+  cli::ClearTrace();
+  if (archive.AddReplaceFile(inx, n) != 0) {
+    progress.Clear();
+    cli::FileMessage(path, Reason("could not be rewritten"));
+    return cli::kNothing;
+  }
+  progress.Update(n);
+  return cli::kDone;
+}
+
+int Rewrite(VzrArchive& archive, const std::string& path, const std::vector<uint32_t>& removed,
+            const std::vector<VzrArchive::NewEntry>& added, bool quiet) {
+  cli::Progress progress(archive.archiveLength, quiet);
+  cli::ClearTrace();
+  const int result = archive.AddRemoveEntries(removed, added);
+  progress.Clear();
+  if (result != 0) {
+    cli::FileMessage(path, Reason("could not be rewritten"));
+    return cli::kNothing;
+  }
+  return cli::kDone;
+}
+
+int RunRemove(const cli::Args& args) {
+  if (args.positionals.size() < 2) return cli::Usage("remove", "an archive and at least one pattern are needed");
+  const std::string& path = args.positionals[0];
+  VzrArchive archive;
+  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  const std::vector<std::string> patterns(args.positionals.begin() + 1, args.positionals.end());
+  std::vector<bool> used(patterns.size(), false);
+  std::vector<uint32_t> removed;
+  for (uint32_t i = 0; i < archive.FileIndex.count; ++i) {
+    bool hit = false;
+    for (size_t p = 0; p < patterns.size(); ++p)
+      if (cli::Selects(patterns[p], archive.FileIndex.files[i].name)) hit = used[p] = true;
+    if (hit) removed.push_back(i);
+  }
+  bool missed = false;
+  for (size_t p = 0; p < patterns.size(); ++p)
+    if (!used[p]) {
+      cli::FileMessage(path, "no entry matches '" + patterns[p] + "'");
+      missed = true;
+    }
+  // A pattern that selects nothing is likely a typing error: nothing is removed.
+  if (missed) return cli::kNothing;
+  return Rewrite(archive, path, removed, {}, args.quiet);
+}
+
+// Every regular file below dir, in name order so that an add is repeatable;
+// names are '/'-separated and relative to dir.
+bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrArchive::NewEntry>& out) {
+  std::error_code ec;
+  std::vector<fs::directory_entry> entries;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+  if (ec) {
+    cli::FileMessage(dir.string(), ec.message());
+    return false;
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
+  for (const fs::directory_entry& e : entries) {
+    const std::string name = prefix + "/" + e.path().filename().string();
+    if (e.is_directory(ec) && !e.is_symlink(ec)) {
+      if (!FilesBelow(e.path(), name, out)) return false;
+    } else if (e.is_regular_file(ec)) {
+      out.push_back({name, e.path().string()});
+    }
+  }
+  return true;
+}
+
+int RunAdd(const cli::Args& args) {
+  if (args.positionals.size() < 2) return cli::Usage("add", "an archive and at least one file or folder are needed");
+  const std::string& path = args.positionals[0];
+  VzrArchive archive;
+  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  const std::string base = CleanBase(args.Value("base"));
+  std::vector<VzrArchive::NewEntry> added;
+  for (size_t k = 1; k < args.positionals.size(); ++k) {
+    fs::path source = fs::path(args.positionals[k]).lexically_normal();
+    if (!source.has_filename()) source = source.parent_path();  // "dir/" names dir
+    std::string own = source.filename().string();
+    if (own.empty() || own == "." || own == "..") own = fs::absolute(source).lexically_normal().filename().string();
+    const std::string name = base.empty() ? own : base + "/" + own;
+    std::error_code ec;
+    const fs::file_status st = fs::status(source, ec);
+    if (ec || !fs::exists(st)) {
+      cli::FileMessage(args.positionals[k], ec ? ec.message() : std::strerror(ENOENT));
+      return cli::kNothing;
+    }
+    if (fs::is_directory(st)) {
+      if (!FilesBelow(source, name, added)) return cli::kNothing;
+    } else if (fs::is_regular_file(st)) {
+      added.push_back({name, source.string()});
+    } else {
+      cli::FileMessage(args.positionals[k], "not a regular file or folder");
+      return cli::kNothing;
+    }
+  }
+  // The engine refuses these too; here each one is named.
+  bool refused = false;
+  for (const VzrArchive::NewEntry& e : added)
+    for (uint32_t i = 0; i < archive.FileIndex.count; ++i)
+      if (::strcasecmp(archive.FileIndex.files[i].name, e.name.c_str()) == 0) {
+        cli::FileMessage(path, "'" + e.name + "' already exists (vzr update replaces it)");
+        refused = true;
+        break;
+      }
+  if (refused) return cli::kNothing;
+  return Rewrite(archive, path, {}, added, args.quiet);
+}
+
+const cli::Register packVerb({"pack", "a new raw archive of a folder",
+                              "usage: vzr pack [--base PATH] DIR ARCHIVE\n"
+                              "Packs every file below DIR into a new raw ARCHIVE, as the Toolset's Pack\n"
+                              "Directory does; packing the same tree twice gives the same bytes.\n"
+                              "  --base PATH  every entry name starts with PATH/ (default: no base path)\n",
+                              {{"base", true}},
+                              RunPack});
+
+const cli::Register updateVerb({"update", "one entry gets a file's content",
+                                "usage: vzr update ARCHIVE NAME FILE\n"
+                                "Entry NAME (any letter case) gets FILE's content; the archive is rewritten\n"
+                                "whole and replaced only when the new copy is complete.\n",
+                                {},
+                                RunUpdate});
+
+const cli::Register removeVerb({"remove", "drops the entries patterns select",
+                                "usage: vzr remove ARCHIVE PATTERN...\n"
+                                "Drops every entry a PATTERN selects. When a PATTERN selects nothing,\n"
+                                "nothing is removed.\n",
+                                {},
+                                RunRemove});
+
+const cli::Register addVerb({"add", "new entries from files and folders",
+                             "usage: vzr add [--base PATH] ARCHIVE FILE|DIR...\n"
+                             "Adds a FILE under its own name, a DIR under its own name with every file\n"
+                             "below it ('add A ../x/lev' adds 'lev/...'). A name already in the archive\n"
+                             "is refused (use vzr update) and nothing is added.\n"
+                             "  --base PATH  the new names start with PATH/\n",
+                             {{"base", true}},
+                             RunAdd});
+
+}  // namespace
