@@ -94,7 +94,7 @@ int RunPack(const cli::Args& args) {
   sink.window = &window;
   SetStatusSink(&sink);
   cli::ClearTrace();
-  PackDirectory(source.data(), base.data(), archive.data(), 1);
+  PackDirectory(source.data(), base[0] != '\0' ? base.data() : nullptr, archive.data(), 1);
   SetStatusSink(nullptr);
   progress.Clear();
   // The result counts the entries, or is 1 on failure: the status says which.

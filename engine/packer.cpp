@@ -346,14 +346,20 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
     pack.srcPrefixLength = static_cast<uint32_t>(sourceLength + (IsSeparator(sourceDir[sourceLength - 1]) ? 0 : 1));
   ToSlashes(sourceDir);
 
-  // An empty base path is no base path: the names start with the path below
-  // sourceDir, never with a bare '/'.
-  std::size_t baseLength = std::strlen(basePath);
-  if (baseLength > 0 && !IsSeparator(basePath[baseLength - 1])) {
-    basePath[baseLength++] = '/';
-    basePath[baseLength] = '\0';
+  // A null basePath packs the names as they stand below sourceDir; an empty
+  // one, as the windows pass it, still gives every name a leading '/'.
+  static char noBase[1] = {'\0'};
+  std::size_t baseLength = 0;
+  if (basePath) {
+    baseLength = std::strlen(basePath);
+    if (baseLength == 0 || !IsSeparator(basePath[baseLength - 1])) {
+      basePath[baseLength++] = '/';
+      basePath[baseLength] = '\0';
+    }
+    ToSlashes(basePath);
+  } else {
+    basePath = noBase;
   }
-  ToSlashes(basePath);
   pack.basePathLength = static_cast<uint32_t>(baseLength);
   pack.basePath = basePath;
 

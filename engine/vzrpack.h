@@ -267,7 +267,8 @@ int RecompressArchive(const char* path, int level, unsigned threads);
 uint32_t GetFreeDiskSpaceMB(const char* directory);
 
 // Packs sourceDir into a new raw archive at archivePath, every entry name
-// starting with basePath (normalised in place). Returns the entries written,
+// starting with basePath (normalised in place; "" gives a leading '/', a null
+// basePath no prefix at all). Returns the entries written,
 // or 1 when the pack stopped early; the status line carries the outcome.
 int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int compress);
 // Packs "../name" into "name.vzr" under the base path name. Returns 0.
