@@ -74,9 +74,20 @@ bool SameFile(const char* a, const char* b);
 std::FILE* OpenRead(const char* path, uint64_t* length = nullptr);
 std::FILE* OpenWrite(const char* path);  // create or truncate
 // Creates a file that did not exist, in the folder of path, for a content
-// that is to replace path by MoveReplace once it is whole: named path +
-// ".part" (plus a number when that is taken). Its name goes to tempPath.
+// that is to replace path once it is whole: named path + "." + six random
+// letters or digits (a short "vzr.XXXXXX" when path's name is near the length
+// limit), created exclusively, so no file of the user's is ever reused. Its
+// name goes to tempPath (empty on failure).
 std::FILE* CreateBeside(const char* path, std::string& tempPath);
+
+// The one way an archive takes the place of another (packing, rewriting,
+// the copy fallback of a move): flushes the finished file src to its device
+// (a failed flush fails the whole replacement and leaves dst as it was),
+// renames it over dst, then flushes dst's folder so the new name survives a
+// power cut too. False when the flush or the rename failed; src is then
+// still there for the caller to delete. The fault hook is asked before the
+// flush as before a write, so a test can make the flush fail.
+bool ReplaceDurably(const char* src, const char* dst);
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);

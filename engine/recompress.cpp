@@ -2,7 +2,7 @@
 // another compression level.
 //
 // Every entry is decoded from the old archive and written afresh into a
-// complete new copy beside it ("<archive>.tmp"), which is moved over the
+// complete new copy beside it under a fresh name, which is moved over the
 // archive only when whole, as a replaced entry is.
 #include <cerrno>
 #include <cstdio>
@@ -66,9 +66,9 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
   dst.compressionLevel = level < 0 ? 0 : level;
   dst.compressionThreads = threads;
 
-  char tmpPath[vzr::kPathBufferSize];
-  const int formed = std::snprintf(tmpPath, sizeof tmpPath, "%s.tmp", path);
-  std::FILE* out = formed > 0 && static_cast<std::size_t>(formed) < sizeof tmpPath ? vzrfs::OpenWrite(tmpPath) : nullptr;
+  std::string tmp;
+  std::FILE* out = vzrfs::CreateBeside(path, tmp);
+  const char* tmpPath = tmp.c_str();
   if (!out) return 1;
   const bool written = WriteRecompressed(src, dst, out);
   dst.vzrFileStream = nullptr;
