@@ -294,7 +294,8 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath) {
   return nullptr;
 }
 
-bool ReplaceDurably(const char* src, const char* dst) {
+bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
+  if (flushFailed) *flushFailed = false;
   const std::string from = ResolvePath(src), to = ResolvePath(dst);
   // Across file systems no rename can work; the caller copies instead, and
   // nothing is flushed (or asked of the fault hook) for a move that cannot be.
@@ -305,14 +306,16 @@ bool ReplaceDurably(const char* src, const char* dst) {
     errno = EXDEV;
     return false;
   }
-  if (InjectedFailure()) return false;
   errno = 0;
   const int fd = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return RecordFailure();
-  const bool flushed = ::fsync(fd) == 0;
-  if (!flushed) RecordFailure();
+  if (fd < 0) return false;  // no such file: nothing to flush or move
+  const bool flushed = !InjectedFailure() && (::fsync(fd) == 0 || RecordFailure());
   ::close(fd);
-  if (!flushed || ::rename(from.c_str(), to.c_str()) != 0) return false;
+  if (!flushed) {
+    if (flushFailed) *flushFailed = true;
+    return false;
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
   FlushFolderOf(to);
   return true;
 }

@@ -84,10 +84,11 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath);
 // the copy fallback of a move): flushes the finished file src to its device
 // (a failed flush fails the whole replacement and leaves dst as it was),
 // renames it over dst, then flushes dst's folder so the new name survives a
-// power cut too. False when the flush or the rename failed; src is then
-// still there for the caller to delete. The fault hook is asked before the
-// flush as before a write, so a test can make the flush fail.
-bool ReplaceDurably(const char* src, const char* dst);
+// power cut too. False when the flush or the rename failed (flushFailed,
+// when given, tells which); src is then still there for the caller to
+// delete. The fault hook is asked before the flush as before a write, so a
+// test can make the flush fail.
+bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed = nullptr);
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);

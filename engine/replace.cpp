@@ -86,9 +86,10 @@ MoveOutcome CopyThenRename(const char* src, const char* dst) {
 // A rename where one works, else a copy; either way src's bytes reach the
 // device before dst names them.
 MoveOutcome MoveFileReplacing(const char* src, const char* dst) {
-  if (vzrfs::ReplaceDurably(src, dst)) return {1, true};
+  bool flushFailed = false;
+  if (vzrfs::ReplaceDurably(src, dst, &flushFailed)) return {1, true};
   // A failed flush fails the move: copying the same unflushed bytes would not help.
-  if (errno != EXDEV) {
+  if (flushFailed) {
     TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
     return {5, false};
   }
