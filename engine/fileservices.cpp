@@ -294,6 +294,64 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath) {
   return nullptr;
 }
 
+bool HasLinkComponent(const std::string& path) {
+  struct stat st;
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string prefix = path.substr(0, slash);
+    if (::lstat(prefix.c_str(), &st) != 0) return false;  // the rest does not exist yet
+    if (S_ISLNK(st.st_mode)) return true;
+    if (slash == std::string::npos) return false;
+  }
+}
+
+int OpenFolderNoFollow(const std::string& folder) {
+  int fd = ::open(!folder.empty() && folder[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::size_t pos = 0;
+  while (fd >= 0 && pos < folder.size()) {
+    std::size_t slash = folder.find('/', pos);
+    if (slash == std::string::npos) slash = folder.size();
+    const std::string component = folder.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (component.empty() || component == ".") continue;
+    const int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+bool IsLinkAt(int dirFd, const std::string& name) {
+  struct stat st;
+  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string suffix = RandomSuffix();
+    tempName = leaf + "." + suffix;
+    int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENAMETOOLONG) {
+      tempName = "vzr." + suffix;
+      fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }
+    if (fd >= 0) {
+      if (std::FILE* f = ::fdopen(fd, "wb")) return f;
+      ::close(fd);
+      ::unlinkat(dirFd, tempName.c_str(), 0);
+      break;
+    }
+    if (errno != EEXIST) break;
+  }
+  tempName.clear();
+  return nullptr;
+}
+
+bool RenameAt(int dirFd, const std::string& from, const std::string& to) {
+  return ::renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
+}
+
+void DeleteAt(int dirFd, const std::string& name) { ::unlinkat(dirFd, name.c_str(), 0); }
+
 bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
   if (flushFailed) *flushFailed = false;
   const std::string from = ResolvePath(src), to = ResolvePath(dst);

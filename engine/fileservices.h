@@ -89,6 +89,23 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath);
 // delete. The fault hook is asked before the flush as before a write, so a
 // test can make the flush fail.
 bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed = nullptr);
+// Extraction without following links. Paths are relative to the current
+// directory (or absolute) and taken as written.
+// Whether a component of path that exists is a symbolic link.
+bool HasLinkComponent(const std::string& path);
+// Opens folder (empty: the current directory) component by component with
+// O_NOFOLLOW|O_DIRECTORY, so no link on the way is followed; -1 when one is
+// a link or no folder. The descriptor belongs to the caller.
+int OpenFolderNoFollow(const std::string& folder);
+// Whether name in the open folder dirFd is a symbolic link.
+bool IsLinkAt(int dirFd, const std::string& name);
+// As CreateBeside, in the open folder dirFd beside its entry leaf; the new
+// file's name (in that folder) goes to tempName.
+std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName);
+// Renames from over to, both in the open folder dirFd; no link is followed.
+bool RenameAt(int dirFd, const std::string& from, const std::string& to);
+void DeleteAt(int dirFd, const std::string& name);
+
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);
