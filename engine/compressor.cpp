@@ -17,6 +17,7 @@
 // when matching would not pay, the literal-only stream is written instead.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -45,8 +46,8 @@ struct LevelParams {
 constexpr LevelParams kLevels[kMaxLevel + 1] = {
     {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
-    {15, 64, true, 512},     {15, 256, true, 2048},    {15, 1024, true, 8192},
-    {15, 8192, true, 32768},
+    {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
+    {15, 4096, true, 2048},
 };
 
 inline uint32_t Hash3(const unsigned char* p, uint32_t bits) {
@@ -134,8 +135,21 @@ class StreamWriter {
   bool first_ = true;
 };
 
+// Common length of in[a..) and in[b..) (a < b), within in[0..n); eight
+// bytes at a time while eight remain.
 inline uint32_t MatchLength(const unsigned char* in, uint32_t a, uint32_t b, uint32_t n) {
   uint32_t len = 0;
+  while (b + len + 8 <= n) {
+    uint64_t x, y;
+    std::memcpy(&x, in + a + len, 8);
+    std::memcpy(&y, in + b + len, 8);
+    if (x != y) {
+      const uint64_t diff = x ^ y;
+      if constexpr (std::endian::native == std::endian::little) return len + uint32_t(std::countr_zero(diff)) / 8;
+      else return len + uint32_t(std::countl_zero(diff)) / 8;
+    }
+    len += 8;
+  }
   while (b + len < n && in[a + len] == in[b + len]) ++len;
   return len;
 }

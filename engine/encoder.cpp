@@ -188,7 +188,7 @@ uint32_t LiteralStreamLength(uint32_t n) { return RunCodeLength(n) + n + sizeof 
 
 uint32_t WriteLiteralStream(const unsigned char* in, uint32_t n, unsigned char* out) {
   uint32_t pos = WriteRunCode(out, n);
-  std::memcpy(out + pos, in, n);
+  if (n > 0) std::memcpy(out + pos, in, n);  // in may be null when n is 0
   pos += n;
   std::memcpy(out + pos, kEndMarker, sizeof kEndMarker);
   return pos + static_cast<uint32_t>(sizeof kEndMarker);

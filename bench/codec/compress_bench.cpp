@@ -72,21 +72,23 @@ double Total(const Streams& s) {
 }
 
 void BM_Ours(benchmark::State& state) {
+  const char* kind = "BM_Ours";
   const int which = static_cast<int>(state.range(0));
   const int level = static_cast<int>(state.range(1));
   Streams s;
   for (auto _ : state) benchmark::DoNotOptimize(s = OurStreams(Corpus(which), level));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kCorpusSize));
-  g_bytes[state.name()] = Total(s);
+  g_bytes[std::string(kind) + "/" + std::to_string(state.range(0)) + "/" + std::to_string(state.range(1))] = Total(s);
 }
 
 void BM_Lzo(benchmark::State& state) {
+  const char* kind = "BM_Lzo";
   const int which = static_cast<int>(state.range(0));
   const bool best = state.range(1) == 9;
   Streams s;
   for (auto _ : state) benchmark::DoNotOptimize(s = LzoStreams(Corpus(which), best));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kCorpusSize));
-  g_bytes[state.name()] = Total(s);
+  g_bytes[std::string(kind) + "/" + std::to_string(state.range(0)) + "/" + std::to_string(state.range(1))] = Total(s);
 }
 
 // Decoding every level-9 stream, one segment at a time.

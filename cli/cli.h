@@ -1,0 +1,71 @@
+// cli.h - what every verb of the vzr program shares: its table entry, the
+// parsed command line, messages and exit codes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class VzrArchive;
+
+namespace cli {
+
+// Exit statuses: scripts rely on them.
+inline constexpr int kDone = 0;         // done
+inline constexpr int kProblems = 1;     // done with problems
+inline constexpr int kNothing = 2;      // nothing could be done (usage, unopenable file)
+inline constexpr int kInterrupted = 130;
+
+// An option a verb accepts: its long name without "--" (or its short letter
+// as "-x"), and whether it takes a value.
+struct OptionSpec {
+  const char* name;
+  bool takesValue;
+};
+
+// The command line after the verb, options separated from positionals.
+struct Args {
+  std::vector<std::string> positionals;
+  std::vector<std::pair<std::string, std::string>> options;  // name, value
+  bool quiet = false;
+  bool trace = false;
+
+  bool Has(const std::string& name) const;
+  // Value of the last occurrence, or fallback.
+  std::string Value(const std::string& name, const std::string& fallback = "") const;
+};
+
+// One verb: registered by a static Verb object in its own file.
+struct Verb {
+  const char* name;
+  const char* summary;  // one line for "vzr help"
+  const char* help;     // usage and every option, for "vzr help VERB"
+  std::vector<OptionSpec> options;
+  int (*run)(const Args& args);
+};
+
+// Adds a verb to the program's table; called from a static initialiser.
+struct Register {
+  explicit Register(const Verb& verb);
+};
+const std::vector<Verb>& Verbs();
+
+// One line on standard error: "vzr: <text>".
+void Message(const std::string& text);
+// "vzr: <file>: <reason>".
+void FileMessage(const std::string& file, const std::string& reason);
+// The wrong-usage line plus a pointer to the verb's help; returns kNothing.
+int Usage(const std::string& verb, const std::string& text);
+
+// Loads the index of the archive at path into archive. kDone when read whole;
+// kProblems when damaged (what was read is kept, the message is printed);
+// kNothing when it cannot be opened or is no archive (message printed).
+int LoadArchive(const std::string& path, VzrArchive& archive);
+
+// s as a JSON string literal, quotes included (bytes >= 0x80 pass through).
+std::string JsonString(const std::string& s);
+
+// The last engine trace line seen since ClearTrace, for naming reasons.
+const std::string& LastTrace();
+void ClearTrace();
+
+}  // namespace cli

@@ -1,0 +1,233 @@
+// main.cpp - the vzr program: picks the verb, separates options from
+// positionals (options may stand anywhere, "--" ends them), routes engine
+// trace lines to standard error, and returns the verb's exit status.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "cli.h"
+#include "vzrpack.h"
+
+namespace cli {
+namespace {
+
+std::vector<Verb>& Table() {
+  static std::vector<Verb> table;
+  return table;
+}
+
+std::string& TraceLine() {
+  static std::string line;
+  return line;
+}
+
+const Verb* FindVerb(const std::string& name) {
+  for (const Verb& v : Table())
+    if (name == v.name) return &v;
+  return nullptr;
+}
+
+void PrintOverview() {
+  std::cout << "usage: vzr VERB [OPTION...] ARGUMENT...\n\n"
+               "Verbs:\n";
+  for (const Verb& v : Table()) {
+    std::string name = v.name;
+    name.resize(std::max<size_t>(name.size() + 1, 9), ' ');
+    std::cout << "  " << name << v.summary << "\n";
+  }
+  std::cout << "\nOptions of every verb:\n"
+               "  -q, --quiet  no progress bar\n"
+               "  --trace      show the engine's trace lines on standard error\n"
+               "  --help       describe the verb\n\n"
+               "vzr help VERB describes one verb; vzr --version prints the version.\n";
+}
+
+void PrintVerbHelp(const Verb& v) {
+  std::cout << v.help;
+  std::cout << "  -q, --quiet  no progress bar\n"
+               "  --trace      show the engine's trace lines on standard error\n";
+}
+
+const OptionSpec* FindOption(const Verb& v, const std::string& name) {
+  for (const OptionSpec& o : v.options)
+    if (name == o.name) return &o;
+  return nullptr;
+}
+
+// Splits argv[first..] into options and positionals for verb v. Returns
+// kDone, or kNothing after a usage message; sets help when --help was given.
+int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool& help) {
+  bool optionsEnded = false;
+  for (int i = first; i < argc; ++i) {
+    std::string a = argv[i];
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
+      args.positionals.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name, value;
+    bool hasValue = false;
+    if (a.rfind("--", 0) == 0) {
+      size_t eq = a.find('=');
+      name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      if (eq != std::string::npos) value = a.substr(eq + 1), hasValue = true;
+    } else {
+      name = a.substr(0, 2);  // "-C", "-v"; "-CDIR" carries its value
+      if (a.size() > 2) value = a.substr(2), hasValue = true;
+    }
+    if (name == "help") { help = true; continue; }
+    if (name == "trace") { args.trace = true; continue; }
+    if (name == "-q" || name == "quiet") { args.quiet = true; continue; }
+    const OptionSpec* spec = FindOption(v, name);
+    if (!spec) return Usage(v.name, "unknown option '" + a + "'");
+    if (spec->takesValue && !hasValue) {
+      if (i + 1 >= argc) return Usage(v.name, "option '" + a + "' needs a value");
+      value = argv[++i];
+    } else if (!spec->takesValue && hasValue) {
+      return Usage(v.name, "option '" + a + "' takes no value");
+    }
+    args.options.emplace_back(name, value);
+  }
+  return kDone;
+}
+
+int Main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintOverview();
+    return kNothing;
+  }
+  std::string first = argv[1];
+  if (first == "--version") {
+    std::cout << "vzr " << VZR_VERSION << "\n";
+    return kDone;
+  }
+  if (first == "--help" || first == "-h") {
+    PrintOverview();
+    return kDone;
+  }
+  if (first == "help") {
+    if (argc < 3) {
+      PrintOverview();
+      return kDone;
+    }
+    const Verb* v = FindVerb(argv[2]);
+    if (!v) {
+      Message(std::string("unknown verb '") + argv[2] + "' (vzr help lists them)");
+      return kNothing;
+    }
+    PrintVerbHelp(*v);
+    return kDone;
+  }
+  const Verb* v = FindVerb(first);
+  if (!v) {
+    Message("unknown verb '" + first + "' (vzr help lists them)");
+    return kNothing;
+  }
+  Args args;
+  bool help = false;
+  if (int rc = ParseArgs(*v, argc, argv, 2, args, help); rc != kDone) return rc;
+  if (help) {
+    PrintVerbHelp(*v);
+    return kDone;
+  }
+  const bool showTrace = args.trace;
+  SetTraceSink([showTrace](const std::string& line) {
+    // ExtractAll's closing line for a failed entry hides the reason before it.
+    if (line != "ERROR! Could not extract file!") TraceLine() = line;
+    if (showTrace) std::cerr << line << "\n";
+  });
+  return v->run(args);
+}
+
+}  // namespace
+
+bool Args::Has(const std::string& name) const {
+  for (const auto& o : options)
+    if (o.first == name) return true;
+  return false;
+}
+
+std::string Args::Value(const std::string& name, const std::string& fallback) const {
+  std::string value = fallback;
+  for (const auto& o : options)
+    if (o.first == name) value = o.second;
+  return value;
+}
+
+Register::Register(const Verb& verb) { Table().push_back(verb); }
+const std::vector<Verb>& Verbs() { return Table(); }
+
+void Message(const std::string& text) {
+  std::cout.flush();
+  std::cerr << "vzr: " << text << "\n";
+}
+
+void FileMessage(const std::string& file, const std::string& reason) { Message(file + ": " + reason); }
+
+int Usage(const std::string& verb, const std::string& text) {
+  Message(verb + ": " + text + " (vzr help " + verb + ")");
+  return kNothing;
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+const std::string& LastTrace() { return TraceLine(); }
+void ClearTrace() { TraceLine().clear(); }
+
+int LoadArchive(const std::string& path, VzrArchive& archive) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    FileMessage(path, std::strerror(errno));
+    return kNothing;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    FileMessage(path, "is a folder, not an archive");
+    return kNothing;
+  }
+  if (path.size() >= sizeof(archive.vzr_file_name)) {
+    FileMessage(path, "path too long");
+    return kNothing;
+  }
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    FileMessage(path, std::strerror(errno));
+    return kNothing;
+  }
+  archive.LoadIndex(path.c_str());
+  if (archive.indexDamaged) {
+    if (archive.FileIndex.count == 0) {
+      FileMessage(path, "not an archive (header or index cannot be read)");
+      return kNothing;
+    }
+    FileMessage(path, "damaged index: showing the " + std::to_string(archive.FileIndex.count) +
+                          " entries that could be read");
+    return kProblems;
+  }
+  return kDone;
+}
+
+}  // namespace cli
+
+int main(int argc, char** argv) { return cli::Main(argc, argv); }

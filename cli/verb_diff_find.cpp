@@ -1,0 +1,123 @@
+// verb_diff_find.cpp - "vzr diff" (two archives by decoded content) and
+// "vzr find" (archives holding matching entries, from their indexes alone).
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "cli.h"
+#include "pattern.h"
+#include "vzrpack.h"
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// True when entry i of a and entry j of b decode to the same bytes.
+bool SameContent(VzrArchive& a, uint32_t i, VzrArchive& b, uint32_t j) {
+  if (a.FileIndex.files[i].fileSize != b.FileIndex.files[j].fileSize) return false;
+  const unsigned char* x = a.Extract(i, nullptr);
+  if (!x) return false;
+  std::vector<unsigned char> copy(x, x + a.curLength);
+  const unsigned char* y = b.Extract(j, nullptr);
+  return y && b.curLength == copy.size() && std::memcmp(copy.data(), y, copy.size()) == 0;
+}
+
+int RunDiff(const cli::Args& args) {
+  if (args.positionals.size() != 2) return cli::Usage("diff", "two archives are needed");
+  VzrArchive a, b;
+  const int ra = cli::LoadArchive(args.positionals[0], a);
+  if (ra == cli::kNothing) return ra;
+  const int rb = cli::LoadArchive(args.positionals[1], b);
+  if (rb == cli::kNothing) return rb;
+  std::unordered_map<std::string, uint32_t> inB;
+  for (uint32_t j = 0; j < b.FileIndex.count; ++j) inB.emplace(Lower(b.FileIndex.files[j].name), j);
+  std::vector<std::string> onlyA, onlyB, changed;
+  std::unordered_map<std::string, bool> inA;
+  for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
+    const std::string key = Lower(a.FileIndex.files[i].name);
+    inA.emplace(key, true);
+    auto it = inB.find(key);
+    if (it == inB.end()) onlyA.push_back(a.FileIndex.files[i].name);
+    else if (!SameContent(a, i, b, it->second)) changed.push_back(a.FileIndex.files[i].name);
+  }
+  for (uint32_t j = 0; j < b.FileIndex.count; ++j)
+    if (!inA.count(Lower(b.FileIndex.files[j].name))) onlyB.push_back(b.FileIndex.files[j].name);
+  if (args.Has("json")) {
+    auto list = [](const std::vector<std::string>& v) {
+      std::string s = "[";
+      for (size_t k = 0; k < v.size(); ++k) s += (k ? "," : "") + cli::JsonString(v[k]);
+      return s + "]";
+    };
+    std::printf("{\"onlyA\":%s,\"onlyB\":%s,\"changed\":%s}\n", list(onlyA).c_str(), list(onlyB).c_str(),
+                list(changed).c_str());
+  } else {
+    for (const auto& n : onlyA) std::printf("only in A: %s\n", n.c_str());
+    for (const auto& n : onlyB) std::printf("only in B: %s\n", n.c_str());
+    for (const auto& n : changed) std::printf("changed:   %s\n", n.c_str());
+  }
+  const bool differ = !onlyA.empty() || !onlyB.empty() || !changed.empty();
+  return differ || ra || rb ? cli::kProblems : cli::kDone;
+}
+
+bool IsArchiveName(const std::filesystem::path& p) { return Lower(p.extension().string()) == ".vzr"; }
+
+// Prints "archive<TAB>entry" for every entry of path the pattern selects.
+bool FindIn(const std::string& pattern, const std::string& path) {
+  VzrArchive a;
+  a.LoadIndex(path.c_str());  // the index alone: no entry data is read
+  bool found = false;
+  for (uint32_t i = 0; i < a.FileIndex.count; ++i)
+    if (cli::Selects(pattern, a.FileIndex.files[i].name)) {
+      std::printf("%s\t%s\n", path.c_str(), a.FileIndex.files[i].name);
+      found = true;
+    }
+  return found;
+}
+
+int RunFind(const cli::Args& args) {
+  if (args.positionals.size() < 2) return cli::Usage("find", "a pattern and a path are needed");
+  const std::string& pattern = args.positionals[0];
+  bool found = false, unreadable = false;
+  for (size_t k = 1; k < args.positionals.size(); ++k) {
+    const std::filesystem::path root = args.positionals[k];
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(root, ec)) {
+      found = FindIn(pattern, root.string()) || found;
+      continue;
+    }
+    if (!std::filesystem::is_directory(root, ec)) {
+      cli::FileMessage(root.string(), "no such file or folder");
+      unreadable = true;
+      continue;
+    }
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             root, std::filesystem::directory_options::skip_permission_denied, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+      if (it->is_regular_file(ec) && IsArchiveName(it->path())) found = FindIn(pattern, it->path().string()) || found;
+  }
+  if (unreadable) return cli::kNothing;
+  return found ? cli::kDone : cli::kProblems;
+}
+
+const cli::Register diffVerb({"diff", "entries only in A, only in B, and changed",
+                              "usage: vzr diff [--json] ARCHIVE_A ARCHIVE_B\n"
+                              "Compares by decoded content (the storage mode does not count); exit 1 when\n"
+                              "they differ.\n"
+                              "  --json       one object {\"onlyA\",\"onlyB\",\"changed\"}\n",
+                              {{"json", false}},
+                              RunDiff});
+
+const cli::Register findVerb({"find", "archives that hold matching entries",
+                              "usage: vzr find PATTERN PATH...\n"
+                              "Reads the index of every .vzr file below each PATH (or named) and prints\n"
+                              "\"archive<TAB>entry\" for every entry PATTERN selects; exit 1 when none.\n",
+                              {},
+                              RunFind});
+
+}  // namespace

@@ -1,0 +1,170 @@
+// verb_extract.cpp - "vzr extract" and "vzr cat": entries to files or to
+// standard output.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "pattern.h"
+#include "progress.h"
+#include "vzrpack.h"
+
+namespace {
+
+// The entries the patterns select, in index order; names every pattern that
+// selects nothing and sets missed.
+std::vector<uint32_t> Select(const VzrArchive& a, const std::vector<std::string>& patterns, bool& missed) {
+  std::vector<uint32_t> picked;
+  std::vector<bool> used(patterns.size(), false);
+  for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
+    const char* name = a.FileIndex.files[i].name;
+    bool hit = patterns.empty();
+    for (size_t p = 0; p < patterns.size(); ++p)
+      if (cli::Selects(patterns[p], name)) hit = used[p] = true;
+    if (hit) picked.push_back(i);
+  }
+  missed = false;
+  for (size_t p = 0; p < patterns.size(); ++p)
+    if (!used[p]) {
+      cli::FileMessage(a.vzr_file_name, "no entry matches '" + patterns[p] + "'");
+      missed = true;
+    }
+  return picked;
+}
+
+std::string Reason() {
+  std::string r = cli::LastTrace();
+  if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
+  return r.empty() ? "could not be extracted" : r;
+}
+
+// Counts the entries ExtractAll starts (it names each in the status line
+// before it writes it), so the CLI knows which ones are written.
+class EntryCounter : public StatusWindow {
+ public:
+  explicit EntryCounter(std::function<void()> onEntry) : onEntry_(std::move(onEntry)) {}
+  void PushFieldsToControls() override { onEntry_(); }
+  void RepaintNow() override {}
+
+ private:
+  std::function<void()> onEntry_;
+};
+
+int RunExtract(const cli::Args& args) {
+  if (args.positionals.empty()) return cli::Usage("extract", "an archive is needed");
+  const std::string dir = args.Value("-C", ".");
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) {
+    cli::FileMessage(dir, std::strerror(errno));
+    return cli::kNothing;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    cli::FileMessage(dir, "not a folder");
+    return cli::kNothing;
+  }
+  VzrArchive archive;
+  int rc = cli::LoadArchive(args.positionals[0], archive);
+  if (rc == cli::kNothing) return rc;
+  bool missed = false;
+  const std::vector<uint32_t> picked =
+      Select(archive, {args.positionals.begin() + 1, args.positionals.end()}, missed);
+  if (missed) rc = cli::kProblems;
+  const ::FileIndex all = archive.FileIndex;
+  uint64_t totalBytes = 0;
+  for (uint32_t i : picked) totalBytes += all.files[i].fileSize;
+  cli::Progress progress(totalBytes, args.quiet);
+  const bool verbose = args.Has("-v");
+
+  // ExtractAll stops at the first entry that fails; the rest are extracted
+  // in a further round, so one refused entry costs only itself.
+  size_t next = 0;
+  uint64_t doneBytes = 0;
+  while (next < picked.size()) {
+    archive.FileIndex.release();
+    uint32_t roundSize = 0;
+    for (size_t k = next; k < picked.size(); ++k) archive.FileIndex.append(all.files[picked[k]]);
+    archive.totalSize = 0;
+    for (uint32_t k = 0; k < archive.FileIndex.count; ++k) archive.totalSize += archive.FileIndex.files[k].fileSize;
+    auto written = [&](uint32_t k) {
+      const FileEntry& e = archive.FileIndex.files[k];
+      doneBytes += e.fileSize;
+      if (verbose) {
+        progress.Clear();
+        std::printf("%s\n", e.name);
+      }
+      progress.Update(doneBytes);
+    };
+    EntryCounter counter([&] {
+      if (roundSize > 0) written(roundSize - 1);
+      ++roundSize;
+    });
+    std::string text;
+    StatusSink sink;
+    sink.text = &text;
+    sink.window = &counter;
+    SetStatusSink(&sink);
+    cli::ClearTrace();
+    const int result = archive.ExtractAll(dir.c_str());
+    SetStatusSink(nullptr);
+    if (result == 0) {
+      if (roundSize > 0) written(roundSize - 1);
+      break;
+    }
+    progress.Clear();
+    if (result != 5 || roundSize == 0) {
+      cli::FileMessage(result == 7 ? dir : args.positionals[0], Reason());
+      return cli::kNothing;
+    }
+    const FileEntry& failed = archive.FileIndex.files[roundSize - 1];
+    cli::FileMessage(args.positionals[0], std::string(failed.name) + ": " + Reason());
+    rc = cli::kProblems;
+    next += roundSize;
+  }
+  std::fflush(stdout);
+  return rc;
+}
+
+int RunCat(const cli::Args& args) {
+  if (args.positionals.size() != 2) return cli::Usage("cat", "an archive and one entry name are needed");
+  VzrArchive archive;
+  int rc = cli::LoadArchive(args.positionals[0], archive);
+  if (rc == cli::kNothing) return rc;
+  const std::string& name = args.positionals[1];
+  for (uint32_t i = 0; i < archive.FileIndex.count; ++i) {
+    if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
+    cli::ClearTrace();
+    unsigned char* content = archive.Extract(i, nullptr);
+    if (!content) {
+      cli::FileMessage(args.positionals[0], name + ": " + Reason());
+      return cli::kProblems;
+    }
+    if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0) {
+      cli::Message(std::string("standard output: ") + std::strerror(errno));
+      return cli::kNothing;
+    }
+    return rc;
+  }
+  cli::FileMessage(args.positionals[0], "no entry named '" + name + "'");
+  return cli::kProblems;
+}
+
+const cli::Register extractVerb({"extract", "entries into files below a folder",
+                                 "usage: vzr extract [-C DIR] [-v] ARCHIVE [PATTERN...]\n"
+                                 "Writes every entry (or those a PATTERN selects) below DIR. Entries whose\n"
+                                 "names would land outside DIR are refused and named; the others are written.\n"
+                                 "  -C DIR       the folder to write below (default: the current folder)\n"
+                                 "  -v           name each file written on standard output\n",
+                                 {{"-C", true}, {"-v", false}},
+                                 RunExtract});
+
+const cli::Register catVerb({"cat", "one entry's content to standard output",
+                             "usage: vzr cat ARCHIVE NAME\n"
+                             "Writes the content of entry NAME (any letter case), byte for byte.\n",
+                             {},
+                             RunCat});
+
+}  // namespace

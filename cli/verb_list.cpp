@@ -1,0 +1,44 @@
+// verb_list.cpp - "vzr list": the names of an archive's entries.
+#include <cstdio>
+#include <string>
+
+#include "cli.h"
+#include "pattern.h"
+#include "vzrpack.h"
+
+namespace {
+
+int RunList(const cli::Args& args) {
+  if (args.positionals.empty()) return cli::Usage("list", "an archive is needed");
+  VzrArchive archive;
+  int rc = cli::LoadArchive(args.positionals[0], archive);
+  if (rc == cli::kNothing) return rc;
+  const std::vector<std::string> patterns(args.positionals.begin() + 1, args.positionals.end());
+  const bool longForm = args.Has("long"), json = args.Has("json");
+  if (json) std::fputs("[", stdout);
+  bool first = true;
+  for (uint32_t i = 0; i < archive.FileIndex.count; ++i) {
+    const FileEntry& e = archive.FileIndex.files[i];
+    if (!cli::SelectsAny(patterns, e.name)) continue;
+    if (json)
+      std::printf("%s\n{\"name\":%s,\"size\":%u,\"stored\":%u,\"offset\":%u}", first ? "" : ",",
+                  cli::JsonString(e.name).c_str(), e.fileSize, e.compSize, e.fileOffset);
+    else if (longForm)
+      std::printf("%10u %10u %10u %s\n", e.fileSize, e.compSize, e.fileOffset, e.name);
+    else
+      std::printf("%s\n", e.name);
+    first = false;
+  }
+  if (json) std::fputs("\n]\n", stdout);
+  return rc;
+}
+
+const cli::Register reg({"list", "the names of an archive's entries",
+                         "usage: vzr list [--long] [--json] ARCHIVE [PATTERN...]\n"
+                         "Prints the names of the entries (those a PATTERN selects), one a line.\n"
+                         "  --long       size, stored size, offset and name\n"
+                         "  --json       one array of {\"name\",\"size\",\"stored\",\"offset\"}\n",
+                         {{"long", false}, {"json", false}},
+                         RunList});
+
+}  // namespace

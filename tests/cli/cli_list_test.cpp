@@ -1,0 +1,79 @@
+// Black-box tests of vzr's command handling and "vzr list".
+#include "run_vzr.h"
+
+using clitest::RunVzr;
+
+namespace {
+
+class CliList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testutil::ArchiveLayout layout;
+    layout.AddRaw("scripts/intro.con", "say hello\n");
+    layout.AddRaw("Objects/Tanks/hull.rs", std::string(300, 'x'));
+    layout.WriteTo(archive);
+  }
+  testutil::TempDir dir;
+  std::string archive = dir / "a.vzr";
+};
+
+TEST_F(CliList, NamesOneALineOptionsAnywhere) {
+  auto r = RunVzr({"list", archive});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "scripts/intro.con\nObjects/Tanks/hull.rs\n");
+  EXPECT_EQ(r.err, "");
+  auto l = RunVzr({"list", archive, "--long"});
+  EXPECT_EQ(l.status, 0);
+  EXPECT_NE(l.out.find("300"), std::string::npos);
+  EXPECT_NE(l.out.find(" Objects/Tanks/hull.rs\n"), std::string::npos);
+  auto j = RunVzr({"list", archive, "objects/TANKS", "--json"});
+  EXPECT_EQ(j.out, "[\n{\"name\":\"Objects/Tanks/hull.rs\",\"size\":300,\"stored\":300,\"offset\":166}\n]\n");
+}
+
+TEST_F(CliList, DoubleDashEndsOptions) {
+  testutil::WriteFileBytes(dir / "--long", testutil::ReadFileBytes(archive));
+  auto r = RunVzr({"list", "--", "--long"}, dir.str());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "scripts/intro.con\nObjects/Tanks/hull.rs\n");
+}
+
+TEST(CliCommand, VersionHelpAndUsageErrors) {
+  auto v = RunVzr({"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, std::string("vzr ") + VZR_VERSION_TEXT + "\n");
+  auto h = RunVzr({"help", "list"});
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.out.find("--long"), std::string::npos);
+  EXPECT_EQ(RunVzr({"list", "--help"}).out, h.out);
+  auto u = RunVzr({"frobnicate"});
+  EXPECT_EQ(u.status, 2);
+  EXPECT_EQ(u.err.rfind("vzr: ", 0), 0u);
+  auto o = RunVzr({"list", "--bogus", "x.vzr"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("--bogus"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliInfo, CountsAndUnusedBytes) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a", std::string(100, 'a'));
+  layout.AddRaw("b", std::string(50, 'b'));
+  testutil::Bytes bytes = layout.Build();
+  // Point b at the start of a: the 50 bytes of b's own place become unused.
+  const uint32_t indexOffset = testutil::GetLE32(bytes, 0);
+  const size_t bOffsetField = indexOffset + 4 + (4 + 1 + 24) + 4 + 1 + 8;
+  for (int i = 0; i < 4; ++i) bytes[bOffsetField + i] = static_cast<unsigned char>(156 >> (8 * i));
+  testutil::WriteFileBytes(dir / "a.vzr", bytes);
+  auto r = RunVzr({"info", "--json", dir / "a.vzr"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"entries\":2,\"contentBytes\":150,\"storedBytes\":150,\"indexOffset\":306,"
+                       "\"unusedBytes\":50"),
+            std::string::npos)
+      << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// Black-box tests of "vzr test" and of bad inputs.
+#include "run_vzr.h"
+
+using clitest::RunVzr;
+
+namespace {
+
+TEST(CliTest, SoundAndDamagedArchives) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout good;
+  good.AddRaw("a.con", "alpha");
+  good.AddRaw("A.CON", "again");
+  good.WriteTo(dir / "good.vzr");
+  testutil::ArchiveLayout bad;
+  bad.AddRaw("../up.con", "x");
+  bad.entries.push_back({"short.rs", testutil::ToBytes("abc"), 10});  // fileSize larger than stored
+  bad.WriteTo(dir / "bad.vzr");
+  auto r = RunVzr({"test", dir / "good.vzr", dir / "bad.vzr"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("OK  " + dir / "good.vzr\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("A.CON: duplicate name"), std::string::npos);
+  EXPECT_NE(r.out.find("../up.con: name leads outside"), std::string::npos);
+  EXPECT_NE(r.out.find("short.rs: does not decode"), std::string::npos);
+  EXPECT_EQ(RunVzr({"test", dir / "good.vzr"}).status, 0);
+}
+
+struct BadInput {
+  const char* what;
+  std::vector<std::string> args;  // "@" stands for the test folder
+  int status;
+  const char* message;
+};
+
+TEST(CliBadInputs, OneLineAndStatus) {
+  testutil::TempDir dir;
+  testutil::WriteFileText(dir / "empty.vzr", "");
+  testutil::WriteFileText(dir / "text.vzr", "just some words, not an archive at all\n");
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a.con", std::string(1000, 'a'));
+  testutil::Bytes bytes = layout.Build();
+  testutil::WriteFileBytes(dir / "cut.vzr", testutil::Bytes(bytes.begin(), bytes.begin() + 600));
+  testutil::Bytes absurd = bytes;
+  const uint32_t at = testutil::GetLE32(bytes, 0);
+  absurd[at] = absurd[at + 1] = absurd[at + 2] = absurd[at + 3] = 0xff;
+  testutil::WriteFileBytes(dir / "absurd.vzr", absurd);
+  layout.WriteTo(dir / "ok.vzr");
+  const std::string longName(300, 'n');
+  const BadInput cases[] = {
+      {"missing file", {"list", "@/none.vzr"}, 2, "No such file"},
+      {"folder", {"info", "@"}, 2, "is a folder"},
+      {"empty file", {"list", "@/empty.vzr"}, 2, "not an archive"},
+      {"text file", {"info", "@/text.vzr"}, 2, "not an archive"},
+      {"truncated", {"list", "@/cut.vzr"}, 2, "not an archive"},
+      {"absurd count", {"list", "@/absurd.vzr"}, 1, "damaged index"},
+      {"long name", {"cat", "@/ok.vzr", longName}, 1, "no entry named"},
+      {"no match", {"extract", "-C", "@", "@/ok.vzr", "zzz*"}, 1, "no entry matches"},
+      {"unknown verb", {"explode"}, 2, "unknown verb"},
+      {"unknown option", {"list", "--frob", "@/ok.vzr"}, 2, "unknown option"},
+  };
+  for (const BadInput& c : cases) {
+    std::vector<std::string> args;
+    for (std::string a : c.args) args.push_back(a[0] == '@' ? dir.str() + a.substr(1) : a);
+    auto r = RunVzr(args);
+    EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err.rfind("vzr: ", 0), 0u) << c.what;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// run_vzr.h - runs the real vzr program and collects its output and status.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace clitest {
+
+struct Result {
+  int status = -1;  // exit status, or 128+signal
+  std::string out;
+  std::string err;
+};
+
+// Runs vzr with args (no shell), standard input from /dev/null.
+inline Result RunVzr(const std::vector<std::string>& args, const std::string& cwd = "") {
+  testutil::TempDir tmp;
+  const std::string outPath = tmp / "out", errPath = tmp / "err";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
+    if (!std::freopen("/dev/null", "rb", stdin) || !std::freopen(outPath.c_str(), "wb", stdout) ||
+        !std::freopen(errPath.c_str(), "wb", stderr))
+      ::_exit(98);
+    std::vector<char*> argv;
+    std::string bin = VZR_BINARY;
+    argv.push_back(bin.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(bin.c_str(), argv.data());
+    ::_exit(97);
+  }
+  int ws = 0;
+  ::waitpid(pid, &ws, 0);
+  Result r;
+  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  auto text = [](const std::string& p) {
+    testutil::Bytes b = testutil::ReadFileBytes(p);
+    return std::string(b.begin(), b.end());
+  };
+  r.out = text(outPath);
+  r.err = text(errPath);
+  return r;
+}
+
+}  // namespace clitest
