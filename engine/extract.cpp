@@ -6,6 +6,7 @@
 // a real stored form could have before any buffer grows, and an entry name
 // can never lead a write out of the destination folder.
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -222,9 +223,6 @@ std::string EntryFolder(ExtractSession* session, const std::string& path, const 
   return folder;
 }
 
-// Creates a file that the session's listing shows to be absent in any letter
-// case. vzrfs::OpenWrite would search the folder for it once more.
-std::FILE* CreateNewFile(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 // Writes the content into the open output file; false when a write failed.
 using ContentWriter = std::function<bool(std::FILE* out)>;
@@ -348,6 +346,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   const std::size_t lastSlash = path.rfind('/');
   const std::string parent = lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
   const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
+  // A link where a folder of the name stands could send the new folders and
+  // the file elsewhere: such an entry is refused before anything is made.
+  if (!parent.empty() && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str()))) {
+    TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
+    return false;
+  }
   const std::string folder = parent.empty() ? std::string() : EntryFolder(session, path, parent);
   CodePosition = 1498;
   // The target as it is found without regard to case; only a file that is
@@ -366,18 +370,27 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     return false;
   }
 
-  try {
-    // A file that is there already is replaced only when the new one is
-    // whole: its content goes to a new file beside it first. A new name is
-    // written directly; a failed write then removes the partial file.
-    std::string part;
-    std::FILE* out = nullptr;
-    if (exists) {
-      vzrfs::MakeWritable(target.c_str());
-      out = vzrfs::CreateBeside(target.c_str(), part);
-    } else {
-      out = session ? CreateNewFile(target) : vzrfs::OpenWrite(target.c_str());
+  // The file is made in its folder opened without following any link, under
+  // a fresh name beside the entry's, and renamed over the name only when
+  // whole: a link planted on the way, even during extraction, redirects
+  // nothing, and a kill never leaves a partial file under the entry's name.
+  const std::size_t cut = target.rfind('/');
+  const std::string targetFolder = cut == std::string::npos ? std::string() : target.substr(0, cut);
+  const std::string targetLeaf = cut == std::string::npos ? target : target.substr(cut + 1);
+  struct FolderFd {
+    int fd;
+    ~FolderFd() {
+      if (fd >= 0) ::close(fd);
     }
+  } dir{vzrfs::OpenFolderNoFollow(targetFolder)};
+  if (dir.fd < 0 || vzrfs::IsLinkAt(dir.fd, targetLeaf)) {
+    TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
+    return false;
+  }
+  try {
+    if (exists) vzrfs::MakeWritable(target.c_str());
+    std::string part;
+    std::FILE* out = vzrfs::CreateBesideAt(dir.fd, targetLeaf, part);
     if (!out) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;
@@ -386,12 +399,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     const bool closed = vzrfs::Close(out);
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
-      vzrfs::DeleteFile(exists ? part.c_str() : target.c_str());
+      vzrfs::DeleteAt(dir.fd, part);
       TraceLog("ERROR! Could not write: ", name);
       return false;
     }
-    if (exists && !vzrfs::MoveReplace(part.c_str(), target.c_str())) {
-      vzrfs::DeleteFile(part.c_str());
+    if (!vzrfs::RenameAt(dir.fd, part, targetLeaf)) {
+      vzrfs::DeleteAt(dir.fd, part);
       TraceLog("ERROR! Could not write file: ", name);
       return false;
     }

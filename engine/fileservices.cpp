@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <random>
 
 namespace vzrfs {
 namespace {
@@ -239,18 +240,53 @@ std::FILE* OpenRead(const char* path, uint64_t* length) {
 
 std::FILE* OpenWrite(const char* path) { return std::fopen(ResolvePath(path).c_str(), "wb"); }
 
+namespace {
+// Six random letters or digits for a temporary name.
+std::string RandomSuffix() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 generator{std::random_device{}()};
+  std::string suffix(6, 'x');
+  for (char& c : suffix) c = kChars[generator() % (sizeof kChars - 1)];
+  return suffix;
+}
+
+// Opens a new file exclusively: a name that exists (even as a link) fails.
+std::FILE* CreateExclusive(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    ::unlink(path.c_str());
+  }
+  return f;
+}
+
+// Flushes a folder's entries (a rename or a new name in it) to the device.
+void FlushFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // the rename is done either way; nothing to undo on failure
+  ::close(fd);
+}
+
+bool InjectedFailure();
+bool RecordFailure();
+}  // namespace
+
 std::FILE* CreateBeside(const char* path, std::string& tempPath) {
   const std::string target = ResolvePath(path);
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string suffix = ".part" + (attempt ? std::to_string(attempt) : std::string());
-    tempPath = target + suffix;
-    // "x": fails when the name exists, so no file of the user's is reused.
-    if (std::FILE* f = std::fopen(tempPath.c_str(), "wbx")) return f;
+    const std::string suffix = RandomSuffix();
+    tempPath = target + "." + suffix;
+    if (std::FILE* f = CreateExclusive(tempPath)) return f;
     if (errno == ENAMETOOLONG) {  // the target's own name is near the limit
-      tempPath = folder + "vzr" + suffix;
-      if (std::FILE* f = std::fopen(tempPath.c_str(), "wbx")) return f;
+      tempPath = folder + "vzr." + suffix;
+      if (std::FILE* f = CreateExclusive(tempPath)) return f;
     }
     if (errno != EEXIST) break;
   }
@@ -258,12 +294,96 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath) {
   return nullptr;
 }
 
+bool HasLinkComponent(const std::string& path) {
+  struct stat st;
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string prefix = path.substr(0, slash);
+    if (::lstat(prefix.c_str(), &st) != 0) return false;  // the rest does not exist yet
+    if (S_ISLNK(st.st_mode)) return true;
+    if (slash == std::string::npos) return false;
+  }
+}
+
+int OpenFolderNoFollow(const std::string& folder) {
+  int fd = ::open(!folder.empty() && folder[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::size_t pos = 0;
+  while (fd >= 0 && pos < folder.size()) {
+    std::size_t slash = folder.find('/', pos);
+    if (slash == std::string::npos) slash = folder.size();
+    const std::string component = folder.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (component.empty() || component == ".") continue;
+    const int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+bool IsLinkAt(int dirFd, const std::string& name) {
+  struct stat st;
+  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string suffix = RandomSuffix();
+    tempName = leaf + "." + suffix;
+    int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENAMETOOLONG) {
+      tempName = "vzr." + suffix;
+      fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }
+    if (fd >= 0) {
+      if (std::FILE* f = ::fdopen(fd, "wb")) return f;
+      ::close(fd);
+      ::unlinkat(dirFd, tempName.c_str(), 0);
+      break;
+    }
+    if (errno != EEXIST) break;
+  }
+  tempName.clear();
+  return nullptr;
+}
+
+bool RenameAt(int dirFd, const std::string& from, const std::string& to) {
+  return ::renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
+}
+
+void DeleteAt(int dirFd, const std::string& name) { ::unlinkat(dirFd, name.c_str(), 0); }
+
+bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
+  if (flushFailed) *flushFailed = false;
+  const std::string from = ResolvePath(src), to = ResolvePath(dst);
+  // Across file systems no rename can work; the caller copies instead, and
+  // nothing is flushed (or asked of the fault hook) for a move that cannot be.
+  const std::size_t slash = to.rfind('/');
+  const std::string toFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+  struct stat a, b;
+  if (::stat(from.c_str(), &a) == 0 && ::stat(toFolder.c_str(), &b) == 0 && a.st_dev != b.st_dev) {
+    errno = EXDEV;
+    return false;
+  }
+  errno = 0;
+  const int fd = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;  // no such file: nothing to flush or move
+  const bool flushed = !InjectedFailure() && (::fsync(fd) == 0 || RecordFailure());
+  ::close(fd);
+  if (!flushed) {
+    if (flushFailed) *flushFailed = true;
+    return false;
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  FlushFolderOf(to);
+  return true;
+}
+
 bool Read(std::FILE* f, void* data, std::size_t n) { return n == 0 || std::fread(data, 1, n, f) == n; }
 
 std::size_t ReadSome(std::FILE* f, void* data, std::size_t n) { return n == 0 ? 0 : std::fread(data, 1, n, f); }
 
 namespace {
-// Asks the test hook whether this write is to fail; records the failure.
+// Asks the test hook whether this write (or flush) is to fail; records the failure.
 bool InjectedFailure() {
   if (!FaultHook()) return false;
   const int err = FaultHook()(++g_writeNumber);

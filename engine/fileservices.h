@@ -74,9 +74,38 @@ bool SameFile(const char* a, const char* b);
 std::FILE* OpenRead(const char* path, uint64_t* length = nullptr);
 std::FILE* OpenWrite(const char* path);  // create or truncate
 // Creates a file that did not exist, in the folder of path, for a content
-// that is to replace path by MoveReplace once it is whole: named path +
-// ".part" (plus a number when that is taken). Its name goes to tempPath.
+// that is to replace path once it is whole: named path + "." + six random
+// letters or digits (a short "vzr.XXXXXX" when path's name is near the length
+// limit), created exclusively, so no file of the user's is ever reused. Its
+// name goes to tempPath (empty on failure).
 std::FILE* CreateBeside(const char* path, std::string& tempPath);
+
+// The one way an archive takes the place of another (packing, rewriting,
+// the copy fallback of a move): flushes the finished file src to its device
+// (a failed flush fails the whole replacement and leaves dst as it was),
+// renames it over dst, then flushes dst's folder so the new name survives a
+// power cut too. False when the flush or the rename failed (flushFailed,
+// when given, tells which); src is then still there for the caller to
+// delete. The fault hook is asked before the flush as before a write, so a
+// test can make the flush fail.
+bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed = nullptr);
+// Extraction without following links. Paths are relative to the current
+// directory (or absolute) and taken as written.
+// Whether a component of path that exists is a symbolic link.
+bool HasLinkComponent(const std::string& path);
+// Opens folder (empty: the current directory) component by component with
+// O_NOFOLLOW|O_DIRECTORY, so no link on the way is followed; -1 when one is
+// a link or no folder. The descriptor belongs to the caller.
+int OpenFolderNoFollow(const std::string& folder);
+// Whether name in the open folder dirFd is a symbolic link.
+bool IsLinkAt(int dirFd, const std::string& name);
+// As CreateBeside, in the open folder dirFd beside its entry leaf; the new
+// file's name (in that folder) goes to tempName.
+std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName);
+// Renames from over to, both in the open folder dirFd; no link is followed.
+bool RenameAt(int dirFd, const std::string& from, const std::string& to);
+void DeleteAt(int dirFd, const std::string& name);
+
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);

@@ -423,7 +423,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
 
   // An archive of no entries replaces nothing: an earlier one stays.
   const bool whole = writeError == 0 && closed && addressable;
-  const bool moved = whole && result != 0 && vzrfs::MoveReplace(part.c_str(), archivePath);
+  const bool moved = whole && result != 0 && vzrfs::ReplaceDurably(part.c_str(), archivePath);
   if (!moved) vzrfs::DeleteFile(part.c_str());
   if (!moved && !existed) vzrfs::DeleteFile(archivePath);
   if (!whole || (result != 0 && !moved)) {

@@ -51,8 +51,8 @@ MoveOutcome CopyThenRename(const char* src, const char* dst) {
     TraceLog("Error! tavMoveFile(): Failed to create buffer");
     return {0, false};
   }
-  const std::string part = std::string(dst) + ".part";
-  std::FILE* out = vzrfs::OpenWrite(part.c_str());
+  std::string part;
+  std::FILE* out = vzrfs::CreateBeside(dst, part);
   if (!out) {
     TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
     return {3, false};
@@ -75,16 +75,24 @@ MoveOutcome CopyThenRename(const char* src, const char* dst) {
     TraceLog("Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ", code);
     return {code, false};
   }
-  if (!vzrfs::MoveReplace(part.c_str(), dst)) {
+  if (!vzrfs::ReplaceDurably(part.c_str(), dst)) {  // mostly a failed flush: a write that did not land
     vzrfs::DeleteFile(part.c_str());
-    TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
-    return {3, false};
+    TraceLog("Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ", 5);
+    return {5, false};
   }
   return {vzrfs::DeleteFile(src) ? 1 : 0, true};
 }
 
+// A rename where one works, else a copy; either way src's bytes reach the
+// device before dst names them.
 MoveOutcome MoveFileReplacing(const char* src, const char* dst) {
-  if (vzrfs::MoveReplace(src, dst)) return {1, true};
+  bool flushFailed = false;
+  if (vzrfs::ReplaceDurably(src, dst, &flushFailed)) return {1, true};
+  // A failed flush fails the move: copying the same unflushed bytes would not help.
+  if (flushFailed) {
+    TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
+    return {5, false};
+  }
   return CopyThenRename(src, dst);
 }
 
@@ -219,9 +227,9 @@ int VzrArchive::AddReplaceFile(uint32_t inx, uint32_t fileSize) {
 }
 
 int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* caller) {
-  char tmpPath[vzr::kPathBufferSize];
-  const int formed = std::snprintf(tmpPath, sizeof tmpPath, "%s.tmp", a.vzr_file_name);
-  std::FILE* out = formed > 0 && static_cast<std::size_t>(formed) < sizeof tmpPath ? vzrfs::OpenWrite(tmpPath) : nullptr;
+  std::string tmp;
+  std::FILE* out = vzrfs::CreateBeside(a.vzr_file_name, tmp);
+  const char* tmpPath = tmp.c_str();
   if (!out) {
     SetStatus("Error! Could not create Temp .vzr File!");
     return 1;

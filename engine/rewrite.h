@@ -26,7 +26,7 @@ struct RewritePlan {
   std::vector<Addition> additions;
 };
 
-// Carries the plan out through "<archive>.tmp". caller names the operation in
+// Carries the plan out through a new file beside the archive. caller names the operation in
 // the failure trace lines. 0 updated; 1 not, and then the archive on disk,
 // FileIndex and indexOffset are as they were.
 int RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* caller);

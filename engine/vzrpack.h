@@ -201,7 +201,7 @@ class VzrArchive {
   void WriteIndex();
 
   // Gives entry inx the first fileSize bytes of fileBuffer, rewriting the
-  // archive through "<archive>.tmp". 0 updated, 1 not updated (the archive on
+  // archive through a new file beside it. 0 updated, 1 not updated (the archive on
   // disk and FileIndex are then as they were).
   int AddReplaceFile(uint32_t inx, uint32_t fileSize);
 

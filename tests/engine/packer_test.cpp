@@ -340,3 +340,27 @@ TEST(PackDirectory, NamesLongerThanTheIndexHoldsAreSkipped) {
   const PackRun fits = Pack(dir / "src", base.substr(1), dir / "fits.vzr");
   EXPECT_EQ(fits.result, 2) << "259 characters still fit";
 }
+
+TEST(TemporaryFiles, AUsersOwnTmpAndPartFilesSurviveAPackAndASave) {
+  TempDir dir;
+  testutil::WriteFileText(dir / "src/a.txt", "first");
+  const std::string archive = dir / "x.vzr";
+  testutil::WriteFileText(archive + ".tmp", "mine");
+  testutil::WriteFileText(archive + ".part", "mine too");
+  ASSERT_EQ(Pack(dir / "src", "p", archive).result, 1);
+  ASSERT_EQ(Pack(dir / "src", "p", archive).result, 1);  // over the archive just made
+  VzrArchive a;
+  Load(a, archive);
+  std::memcpy(a.fileBuffer, "second", 6);
+  {
+    StatusRecorder status;
+    testutil::TraceCapture quiet;
+    ASSERT_EQ(a.AddReplaceFile(0, 6), 0);
+  }
+  ASSERT_NE(a.Extract(0, nullptr), nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(a.fileBuffer), 6), "second");
+  a.CloseArchiveStream();
+  EXPECT_EQ(testutil::ReadFileBytes(archive + ".tmp"), testutil::ToBytes("mine"));
+  EXPECT_EQ(testutil::ReadFileBytes(archive + ".part"), testutil::ToBytes("mine too"));
+  EXPECT_EQ(testutil::TemporariesBeside(archive), (std::vector<std::string>{"x.vzr.part", "x.vzr.tmp"}));
+}

@@ -103,7 +103,7 @@ TEST(AddReplaceFile, RewritesToTheExpectedBytesInBothModesWithAndWithoutGaps) {
       EXPECT_EQ(e[2].fileOffset, e[1].fileOffset + e[1].compSize);
       EXPECT_EQ(archive.indexOffset, testutil::GetLE32(actual, 0));
       EXPECT_EQ(archive.vzrFileStream, nullptr);
-      EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp"));
+      EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
 
       VzrArchive reread;
       Load(reread, dir / "x.vzr");
@@ -192,7 +192,7 @@ TEST(AddReplaceFile, IndexNotBelowCountRewritesNothing) {
   EXPECT_EQ(status.Last(), "  Adding File...ERROR!!");
   EXPECT_EQ(trace.back(), "ERROR!! Cannot add new file using addReplaceFile(), replace only!");
   EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), original);
-  EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp"));
+  EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
 }
 
 TEST(AddReplaceFile, OpeningFailuresLeaveNoTemporaryFile) {
@@ -203,14 +203,15 @@ TEST(AddReplaceFile, OpeningFailuresLeaveNoTemporaryFile) {
   VzrArchive archive;
   Load(archive, dir / "x.vzr");
   StatusRecorder status;
-  fs::create_directory(dir / "x.vzr.tmp");  // the temporary name is taken by a folder
-  EXPECT_EQ(Replace(archive, 0, testutil::ToBytes("b")), 1);
+  const std::string path = archive.vzr_file_name;
+  std::snprintf(archive.vzr_file_name, sizeof archive.vzr_file_name, "%s", (dir / "gone/x.vzr").c_str());
+  EXPECT_EQ(Replace(archive, 0, testutil::ToBytes("b")), 1);  // no folder to create the copy in
   EXPECT_EQ(status.Last(), "Error! Could not create Temp .vzr File!");
-  fs::remove(dir / "x.vzr.tmp");
+  std::snprintf(archive.vzr_file_name, sizeof archive.vzr_file_name, "%s", path.c_str());
   fs::remove(dir / "x.vzr");
   EXPECT_EQ(Replace(archive, 0, testutil::ToBytes("b")), 1);
   EXPECT_EQ(status.Last(), "Error! Could not open .vzr File!");
-  EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp"));
+  EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
 }
 
 TEST(AddReplaceFile, DamagedEntryOffsetsFailWithTheArchiveAndIndexKept) {
@@ -231,7 +232,7 @@ TEST(AddReplaceFile, DamagedEntryOffsetsFailWithTheArchiveAndIndexKept) {
   EXPECT_EQ(Replace(archive, 0, testutil::ToBytes("zz")), 1);
   EXPECT_EQ(status.Last(), "ERROR! Could not update .vzr!");
   EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), bytes);
-  EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp"));
+  EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(archive.FileIndex.files[i].fileOffset, before[i].fileOffset) << i;
     EXPECT_EQ(archive.FileIndex.files[i].compSize, before[i].compSize) << i;
@@ -336,5 +337,5 @@ TEST(AddReplaceFile, KeptRunsOfManyMegabytesAreCopiedWhole) {
   after.entries[1].stored = testutil::ToBytes("a new middle");
   after.entries[1].fileSize = 12;
   EXPECT_TRUE(testutil::ReadFileBytes(dir / "x.vzr") == after.Build());
-  EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp"));
+  EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
 }

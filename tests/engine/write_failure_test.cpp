@@ -81,7 +81,8 @@ TEST(CreateBeside, NeverReusesAFileThatExists) {
   std::string part;
   std::FILE* f = vzrfs::CreateBeside(target.c_str(), part);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(part, target + ".part1");
+  EXPECT_EQ(part.size(), target.size() + 7);
+  EXPECT_EQ(part.rfind(target + ".", 0), 0u);
   EXPECT_TRUE(vzrfs::Close(f));
   EXPECT_EQ(testutil::ReadFileBytes(target + ".part"), testutil::ToBytes("someone's file"));
   EXPECT_EQ(testutil::ReadFileBytes(target), testutil::ToBytes("target"));
@@ -93,7 +94,8 @@ TEST(CreateBeside, ANameAtTheLengthLimitGetsAShortTemporaryName) {
   std::string part;
   std::FILE* f = vzrfs::CreateBeside(target.c_str(), part);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(part, dir / "vzr.part");
+  EXPECT_EQ(part.rfind(dir / "vzr.", 0), 0u);
+  EXPECT_EQ(part.size(), (dir / "vzr.").size() + 6);
   EXPECT_TRUE(vzrfs::Close(f));
   EXPECT_TRUE(vzrfs::MoveReplace(part.c_str(), target.c_str()));
   EXPECT_TRUE(fs::exists(target));

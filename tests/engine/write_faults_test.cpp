@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "ops_testutil.h"
@@ -155,7 +156,7 @@ TEST(ReplaceWriteFaults, EveryFailingWriteKeepsTheArchiveAndTheIndex) {
       }
       EXPECT_EQ(status.Last(), "ERROR! Could not update .vzr!");
       EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), original) << "mode " << mode << " write " << failing;
-      EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp")) << "write " << failing;
+      EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty()) << "write " << failing;
       EXPECT_EQ(archive.indexOffset, indexOffset);
       for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(archive.FileIndex.files[i].fileOffset, before[i].fileOffset) << "write " << failing;
@@ -189,5 +190,46 @@ TEST(ReplaceWriteFaults, FileSizeLimitKeepsTheArchive) {
   });
   EXPECT_EQ(code, 0);
   EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), original);
-  EXPECT_FALSE(fs::exists(dir / "x.vzr.tmp"));
+  EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
+}
+
+TEST(DurableSave, AFailedFlushBeforeTheMoveKeepsTheOldArchive) {
+  TempDir dir;
+  ArchiveLayout layout;
+  layout.AddRaw("a", Pattern(30000, 1));
+  layout.AddRaw("b", Pattern(30000, 2));
+  layout.WriteTo(dir / "x.vzr");
+  const Bytes original = testutil::ReadFileBytes(dir / "x.vzr");
+  const Bytes content = Pattern(40000, 3);
+  auto replace = [&](uint64_t& calls, const std::function<int(uint64_t)>& answer) {
+    VzrArchive archive;
+    Load(archive, dir / "x.vzr");
+    std::copy(content.begin(), content.end(), archive.fileBuffer);
+    StatusRecorder status;
+    FaultHookGuard hook([&](uint64_t n) {
+      calls = n;
+      return answer(n);
+    });
+    testutil::TraceCapture quiet;
+    const int result = archive.AddReplaceFile(0, 40000);
+    archive.CloseArchiveStream();
+    return result == 0 ? std::string("saved") : status.Last();
+  };
+  uint64_t calls = 0;
+  ASSERT_EQ(replace(calls, [](uint64_t) { return 0; }), "saved");
+  const Bytes saved = testutil::ReadFileBytes(dir / "x.vzr");
+  const uint64_t last = calls;
+  testutil::WriteFileBytes(dir / "x.vzr", original);
+  // The last question the hook is asked is the flush: the copy is whole then.
+  bool copyWhole = false;
+  EXPECT_EQ(replace(calls, [&](uint64_t n) {
+              if (n != last) return 0;
+              for (const std::string& name : testutil::TemporariesBeside(dir / "x.vzr"))
+                copyWhole = copyWhole || testutil::ReadFileBytes(dir / name) == saved;
+              return EIO;
+            }),
+            "ERROR! Could not update .vzr!");
+  EXPECT_TRUE(copyWhole) << "the failed question came before the copy was complete";
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), original);
+  EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +68,19 @@ inline void WriteFileText(const std::string& path, const std::string& text) { Wr
 inline Bytes ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The temporary files a replacement of path left beside it: names of path's
+// folder that start with path's own name and a dot ("x.vzr.Ab3xZ9").
+inline std::vector<std::string> TemporariesBeside(const std::string& path) {
+  const std::filesystem::path p(path);
+  const std::string prefix = p.filename().string() + ".";
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(p.parent_path(), error))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path().filename().string());
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 inline void PutLE32(Bytes& out, uint32_t v) {

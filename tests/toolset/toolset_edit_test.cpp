@@ -1,8 +1,10 @@
 // Showing, editing and saving script entries in the real window, with the
 // save questions answered by script and the archive read back by the engine.
 #include <QTextCursor>
+#include <cerrno>
 #include <filesystem>
 
+#include "fileservices.h"
 #include "toolset_fixture.h"
 
 using namespace toolsettest;
@@ -245,7 +247,11 @@ TEST_F(ToolsetWindowTest, TextBeyondTheBuffersIsSavedWhole) {
 
 TEST_F(ToolsetWindowTest, FailedSaveKeepsTheTextModified) {
   const std::string path = OpenArchive(ThreeEntries());
-  std::filesystem::create_directory(path + ".tmp");  // the engine cannot write its copy
+  // Every write of the engine fails, so it cannot write its copy.
+  struct FailingWrites {
+    FailingWrites() { vzrfs::SetWriteFaultHook([](uint64_t) { return ENOSPC; }); }
+    ~FailingWrites() { vzrfs::SetWriteFaultHook(nullptr); }
+  } failing;
   Click(0);
   Type("precious\n");
   window->OnSaveChanges();

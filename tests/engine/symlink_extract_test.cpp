@@ -1,0 +1,107 @@
+// Extraction never writes through a symbolic link, wherever one stands.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "ops_testutil.h"
+#include "testutil.h"
+#include "vzrpack.h"
+
+using opstest::Load;
+using testutil::ArchiveLayout;
+using testutil::CurrentDirGuard;
+using testutil::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every file (with its bytes), link (with its target) and folder below root.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> seen;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string rel = fs::relative(it->path(), root).string();
+    if (it->is_symlink())
+      seen[rel] = "link " + fs::read_symlink(it->path()).string();
+    else if (it->is_directory())
+      seen[rel] = "folder";
+    else {
+      const testutil::Bytes b = testutil::ReadFileBytes(it->path().string());
+      seen[rel] = std::string(b.begin(), b.end());
+    }
+  }
+  return seen;
+}
+
+struct LinkCase {
+  const char* what;
+  const char* entry;  // the entry that must be refused
+  std::function<void(const fs::path& dest, const fs::path& outside, const fs::path& archive)> plant;
+};
+
+}  // namespace
+
+TEST(SymlinkSafeExtract, NoEntryIsWrittenThroughALink) {
+  const std::vector<LinkCase> cases = {
+      {"a link as a folder of the name", "sub/f.txt",
+       [](auto& d, auto& o, auto&) { fs::create_directory_symlink(o, d / "sub"); }},
+      {"a link in another letter case", "sub/g.txt",
+       [](auto& d, auto& o, auto&) { fs::create_directory_symlink(o, d / "Sub"); }},
+      {"a link as the file itself", "f.txt",
+       [](auto& d, auto& o, auto&) { fs::create_symlink(o / "victim", d / "f.txt"); }},
+      {"a link to a new name outside", "new.txt",
+       [](auto& d, auto& o, auto&) { fs::create_symlink(o / "new.txt", d / "new.txt"); }},
+      {"a link to the archive itself", "arch.vzr",
+       [](auto& d, auto&, auto& a) { fs::create_symlink(a, d / "arch.vzr"); }},
+      {"a dangling link", "gone", [](auto& d, auto&, auto&) { fs::create_symlink("nowhere", d / "gone"); }},
+      {"a chain of links", "l1",
+       [](auto& d, auto& o, auto&) {
+         fs::create_symlink("l2", d / "l1");
+         fs::create_symlink(o / "victim", d / "l2");
+       }},
+      {"a link to a folder inside the destination", "alias/f.txt",
+       [](auto& d, auto&, auto&) {
+         fs::create_directory(d / "inner");
+         fs::create_directory_symlink("inner", d / "alias");
+       }},
+      {"a link in a deeper folder", "a/b/c/f.txt",
+       [](auto& d, auto& o, auto&) {
+         fs::create_directories(d / "a");
+         fs::create_directory_symlink(o, d / "a/b");
+       }},
+  };
+  for (const LinkCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    CurrentDirGuard keep;
+    TempDir dir;
+    const fs::path root = dir / "", dest = dir / "D", outside = dir / "O", archivePath = dir / "x.vzr";
+    ArchiveLayout layout;
+    layout.AddRaw("before.txt", "first");
+    layout.AddRaw(c.entry, "payload");
+    layout.AddRaw("after.txt", "last");
+    layout.WriteTo(archivePath);
+    fs::create_directories(dest);
+    fs::create_directories(outside);
+    testutil::WriteFileText(outside / "victim", "untouched");
+    c.plant(dest, outside, archivePath);
+    std::map<std::string, std::string> expected = Snapshot(root);
+    expected["D/before.txt"] = "first";
+    expected["D/after.txt"] = "last";
+
+    VzrArchive archive;
+    Load(archive, archivePath);
+    std::string trace;
+    {
+      testutil::TraceCapture capture;
+      EXPECT_NE(archive.Extract(0, dest.c_str()), nullptr);
+      EXPECT_EQ(archive.Extract(1, dest.c_str()), nullptr);
+      EXPECT_NE(archive.Extract(2, dest.c_str()), nullptr);
+      trace = capture.Text();
+    }
+    archive.CloseArchiveStream();
+    EXPECT_NE(trace.find(std::string(": ") + c.entry + "\n"), std::string::npos) << trace;
+    EXPECT_EQ(Snapshot(root), expected) << "something was written at a link's target or outside";
+  }
+}
