@@ -255,7 +255,7 @@ TEST_F(ToolsetWindowTest, FailedSaveKeepsTheTextModified) {
   Click(0);
   Type("precious\n");
   window->OnSaveChanges();
-  EXPECT_NE(StatusLine().find("rror"), std::string::npos) << StatusLine();
+  EXPECT_NE(StatusLine().find("Could not"), std::string::npos) << StatusLine();
   EXPECT_EQ(window->m_bModified, 1);
   // Moving on asks; Yes fails again, so the edits stay in the editor.
   script.Message(kIdYes);
