@@ -1,7 +1,9 @@
 // main.cpp - the vzr program: picks the verb, separates options from
 // positionals (options may stand anywhere, "--" ends them), routes engine
 // trace lines to standard error, and returns the verb's exit status.
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <iostream>
 
 #include "cli.h"
+#include "fileservices.h"
 #include "vzrpack.h"
 
 namespace cli {
@@ -22,6 +25,30 @@ std::vector<Verb>& Table() {
 std::string& TraceLine() {
   static std::string line;
   return line;
+}
+
+// Whether standard error is a terminal, where a progress bar may stand.
+volatile sig_atomic_t g_barMayShow = 0;
+
+// SIGINT and SIGTERM: the temporary files of a rewrite, a pack or an
+// extraction go, the archive stays as it was, and the status tells a script
+// that the command was interrupted. Only async-signal-safe calls here.
+extern "C" void OnInterrupt(int) {
+  vzrfs::RemoveTemporaries();
+  static const char kClearBar[] = "\r                                                                      \r";
+  static const char kText[] = "vzr: interrupted\n";
+  if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
+  (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
+  ::_exit(kInterrupted);
+}
+
+void CatchInterruptions() {
+  g_barMayShow = ::isatty(STDERR_FILENO) == 1;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigfillset(&action.sa_mask);  // one handler at a time
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
 }
 
 const Verb* FindVerb(const std::string& name) {
@@ -136,6 +163,7 @@ int Main(int argc, char** argv) {
     PrintVerbHelp(*v);
     return kDone;
   }
+  CatchInterruptions();
   const bool showTrace = args.trace;
   SetTraceSink([showTrace](const std::string& line) {
     // ExtractAll's closing line for a failed entry hides the reason before it.

@@ -17,10 +17,10 @@ struct Result {
   std::string err;
 };
 
-// Runs vzr with args (no shell), standard input from /dev/null.
-inline Result RunVzr(const std::vector<std::string>& args, const std::string& cwd = "") {
-  testutil::TempDir tmp;
-  const std::string outPath = tmp / "out", errPath = tmp / "err";
+// Starts vzr with args (no shell), standard input from /dev/null, standard
+// output and error into the files named; returns its process id.
+inline pid_t StartVzr(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath,
+                      const std::string& cwd = "") {
   pid_t pid = ::fork();
   if (pid == 0) {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
@@ -36,6 +36,14 @@ inline Result RunVzr(const std::vector<std::string>& args, const std::string& cw
     ::execv(bin.c_str(), argv.data());
     ::_exit(97);
   }
+  return pid;
+}
+
+// Runs vzr with args and waits for it.
+inline Result RunVzr(const std::vector<std::string>& args, const std::string& cwd = "") {
+  testutil::TempDir tmp;
+  const std::string outPath = tmp / "out", errPath = tmp / "err";
+  const pid_t pid = StartVzr(args, outPath, errPath, cwd);
   int ws = 0;
   ::waitpid(pid, &ws, 0);
   Result r;
