@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,25 +58,41 @@ const Verb* FindVerb(const std::string& name) {
   return nullptr;
 }
 
+// The verbs in the order a reader meets them: looking, checking, writing,
+// comparing, mods. A verb not named here follows in table order.
+const char* const kVerbOrder[] = {"list", "info", "extract", "cat", "test", "pack", "add", "update",
+                                  "remove", "recompress", "diff", "find", "mod"};
+
 void PrintOverview() {
   std::cout << "usage: vzr VERB [OPTION...] ARGUMENT...\n\n"
                "Verbs:\n";
-  for (const Verb& v : Table()) {
-    std::string name = v.name;
-    name.resize(std::max<size_t>(name.size() + 1, 9), ' ');
-    std::cout << "  " << name << v.summary << "\n";
+  std::vector<const Verb*> verbs;
+  for (const char* name : kVerbOrder)
+    if (const Verb* v = FindVerb(name)) verbs.push_back(v);
+  for (const Verb& v : Table())
+    if (std::find(verbs.begin(), verbs.end(), &v) == verbs.end()) verbs.push_back(&v);
+  for (const Verb* v : verbs) {
+    std::string name = v->name;
+    name.resize(std::max<size_t>(name.size() + 1, 11), ' ');
+    std::cout << "  " << name << v->summary << "\n";
   }
-  std::cout << "\nOptions of every verb:\n"
-               "  -q, --quiet  no progress bar\n"
+  std::cout << "\nOptions of every verb (before or after the arguments; -- ends them):\n"
+               "  -q, --quiet  no progress bar (shown only when standard error is a terminal)\n"
                "  --trace      show the engine's trace lines on standard error\n"
-               "  --help       describe the verb\n\n"
+               "  -h, --help   describe the verb\n\n"
+               "A NAME is compared without regard to letter case. A PATTERN selects the entries\n"
+               "whose whole name it matches, letter case ignored: * ? [...] as in the shell,\n"
+               "* also crossing '/'; a folder's name selects every entry below it.\n\n"
+               "Exit status: 0 done, 1 done with problems, 2 nothing could be done,\n"
+               "130 interrupted (the temporary file removed, the archive as it was).\n\n"
                "vzr help VERB describes one verb; vzr --version prints the version.\n";
 }
 
 void PrintVerbHelp(const Verb& v) {
   std::cout << v.help;
   std::cout << "  -q, --quiet  no progress bar\n"
-               "  --trace      show the engine's trace lines on standard error\n";
+               "  --trace      show the engine's trace lines on standard error\n"
+               "  -h, --help   this text\n";
 }
 
 const OptionSpec* FindOption(const Verb& v, const std::string& name) {
@@ -108,7 +125,7 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
       name = a.substr(0, 2);  // "-C", "-v"; "-CDIR" carries its value
       if (a.size() > 2) value = a.substr(2), hasValue = true;
     }
-    if (name == "help") { help = true; continue; }
+    if (name == "help" || name == "-h") { help = true; continue; }
     if (name == "trace") { args.trace = true; continue; }
     if (name == "-q" || name == "quiet") { args.quiet = true; continue; }
     const OptionSpec* spec = FindOption(v, name);

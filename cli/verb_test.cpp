@@ -161,10 +161,12 @@ int RunTest(const cli::Args& args) {
 
 const cli::Register reg({"test", "checks archives without writing anything",
                          "usage: vzr test [--json] ARCHIVE...\n"
-                         "Checks that the header and index read whole, every stored form lies inside the\n"
-                         "data area without overlap, every entry decodes to its size, and every name\n"
-                         "stays below the destination; duplicate names are warnings. Prints \"OK  name\"\n"
-                         "or the problems.\n"
+                         "Checks each archive without writing anything, one entry at a time: the header\n"
+                         "and index read whole, a known storage mode, every stored form inside the data\n"
+                         "area with no two overlapping, every entry decoding to exactly its size with a\n"
+                         "consistent segment table, and every name one that extraction writes below the\n"
+                         "destination; duplicate names (letter case ignored) are warnings. Prints\n"
+                         "\"OK  name\", or \"BAD name: problem\" and \"WARN name: warning\" lines.\n"
                          "  --json       one array of {\"archive\",\"ok\",\"problems\",\"warnings\"}\n",
                          {{"json", false}},
                          RunTest});
