@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <iostream>
 
 #include "cli.h"
@@ -33,9 +34,16 @@ volatile sig_atomic_t g_barMayShow = 0;
 
 // SIGINT and SIGTERM: the temporary files of a rewrite, a pack or an
 // extraction go, the archive stays as it was, and the status tells a script
-// that the command was interrupted. Only async-signal-safe calls here.
-extern "C" void OnInterrupt(int) {
+// that the command was interrupted. SIGHUP (the terminal went away) and
+// SIGPIPE (`vzr extract -v | head`) remove them too, then end the program
+// as they would have. Only async-signal-safe calls here.
+extern "C" void OnInterrupt(int signal) {
   vzrfs::RemoveTemporaries();
+  if (signal != SIGINT && signal != SIGTERM) {
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);  // delivered when the handler returns
+    return;
+  }
   static const char kClearBar[] = "\r                                                                      \r";
   static const char kText[] = "vzr: interrupted\n";
   if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
@@ -48,8 +56,12 @@ void CatchInterruptions() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigfillset(&action.sa_mask);  // one handler at a time
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  // A signal ignored when vzr started (nohup, a background job of a script)
+  // stays ignored.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    struct sigaction old {};
+    if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::sigaction(signal, &action, nullptr);
+  }
 }
 
 const Verb* FindVerb(const std::string& name) {

@@ -1,6 +1,7 @@
 // run_vzr.h - runs the real vzr program and collects its output and status.
 #pragma once
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,10 @@ inline pid_t StartVzr(const std::vector<std::string>& args, const std::string& o
   pid_t pid = ::fork();
   if (pid == 0) {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
+    // vzr leaves a signal ignored at its start alone (a background job of a
+    // script starts with SIGINT ignored): each test gets the usual ones.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
     if (!std::freopen("/dev/null", "rb", stdin) || !std::freopen(outPath.c_str(), "wb", stdout) ||
         !std::freopen(errPath.c_str(), "wb", stderr))
       ::_exit(98);
