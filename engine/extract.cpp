@@ -270,6 +270,11 @@ bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) 
 
 }  // namespace
 
+std::string ExtractionPath(const char* name) {
+  bool hadLeadingSlash = false;
+  return SafeRelativeName(name ? name : "", hadLeadingSlash);
+}
+
 uint32_t GetFreeDiskSpaceMB(const char* directory) {
   uint64_t bytes = 0;
   if (!directory || !vzrfs::FreeBytes(directory, bytes)) return 0;

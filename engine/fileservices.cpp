@@ -13,6 +13,8 @@
 #include <cstring>
 #include <random>
 
+#include "temporaries.h"
+
 namespace vzrfs {
 namespace {
 
@@ -198,10 +200,18 @@ bool MakeWritable(const char* path) {
   return ::chmod(resolved.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
 }
 
-bool DeleteFile(const char* path) { return ::unlink(ResolvePath(path).c_str()) == 0; }
+bool DeleteFile(const char* path) {
+  const std::string resolved = ResolvePath(path);
+  const bool deleted = ::unlink(resolved.c_str()) == 0;
+  temporaries::ReleasePath(resolved);
+  return deleted;
+}
 
 bool MoveReplace(const char* src, const char* dst) {
-  return ::rename(ResolvePath(src).c_str(), ResolvePath(dst).c_str()) == 0;
+  const std::string from = ResolvePath(src);
+  if (::rename(from.c_str(), ResolvePath(dst).c_str()) != 0) return false;
+  temporaries::ReleasePath(from);
+  return true;
 }
 
 bool IsDirectory(const char* path) {
@@ -280,13 +290,19 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath) {
   const std::string target = ResolvePath(path);
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  // No signal handler may see the file before it is registered.
+  temporaries::SignalsHeld held;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
     tempPath = target + "." + suffix;
-    if (std::FILE* f = CreateExclusive(tempPath)) return f;
-    if (errno == ENAMETOOLONG) {  // the target's own name is near the limit
+    std::FILE* f = CreateExclusive(tempPath);
+    if (!f && errno == ENAMETOOLONG) {  // the target's own name is near the limit
       tempPath = folder + "vzr." + suffix;
-      if (std::FILE* f = CreateExclusive(tempPath)) return f;
+      f = CreateExclusive(tempPath);
+    }
+    if (f) {
+      temporaries::RegisterPath(tempPath);
+      return f;
     }
     if (errno != EEXIST) break;
   }
@@ -326,6 +342,7 @@ bool IsLinkAt(int dirFd, const std::string& name) {
 }
 
 std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
+  temporaries::SignalsHeld held;  // the file and its registration come together
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
     tempName = leaf + "." + suffix;
@@ -335,7 +352,10 @@ std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempN
       fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     }
     if (fd >= 0) {
-      if (std::FILE* f = ::fdopen(fd, "wb")) return f;
+      if (std::FILE* f = ::fdopen(fd, "wb")) {
+        temporaries::Register(dirFd, tempName);
+        return f;
+      }
       ::close(fd);
       ::unlinkat(dirFd, tempName.c_str(), 0);
       break;
@@ -347,10 +367,15 @@ std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempN
 }
 
 bool RenameAt(int dirFd, const std::string& from, const std::string& to) {
-  return ::renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
+  if (::renameat(dirFd, from.c_str(), dirFd, to.c_str()) != 0) return false;
+  temporaries::Release(dirFd, from);
+  return true;
 }
 
-void DeleteAt(int dirFd, const std::string& name) { ::unlinkat(dirFd, name.c_str(), 0); }
+void DeleteAt(int dirFd, const std::string& name) {
+  ::unlinkat(dirFd, name.c_str(), 0);
+  temporaries::Release(dirFd, name);
+}
 
 bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
   if (flushFailed) *flushFailed = false;
@@ -374,6 +399,7 @@ bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
     return false;
   }
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  temporaries::ReleasePath(from);
   FlushFolderOf(to);
   return true;
 }

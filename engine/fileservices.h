@@ -106,6 +106,18 @@ std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempN
 bool RenameAt(int dirFd, const std::string& from, const std::string& to);
 void DeleteAt(int dirFd, const std::string& name);
 
+// Temporary files an interruption must not leave behind. CreateBeside and
+// CreateBesideAt register the file they create; DeleteFile, DeleteAt, and a
+// successful RenameAt, MoveReplace or ReplaceDurably of it release it. A
+// program's signal handler calls RemoveTemporaries, which deletes every file
+// still registered with async-signal-safe calls only: each of a few fixed
+// slots holds the file's name in a buffer and its folder's own descriptor.
+// When every slot is taken, a new file simply goes unregistered.
+// RegisterTemporary and ReleaseTemporary are for a file made another way.
+void RegisterTemporary(const char* path);
+void ReleaseTemporary(const char* path);
+void RemoveTemporaries();
+
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);

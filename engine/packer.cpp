@@ -396,6 +396,8 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const bool existed = std::filesystem::exists(std::filesystem::symlink_status(archivePath, error));
   std::FILE* claim = std::fopen(archivePath, "ab");
   if (claim) std::fclose(claim);
+  // An interruption takes a claimed path away again, with the new file.
+  if (claim && !existed) vzrfs::RegisterTemporary(archivePath);
   // The archive is written under a new name beside archivePath and moved
   // over it only when whole, so a failed pack keeps an archive packed before.
   std::string part;
@@ -426,6 +428,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const bool moved = whole && result != 0 && vzrfs::ReplaceDurably(part.c_str(), archivePath);
   if (!moved) vzrfs::DeleteFile(part.c_str());
   if (!moved && !existed) vzrfs::DeleteFile(archivePath);
+  if (moved && !existed) vzrfs::ReleaseTemporary(archivePath);
   if (!whole || (result != 0 && !moved)) {
     TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
     SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
