@@ -148,4 +148,19 @@ int LastWriteError();
 using WriteFaultHook = std::function<int(uint64_t writeNumber)>;
 void SetWriteFaultHook(WriteFaultHook hook);
 
+// Recording of what a save does to the file system, for tests only (a test
+// rebuilds from it the states a power cut may leave). The recorder sees each
+// operation once it has succeeded. Paths are absolute.
+struct FsOperation {
+  enum class Kind { Create, Write, Flush, FlushFolder, Rename, Delete };
+  Kind kind = Kind::Write;
+  std::string path;                    // the file; the folder of FlushFolder; Rename's source
+  std::string target;                  // Rename: the new name
+  uint64_t offset = 0;                 // Write: where the bytes went
+  const unsigned char* data = nullptr;  // Write: the bytes, valid during the call
+  uint64_t length = 0;                 // Write: how many
+};
+using OperationRecorder = std::function<void(const FsOperation& operation)>;
+void SetOperationRecorder(OperationRecorder recorder);
+
 }  // namespace vzrfs
