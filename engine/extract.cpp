@@ -81,11 +81,12 @@ std::string SafeRelativeName(const char* name, bool& hadLeadingSlash) {
 }
 
 // Creates every folder of relative path `path` before its last '/', below the
-// current directory. Failures show when the file is opened.
+// current directory, each in its parent opened without following links.
+// Failures show when the file is opened.
 void CreateEntryFolders(const std::string& path) {
   for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     if (slash == 0 || path[slash - 1] == '/') continue;  // empty component: "a//b"
-    vzrfs::CreateFolder(path.substr(0, slash).c_str());
+    vzrfs::CreateFolderNoFollow(vzrfs::ResolvePath(path.substr(0, slash).c_str()), true);
   }
 }
 

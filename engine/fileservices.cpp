@@ -215,7 +215,7 @@ bool CreateFolder(const char* path) {
   return errno == EEXIST && IsDirectory(resolved.c_str());
 }
 
-bool CreateFolderAsWritten(const char* path) { return ::mkdir(WithSlashes(path).c_str(), 0777) == 0; }
+bool CreateFolderAsWritten(const char* path) { return CreateFolderNoFollow(WithSlashes(path), false); }
 
 std::string GetCurrentDir() {
   std::vector<char> buffer(PATH_MAX + 1);
@@ -371,6 +371,22 @@ int OpenFolderNoFollow(const std::string& folder) {
     fd = next;
   }
   return fd;
+}
+
+bool CreateFolderNoFollow(const std::string& path, bool existingIsFine) {
+  const std::size_t slash = path.rfind('/');
+  const std::string parent = slash == std::string::npos ? std::string() : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int fd = OpenFolderNoFollow(parent);
+  if (fd < 0) return false;
+  bool made = ::mkdirat(fd, leaf.c_str(), 0777) == 0;
+  if (made && Recording()) Record(FsOperation::Kind::Create, PathAt(fd, leaf));
+  if (!made && errno == EEXIST && existingIsFine) {
+    struct stat st;
+    made = ::fstatat(fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+  }
+  ::close(fd);
+  return made;
 }
 
 bool IsLinkAt(int dirFd, const std::string& name) {

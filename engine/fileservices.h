@@ -58,6 +58,7 @@ std::string ResolvePath(const char* path);
 bool CreateFolder(const char* path);  // an existing folder is success
 // Makes the folder exactly as written, without looking for a variant in
 // another case: for a caller that knows none exists. An existing one fails.
+// Made as CreateFolderNoFollow makes it.
 bool CreateFolderAsWritten(const char* path);
 std::string GetCurrentDir();
 bool SetCurrentDir(const char* path);
@@ -97,6 +98,11 @@ bool HasLinkComponent(const std::string& path);
 // O_NOFOLLOW|O_DIRECTORY, so no link on the way is followed; -1 when one is
 // a link or no folder. The descriptor belongs to the caller.
 int OpenFolderNoFollow(const std::string& folder);
+// Makes folder path (taken as written) with mkdirat in its parent opened by
+// OpenFolderNoFollow, so no link on the way, even one planted a moment ago,
+// leads the new folder elsewhere. With existingIsFine a folder (not a link)
+// already there is success.
+bool CreateFolderNoFollow(const std::string& path, bool existingIsFine);
 // Whether name in the open folder dirFd is a symbolic link.
 bool IsLinkAt(int dirFd, const std::string& name);
 // As CreateBeside, in the open folder dirFd beside its entry leaf; the new
