@@ -24,6 +24,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -57,7 +58,12 @@ uint32_t Slot() { return CompressBound(vzr::kSegmentSize); }
 class SegmentQueue {
  public:
   SegmentQueue(int level, unsigned workers) : level_(level) {
-    for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { Work(); });
+    // A thread the system refuses only makes the pack slower: the bytes do
+    // not depend on how many threads compress them.
+    try {
+      for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+    }
   }
   ~SegmentQueue() {
     {
@@ -186,8 +192,12 @@ void WriteJob(VzrArchive& pack, Job& job) {
 }  // namespace
 
 void vzrops::AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end, const std::function<void(uint32_t)>& beforeEntry) {
-  const unsigned threads =
-      pack.compressionThreads ? pack.compressionThreads : std::max(1u, std::thread::hardware_concurrency());
+  // More threads than segments would only wait. The pack's total fits 32
+  // bits here: a larger one was refused before any file was read.
+  const uint64_t segments = uint64_t(end - first) + pack.totalSize / vzr::kSegmentSize;
+  const unsigned threads = static_cast<unsigned>(std::min<uint64_t>(
+      pack.compressionThreads ? pack.compressionThreads : std::max(1u, std::thread::hardware_concurrency()),
+      std::max<uint64_t>(segments, 1)));
   const uint64_t budget = uint64_t(threads) * kSegmentsAheadPerThread * vzr::kSegmentSize;
   // The calling thread compresses too while it waits, so threads - 1 workers
   // make `threads` compressing threads; one thread works file by file.
