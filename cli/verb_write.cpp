@@ -47,19 +47,33 @@ std::string CleanBase(std::string base) {
   return base;
 }
 
-// Shows the packer's "NN %" status texts as the progress bar.
+// Bytes of the regular files below dir (links to folders not followed), for
+// the bar's byte count and rate; 0 when it cannot be listed.
+uint64_t TreeBytes(const std::string& dir) {
+  uint64_t bytes = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
+  return bytes;
+}
+
+// Shows the packer's "NN %" status texts as the progress bar, the bytes
+// estimated as that share of the tree's bytes.
 class PercentWindow : public StatusWindow {
  public:
-  PercentWindow(const std::string& text, cli::Progress& progress) : text_(text), progress_(progress) {}
+  PercentWindow(const std::string& text, cli::Progress& progress, uint64_t total)
+      : text_(text), progress_(progress), total_(total) {}
   void PushFieldsToControls() override {
     if (text_.size() > 2 && text_.compare(text_.size() - 2, 2, " %") == 0)
-      progress_.Update(std::strtoull(text_.c_str(), nullptr, 10));
+      progress_.Update((total_ * std::min<uint64_t>(std::strtoull(text_.c_str(), nullptr, 10), 100) + 99) / 100);
   }
   void RepaintNow() override {}
 
  private:
   const std::string& text_;
   cli::Progress& progress_;
+  const uint64_t total_;
 };
 
 int RunPack(const cli::Args& args) {
@@ -90,8 +104,9 @@ int RunPack(const cli::Args& args) {
     return cli::kNothing;
   }
   std::string status;
-  cli::Progress progress(100, args.quiet);
-  PercentWindow window(status, progress);
+  const uint64_t total = args.quiet ? 1 : std::max<uint64_t>(TreeBytes(dir), 1);
+  cli::Progress progress(total, args.quiet);
+  PercentWindow window(status, progress, total);
   StatusSink sink;
   sink.text = &status;
   sink.window = &window;
