@@ -46,7 +46,7 @@ struct Job {
   uint32_t length = 0;
   uint32_t count = 0;  // segments (0 for an empty file)
   std::unique_ptr<unsigned char[]> content;
-  std::unique_ptr<unsigned char[]> streams;  // segment k's stream at k * slot
+  std::unique_ptr<unsigned char[]> streams;  // segment k's stream at k * Slot()
   std::vector<SegmentRecord> records;
   uint32_t pending = 0;  // segments not compressed yet; guarded by the queue's mutex
 };
@@ -163,7 +163,11 @@ bool Admissible(const VzrArchive& pack, const char* path, vzrfs::UniqueFile& inp
 bool Load(std::FILE* input, Job& job) {
   job.count = job.length ? ((job.length - 1) >> vzr::kSegmentShift) + 1 : 0;
   job.content.reset(new (std::nothrow) unsigned char[std::max<uint32_t>(job.length, 1)]);
-  job.streams.reset(new (std::nothrow) unsigned char[std::max<std::size_t>(std::size_t(job.count) * Slot(), 1)]);
+  // Full slots for all segments but the last, which needs only its own bound.
+  const std::size_t streamBytes =
+      job.count ? std::size_t(job.count - 1) * Slot() + CompressBound(job.length - (job.count - 1) * vzr::kSegmentSize)
+                : 1;
+  job.streams.reset(new (std::nothrow) unsigned char[streamBytes]);
   if (!job.content || !job.streams) {
     TraceLog("ERROR! inputFile: ", job.path, " (not enough memory for ", job.length, " bytes)");
     return false;
