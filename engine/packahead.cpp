@@ -195,7 +195,8 @@ void WriteJob(VzrArchive& pack, Job& job) {
 
 }  // namespace
 
-void vzrops::AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end, const std::function<void(uint32_t)>& beforeEntry) {
+void vzrops::AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end,
+                                     const std::function<void(uint32_t)>& beforeEntry) {
   // More threads than segments would only wait. The pack's total fits 32
   // bits here: a larger one was refused before any file was read.
   const uint64_t segments = uint64_t(end - first) + pack.totalSize / vzr::kSegmentSize;
