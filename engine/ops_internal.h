@@ -38,7 +38,8 @@ void WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSize, const
 // compressing ahead across files on the pack's compressionThreads; the
 // entries and their bytes are those AddFile writes one file at a time.
 // beforeEntry(i) runs on the calling thread just before file i is written.
-void AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end, const std::function<void(uint32_t i)>& beforeEntry);
+void AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end,
+                             const std::function<void(uint32_t i)>& beforeEntry);
 
 }  // namespace vzrops
 

@@ -31,7 +31,8 @@ std::string ScriptText(std::size_t n, unsigned seed) {
 // Files of many sizes: empty, small, one and several segments, and random bytes.
 void MakeTree(const std::string& root) {
   WriteFileText(root + "/empty.con", "");
-  for (int i = 0; i < 12; ++i) WriteFileText(root + "/scripts/s" + std::to_string(i) + ".con", ScriptText(300 + i * 977, i));
+  for (int i = 0; i < 12; ++i)
+    WriteFileText(root + "/scripts/s" + std::to_string(i) + ".con", ScriptText(300 + i * 977, i));
   WriteFileText(root + "/maps/long.rs", ScriptText(150000, 99));
   Bytes noise(40000);
   std::mt19937 rng(5);
