@@ -192,6 +192,13 @@ struct Tables {
   std::vector<uint16_t> tree;  // level 9: smaller and larger child (position + 1) of each position
 };
 
+// Sizes a table and zeroes it with one memset (cheaper than a filling loop
+// in instrumented builds, and never slower).
+void ClearTable(std::vector<uint16_t>& table, std::size_t size) {
+  if (table.size() != size) table.resize(size);
+  std::memset(table.data(), 0, size * sizeof(uint16_t));
+}
+
 Tables& ThreadTables() {
   thread_local Tables tables;
   return tables;
@@ -351,7 +358,7 @@ class OptimalParser {
  public:
   OptimalParser(const unsigned char* in, uint32_t n, const LevelParams& p, Tables& t)
       : in_(in), n_(n), p_(p), t_(t) {
-    t.head2.assign(65536, 0);
+    ClearTable(t.head2, 65536);
     t.cost.resize(n + 1);
     t.tree.resize(2 * std::size_t(n));
     t.matchLength.resize(n + 1);
@@ -579,7 +586,7 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
   }
   Tables& t = ThreadTables();
   const LevelParams& p = kLevels[level];
-  t.head.assign(std::size_t(1) << p.hashBits, 0);
+  ClearTable(t.head, std::size_t(1) << p.hashBits);
   if (p.chainDepth > 1 && t.prev.size() < vzr::kSegmentSize) t.prev.resize(vzr::kSegmentSize);
   // Matching never writes more than the literal-only stream plus one run code
   // per 255 bytes; the scratch holds that, and the shorter stream is kept.
