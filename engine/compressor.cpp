@@ -19,7 +19,6 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -50,7 +49,7 @@ constexpr LevelParams kLevels[kMaxLevel + 1] = {
     {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
     {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
-    {15, 32, false, 128},
+    {15, 32, false, 64},
 };
 
 inline uint32_t Hash3(const unsigned char* p, uint32_t bits) {
@@ -182,10 +181,10 @@ struct Tables {
   std::vector<unsigned char> scratch;
   // Level 9's parse, one element per position 0..n.
   std::vector<uint16_t> head2;       // position + 1 of the latest position per two-byte value
-  std::vector<uint32_t> cost;        // bytes of the cheapest stream up to a match ending here
-  std::vector<uint16_t> matchLength;  // that match
-  std::vector<uint16_t> matchDistance;
-  std::vector<uint8_t> matchFrom;    // the literal class it follows at its start (kAfter*)
+  // The cheapest stream up to a match ending here, packed so that the smaller
+  // value is the cheaper one: bytes << 34, the literal class the match follows
+  // at its start (kAfter*) << 32, 65535 - its length << 16, its distance.
+  std::vector<uint64_t> arrival;
   std::vector<uint8_t> shortRun;     // best run of 1 to 3 literals before a match starting here
   std::vector<uint16_t> longRunFrom;  // start of the best run of 4 or more literals ending here
   std::vector<ParseStep> steps;
@@ -336,7 +335,8 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 // positions they cover are not searched.
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
-constexpr uint32_t kEnumerateLimit = 64;  // lengths weighed one by one up to this
+constexpr uint32_t kEnumerateLimit = 16;  // every length up to this is weighed; beyond, each candidate's own
+constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
 
@@ -359,15 +359,12 @@ class OptimalParser {
   OptimalParser(const unsigned char* in, uint32_t n, const LevelParams& p, Tables& t)
       : in_(in), n_(n), p_(p), t_(t) {
     ClearTable(t.head2, 65536);
-    t.cost.resize(n + 1);
+    t.arrival.resize(n + 1);
     t.tree.resize(2 * std::size_t(n));
-    t.matchLength.resize(n + 1);
-    t.matchDistance.resize(n + 1);
-    t.matchFrom.resize(n + 1);
     t.shortRun.resize(n + 1);
     t.longRunFrom.resize(n + 1);
-    std::fill(t.cost.begin(), t.cost.begin() + n + 1, kInfinite);
-    t.cost[0] = 0;
+    std::fill(t.arrival.begin(), t.arrival.begin() + n + 1, uint64_t(kInfinite) << 34);
+    t.arrival[0] = 0;
   }
 
   uint32_t Write(unsigned char* out) {
@@ -382,12 +379,13 @@ class OptimalParser {
 
   // The cheapest arrival at j in each literal class; records the runs chosen.
   Arrival ArriveAt(uint32_t j) {
-    uint32_t* cost = t_.cost.data();
-    Arrival a{{cost[j], kInfinite, kInfinite}};
+    const uint64_t* arrival = t_.arrival.data();
+    auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
+    Arrival a{{cost(j), kInfinite, kInfinite}};
     for (uint32_t r = 1; r <= 3 && r <= j; ++r) {
       const uint32_t i = j - r;
-      if (cost[i] == kInfinite) continue;
-      const uint32_t v = cost[i] + r + (i == 0 ? 1 : 0);
+      if (cost(i) == kInfinite) continue;
+      const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
       if (v < a.cost[kAfterShortRun]) {
         a.cost[kAfterShortRun] = v;
         t_.shortRun[j] = static_cast<uint8_t>(r);
@@ -398,8 +396,8 @@ class OptimalParser {
       const uint32_t r = j - longFrom_;
       longCost_ += 1 + RunCodeCost(r) - RunCodeCost(r - 1);
     }
-    if (j >= 5 && cost[j - 4] != kInfinite && cost[j - 4] + 5 <= longCost_) {
-      longCost_ = cost[j - 4] + 5;
+    if (j >= 5 && cost(j - 4) != kInfinite && cost(j - 4) + 5 <= longCost_) {
+      longCost_ = cost(j - 4) + 5;
       longFrom_ = j - 4;
     }
     a.cost[kAfterLongRun] = longCost_;
@@ -412,11 +410,11 @@ class OptimalParser {
   }
 
   void Relax(uint32_t end, uint32_t cost, uint32_t length, uint32_t distance, uint8_t from) {
-    if (cost >= t_.cost[end]) return;
-    t_.cost[end] = cost;
-    t_.matchLength[end] = static_cast<uint16_t>(length);
-    t_.matchDistance[end] = static_cast<uint16_t>(distance);
-    t_.matchFrom[end] = from;
+    // Without a branch: which arrival is cheaper is as unpredictable as the data.
+    // On equal cost the longer match wins (its length is stored inverted).
+    const uint64_t packed = (uint64_t(cost) << 34) | (uint64_t(from) << 32) | ((0xFFFF - length) << 16) | distance;
+    uint64_t& slot = t_.arrival[end];
+    slot = std::min(slot, packed);
   }
 
   // Positions of equal three-byte hash form a binary search tree ordered by
@@ -483,7 +481,7 @@ class OptimalParser {
   void Insert(uint32_t j) {
     if (j + 3 > n_) return;
     uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
-    TreeInsert(j, lengths, distances, p_.chainDepth);
+    TreeInsert(j, lengths, distances, kSkipDepth);
     t_.head2[Hash2(in_ + j)] = static_cast<uint16_t>(j + 1);
   }
 
@@ -550,9 +548,10 @@ class OptimalParser {
       const uint32_t i = Origin(j, k);
       steps.push_back({i, j - i, length, distance});
       if (i == 0) break;
-      length = t_.matchLength[i];
-      distance = t_.matchDistance[i];
-      k = t_.matchFrom[i];
+      const uint64_t a = t_.arrival[i];
+      length = 0xFFFF - ((a >> 16) & 0xFFFF);
+      distance = a & 0xFFFF;
+      k = static_cast<uint8_t>((a >> 32) & 3);
       j = i - length;
     }
     StreamWriter writer(out);
@@ -594,13 +593,7 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
   if (t.scratch.size() < scratchSize) t.scratch.resize(scratchSize);
   uint32_t length = 0;
   if (level == kMaxLevel) {
-    static LevelParams tuned = [] {
-      LevelParams q = kLevels[kMaxLevel];
-      if (const char* e = std::getenv("L9DEPTH")) q.chainDepth = uint32_t(std::atoi(e));
-      if (const char* e = std::getenv("L9NICE")) q.niceLength = uint32_t(std::atoi(e));
-      return q;
-    }();
-    OptimalParser parser(in, n, tuned, t);
+    OptimalParser parser(in, n, p, t);
     length = parser.Write(t.scratch.data());
   } else {
     length = p.chainDepth > 1 ? CompressChained(in, n, t.scratch.data(), p, t) : CompressFast(in, n, t.scratch.data(), t);
