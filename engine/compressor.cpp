@@ -46,7 +46,7 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[kMaxLevel + 1] = {
-    {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
+    {0, 0, false, 0},        {12, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
     {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
     {15, 32, false, 64},
@@ -67,7 +67,7 @@ class StreamWriter {
  public:
   explicit StreamWriter(unsigned char* out) : out_(out) {}
 
-  void Literals(const unsigned char* p, uint32_t n) {
+  [[gnu::always_inline]] void Literals(const unsigned char* p, uint32_t n) {
     runBefore_ = n;
     if (first_) {
       pos_ += vzr::WriteRunCode(out_ + pos_, n);
@@ -86,7 +86,7 @@ class StreamWriter {
     pos_ += n;
   }
 
-  void Match(uint32_t distance, uint32_t length) {
+  [[gnu::always_inline]] void Match(uint32_t distance, uint32_t length) {
     const uint32_t run = runBefore_;
     runBefore_ = 0;
     if ((length == 2 && run >= 1 && run <= 3 && distance <= kMaxNearDistance) ||
@@ -251,33 +251,48 @@ class ChainFinder {
   uint16_t* prev_;
 };
 
-// Level 1: one hash probe per position, faster steps through literals.
+inline uint32_t Load32(const unsigned char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline uint32_t Hash4(uint32_t v, uint32_t bits) { return (v * 0x9E3779B1u) >> (32 - bits); }
+
+// Level 1: one probe of a table of the latest position per four-byte hash,
+// matches of four bytes or more (one 32-bit compare decides), extended
+// backwards into the pending literals and forwards eight bytes at a time. The
+// step grows with the literals pending, so incompressible data is crossed
+// quickly. The table starts zeroed, which reads as position 0: a false
+// candidate fails the compare like any other.
 uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, Tables& t) {
   const uint32_t bits = kLevels[1].hashBits;
-  uint16_t* head = t.head.data();
+  uint16_t* table = t.head.data();
   StreamWriter writer(out);
   uint32_t literalStart = 0;
   uint32_t i = 1;
-  while (i + 3 <= n) {
-    const uint32_t h = Hash3(in + i, bits);
-    const uint32_t candidate = head[h];
-    head[h] = static_cast<uint16_t>(i + 1);
-    if (candidate != 0) {
-      const uint32_t c = candidate - 1;
-      if (in[c] == in[i] && in[c + 1] == in[i + 1] && in[c + 2] == in[i + 2]) {
-        const uint32_t len = 3 + MatchLength(in, c + 3, i + 3, n);
-        if (Worthwhile(len, i - c)) {
-          writer.Literals(in + literalStart, i - literalStart);
-          writer.Match(i - c, len);
-          // Record the match's last position so a following repeat is found.
-          if (i + len + 2 <= n && len > 1) head[Hash3(in + i + len - 1, bits)] = static_cast<uint16_t>(i + len);
-          i += len;
-          literalStart = i;
-          continue;
-        }
-      }
+  const uint32_t last = n - 4;  // the last position a four-byte load may start at
+  while (i <= last) {
+    const uint32_t v = Load32(in + i);
+    const uint32_t h = Hash4(v, bits);
+    uint32_t c = table[h];
+    table[h] = static_cast<uint16_t>(i);
+    if (Load32(in + c) != v) {
+      i += 1 + ((i - literalStart) >> 5);
+      continue;
     }
-    i += 1 + ((i - literalStart) >> 5);
+    uint32_t start = i;
+    while (start > literalStart && c > 0 && in[start - 1] == in[c - 1]) {
+      --start;
+      --c;
+    }
+    const uint32_t len = (i - start) + 4 + MatchLength(in, c + (i - start) + 4, i + 4, n);
+    writer.Literals(in + literalStart, start - literalStart);
+    writer.Match(start - c, len);
+    i = start + len;
+    literalStart = i;
+    // The position two before the match's end, so a repeat that follows is found.
+    if (i <= last) table[Hash4(Load32(in + i - 2), bits)] = static_cast<uint16_t>(i - 2);
   }
   writer.Literals(in + literalStart, n - literalStart);
   return writer.End();
