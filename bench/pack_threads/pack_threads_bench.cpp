@@ -30,9 +30,9 @@ namespace {
 
 // Text in the manner of a mod's scripts, from invented words.
 std::string Script(std::size_t n, unsigned seed) {
-  static const char* const kWords[] = {"actor", "state", "spawnat", "ifnear", "wander", "{", "}", "halt", "var",
+  static const char* const kWords[] = {"being", "phase", "sproutat", "ifnear", "wander", "{", "}", "halt", "var",
                                        "lantern_keeper", "moss_gate", "4096", "12", "0", "// waits by the well",
-                                       "setpal", "ifhealth", "glide", "quietly", "endstate"};
+                                       "settint", "iflampoil", "glide", "quietly", "endphase"};
   std::mt19937 rng(seed);
   std::string out;
   out.reserve(n + 64);

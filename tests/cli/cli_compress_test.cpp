@@ -15,7 +15,7 @@ namespace {
 
 // Script-like text of n bytes: compressible, and different for each seed.
 std::string ScriptText(std::size_t n, unsigned seed) {
-  static const char* const kWords[] = {"actor", "state", "spawnat", "ifnear", "wander", "{", "}", "halt",
+  static const char* const kWords[] = {"being", "phase", "sproutat", "ifnear", "wander", "{", "}", "halt",
                                        "var", "glimmer_gate", "2048", "17", "// the lantern keeper waits"};
   std::mt19937 rng(seed);
   std::string out;
