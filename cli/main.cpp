@@ -142,7 +142,9 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
     if (name == "-q" || name == "quiet") { args.quiet = true; continue; }
     const OptionSpec* spec = FindOption(v, name);
     if (!spec) return Usage(v.name, "unknown option '" + a + "'");
-    if (spec->takesValue && !hasValue) {
+    if (spec->optionalValue) {
+      if (hasValue && value.empty()) return Usage(v.name, "option '" + a + "' needs a value after '='");
+    } else if (spec->takesValue && !hasValue) {
       if (i + 1 >= argc) return Usage(v.name, "option '" + a + "' needs a value");
       value = argv[++i];
     } else if (!spec->takesValue && hasValue) {

@@ -30,6 +30,8 @@ namespace {
 
 constexpr uint32_t kMaxShortDistance = 2048;
 constexpr uint32_t kMaxMidDistance = 16384;
+constexpr uint32_t kMaxNearDistance = 1024;                // length 2, after 1 to 3 literals
+constexpr uint32_t kMaxNearAfterRunDistance = 2048 + 1024;  // length 3, after a run of 4 or more
 constexpr uint32_t kMaxShortLength = 8;
 constexpr uint32_t kMaxMidDirectLength = 33;
 constexpr uint32_t kMaxFarDirectLength = 9;
@@ -44,10 +46,10 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[kMaxLevel + 1] = {
-    {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
+    {0, 0, false, 0},        {12, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
     {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
-    {15, 4096, true, 2048},
+    {15, 32, false, 64},
 };
 
 inline uint32_t Hash3(const unsigned char* p, uint32_t bits) {
@@ -65,7 +67,8 @@ class StreamWriter {
  public:
   explicit StreamWriter(unsigned char* out) : out_(out) {}
 
-  void Literals(const unsigned char* p, uint32_t n) {
+  [[gnu::always_inline]] void Literals(const unsigned char* p, uint32_t n) {
+    runBefore_ = n;
     if (first_) {
       pos_ += vzr::WriteRunCode(out_ + pos_, n);
       first_ = false;
@@ -83,7 +86,18 @@ class StreamWriter {
     pos_ += n;
   }
 
-  void Match(uint32_t distance, uint32_t length) {
+  [[gnu::always_inline]] void Match(uint32_t distance, uint32_t length) {
+    const uint32_t run = runBefore_;
+    runBefore_ = 0;
+    if ((length == 2 && run >= 1 && run <= 3 && distance <= kMaxNearDistance) ||
+        (length == 3 && run >= 4 && distance > kMaxShortDistance && distance <= kMaxNearAfterRunDistance)) {
+      // Near match: two bytes, its form given by the literal run before it.
+      const uint32_t d = distance - (length == 2 ? 1 : kMaxShortDistance + 1);
+      trailPos_ = pos_;
+      out_[pos_++] = static_cast<unsigned char>((d & 3) << 2);
+      out_[pos_++] = static_cast<unsigned char>(d >> 2);
+      return;
+    }
     if (length <= kMaxShortLength && distance <= kMaxShortDistance) {
       const uint32_t d = distance - 1;
       trailPos_ = pos_;
@@ -132,6 +146,7 @@ class StreamWriter {
   unsigned char* out_;
   uint32_t pos_ = 0;
   uint32_t trailPos_ = 0;
+  uint32_t runBefore_ = 0;  // literals written since the last match
   bool first_ = true;
 };
 
@@ -154,12 +169,34 @@ inline uint32_t MatchLength(const unsigned char* in, uint32_t a, uint32_t b, uin
   return len;
 }
 
+// One literal run and the match after it (none for the last run).
+struct ParseStep {
+  uint32_t literalStart, literalCount, length, distance;
+};
+
 // Per-thread tables, so a segment allocates nothing after the first.
 struct Tables {
   std::vector<uint16_t> head;  // position + 1 of the latest position per hash, 0: none
   std::vector<uint16_t> prev;  // position + 1 of the previous position of equal hash
   std::vector<unsigned char> scratch;
+  // Level 9's parse, one element per position 0..n.
+  std::vector<uint16_t> head2;       // position + 1 of the latest position per two-byte value
+  // The cheapest stream up to a match ending here, packed so that the smaller
+  // value is the cheaper one: bytes << 34, the literal class the match follows
+  // at its start (kAfter*) << 32, 65535 - its length << 16, its distance.
+  std::vector<uint64_t> arrival;
+  std::vector<uint8_t> shortRun;     // best run of 1 to 3 literals before a match starting here
+  std::vector<uint16_t> longRunFrom;  // start of the best run of 4 or more literals ending here
+  std::vector<ParseStep> steps;
+  std::vector<uint16_t> tree;  // level 9: smaller and larger child (position + 1) of each position
 };
+
+// Sizes a table and zeroes it with one memset (cheaper than a filling loop
+// in instrumented builds, and never slower).
+void ClearTable(std::vector<uint16_t>& table, std::size_t size) {
+  if (table.size() != size) table.resize(size);
+  std::memset(table.data(), 0, size * sizeof(uint16_t));
+}
 
 Tables& ThreadTables() {
   thread_local Tables tables;
@@ -214,33 +251,48 @@ class ChainFinder {
   uint16_t* prev_;
 };
 
-// Level 1: one hash probe per position, faster steps through literals.
+inline uint32_t Load32(const unsigned char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline uint32_t Hash4(uint32_t v, uint32_t bits) { return (v * 0x9E3779B1u) >> (32 - bits); }
+
+// Level 1: one probe of a table of the latest position per four-byte hash,
+// matches of four bytes or more (one 32-bit compare decides), extended
+// backwards into the pending literals and forwards eight bytes at a time. The
+// step grows with the literals pending, so incompressible data is crossed
+// quickly. The table starts zeroed, which reads as position 0: a false
+// candidate fails the compare like any other.
 uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, Tables& t) {
   const uint32_t bits = kLevels[1].hashBits;
-  uint16_t* head = t.head.data();
+  uint16_t* table = t.head.data();
   StreamWriter writer(out);
   uint32_t literalStart = 0;
   uint32_t i = 1;
-  while (i + 3 <= n) {
-    const uint32_t h = Hash3(in + i, bits);
-    const uint32_t candidate = head[h];
-    head[h] = static_cast<uint16_t>(i + 1);
-    if (candidate != 0) {
-      const uint32_t c = candidate - 1;
-      if (in[c] == in[i] && in[c + 1] == in[i + 1] && in[c + 2] == in[i + 2]) {
-        const uint32_t len = 3 + MatchLength(in, c + 3, i + 3, n);
-        if (Worthwhile(len, i - c)) {
-          writer.Literals(in + literalStart, i - literalStart);
-          writer.Match(i - c, len);
-          // Record the match's last position so a following repeat is found.
-          if (i + len + 2 <= n && len > 1) head[Hash3(in + i + len - 1, bits)] = static_cast<uint16_t>(i + len);
-          i += len;
-          literalStart = i;
-          continue;
-        }
-      }
+  const uint32_t last = n - 4;  // the last position a four-byte load may start at
+  while (i <= last) {
+    const uint32_t v = Load32(in + i);
+    const uint32_t h = Hash4(v, bits);
+    uint32_t c = table[h];
+    table[h] = static_cast<uint16_t>(i);
+    if (Load32(in + c) != v) {
+      i += 1 + ((i - literalStart) >> 5);
+      continue;
     }
-    i += 1 + ((i - literalStart) >> 5);
+    uint32_t start = i;
+    while (start > literalStart && c > 0 && in[start - 1] == in[c - 1]) {
+      --start;
+      --c;
+    }
+    const uint32_t len = (i - start) + 4 + MatchLength(in, c + (i - start) + 4, i + 4, n);
+    writer.Literals(in + literalStart, start - literalStart);
+    writer.Match(start - c, len);
+    i = start + len;
+    literalStart = i;
+    // The position two before the match's end, so a repeat that follows is found.
+    if (i <= last) table[Hash4(Load32(in + i - 2), bits)] = static_cast<uint16_t>(i - 2);
   }
   writer.Literals(in + literalStart, n - literalStart);
   return writer.End();
@@ -284,6 +336,256 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
   return writer.End();
 }
 
+
+// Level 9: an optimal parse. Every position's matches (for each length the
+// nearest distance, from the hash chains; length 2 from the last occurrence of
+// the two bytes) are weighed with the exact byte costs of the instruction
+// forms, and the cheapest stream over all of them is found by dynamic
+// programming from the front. The cost of a match depends on the literals
+// before it only through three classes of that run: none, 1 to 3 (held in
+// the previous match's low bits; only then may a length-2 near match follow),
+// and 4 or more (a run code; only then may a length-3 near match at 2049 to
+// 3072 follow). Each position therefore keeps the cheapest arrival in each
+// class. Matches of at least the level's nice length are taken whole and the
+// positions they cover are not searched.
+constexpr uint32_t kInfinite = 0x3FFFFFFF;
+constexpr uint32_t kMaxCandidates = 64;
+constexpr uint32_t kEnumerateLimit = 16;  // every length up to this is weighed; beyond, each candidate's own
+constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
+
+enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
+
+// Bytes that announce a run of r literals after a match.
+inline uint32_t RunCodeCost(uint32_t r) { return r <= 3 ? 0 : r <= 18 ? 1 : 2 + (r - 19) / 255; }
+// Bytes of the first literal run's code (never 1 to 17).
+inline uint32_t FirstRunCodeCost(uint32_t r) { return r <= 238 ? 1 : 2 + (r - 19) / 255; }
+
+// Bytes of a match of at least length 3 that needs no particular literal class.
+inline uint32_t MatchCost(uint32_t length, uint32_t distance) {
+  if (distance <= kMaxShortDistance && length <= kMaxShortLength) return 2;
+  if (distance <= kMaxMidDistance) return length <= kMaxMidDirectLength ? 3 : 4 + (length - 34) / 255;
+  return length <= kMaxFarDirectLength ? 3 : 4 + (length - 10) / 255;
+}
+
+inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+
+class OptimalParser {
+ public:
+  OptimalParser(const unsigned char* in, uint32_t n, const LevelParams& p, Tables& t)
+      : in_(in), n_(n), p_(p), t_(t) {
+    ClearTable(t.head2, 65536);
+    t.arrival.resize(n + 1);
+    t.tree.resize(2 * std::size_t(n));
+    t.shortRun.resize(n + 1);
+    t.longRunFrom.resize(n + 1);
+    std::fill(t.arrival.begin(), t.arrival.begin() + n + 1, uint64_t(kInfinite) << 34);
+    t.arrival[0] = 0;
+  }
+
+  uint32_t Write(unsigned char* out) {
+    Parse();
+    return Emit(out);
+  }
+
+ private:
+  struct Arrival {
+    uint32_t cost[3];
+  };
+
+  // The cheapest arrival at j in each literal class; records the runs chosen.
+  Arrival ArriveAt(uint32_t j) {
+    const uint64_t* arrival = t_.arrival.data();
+    auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
+    Arrival a{{cost(j), kInfinite, kInfinite}};
+    for (uint32_t r = 1; r <= 3 && r <= j; ++r) {
+      const uint32_t i = j - r;
+      if (cost(i) == kInfinite) continue;
+      const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
+      if (v < a.cost[kAfterShortRun]) {
+        a.cost[kAfterShortRun] = v;
+        t_.shortRun[j] = static_cast<uint8_t>(r);
+      }
+    }
+    // The best long run so far grows by one literal, or a new one starts 4 back.
+    if (longCost_ != kInfinite) {
+      const uint32_t r = j - longFrom_;
+      longCost_ += 1 + RunCodeCost(r) - RunCodeCost(r - 1);
+    }
+    if (j >= 5 && cost(j - 4) != kInfinite && cost(j - 4) + 5 <= longCost_) {
+      longCost_ = cost(j - 4) + 5;
+      longFrom_ = j - 4;
+    }
+    a.cost[kAfterLongRun] = longCost_;
+    t_.longRunFrom[j] = static_cast<uint16_t>(longFrom_);
+    if (j >= 4 && j + FirstRunCodeCost(j) < a.cost[kAfterLongRun]) {
+      a.cost[kAfterLongRun] = j + FirstRunCodeCost(j);
+      t_.longRunFrom[j] = 0;
+    }
+    return a;
+  }
+
+  void Relax(uint32_t end, uint32_t cost, uint32_t length, uint32_t distance, uint8_t from) {
+    // Without a branch: which arrival is cheaper is as unpredictable as the data.
+    // On equal cost the longer match wins (its length is stored inverted).
+    const uint64_t packed = (uint64_t(cost) << 34) | (uint64_t(from) << 32) | ((0xFFFF - length) << 16) | distance;
+    uint64_t& slot = t_.arrival[end];
+    slot = std::min(slot, packed);
+  }
+
+  // Positions of equal three-byte hash form a binary search tree ordered by
+  // the bytes that follow them, the latest at the root. Inserting j walks
+  // the path j's bytes take from the root, which passes the candidates that
+  // share the longest prefixes with j; each longer one is recorded (with
+  // lengths and distances growing). The walk re-links the tree around j,
+  // which becomes the new root. Gives the number of matches recorded.
+  uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth) {
+    uint16_t* head = t_.head.data();
+    uint16_t* tree = t_.tree.data();
+    const uint32_t h = Hash3(in_ + j, p_.hashBits);
+    uint32_t candidate = head[h];
+    head[h] = static_cast<uint16_t>(j + 1);
+    const uint32_t limit = std::min(p_.niceLength, n_ - j);
+    const unsigned char* cur = in_ + j;
+    uint16_t* smaller = &tree[2 * j];     // where the next smaller candidate hangs
+    uint16_t* larger = &tree[2 * j + 1];  // where the next larger candidate hangs
+    uint32_t smallerLength = 0, largerLength = 0;
+    uint32_t count = 0, best = 2;
+    for (;;) {
+      if (candidate == 0 || depth-- == 0) {
+        *smaller = *larger = 0;
+        return count;
+      }
+      const uint32_t c = candidate - 1;
+      uint16_t* pair = &tree[2 * c];
+      const unsigned char* pb = in_ + c;
+      uint32_t len = std::min(smallerLength, largerLength);
+      if (pb[len] == cur[len]) {
+        len = std::min(limit, len + 1 + MatchLength(in_, c + len + 1, j + len + 1, j + limit));
+        if (len > best) {
+          best = len;
+          if (count == kMaxCandidates) --count;  // full: the longer one replaces the last
+          lengths[count] = len;
+          distances[count] = j - c;
+          ++count;
+        }
+        if (len >= limit) {
+          // c's bytes equal j's as far as compared: j takes c's place.
+          *smaller = pair[0];
+          *larger = pair[1];
+          return count;
+        }
+      }
+      if (pb[len] < cur[len]) {
+        *smaller = static_cast<uint16_t>(candidate);
+        smaller = &pair[1];
+        candidate = *smaller;
+        smallerLength = len;
+      } else {
+        *larger = static_cast<uint16_t>(candidate);
+        larger = &pair[0];
+        candidate = *larger;
+        largerLength = len;
+      }
+    }
+  }
+
+  uint32_t FindMatches(uint32_t j, uint32_t* lengths, uint32_t* distances) {
+    return TreeInsert(j, lengths, distances, p_.chainDepth);
+  }
+
+  void Insert(uint32_t j) {
+    if (j + 3 > n_) return;
+    uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
+    TreeInsert(j, lengths, distances, kSkipDepth);
+    t_.head2[Hash2(in_ + j)] = static_cast<uint16_t>(j + 1);
+  }
+
+  void Parse() {
+    uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
+    uint32_t skipTo = 0;
+    Insert(0);
+    for (uint32_t j = 1; j < n_; ++j) {
+      const Arrival a = ArriveAt(j);
+      if (j < skipTo || j + 3 > n_) {
+        Insert(j);
+        continue;
+      }
+      uint8_t from = kAfterMatch;
+      for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
+        if (a.cost[k] < a.cost[from]) from = k;
+      const uint32_t base = a.cost[from];
+      // Length 2: only as a near match after 1 to 3 literals.
+      const uint32_t key = Hash2(in_ + j);
+      const uint32_t two = t_.head2[key];
+      t_.head2[key] = static_cast<uint16_t>(j + 1);
+      if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
+        Relax(j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
+      const uint32_t count = FindMatches(j, lengths, distances);
+      uint32_t length = 3;
+      for (uint32_t m = 0; m < count; ++m) {
+        const uint32_t d = distances[m];
+        const uint32_t top = std::min(lengths[m], std::max(length, kEnumerateLimit));
+        for (; length <= top; ++length) {
+          uint32_t c = base + MatchCost(length, d);
+          uint8_t f = from;
+          if (length == 3 && d > kMaxShortDistance && d <= kMaxNearAfterRunDistance &&
+              a.cost[kAfterLongRun] + 2 < c) {
+            c = a.cost[kAfterLongRun] + 2;
+            f = kAfterLongRun;
+          }
+          Relax(j + length, c, length, d, f);
+        }
+        if (lengths[m] >= length) {
+          Relax(j + lengths[m], base + MatchCost(lengths[m], d), lengths[m], d, from);
+          length = lengths[m] + 1;
+        }
+      }
+      if (count > 0 && lengths[count - 1] >= p_.niceLength) skipTo = j + lengths[count - 1];
+    }
+    end_ = ArriveAt(n_);
+  }
+
+  // Start of the literal run that arrives at j in class k.
+  uint32_t Origin(uint32_t j, uint8_t k) const {
+    return k == kAfterMatch ? j : k == kAfterShortRun ? j - t_.shortRun[j] : t_.longRunFrom[j];
+  }
+
+  uint32_t Emit(unsigned char* out) {
+    // Walk back from the end, then write front to back.
+    std::vector<ParseStep>& steps = t_.steps;
+    steps.clear();
+    uint8_t k = kAfterMatch;
+    for (uint8_t c = kAfterShortRun; c <= kAfterLongRun; ++c)
+      if (end_.cost[c] < end_.cost[k]) k = c;
+    uint32_t j = n_;
+    uint32_t length = 0, distance = 0;
+    for (;;) {
+      const uint32_t i = Origin(j, k);
+      steps.push_back({i, j - i, length, distance});
+      if (i == 0) break;
+      const uint64_t a = t_.arrival[i];
+      length = 0xFFFF - ((a >> 16) & 0xFFFF);
+      distance = a & 0xFFFF;
+      k = static_cast<uint8_t>((a >> 32) & 3);
+      j = i - length;
+    }
+    StreamWriter writer(out);
+    for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
+      writer.Literals(in_ + s->literalStart, s->literalCount);
+      if (s->length != 0) writer.Match(s->distance, s->length);
+    }
+    return writer.End();
+  }
+
+  const unsigned char* in_;
+  uint32_t n_;
+  const LevelParams& p_;
+  Tables& t_;
+  uint32_t longCost_ = kInfinite;  // the best arrival after a run of 4 or more (after a match)
+  uint32_t longFrom_ = 0;
+  Arrival end_{};
+};
+
 }  // namespace
 
 uint32_t CompressBound(uint32_t n) { return vzr::LiteralStreamLength(std::min(n, vzr::kSegmentSize)); }
@@ -298,14 +600,19 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
   }
   Tables& t = ThreadTables();
   const LevelParams& p = kLevels[level];
-  t.head.assign(std::size_t(1) << p.hashBits, 0);
+  ClearTable(t.head, std::size_t(1) << p.hashBits);
   if (p.chainDepth > 1 && t.prev.size() < vzr::kSegmentSize) t.prev.resize(vzr::kSegmentSize);
   // Matching never writes more than the literal-only stream plus one run code
   // per 255 bytes; the scratch holds that, and the shorter stream is kept.
   const std::size_t scratchSize = std::size_t(literalLength) + n / 64 + 64;
   if (t.scratch.size() < scratchSize) t.scratch.resize(scratchSize);
-  const uint32_t length = p.chainDepth > 1 ? CompressChained(in, n, t.scratch.data(), p, t)
-                                           : CompressFast(in, n, t.scratch.data(), t);
+  uint32_t length = 0;
+  if (level == kMaxLevel) {
+    OptimalParser parser(in, n, p, t);
+    length = parser.Write(t.scratch.data());
+  } else {
+    length = p.chainDepth > 1 ? CompressChained(in, n, t.scratch.data(), p, t) : CompressFast(in, n, t.scratch.data(), t);
+  }
   if (length >= literalLength) {
     if (outCapacity < literalLength) return 0;
     return vzr::WriteLiteralStream(in, n, out);

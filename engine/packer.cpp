@@ -165,6 +165,19 @@ void RecordWrite(VzrArchive& pack, bool ok) {
 void AddAllFiles(VzrArchive& pack) {
   const uint32_t n = pack.packNames.Count();
   const uint32_t step = n / 10;
+  if (pack.storageMode == vzr::kStorageSegmented) {
+    // A compressed pack works ahead across files (packahead.cpp); the tenths
+    // are told as the files are written, the same texts at the same files.
+    vzrops::AddFilesCompressedAhead(pack, 0, n, [step](uint32_t i) {
+      if (step > 0 && i % step == 0 && i / step < 10) {
+        const char progress[] = {kProgressDigits[i / step], '0', ' ', '%', '\0'};
+        SetStatus(progress);
+      }
+      if (step > 0 ? i % step == 0 : i == 0) GetStatusSink()->Repaint();
+    });
+    SetStatus("100 %");
+    return;
+  }
   if (step > 0) {
     for (uint32_t d = 0; d < 10; ++d) {
       const char progress[] = {kProgressDigits[d], '0', ' ', '%', '\0'};

@@ -41,4 +41,15 @@ TEST(FuzzRegression, UnknownStorageModeNeverGrowsTheBufferToTheClaimedSize) {
   }
 }
 
+// fuzz_compress's one-byte input 06: an empty segment at level 6, given as
+// an empty buffer (a null pointer). The harness compared the empty input with
+// memcmp on that null pointer; the compressor must take it at every level.
+TEST(FuzzRegression, EmptySegmentFromANullBufferAtEveryLevel) {
+  for (int level = 0; level <= 9; ++level) {
+    unsigned char out[8] = {};
+    ASSERT_EQ(CompressSegment(nullptr, 0, out, sizeof out, level), 4u) << "level " << level;
+    EXPECT_EQ(Bytes(out, out + 4), (Bytes{0x11, 0x11, 0x00, 0x00}));
+  }
+}
+
 }  // namespace
