@@ -18,7 +18,7 @@ inline constexpr int kInterrupted = 130;
 // An option a verb accepts: its long name without "--" (or its short letter
 // as "-x"), and whether it takes a value. An optional value is given only
 // as "--name=VALUE"; a bare "--name" gets the empty value.
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   bool takesValue;
   bool optionalValue = false;
@@ -41,7 +41,7 @@ struct Verb {
   const char* name;
   const char* summary;  // one line for "vzr help"
   const char* help;     // usage and every option, for "vzr help VERB"
-  std::vector<OptionSpec> options;
+  std::vector<OptionRule> options;
   int (*run)(const Args& args);
 };
 

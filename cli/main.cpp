@@ -107,8 +107,8 @@ void PrintVerbHelp(const Verb& v) {
                "  -h, --help   this text\n";
 }
 
-const OptionSpec* FindOption(const Verb& v, const std::string& name) {
-  for (const OptionSpec& o : v.options)
+const OptionRule* FindOption(const Verb& v, const std::string& name) {
+  for (const OptionRule& o : v.options)
     if (name == o.name) return &o;
   return nullptr;
 }
@@ -140,14 +140,14 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
     if (name == "help" || name == "-h") { help = true; continue; }
     if (name == "trace") { args.trace = true; continue; }
     if (name == "-q" || name == "quiet") { args.quiet = true; continue; }
-    const OptionSpec* spec = FindOption(v, name);
-    if (!spec) return Usage(v.name, "unknown option '" + a + "'");
-    if (spec->optionalValue) {
+    const OptionRule* rule = FindOption(v, name);
+    if (!rule) return Usage(v.name, "unknown option '" + a + "'");
+    if (rule->optionalValue) {
       if (hasValue && value.empty()) return Usage(v.name, "option '" + a + "' needs a value after '='");
-    } else if (spec->takesValue && !hasValue) {
+    } else if (rule->takesValue && !hasValue) {
       if (i + 1 >= argc) return Usage(v.name, "option '" + a + "' needs a value");
       value = argv[++i];
-    } else if (!spec->takesValue && hasValue) {
+    } else if (!rule->takesValue && hasValue) {
       return Usage(v.name, "option '" + a + "' takes no value");
     }
     args.options.emplace_back(name, value);

@@ -1,9 +1,9 @@
 // encoder.cpp - writing one file as an entry of the archive being written.
 //
 // Raw archives store the bytes as they are. Segmented archives store each
-// 32768-byte segment as one literal run and the end marker: the encoder never
-// searches for repeats, so it is as fast as a copy and can never produce a
-// stream the decoder misreads.
+// 32768-byte segment as one stream: at level 0 (what the windows write) a
+// single literal run and the end marker, as fast as a copy; at levels 1..9
+// the compressor's matches, segments compressed in parallel.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
