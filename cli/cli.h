@@ -16,10 +16,12 @@ inline constexpr int kNothing = 2;      // nothing could be done (usage, unopena
 inline constexpr int kInterrupted = 130;
 
 // An option a verb accepts: its long name without "--" (or its short letter
-// as "-x"), and whether it takes a value.
+// as "-x"), and whether it takes a value. An optional value is given only
+// as "--name=VALUE"; a bare "--name" gets the empty value.
 struct OptionSpec {
   const char* name;
   bool takesValue;
+  bool optionalValue = false;
 };
 
 // The command line after the verb, options separated from positionals.

@@ -1,14 +1,19 @@
 // main.cpp - the vzr program: picks the verb, separates options from
 // positionals (options may stand anywhere, "--" ends them), routes engine
 // trace lines to standard error, and returns the verb's exit status.
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <iostream>
 
 #include "cli.h"
+#include "fileservices.h"
 #include "vzrpack.h"
 
 namespace cli {
@@ -24,31 +29,82 @@ std::string& TraceLine() {
   return line;
 }
 
+// Whether standard error is a terminal, where a progress bar may stand.
+volatile sig_atomic_t g_barMayShow = 0;
+
+// SIGINT and SIGTERM: the temporary files of a rewrite, a pack or an
+// extraction go, the archive stays as it was, and the status tells a script
+// that the command was interrupted. SIGHUP (the terminal went away) and
+// SIGPIPE (`vzr extract -v | head`) remove them too, then end the program
+// as they would have. Only async-signal-safe calls here.
+extern "C" void OnInterrupt(int signal) {
+  vzrfs::RemoveTemporaries();
+  if (signal != SIGINT && signal != SIGTERM) {
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);  // delivered when the handler returns
+    return;
+  }
+  static const char kClearBar[] = "\r                                                                      \r";
+  static const char kText[] = "vzr: interrupted\n";
+  if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
+  (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
+  ::_exit(kInterrupted);
+}
+
+void CatchInterruptions() {
+  g_barMayShow = ::isatty(STDERR_FILENO) == 1;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigfillset(&action.sa_mask);  // one handler at a time
+  // A signal ignored when vzr started (nohup, a background job of a script)
+  // stays ignored.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    struct sigaction old {};
+    if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::sigaction(signal, &action, nullptr);
+  }
+}
+
 const Verb* FindVerb(const std::string& name) {
   for (const Verb& v : Table())
     if (name == v.name) return &v;
   return nullptr;
 }
 
+// The verbs in the order a reader meets them: looking, checking, writing,
+// comparing, mods. A verb not named here follows in table order.
+const char* const kVerbOrder[] = {"list", "info", "extract", "cat", "test", "pack", "add", "update",
+                                  "remove", "recompress", "diff", "find", "mod"};
+
 void PrintOverview() {
   std::cout << "usage: vzr VERB [OPTION...] ARGUMENT...\n\n"
                "Verbs:\n";
-  for (const Verb& v : Table()) {
-    std::string name = v.name;
-    name.resize(std::max<size_t>(name.size() + 1, 9), ' ');
-    std::cout << "  " << name << v.summary << "\n";
+  std::vector<const Verb*> verbs;
+  for (const char* name : kVerbOrder)
+    if (const Verb* v = FindVerb(name)) verbs.push_back(v);
+  for (const Verb& v : Table())
+    if (std::find(verbs.begin(), verbs.end(), &v) == verbs.end()) verbs.push_back(&v);
+  for (const Verb* v : verbs) {
+    std::string name = v->name;
+    name.resize(std::max<size_t>(name.size() + 1, 11), ' ');
+    std::cout << "  " << name << v->summary << "\n";
   }
-  std::cout << "\nOptions of every verb:\n"
-               "  -q, --quiet  no progress bar\n"
+  std::cout << "\nOptions of every verb (before or after the arguments; -- ends them):\n"
+               "  -q, --quiet  no progress bar (shown only when standard error is a terminal)\n"
                "  --trace      show the engine's trace lines on standard error\n"
-               "  --help       describe the verb\n\n"
+               "  -h, --help   describe the verb\n\n"
+               "A NAME is compared without regard to letter case. A PATTERN selects the entries\n"
+               "whose whole name it matches, letter case ignored: * ? [...] as in the shell,\n"
+               "* also crossing '/'; a folder's name selects every entry below it.\n\n"
+               "Exit status: 0 done, 1 done with problems, 2 nothing could be done,\n"
+               "130 interrupted (the temporary file removed, the archive as it was).\n\n"
                "vzr help VERB describes one verb; vzr --version prints the version.\n";
 }
 
 void PrintVerbHelp(const Verb& v) {
   std::cout << v.help;
   std::cout << "  -q, --quiet  no progress bar\n"
-               "  --trace      show the engine's trace lines on standard error\n";
+               "  --trace      show the engine's trace lines on standard error\n"
+               "  -h, --help   this text\n";
 }
 
 const OptionSpec* FindOption(const Verb& v, const std::string& name) {
@@ -81,12 +137,14 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
       name = a.substr(0, 2);  // "-C", "-v"; "-CDIR" carries its value
       if (a.size() > 2) value = a.substr(2), hasValue = true;
     }
-    if (name == "help") { help = true; continue; }
+    if (name == "help" || name == "-h") { help = true; continue; }
     if (name == "trace") { args.trace = true; continue; }
     if (name == "-q" || name == "quiet") { args.quiet = true; continue; }
     const OptionSpec* spec = FindOption(v, name);
     if (!spec) return Usage(v.name, "unknown option '" + a + "'");
-    if (spec->takesValue && !hasValue) {
+    if (spec->optionalValue) {
+      if (hasValue && value.empty()) return Usage(v.name, "option '" + a + "' needs a value after '='");
+    } else if (spec->takesValue && !hasValue) {
       if (i + 1 >= argc) return Usage(v.name, "option '" + a + "' needs a value");
       value = argv[++i];
     } else if (!spec->takesValue && hasValue) {
@@ -136,6 +194,7 @@ int Main(int argc, char** argv) {
     PrintVerbHelp(*v);
     return kDone;
   }
+  CatchInterruptions();
   const bool showTrace = args.trace;
   SetTraceSink([showTrace](const std::string& line) {
     // ExtractAll's closing line for a failed entry hides the reason before it.

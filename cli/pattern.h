@@ -12,7 +12,7 @@ namespace cli {
 bool GlobMatch(const std::string& pattern, const std::string& text);
 
 // True when pattern selects name: it matches the whole name or one of the
-// folders the name lies below ("objects/tanks" selects "objects/tanks/a").
+// folders the name lies below ("objects/carts" selects "objects/carts/a").
 bool Selects(const std::string& pattern, const std::string& name);
 
 // True when any pattern selects name; an empty list selects every name.

@@ -1,5 +1,6 @@
 // verb_diff_find.cpp - "vzr diff" (two archives by decoded content) and
 // "vzr find" (archives holding matching entries, from their indexes alone).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -96,10 +97,14 @@ int RunFind(const cli::Args& args) {
       unreadable = true;
       continue;
     }
+    // In name order, so that the same tree always gives the same lines.
+    std::vector<std::string> archives;
     for (auto it = std::filesystem::recursive_directory_iterator(
              root, std::filesystem::directory_options::skip_permission_denied, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-      if (it->is_regular_file(ec) && IsArchiveName(it->path())) found = FindIn(pattern, it->path().string()) || found;
+      if (it->is_regular_file(ec) && IsArchiveName(it->path())) archives.push_back(it->path().string());
+    std::sort(archives.begin(), archives.end());
+    for (const std::string& archive : archives) found = FindIn(pattern, archive) || found;
   }
   if (unreadable) return cli::kNothing;
   return found ? cli::kDone : cli::kProblems;
@@ -115,8 +120,9 @@ const cli::Register diffVerb({"diff", "entries only in A, only in B, and changed
 
 const cli::Register findVerb({"find", "archives that hold matching entries",
                               "usage: vzr find PATTERN PATH...\n"
-                              "Reads the index of every .vzr file below each PATH (or named) and prints\n"
-                              "\"archive<TAB>entry\" for every entry PATTERN selects; exit 1 when none.\n",
+                              "Reads the index of every .vzr file below each PATH (or named), in name\n"
+                              "order, and prints \"archive<TAB>entry\" for every entry PATTERN selects;\n"
+                              "exit 1 when none. Entry data is never read.\n",
                               {},
                               RunFind});
 

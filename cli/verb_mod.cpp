@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "compression.h"
 #include "discovery.h"
 #include "packplan.h"
 #include "progress.h"
@@ -120,16 +121,23 @@ int RunModList(const cli::Args& args) {
 
 // Packs one list text as the command's button does; false when refused or
 // the packer's status is no success (the reason is printed).
-bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool makeFolders, bool quiet) {
+// With compression requested, the packer compresses at its level, and still
+// forces sound and music raw as VzrPack's packs do.
+bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool makeFolders, bool quiet,
+             const cli::Compression& compression) {
   std::string status;
   StatusSink sink;
   sink.text = &status;
   SetStatusSink(&sink);
   cli::Progress progress(1, quiet);
   cli::ClearTrace();
-  const auto refusal = quickpack::PackListText(command, gameFolder, text, makeFolders, [](const std::string& name) {
-    PackModFolder(name.c_str(), kCompressRequest);
-  });
+  const auto refusal =
+      quickpack::PackListText(command, gameFolder, text, makeFolders, [&compression](const std::string& name) {
+        if (compression.requested)
+          PackModFolderCompressed(name.c_str(), compression.level, compression.threads);
+        else
+          PackModFolder(name.c_str(), kCompressRequest);
+      });
   SetStatusSink(nullptr);
   progress.Clear();
   if (refusal) {
@@ -171,6 +179,8 @@ int RunModPack(const cli::Args& args) {
     }
   }
   if (!all && names.empty()) return cli::Usage("mod pack", "--all or at least one level or folder name is needed");
+  cli::Compression compression;
+  if (cli::ReadCompression(args, "mod pack", "compress", compression) != cli::kDone) return cli::kNothing;
   std::optional<InFolder> inside;
   if (!Enter(given, inside)) return cli::kNothing;
   const ModLists lists = Discover();
@@ -178,18 +188,18 @@ int RunModPack(const cli::Args& args) {
   if (all) {
     if (!lists.levels.empty()) quickpack::MakeFolders(PackCommand::kAllLevels, lists.gameFolder);
     for (const std::string& l : lists.levels)
-      if (!PackOne(PackCommand::kAllLevels, lists.gameFolder, l, false, args.quiet)) rc = cli::kProblems;
+      if (!PackOne(PackCommand::kAllLevels, lists.gameFolder, l, false, args.quiet, compression)) rc = cli::kProblems;
     if (!lists.folders.empty()) quickpack::MakeFolders(PackCommand::kAllFolders, lists.gameFolder);
     for (const std::string& f : lists.folders)
-      if (!PackOne(PackCommand::kAllFolders, lists.gameFolder, f, false, args.quiet)) rc = cli::kProblems;
+      if (!PackOne(PackCommand::kAllFolders, lists.gameFolder, f, false, args.quiet, compression)) rc = cli::kProblems;
     return rc;
   }
   for (const std::string& name : names) {
     bool done = false;
     if (const std::string* level = Find(lists.levels, name))
-      done = PackOne(PackCommand::kLevel, lists.gameFolder, *level, true, args.quiet);
+      done = PackOne(PackCommand::kLevel, lists.gameFolder, *level, true, args.quiet, compression);
     else if (const std::string* folder = Find(lists.folders, name))
-      done = PackOne(PackCommand::kFolder, lists.gameFolder, *folder, true, args.quiet);
+      done = PackOne(PackCommand::kFolder, lists.gameFolder, *folder, true, args.quiet, compression);
     else
       cli::FileMessage(name, "no level or folder of the mod has this name");
     if (!done) rc = cli::kProblems;
@@ -252,7 +262,7 @@ int RunMod(const cli::Args& args) {
 
 const cli::Register modVerb({"mod", "a mod's levels and folders: list, pack, unpack",
                              "usage: vzr mod list [MODDIR]\n"
-                             "       vzr mod pack [MODDIR] (--all | NAME...)\n"
+                             "       vzr mod pack [--compress[=LEVEL]] [--threads N] [MODDIR] (--all | NAME...)\n"
                              "       vzr mod unpack MODDIR DEST\n"
                              "MODDIR defaults to the mod that holds the current folder (the parent of an\n"
                              "Archives folder, or the current folder when it has one).\n"
@@ -260,9 +270,13 @@ const cli::Register modVerb({"mod", "a mod's levels and folders: list, pack, unp
                              "          \"folder<TAB>name\" lines, each list in VzrPack's order\n"
                              "  pack    packs each named level or folder into MODDIR/Archives as VzrPack's\n"
                              "          buttons do; --all packs every level, then every folder\n"
+                             "  --compress[=LEVEL]\n"
+                             "               (pack) segmented archives compressed at LEVEL (0..9, without\n"
+                             "               a value 6); sound and music are still packed raw\n"
+                             VZR_HELP_LEVELS VZR_HELP_THREADS
                              "  unpack  every archive of the mod into DEST, as the Toolset's\n"
                              "          Extract > Mod Folder does\n",
-                             {{"all", false}},
+                             {{"all", false}, {"compress", true, true}, {"threads", true}},
                              RunMod});
 
 }  // namespace

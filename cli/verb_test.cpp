@@ -1,34 +1,30 @@
 // verb_test.cpp - "vzr test": checks archives without writing anything,
 // reading one entry at a time.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "cli.h"
+#include "format.h"
 #include "progress.h"
 #include "vzrpack.h"
 
 namespace {
 
-constexpr uint64_t kDataStart = 156;
-
-// Why extraction would not write name below the destination, or "".
+// Why extraction would not write the entry below the destination, or "".
 std::string NameProblem(const FileEntry& e) {
-  if (e.nameLength == 0 || e.name[0] == 0) return "empty name";
   if (std::strlen(e.name) != e.nameLength) return "name holds a zero byte";
-  const std::string n = e.name;
-  if (n.size() >= 2 && n[1] == ':') return "name starts with a drive";
-  size_t start = 0;
-  while (start <= n.size()) {
-    size_t end = n.find_first_of("/\\", start);
-    if (end == std::string::npos) end = n.size();
-    if (n.compare(start, end - start, "..") == 0) return "name leads outside the destination";
-    start = end + 1;
-  }
-  return "";
+  if (!ExtractionPath(e.name).empty()) return "";
+  std::string n = e.name;
+  std::replace(n.begin(), n.end(), '\\', '/');
+  if (n.find_first_not_of('/') == std::string::npos) return "empty name";
+  if (n.size() >= 2 && std::isalpha(static_cast<unsigned char>(n[0])) && n[1] == ':') return "name starts with a drive";
+  if (n.back() == '/') return "name ends with '/' (names a folder)";
+  return "name leads outside the destination";
 }
 
 std::string Lower(std::string s) {
@@ -36,47 +32,106 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Checks one archive; prints "OK  name" or one line a problem. True when sound.
-bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson, bool& unreadable) {
-  VzrArchive a;
-  const int loaded = cli::LoadArchive(path, a);
-  std::vector<std::string> problems, warnings;
-  if (loaded == cli::kNothing) problems.push_back("cannot be read"), unreadable = true;
-  if (a.indexDamaged && loaded != cli::kNothing) problems.push_back("damaged index");
+// Why the segment table of a stored form of n bytes, for an entry of
+// fileSize bytes, is not the one the format prescribes, or "": every segment
+// but the last holds 32768 bytes, the segments hold fileSize bytes together,
+// and every stream lies inside the stored form.
+std::string TableProblem(const unsigned char* s, uint32_t n, uint32_t fileSize) {
+  if (n < vzr::kSegmentCountSize) return "segment table cut short";
+  const uint64_t count = vzr::ReadLE32(s);
+  const uint64_t area = vzr::kSegmentCountSize + count * vzr::kSegmentRecordSize;
+  if (area > n) return "segment table cut short";
+  uint64_t raw = 0;
+  for (uint64_t k = 0; k < count; ++k) {
+    const unsigned char* r = s + vzr::kSegmentCountSize + k * vzr::kSegmentRecordSize;
+    const uint32_t compLength = vzr::ReadLE32(r), rawLength = vzr::ReadLE32(r + 4);
+    const std::string which = "segment " + std::to_string(k + 1) + " of " + std::to_string(count);
+    if (k + 1 < count ? rawLength != vzr::kSegmentSize : rawLength > vzr::kSegmentSize)
+      return which + " holds " + std::to_string(rawLength) + " bytes";
+    if (area + vzr::ReadLE32(r + 8) + compLength > n) return which + ": stream outside the entry";
+    raw += rawLength;
+  }
+  if (raw != fileSize) return "segments hold " + std::to_string(raw) + " bytes, not " + std::to_string(fileSize);
+  return "";
+}
+
+// The header's own problems: too short to be whole, an index inside it, an
+// unknown storage mode.
+void CheckHeader(const VzrArchive& a, std::vector<std::string>& problems) {
+  if (a.archiveLength < vzr::kHeaderSize) {
+    problems.push_back("header cut short (" + std::to_string(a.archiveLength) + " bytes)");
+    return;
+  }
+  if (a.indexOffset < vzr::kHeaderSize) problems.push_back("index offset " + std::to_string(a.indexOffset) + " lies in the header");
+  if (a.storageMode != vzr::kStorageRaw && a.storageMode != vzr::kStorageSegmented)
+    problems.push_back("unknown storage mode " + std::to_string(a.storageMode));
+}
+
+// Every stored form inside the data area (header end to index), none
+// overlapping another.
+void CheckPlaces(const VzrArchive& a, std::vector<std::string>& problems) {
   const uint32_t count = a.FileIndex.count;
   std::vector<uint32_t> order(count);
   for (uint32_t i = 0; i < count; ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
             [&](uint32_t x, uint32_t y) { return a.FileIndex.files[x].fileOffset < a.FileIndex.files[y].fileOffset; });
-  uint64_t reach = kDataStart;
+  uint64_t reach = vzr::kHeaderSize;
   std::string reachName;
   for (uint32_t i : order) {
     const FileEntry& e = a.FileIndex.files[i];
     const uint64_t end = uint64_t(e.fileOffset) + e.compSize;
-    if (e.fileOffset < kDataStart || end > a.indexOffset)
+    if (e.fileOffset < vzr::kHeaderSize || end > a.indexOffset)
       problems.push_back(std::string(e.name) + ": stored form outside the data area");
     else if (e.fileOffset < reach && e.compSize > 0)
       problems.push_back(std::string(e.name) + ": stored form overlaps " + reachName);
     if (end > reach) reach = end, reachName = e.name;
   }
-  std::unordered_map<std::string, uint32_t> seen;
+}
+
+// Names, duplicates, and the decoding of every entry, one at a time.
+void CheckEntries(VzrArchive& a, bool quiet, std::vector<std::string>& problems, std::vector<std::string>& warnings) {
+  const uint32_t count = a.FileIndex.count;
+  std::unordered_set<std::string> seen;
   uint64_t total = 0, done = 0;
   for (uint32_t i = 0; i < count; ++i) total += a.FileIndex.files[i].fileSize;
   cli::Progress progress(total, quiet);
-  for (uint32_t i = 0; i < count && loaded != cli::kNothing; ++i) {
+  for (uint32_t i = 0; i < count; ++i) {
     const FileEntry& e = a.FileIndex.files[i];
     if (std::string p = NameProblem(e); !p.empty()) problems.push_back(std::string(e.name) + ": " + p);
-    if (!seen.emplace(Lower(e.name), i).second) warnings.push_back(std::string(e.name) + ": duplicate name");
+    // Names that extraction writes to the same file, in any letter case.
+    const std::string path = ExtractionPath(e.name);
+    if (!seen.insert(Lower(path.empty() ? e.name : path)).second)
+      warnings.push_back(std::string(e.name) + ": duplicate name");
     cli::ClearTrace();
     if (!a.Extract(i, nullptr)) {
       std::string r = cli::LastTrace();
       if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
       problems.push_back(std::string(e.name) + ": does not decode (" + r + ")");
+    } else if (a.storageMode == vzr::kStorageSegmented) {
+      // Extract leaves the stored form it decoded in storeBuffer.
+      if (std::string p = TableProblem(a.storeBuffer, e.compSize, e.fileSize); !p.empty())
+        problems.push_back(std::string(e.name) + ": " + p);
     }
     done += e.fileSize;
     progress.Update(done);
   }
-  progress.Clear();
+  a.CloseArchiveStream();
+}
+
+// Checks one archive; prints "OK  name" or one line a problem. True when sound.
+bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson, bool& unreadable) {
+  VzrArchive a;
+  const int loaded = cli::LoadArchive(path, a);
+  std::vector<std::string> problems, warnings;
+  if (loaded == cli::kNothing) {
+    problems.push_back("cannot be read");
+    unreadable = true;
+  } else {
+    if (a.indexDamaged) problems.push_back("damaged index");
+    CheckHeader(a, problems);
+    CheckPlaces(a, problems);
+    CheckEntries(a, quiet, problems, warnings);
+  }
   if (json) {
     std::printf("%s\n{\"archive\":%s,\"ok\":%s,\"problems\":[", firstJson ? "" : ",", cli::JsonString(path).c_str(),
                 problems.empty() ? "true" : "false");
@@ -106,10 +161,12 @@ int RunTest(const cli::Args& args) {
 
 const cli::Register reg({"test", "checks archives without writing anything",
                          "usage: vzr test [--json] ARCHIVE...\n"
-                         "Checks that the header and index read whole, every stored form lies inside the\n"
-                         "data area without overlap, every entry decodes to its size, and every name\n"
-                         "stays below the destination; duplicate names are warnings. Prints \"OK  name\"\n"
-                         "or the problems.\n"
+                         "Checks each archive without writing anything, one entry at a time: the header\n"
+                         "and index read whole, a known storage mode, every stored form inside the data\n"
+                         "area with no two overlapping, every entry decoding to exactly its size with a\n"
+                         "consistent segment table, and every name one that extraction writes below the\n"
+                         "destination; duplicate names (letter case ignored) are warnings. Prints\n"
+                         "\"OK  name\", or \"BAD name: problem\" and \"WARN name: warning\" lines.\n"
                          "  --json       one array of {\"archive\",\"ok\",\"problems\",\"warnings\"}\n",
                          {{"json", false}},
                          RunTest});

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "compression.h"
 #include "pattern.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -46,23 +47,39 @@ std::string CleanBase(std::string base) {
   return base;
 }
 
-// Shows the packer's "NN %" status texts as the progress bar.
+// Bytes of the regular files below dir (links to folders not followed), for
+// the bar's byte count and rate; 0 when it cannot be listed.
+uint64_t TreeBytes(const std::string& dir) {
+  uint64_t bytes = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
+  return bytes;
+}
+
+// Shows the packer's "NN %" status texts as the progress bar, the bytes
+// estimated as that share of the tree's bytes.
 class PercentWindow : public StatusWindow {
  public:
-  PercentWindow(const std::string& text, cli::Progress& progress) : text_(text), progress_(progress) {}
+  PercentWindow(const std::string& text, cli::Progress& progress, uint64_t total)
+      : text_(text), progress_(progress), total_(total) {}
   void PushFieldsToControls() override {
     if (text_.size() > 2 && text_.compare(text_.size() - 2, 2, " %") == 0)
-      progress_.Update(std::strtoull(text_.c_str(), nullptr, 10));
+      progress_.Update((total_ * std::min<uint64_t>(std::strtoull(text_.c_str(), nullptr, 10), 100) + 99) / 100);
   }
   void RepaintNow() override {}
 
  private:
   const std::string& text_;
   cli::Progress& progress_;
+  const uint64_t total_;
 };
 
 int RunPack(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("pack", "a folder and an archive are needed");
+  cli::Compression compression;
+  if (cli::ReadCompression(args, "pack", "compress", compression) != cli::kDone) return cli::kNothing;
   const std::string& dir = args.positionals[0];
   const std::string& archivePath = args.positionals[1];
   struct stat st {};
@@ -87,14 +104,19 @@ int RunPack(const cli::Args& args) {
     return cli::kNothing;
   }
   std::string status;
-  cli::Progress progress(100, args.quiet);
-  PercentWindow window(status, progress);
+  const uint64_t total = args.quiet ? 1 : std::max<uint64_t>(TreeBytes(dir), 1);
+  cli::Progress progress(total, args.quiet);
+  PercentWindow window(status, progress, total);
   StatusSink sink;
   sink.text = &status;
   sink.window = &window;
   SetStatusSink(&sink);
   cli::ClearTrace();
-  PackDirectory(source.data(), base[0] != '\0' ? base.data() : nullptr, archive.data(), 1);
+  char* basePath = base[0] != '\0' ? base.data() : nullptr;
+  if (compression.requested)
+    PackDirectoryCompressed(source.data(), basePath, archive.data(), compression.level, compression.threads);
+  else
+    PackDirectory(source.data(), basePath, archive.data(), 1);
   SetStatusSink(nullptr);
   progress.Clear();
   // The result counts the entries, or is 1 on failure: the status says which.
@@ -112,12 +134,23 @@ int LoadForRewrite(const std::string& path, VzrArchive& archive) {
   return rc == cli::kDone ? cli::kDone : cli::kNothing;
 }
 
+// The level and threads new entries of a segmented archive are compressed
+// with; a raw archive ignores them and stays raw.
+int SetEntryCompression(const cli::Args& args, const std::string& verb, VzrArchive& archive) {
+  cli::Compression compression;
+  if (cli::ReadCompression(args, verb, "level", compression) != cli::kDone) return cli::kNothing;
+  archive.compressionLevel = compression.level;
+  archive.compressionThreads = compression.threads;
+  return cli::kDone;
+}
+
 int RunUpdate(const cli::Args& args) {
   if (args.positionals.size() != 3) return cli::Usage("update", "an archive, an entry name and a file are needed");
   const std::string& path = args.positionals[0];
   const std::string& name = args.positionals[1];
   const std::string& file = args.positionals[2];
   VzrArchive archive;
+  if (SetEntryCompression(args, "update", archive) != cli::kDone) return cli::kNothing;
   if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
   uint32_t inx = UINT32_MAX;
   for (uint32_t i = 0; i < archive.FileIndex.count && inx == UINT32_MAX; ++i)
@@ -229,6 +262,7 @@ int RunAdd(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("add", "an archive and at least one file or folder are needed");
   const std::string& path = args.positionals[0];
   VzrArchive archive;
+  if (SetEntryCompression(args, "add", archive) != cli::kDone) return cli::kNothing;
   if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
   const std::string base = CleanBase(args.Value("base"));
   std::vector<VzrArchive::NewEntry> added;
@@ -266,19 +300,28 @@ int RunAdd(const cli::Args& args) {
   return Rewrite(archive, path, {}, added, args.quiet);
 }
 
-const cli::Register packVerb({"pack", "a new raw archive of a folder",
-                              "usage: vzr pack [--base PATH] DIR ARCHIVE\n"
-                              "Packs every file below DIR into a new raw ARCHIVE, as the Toolset's Pack\n"
-                              "Directory does; packing the same tree twice gives the same bytes.\n"
-                              "  --base PATH  every entry name starts with PATH/ (default: no base path)\n",
-                              {{"base", true}},
+const cli::Register packVerb({"pack", "a new archive of a folder, raw or compressed",
+                              "usage: vzr pack [--base PATH] [--compress[=LEVEL]] [--threads N] DIR ARCHIVE\n"
+                              "Packs every file below DIR into a new ARCHIVE, raw as the Toolset's Pack\n"
+                              "Directory does, or compressed; packing the same tree twice gives the same\n"
+                              "bytes.\n"
+                              "  --base PATH  every entry name starts with PATH/ (default: no base path)\n"
+                              "  --compress[=LEVEL]\n"
+                              "               a segmented archive compressed at LEVEL (0..9); without a\n"
+                              "               value level 6: a few per cent larger than 9 in less time,\n"
+                              "               a quarter smaller than 1 on script text\n"
+                              VZR_HELP_LEVELS VZR_HELP_THREADS,
+                              {{"base", true}, {"compress", true, true}, {"threads", true}},
                               RunPack});
 
 const cli::Register updateVerb({"update", "one entry gets a file's content",
-                                "usage: vzr update ARCHIVE NAME FILE\n"
+                                "usage: vzr update [--level N] [--threads N] ARCHIVE NAME FILE\n"
                                 "Entry NAME (any letter case) gets FILE's content; the archive is rewritten\n"
-                                "whole and replaced only when the new copy is complete.\n",
-                                {},
+                                "whole and replaced only when the new copy is complete. In a segmented\n"
+                                "archive the entry is compressed; a raw archive stays raw.\n"
+                                "  --level N    compression level 0..9 in a segmented archive (default 6)\n"
+                                VZR_HELP_LEVELS VZR_HELP_THREADS,
+                                {{"level", true}, {"threads", true}},
                                 RunUpdate});
 
 const cli::Register removeVerb({"remove", "drops the entries patterns select",
@@ -289,12 +332,15 @@ const cli::Register removeVerb({"remove", "drops the entries patterns select",
                                 RunRemove});
 
 const cli::Register addVerb({"add", "new entries from files and folders",
-                             "usage: vzr add [--base PATH] ARCHIVE FILE|DIR...\n"
+                             "usage: vzr add [--base PATH] [--level N] [--threads N] ARCHIVE FILE|DIR...\n"
                              "Adds a FILE under its own name, a DIR under its own name with every file\n"
                              "below it ('add A ../x/lev' adds 'lev/...'). A name already in the archive\n"
-                             "is refused (use vzr update) and nothing is added.\n"
-                             "  --base PATH  the new names start with PATH/\n",
-                             {{"base", true}},
+                             "is refused (use vzr update) and nothing is added. In a segmented archive\n"
+                             "the new entries are compressed; a raw archive stays raw.\n"
+                             "  --base PATH  the new names start with PATH/\n"
+                             "  --level N    compression level 0..9 in a segmented archive (default 6)\n"
+                             VZR_HELP_LEVELS VZR_HELP_THREADS,
+                             {{"base", true}, {"level", true}, {"threads", true}},
                              RunAdd});
 
 }  // namespace

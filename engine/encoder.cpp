@@ -11,6 +11,7 @@
 #include "compressor.h"
 #include "fileservices.h"
 #include "format.h"
+#include "ops_internal.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -91,67 +92,80 @@ void VzrArchive::AddFile(const char* path) {
 void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
   // A replaced entry keeps its index record, so only a new one needs a name.
   if (!replacing && RefuseOverlongName(path)) return;
+  if (storageMode == vzr::kStorageSegmented && length > 0) {
+    const uint64_t needed = SegmentedStreamBytes(curLength);
+    if (needed > UINT32_MAX || !GrowStoreBuffer(static_cast<uint32_t>(needed))) {
+      if (writeError == 0) writeError = ENOMEM;
+      return;
+    }
+    segmentCount = ((curLength - 1) >> vzr::kSegmentShift) + 1;
+    segments.assign(segmentCount, SegmentRecord{});
+    outPos = 0;
+    if (compressionLevel > 0) {
+      outPos = static_cast<int32_t>(vzr::CompressSegments(fileBuffer, curLength, storeBuffer, segments.data(),
+                                                          segmentCount, compressionLevel, compressionThreads));
+    } else {
+      for (uint32_t k = 0; k < segmentCount; ++k) {
+        const uint32_t remaining = curLength - k * vzr::kSegmentSize;
+        segments[k].rawLength = remaining < vzr::kSegmentSize ? remaining : vzr::kSegmentSize;
+        segments[k].streamOffset = static_cast<uint32_t>(outPos);
+        segments[k].compLength = EncodeSegment(k);
+      }
+    }
+    vzrops::WriteEncodedEntry(*this, path, curLength, segments.data(), segmentCount, storeBuffer,
+                              static_cast<uint32_t>(outPos), replacing);
+    std::vector<SegmentRecord>().swap(segments);
+    return;
+  }
+  if (storageMode == vzr::kStorageSegmented) outPos = static_cast<int32_t>(vzr::kEmptySegmentedSize);
+  vzrops::WriteEncodedEntry(*this, path, curLength, nullptr, 0, fileBuffer, length, replacing);
+}
+
+// The entry's index record and stored form, shared by WriteEntry and the
+// packer's compress-ahead, so both write the same bytes for the same content.
+void vzrops::WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSize, const SegmentRecord* records,
+                               uint32_t count, const unsigned char* data, uint32_t dataBytes, bool replacing) {
   FileEntry entry;
   const std::size_t pathLength = std::strlen(path);
-  const std::size_t skip = std::min<std::size_t>(srcPrefixLength, pathLength);
+  const std::size_t skip = std::min<std::size_t>(a.srcPrefixLength, pathLength);
   entry.nameLength = static_cast<uint32_t>(std::min<std::size_t>(pathLength - skip, vzr::kMaxNameLength));
   std::memcpy(entry.name, path + skip, entry.nameLength);
   entry.name[entry.nameLength] = '\0';
-  entry.fileSize = curLength;
+  entry.fileSize = fileSize;
   uint64_t position = 0;
-  vzrfs::Tell(vzrFileStream, position);
+  vzrfs::Tell(a.vzrFileStream, position);
   entry.fileOffset = static_cast<uint32_t>(position);
 
-  auto write = [this](const void* data, std::size_t n) {
-    if (!vzrfs::Write(vzrFileStream, data, n) && writeError == 0) writeError = errno ? errno : EIO;
+  auto write = [&a](const void* bytes, std::size_t n) {
+    if (!vzrfs::Write(a.vzrFileStream, bytes, n) && a.writeError == 0) a.writeError = errno ? errno : EIO;
   };
 
-  if (storageMode == vzr::kStorageSegmented) {
-    if (length > 0) {
-      const uint64_t needed = SegmentedStreamBytes(curLength);
-      if (needed > UINT32_MAX || !GrowStoreBuffer(static_cast<uint32_t>(needed))) {
-        if (writeError == 0) writeError = ENOMEM;
-        return;
-      }
-      segmentCount = ((curLength - 1) >> vzr::kSegmentShift) + 1;
-      segments.assign(segmentCount, SegmentRecord{});
-      outPos = 0;
-      if (compressionLevel > 0) {
-        outPos = static_cast<int32_t>(vzr::CompressSegments(fileBuffer, curLength, storeBuffer, segments.data(),
-                                                            segmentCount, compressionLevel, compressionThreads));
-      } else {
-        for (uint32_t k = 0; k < segmentCount; ++k) {
-          const uint32_t remaining = curLength - k * vzr::kSegmentSize;
-          segments[k].rawLength = remaining < vzr::kSegmentSize ? remaining : vzr::kSegmentSize;
-          segments[k].streamOffset = static_cast<uint32_t>(outPos);
-          segments[k].compLength = EncodeSegment(k);
-        }
-      }
+  if (a.storageMode == vzr::kStorageSegmented) {
+    if (count > 0) {
+      // Segment count, table, streams: the streams of `data` lie back to back.
       unsigned char countBytes[4];
-      vzr::WriteLE32(countBytes, segmentCount);
-      std::vector<unsigned char> table(std::size_t(segmentCount) * vzr::kSegmentRecordSize);
-      for (uint32_t k = 0; k < segmentCount; ++k) {
+      vzr::WriteLE32(countBytes, count);
+      std::vector<unsigned char> table(std::size_t(count) * vzr::kSegmentRecordSize);
+      for (uint32_t k = 0; k < count; ++k) {
         unsigned char* record = table.data() + std::size_t(k) * vzr::kSegmentRecordSize;
-        vzr::WriteLE32(record, segments[k].compLength);
-        vzr::WriteLE32(record + 4, segments[k].rawLength);
-        vzr::WriteLE32(record + 8, segments[k].streamOffset);
+        vzr::WriteLE32(record, records[k].compLength);
+        vzr::WriteLE32(record + 4, records[k].rawLength);
+        vzr::WriteLE32(record + 8, records[k].streamOffset);
       }
       write(countBytes, sizeof countBytes);
       write(table.data(), table.size());
-      write(storeBuffer, static_cast<std::size_t>(outPos));
-      std::vector<SegmentRecord>().swap(segments);
+      write(data, dataBytes);
     } else {
       write(vzr::kEmptySegmentedForm, vzr::kEmptySegmentedSize);
-      outPos = static_cast<int32_t>(vzr::kEmptySegmentedSize);
     }
     uint64_t after = position;
-    vzrfs::Tell(vzrFileStream, after);
+    vzrfs::Tell(a.vzrFileStream, after);
     entry.compSize = static_cast<uint32_t>(after - position);
-  } else if (storageMode == vzr::kStorageRaw) {
-    write(fileBuffer, length);
-    entry.compSize = length;
+  } else if (a.storageMode == vzr::kStorageRaw) {
+    write(data, dataBytes);
+    entry.compSize = dataBytes;
   }
-  if (!replacing) FileIndex.append(entry);
+  if (!replacing) a.FileIndex.append(entry);
 }
 
 uint32_t VzrArchive::EncodeSegment(uint32_t k) {

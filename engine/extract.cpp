@@ -81,11 +81,12 @@ std::string SafeRelativeName(const char* name, bool& hadLeadingSlash) {
 }
 
 // Creates every folder of relative path `path` before its last '/', below the
-// current directory. Failures show when the file is opened.
+// current directory, each in its parent opened without following links.
+// Failures show when the file is opened.
 void CreateEntryFolders(const std::string& path) {
   for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     if (slash == 0 || path[slash - 1] == '/') continue;  // empty component: "a//b"
-    vzrfs::CreateFolder(path.substr(0, slash).c_str());
+    vzrfs::CreateFolderNoFollow(vzrfs::ResolvePath(path.substr(0, slash).c_str()), true);
   }
 }
 
@@ -105,12 +106,16 @@ std::string FoldCase(std::string text) {
 class ExtractSession {
  public:
   void Start(const std::string& destination, const std::string& archivePath) {
+    CloseFolder();
     *this = ExtractSession();
     active_ = true;
     destination_ = destination;
     archivePath_ = archivePath;
   }
-  void Stop() { *this = ExtractSession(); }
+  void Stop() {
+    CloseFolder();
+    *this = ExtractSession();
+  }
   // True while a run extracts into destDir.
   bool Covers(const char* destDir) const { return active_ && destination_ == destDir; }
   bool Active() const { return active_; }
@@ -166,6 +171,16 @@ class ExtractSession {
     folder = found;
     return true;
   }
+  // The folder (resolved, relative to the destination) opened without
+  // following links, as OpenFolderNoFollow opens it; the session keeps the
+  // last one open, since entries come folder by folder. -1 on failure.
+  int FolderFd(const std::string& folder) {
+    if (folderFd_ >= 0 && openFolder_ == folder) return folderFd_;
+    CloseFolder();
+    folderFd_ = vzrfs::OpenFolderNoFollow(folder);
+    openFolder_ = folder;
+    return folderFd_;
+  }
   // The archive's length, measured once per run: an entry whose bytes lie
   // past it is refused, and one that shrinks later fails its copy.
   bool ArchiveLength(std::FILE* archive, uint64_t& length) {
@@ -190,7 +205,13 @@ class ExtractSession {
     }
     return names;
   }
+  void CloseFolder() {
+    if (folderFd_ >= 0) ::close(folderFd_);
+    folderFd_ = -1;
+  }
   std::unordered_map<std::string, Names> folders_;
+  int folderFd_ = -1;
+  std::string openFolder_;
   bool active_ = false;
   bool lengthKnown_ = false;
   uint64_t archiveLength_ = 0;
@@ -270,6 +291,11 @@ bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) 
 
 }  // namespace
 
+std::string ExtractionPath(const char* name) {
+  bool hadLeadingSlash = false;
+  return SafeRelativeName(name ? name : "", hadLeadingSlash);
+}
+
 uint32_t GetFreeDiskSpaceMB(const char* directory) {
   uint64_t bytes = 0;
   if (!directory || !vzrfs::FreeBytes(directory, bytes)) return 0;
@@ -347,8 +373,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   const std::string parent = lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
   const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
   // A link where a folder of the name stands could send the new folders and
-  // the file elsewhere: such an entry is refused before anything is made.
-  if (!parent.empty() && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str()))) {
+  // the file elsewhere: such an entry is refused before anything is made. A
+  // folder this run has resolved was looked at already; a link planted there
+  // since stops the entry when its folder is opened (nothing is made through
+  // a link: folders are made in their parent opened without following links).
+  const bool resolvedBefore = session && session->resolvedFolders.count(parent) != 0;
+  if (!parent.empty() && !resolvedBefore && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str()))) {
     TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
     return false;
   }
@@ -379,10 +409,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   const std::string targetLeaf = cut == std::string::npos ? target : target.substr(cut + 1);
   struct FolderFd {
     int fd;
+    bool owned;  // the session keeps its own
     ~FolderFd() {
-      if (fd >= 0) ::close(fd);
+      if (owned && fd >= 0) ::close(fd);
     }
-  } dir{vzrfs::OpenFolderNoFollow(targetFolder)};
+  } dir = session ? FolderFd{session->FolderFd(targetFolder), false}
+                  : FolderFd{vzrfs::OpenFolderNoFollow(targetFolder), true};
   if (dir.fd < 0 || vzrfs::IsLinkAt(dir.fd, targetLeaf)) {
     TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
     return false;

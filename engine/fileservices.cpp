@@ -13,6 +13,8 @@
 #include <cstring>
 #include <random>
 
+#include "temporaries.h"
+
 namespace vzrfs {
 namespace {
 
@@ -22,6 +24,43 @@ WriteFaultHook& FaultHook() {
 }
 uint64_t g_writeNumber = 0;
 int g_lastWriteError = 0;
+
+OperationRecorder& Recorder() {
+  static OperationRecorder recorder;
+  return recorder;
+}
+bool Recording() { return static_cast<bool>(Recorder()); }
+
+std::string AbsoluteFor(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::vector<char> buffer(PATH_MAX + 1);
+  const std::string cwd = ::getcwd(buffer.data(), buffer.size()) ? buffer.data() : "";
+  return cwd + "/" + path;
+}
+// The path an open descriptor names (the system keeps it for every fd).
+std::string PathOfFd(int fd) {
+  std::vector<char> buffer(PATH_MAX + 1);
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size() - 1);
+  return n > 0 ? std::string(buffer.data(), static_cast<std::size_t>(n)) : std::string();
+}
+std::string PathAt(int dirFd, const std::string& name) { return PathOfFd(dirFd) + "/" + name; }
+
+void Record(FsOperation::Kind kind, const std::string& path, const std::string& target = std::string()) {
+  FsOperation operation;
+  operation.kind = kind;
+  operation.path = path;
+  operation.target = target;
+  Recorder()(operation);
+}
+void RecordWrite(int fd, uint64_t offset, const void* data, uint64_t length) {
+  FsOperation operation;
+  operation.path = PathOfFd(fd);
+  operation.offset = offset;
+  operation.data = static_cast<const unsigned char*>(data);
+  operation.length = length;
+  Recorder()(operation);
+}
 
 char FoldUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -178,7 +217,7 @@ bool CreateFolder(const char* path) {
   return errno == EEXIST && IsDirectory(resolved.c_str());
 }
 
-bool CreateFolderAsWritten(const char* path) { return ::mkdir(WithSlashes(path).c_str(), 0777) == 0; }
+bool CreateFolderAsWritten(const char* path) { return CreateFolderNoFollow(WithSlashes(path), false); }
 
 std::string GetCurrentDir() {
   std::vector<char> buffer(PATH_MAX + 1);
@@ -198,10 +237,20 @@ bool MakeWritable(const char* path) {
   return ::chmod(resolved.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
 }
 
-bool DeleteFile(const char* path) { return ::unlink(ResolvePath(path).c_str()) == 0; }
+bool DeleteFile(const char* path) {
+  const std::string resolved = ResolvePath(path);
+  const bool deleted = ::unlink(resolved.c_str()) == 0;
+  temporaries::ReleasePath(resolved);
+  if (deleted && Recording()) Record(FsOperation::Kind::Delete, AbsoluteFor(resolved));
+  return deleted;
+}
 
 bool MoveReplace(const char* src, const char* dst) {
-  return ::rename(ResolvePath(src).c_str(), ResolvePath(dst).c_str()) == 0;
+  const std::string from = ResolvePath(src), to = ResolvePath(dst);
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  temporaries::ReleasePath(from);
+  if (Recording()) Record(FsOperation::Kind::Rename, AbsoluteFor(from), AbsoluteFor(to));
+  return true;
 }
 
 bool IsDirectory(const char* path) {
@@ -238,7 +287,12 @@ std::FILE* OpenRead(const char* path, uint64_t* length) {
   return f;
 }
 
-std::FILE* OpenWrite(const char* path) { return std::fopen(ResolvePath(path).c_str(), "wb"); }
+std::FILE* OpenWrite(const char* path) {
+  const std::string resolved = ResolvePath(path);
+  std::FILE* f = std::fopen(resolved.c_str(), "wb");
+  if (f && Recording()) Record(FsOperation::Kind::Create, AbsoluteFor(resolved));
+  return f;
+}
 
 namespace {
 // Six random letters or digits for a temporary name.
@@ -258,6 +312,8 @@ std::FILE* CreateExclusive(const std::string& path) {
   if (!f) {
     ::close(fd);
     ::unlink(path.c_str());
+  } else if (Recording()) {
+    Record(FsOperation::Kind::Create, AbsoluteFor(path));
   }
   return f;
 }
@@ -268,7 +324,8 @@ void FlushFolderOf(const std::string& path) {
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  ::fsync(fd);  // the rename is done either way; nothing to undo on failure
+  // The rename is done either way; nothing to undo on failure.
+  if (::fsync(fd) == 0 && Recording()) Record(FsOperation::Kind::FlushFolder, AbsoluteFor(folder));
   ::close(fd);
 }
 
@@ -280,13 +337,19 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath) {
   const std::string target = ResolvePath(path);
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  // No signal handler may see the file before it is registered.
+  temporaries::SignalsHeld held;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
     tempPath = target + "." + suffix;
-    if (std::FILE* f = CreateExclusive(tempPath)) return f;
-    if (errno == ENAMETOOLONG) {  // the target's own name is near the limit
+    std::FILE* f = CreateExclusive(tempPath);
+    if (!f && errno == ENAMETOOLONG) {  // the target's own name is near the limit
       tempPath = folder + "vzr." + suffix;
-      if (std::FILE* f = CreateExclusive(tempPath)) return f;
+      f = CreateExclusive(tempPath);
+    }
+    if (f) {
+      temporaries::RegisterPath(tempPath);
+      return f;
     }
     if (errno != EEXIST) break;
   }
@@ -320,12 +383,29 @@ int OpenFolderNoFollow(const std::string& folder) {
   return fd;
 }
 
+bool CreateFolderNoFollow(const std::string& path, bool existingIsFine) {
+  const std::size_t slash = path.rfind('/');
+  const std::string parent = slash == std::string::npos ? std::string() : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int fd = OpenFolderNoFollow(parent);
+  if (fd < 0) return false;
+  bool made = ::mkdirat(fd, leaf.c_str(), 0777) == 0;
+  if (made && Recording()) Record(FsOperation::Kind::Create, PathAt(fd, leaf));
+  if (!made && errno == EEXIST && existingIsFine) {
+    struct stat st;
+    made = ::fstatat(fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+  }
+  ::close(fd);
+  return made;
+}
+
 bool IsLinkAt(int dirFd, const std::string& name) {
   struct stat st;
   return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
+  temporaries::SignalsHeld held;  // the file and its registration come together
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
     tempName = leaf + "." + suffix;
@@ -335,7 +415,11 @@ std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempN
       fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     }
     if (fd >= 0) {
-      if (std::FILE* f = ::fdopen(fd, "wb")) return f;
+      if (std::FILE* f = ::fdopen(fd, "wb")) {
+        temporaries::Register(dirFd, tempName);
+        if (Recording()) Record(FsOperation::Kind::Create, PathAt(dirFd, tempName));
+        return f;
+      }
       ::close(fd);
       ::unlinkat(dirFd, tempName.c_str(), 0);
       break;
@@ -347,10 +431,17 @@ std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempN
 }
 
 bool RenameAt(int dirFd, const std::string& from, const std::string& to) {
-  return ::renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
+  if (::renameat(dirFd, from.c_str(), dirFd, to.c_str()) != 0) return false;
+  temporaries::Release(dirFd, from);
+  if (Recording()) Record(FsOperation::Kind::Rename, PathAt(dirFd, from), PathAt(dirFd, to));
+  return true;
 }
 
-void DeleteAt(int dirFd, const std::string& name) { ::unlinkat(dirFd, name.c_str(), 0); }
+void DeleteAt(int dirFd, const std::string& name) {
+  const bool deleted = ::unlinkat(dirFd, name.c_str(), 0) == 0;
+  temporaries::Release(dirFd, name);
+  if (deleted && Recording()) Record(FsOperation::Kind::Delete, PathAt(dirFd, name));
+}
 
 bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
   if (flushFailed) *flushFailed = false;
@@ -373,7 +464,10 @@ bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
     if (flushFailed) *flushFailed = true;
     return false;
   }
+  if (Recording()) Record(FsOperation::Kind::Flush, AbsoluteFor(from));
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  temporaries::ReleasePath(from);
+  if (Recording()) Record(FsOperation::Kind::Rename, AbsoluteFor(from), AbsoluteFor(to));
   FlushFolderOf(to);
   return true;
 }
@@ -402,7 +496,10 @@ bool Write(std::FILE* f, const void* data, std::size_t n) {
   if (InjectedFailure()) return false;
   if (n == 0) return true;
   errno = 0;
+  uint64_t offset = 0;
+  const bool recording = Recording() && Tell(f, offset);
   if (std::fwrite(data, 1, n, f) != n) return RecordFailure();
+  if (recording) RecordWrite(::fileno(f), offset, data, n);
   return true;
 }
 
@@ -435,6 +532,14 @@ bool Close(std::FILE* f) {
 }
 
 namespace {
+// Records bytes the kernel copied, read again from where they came from (the
+// file they went to is open for writing only).
+void RecordCopied(int inFd, uint64_t inOffset, int outFd, uint64_t outOffset, std::size_t n) {
+  std::vector<unsigned char> bytes(n);
+  if (::pread(inFd, bytes.data(), n, static_cast<off_t>(inOffset)) == static_cast<ssize_t>(n))
+    RecordWrite(outFd, outOffset, bytes.data(), n);
+}
+
 // Copies n bytes between two descriptors at explicit offsets, leaving both
 // file offsets alone; inside the kernel where it can, else through buffer.
 // The fault hook is asked once per chunk of at most bufferSize bytes.
@@ -449,6 +554,7 @@ bool CopyAtOffsets(int inFd, uint64_t inPos, int outFd, uint64_t outPos, uint64_
       loff_t offIn = static_cast<loff_t>(inPos + done), offOut = static_cast<loff_t>(outPos + done);
       const ssize_t copied = ::copy_file_range(inFd, &offIn, outFd, &offOut, chunk, 0);
       if (copied > 0) {
+        if (Recording()) RecordCopied(inFd, inPos + done, outFd, outPos + done, static_cast<std::size_t>(copied));
         done += static_cast<uint64_t>(copied);
         continue;
       }
@@ -468,6 +574,7 @@ bool CopyAtOffsets(int inFd, uint64_t inPos, int outFd, uint64_t outPos, uint64_
       }
       written += static_cast<std::size_t>(put);
     }
+    if (Recording()) RecordWrite(outFd, outPos + done, buffer, static_cast<uint64_t>(got));
     done += static_cast<uint64_t>(got);
   }
   return true;
@@ -496,6 +603,8 @@ void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n) {
 }
 
 int LastWriteError() { return g_lastWriteError; }
+
+void SetOperationRecorder(OperationRecorder recorder) { Recorder() = std::move(recorder); }
 
 void SetWriteFaultHook(WriteFaultHook hook) {
   FaultHook() = std::move(hook);

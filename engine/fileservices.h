@@ -58,6 +58,7 @@ std::string ResolvePath(const char* path);
 bool CreateFolder(const char* path);  // an existing folder is success
 // Makes the folder exactly as written, without looking for a variant in
 // another case: for a caller that knows none exists. An existing one fails.
+// Made as CreateFolderNoFollow makes it.
 bool CreateFolderAsWritten(const char* path);
 std::string GetCurrentDir();
 bool SetCurrentDir(const char* path);
@@ -97,6 +98,11 @@ bool HasLinkComponent(const std::string& path);
 // O_NOFOLLOW|O_DIRECTORY, so no link on the way is followed; -1 when one is
 // a link or no folder. The descriptor belongs to the caller.
 int OpenFolderNoFollow(const std::string& folder);
+// Makes folder path (taken as written) with mkdirat in its parent opened by
+// OpenFolderNoFollow, so no link on the way, even one planted a moment ago,
+// leads the new folder elsewhere. With existingIsFine a folder (not a link)
+// already there is success.
+bool CreateFolderNoFollow(const std::string& path, bool existingIsFine);
 // Whether name in the open folder dirFd is a symbolic link.
 bool IsLinkAt(int dirFd, const std::string& name);
 // As CreateBeside, in the open folder dirFd beside its entry leaf; the new
@@ -105,6 +111,18 @@ std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempN
 // Renames from over to, both in the open folder dirFd; no link is followed.
 bool RenameAt(int dirFd, const std::string& from, const std::string& to);
 void DeleteAt(int dirFd, const std::string& name);
+
+// Temporary files an interruption must not leave behind. CreateBeside and
+// CreateBesideAt register the file they create; DeleteFile, DeleteAt, and a
+// successful RenameAt, MoveReplace or ReplaceDurably of it release it. A
+// program's signal handler calls RemoveTemporaries, which deletes every file
+// still registered with async-signal-safe calls only: each of a few fixed
+// slots holds the file's name in a buffer and its folder's own descriptor.
+// When every slot is taken, a new file simply goes unregistered.
+// RegisterTemporary and ReleaseTemporary are for a file made another way.
+void RegisterTemporary(const char* path);
+void ReleaseTemporary(const char* path);
+void RemoveTemporaries();
 
 struct FileCloser {
   void operator()(std::FILE* f) const {
@@ -147,5 +165,20 @@ int LastWriteError();
 // only while a hook is set.
 using WriteFaultHook = std::function<int(uint64_t writeNumber)>;
 void SetWriteFaultHook(WriteFaultHook hook);
+
+// Recording of what a save does to the file system, for tests only (a test
+// rebuilds from it the states a power cut may leave). The recorder sees each
+// operation once it has succeeded. Paths are absolute.
+struct FsOperation {
+  enum class Kind { Create, Write, Flush, FlushFolder, Rename, Delete };
+  Kind kind = Kind::Write;
+  std::string path;                    // the file; the folder of FlushFolder; Rename's source
+  std::string target;                  // Rename: the new name
+  uint64_t offset = 0;                 // Write: where the bytes went
+  const unsigned char* data = nullptr;  // Write: the bytes, valid during the call
+  uint64_t length = 0;                 // Write: how many
+};
+using OperationRecorder = std::function<void(const FsOperation& operation)>;
+void SetOperationRecorder(OperationRecorder recorder);
 
 }  // namespace vzrfs

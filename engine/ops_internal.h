@@ -2,11 +2,14 @@
 // mod-folder unpacking sources; not part of the engine's public header.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "fileservices.h"
 
 class VzrArchive;
+struct SegmentRecord;
 
 namespace vzrops {
 
@@ -22,6 +25,21 @@ inline std::string AbsolutePath(const char* path) {
   if (cwd.back() != '/') cwd += '/';
   return cwd + p;
 }
+
+// Appends the index record of a new entry (unless replacing) for path and
+// writes its stored form at the archive stream's position: in a segmented
+// archive the count, the table of `count` records and the streams in
+// data[0..dataBytes) (count 0: the empty file's form); in a raw one
+// data[0..dataBytes) as it is. Write failures land in writeError.
+void WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSize, const SegmentRecord* records,
+                       uint32_t count, const unsigned char* data, uint32_t dataBytes, bool replacing);
+
+// Adds the collected files packNames[first..end) to a segmented pack,
+// compressing ahead across files on the pack's compressionThreads; the
+// entries and their bytes are those AddFile writes one file at a time.
+// beforeEntry(i) runs on the calling thread just before file i is written.
+void AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end,
+                             const std::function<void(uint32_t i)>& beforeEntry);
 
 }  // namespace vzrops
 

@@ -165,6 +165,19 @@ void RecordWrite(VzrArchive& pack, bool ok) {
 void AddAllFiles(VzrArchive& pack) {
   const uint32_t n = pack.packNames.Count();
   const uint32_t step = n / 10;
+  if (pack.storageMode == vzr::kStorageSegmented) {
+    // A compressed pack works ahead across files (packahead.cpp); the tenths
+    // are told as the files are written, the same texts at the same files.
+    vzrops::AddFilesCompressedAhead(pack, 0, n, [step](uint32_t i) {
+      if (step > 0 && i % step == 0 && i / step < 10) {
+        const char progress[] = {kProgressDigits[i / step], '0', ' ', '%', '\0'};
+        SetStatus(progress);
+      }
+      if (step > 0 ? i % step == 0 : i == 0) GetStatusSink()->Repaint();
+    });
+    SetStatus("100 %");
+    return;
+  }
   if (step > 0) {
     for (uint32_t d = 0; d < 10; ++d) {
       const char progress[] = {kProgressDigits[d], '0', ' ', '%', '\0'};
@@ -396,6 +409,8 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const bool existed = std::filesystem::exists(std::filesystem::symlink_status(archivePath, error));
   std::FILE* claim = std::fopen(archivePath, "ab");
   if (claim) std::fclose(claim);
+  // An interruption takes a claimed path away again, with the new file.
+  if (claim && !existed) vzrfs::RegisterTemporary(archivePath);
   // The archive is written under a new name beside archivePath and moved
   // over it only when whole, so a failed pack keeps an archive packed before.
   std::string part;
@@ -426,6 +441,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const bool moved = whole && result != 0 && vzrfs::ReplaceDurably(part.c_str(), archivePath);
   if (!moved) vzrfs::DeleteFile(part.c_str());
   if (!moved && !existed) vzrfs::DeleteFile(archivePath);
+  if (moved && !existed) vzrfs::ReleaseTemporary(archivePath);
   if (!whole || (result != 0 && !moved)) {
     TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
     SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());

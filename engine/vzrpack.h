@@ -281,6 +281,10 @@ int tavMoveFile(const char* src, const char* dst);
 void MakeLowerCase(char* text);
 int HasIllegalChars(const char* text, int allowDrive);
 int CheckPackPaths(char* strDirSource, char* strVzrName);
+// The path below the destination that extraction writes entry `name` to
+// ('\' read as '/', leading '/' dropped), or "" when extraction refuses the
+// name (a drive, a ".." component, a trailing '/', nothing left).
+std::string ExtractionPath(const char* name);
 
 // Extracts every archive matching pattern into destination. 0 on success,
 // else the first failing ExtractAll code, or 2 when the walk failed.

@@ -91,7 +91,8 @@ void PackDirDialog::OnCancel() {
 }
 
 void PackDirDialog::OnBrowseSource() {
-  const auto folder = vzrui::BrowseForFolder("Choose directory to pack", vzrui::FolderStyle::Classic, this);
+  const auto folder =
+      vzrui::BrowseForFolder("Choose directory to pack", vzrui::FolderStyle::Classic, this, startFolder_);
   m_strSourceDir = folder.value_or("");
   // Cancelled: nothing is pushed, so both boxes keep what they show.
   if (m_strSourceDir.empty()) return;
@@ -126,6 +127,7 @@ void PackDirDialog::OnPack() {
   request.open = false;
   request.defaultExtension = ".vzr";
   request.filter = "VZR File Archive (*.vzr)| *.vzr";
+  request.startFolder = startFolder_;
   const auto chosen = vzrui::RunFileDialog(owner_, request);
   if (!chosen) return;
   m_strArchivePath = *chosen;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "dialog.h"
 
@@ -32,6 +33,9 @@ class PackDirDialog : public vzrui::ModalDialog {
   std::string m_strBasePath;
   std::string m_strSourceDir;
 
+  // Where the folder browser and the save dialog start; empty: the home folder.
+  void SetStartFolder(std::string folder) { startFolder_ = std::move(folder); }
+
   void OnBrowseSource();
   void OnPack();
   // Cancel keeps what was typed, for the next dialog.
@@ -47,6 +51,7 @@ class PackDirDialog : public vzrui::ModalDialog {
 
  private:
   QWidget* owner_;
+  std::string startFolder_;
   QLineEdit* sourceEdit_;
   QLineEdit* baseEdit_;
   QPushButton* packButton_;

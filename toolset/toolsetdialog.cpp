@@ -2,6 +2,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -28,7 +31,9 @@
 namespace toolset {
 
 using vzrui::Buttons;
+using vzrui::FromQt;
 using vzrui::Icon;
+using vzrui::ToQt;
 
 namespace {
 
@@ -114,6 +119,7 @@ void ToolsetDialog::BuildMenu() {
   QMenu* file = menuBar_->addMenu("&File");
   add(file, "New .vzr", kIdFileNew, false, [] {});
   add(file, "Open .vzr", kIdFileOpen, true, [this] { OnFileOpen(); });
+  MenuAction(kIdFileOpen)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   file->addSeparator();
   // The application's exit command asks the window to close.
   add(file, "Exit", kIdAppExit, true, [this] { close(); });
@@ -157,9 +163,12 @@ void ToolsetDialog::BuildControls() {
 
   statusLabel_ = new QLabel("Status:");
   saveButton_ = new QPushButton("Save Changes");
+  saveButton_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   connect(saveButton_, &QPushButton::clicked, this, [this] { OnSaveChanges(); });
   currentFileLabel_ = new QLabel("CurrentFile:");
   m_ctlText = new QPlainTextEdit;
+  // Scripts are aligned code: their columns only line up in a fixed-pitch font.
+  m_ctlText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   m_ctlText->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_ctlText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_ctlText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -270,6 +279,7 @@ void ToolsetDialog::OnFileOpen() {
   request.defaultExtension = ".vzr";
   request.filter = "VZR File (*.vzr)| *.vzr";
   request.hideReadOnly = true;
+  request.startFolder = ChooserStartFolder();
   const auto path = vzrui::RunFileDialog(this, request);
   if (!path) return;
   OpenArchiveFile(*path);
@@ -285,6 +295,7 @@ void ToolsetDialog::OpenArchiveFile(const std::string& path) {
   model_->Clear();
   m_pArchive.reset();
   m_pArchive = std::make_unique<VzrArchive>();
+  archiveFolder_ = FromQt(QFileInfo(ToQt(path)).absolutePath());
   m_pArchive->LoadIndex(path.c_str());
   FillFileList();
   // The text of the previous archive could never be saved again: it goes.
@@ -490,9 +501,15 @@ void ToolsetDialog::OnCancel() {
 // ---------------------------------------------------------------------------
 // Extract and Pack
 
+std::string ToolsetDialog::ChooserStartFolder() const {
+  // A folder that has gone since the archive was opened would show nothing.
+  if (m_pArchive && !archiveFolder_.empty() && QFileInfo(ToQt(archiveFolder_)).isDir()) return archiveFolder_;
+  return FromQt(QDir::homePath());
+}
+
 std::optional<std::string> ToolsetDialog::ChooseDestinationFolder() {
   if (!m_pArchive) return std::nullopt;
-  const auto folder = vzrui::BrowseForFolder("", vzrui::FolderStyle::EditBox, nullptr);
+  const auto folder = vzrui::BrowseForFolder("", vzrui::FolderStyle::EditBox, nullptr, ChooserStartFolder());
   if (!folder || !vzrfs::SetCurrentDir(folder->c_str())) return std::nullopt;
   return folder;
 }
@@ -525,9 +542,11 @@ void ToolsetDialog::OnExtractSelected() {
 }
 
 void ToolsetDialog::OnExtractModFolder() {
-  const auto mod = vzrui::BrowseForFolder("Choose a mod folder to decompress:", vzrui::FolderStyle::Classic, this);
+  const std::string start = ChooserStartFolder();
+  const auto mod =
+      vzrui::BrowseForFolder("Choose a mod folder to decompress:", vzrui::FolderStyle::Classic, this, start);
   if (!mod) return;
-  const auto output = vzrui::BrowseForFolder("Choose output location:", vzrui::FolderStyle::EditBox, this);
+  const auto output = vzrui::BrowseForFolder("Choose output location:", vzrui::FolderStyle::EditBox, this, start);
   if (!output) return;
   static constexpr const char* kArchiveFolders[] = {
       "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr",
@@ -546,6 +565,7 @@ void ToolsetDialog::OnPackDirectory() {
   PackDirDialog dialog(this);
   dialog.m_strSourceDir = m_strLastSourceDir;
   dialog.m_strBasePath = m_strLastBasePath;
+  dialog.SetStartFolder(ChooserStartFolder());
   dialog.DoModal();
   m_strLastSourceDir = dialog.m_strSourceDir;
   m_strLastBasePath = dialog.m_strBasePath;

@@ -96,6 +96,9 @@ class ToolsetDialog : public vzrui::ModalDialog {
 
   // Extract and Pack menus.
   std::optional<std::string> ChooseDestinationFolder();
+  // Where every file and folder chooser starts: the folder of the archive
+  // that is open, else the user's home folder.
+  std::string ChooserStartFolder() const;
   void OnExtractAll();
   void OnExtractSelected();
   void OnExtractModFolder();
@@ -136,6 +139,9 @@ class ToolsetDialog : public vzrui::ModalDialog {
   QLabel* currentFileLabel_ = nullptr;
   QLabel* statusLabel_ = nullptr;
   std::vector<std::pair<int, QAction*>> actions_;
+  // Absolute folder of the archive opened last (empty before the first),
+  // fixed at open time: later commands change the current directory.
+  std::string archiveFolder_;
   // The entry as it was loaded or last saved, and how its text maps back.
   std::string loadedBytes_;
   EntryText shownText_;

@@ -52,8 +52,12 @@ std::string PatternsWithSpaces(const std::string& patterns) {
   return out;
 }
 
-// The classic browser: the folder tree from the top of the file system.
-std::optional<std::string> ClassicFolderTree(const std::string& title, QWidget* owner) {
+// The folder a chooser shows first.
+QString StartIn(const std::string& folder) { return folder.empty() ? QDir::homePath() : ToQt(folder); }
+
+// The classic browser: the folder tree from the top of the file system, with
+// the start folder selected.
+std::optional<std::string> ClassicFolderTree(const std::string& title, QWidget* owner, const std::string& start) {
   QDialog dialog(owner);
   dialog.setWindowTitle(QObject::tr("Browse for Folder"));
   auto* layout = new QVBoxLayout(&dialog);
@@ -65,7 +69,7 @@ std::optional<std::string> ClassicFolderTree(const std::string& title, QWidget* 
   tree->setModel(model);
   for (int column = 1; column < model->columnCount(); ++column) tree->hideColumn(column);
   tree->header()->hide();
-  tree->setCurrentIndex(model->index(QDir::homePath()));
+  tree->setCurrentIndex(model->index(StartIn(start)));
   tree->scrollTo(tree->currentIndex());
   layout->addWidget(tree);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -122,6 +126,7 @@ std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogRequest
     if (!suffix.empty() && suffix.front() == '.') suffix.erase(0, 1);
     dialog.setDefaultSuffix(ToQt(suffix));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    dialog.setDirectory(StartIn(request.startFolder));
     if (!request.initialName.empty()) dialog.selectFile(ToQt(request.initialName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     chosen = FromQt(dialog.selectedFiles().front());
@@ -130,11 +135,13 @@ std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogRequest
   return ApplyDefaultExtension(*chosen, request.defaultExtension);
 }
 
-std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle style, QWidget* owner) {
+std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle style, QWidget* owner,
+                                           const std::string& startFolder) {
   if (detail::ScriptActive())
-    return detail::AnswerFolder(FolderQuestion{title, style, owner, owner ? FromQt(owner->windowTitle()) : ""});
-  if (style == FolderStyle::Classic) return ClassicFolderTree(title, owner);
-  const QString folder = QFileDialog::getExistingDirectory(owner, ToQt(title), QDir::rootPath(),
+    return detail::AnswerFolder(
+        FolderQuestion{title, style, owner, owner ? FromQt(owner->windowTitle()) : "", startFolder});
+  if (style == FolderStyle::Classic) return ClassicFolderTree(title, owner, startFolder);
+  const QString folder = QFileDialog::getExistingDirectory(owner, ToQt(title), StartIn(startFolder),
                                                            QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   if (folder.isEmpty()) return std::nullopt;
   return FromQt(QDir::cleanPath(folder));

@@ -16,6 +16,7 @@ struct FileDialogRequest {
   std::string filter;             // the platform's form: "VZR File (*.vzr)| *.vzr"
   bool hideReadOnly = false;      // the platform's read-only check box (never shown here)
   bool confirmOverwrite = false;  // a save dialog asks before replacing a file
+  std::string startFolder;        // the folder shown first; empty: the user's home folder
 };
 
 // Shows the file dialog; the full chosen path, or nothing when cancelled.
@@ -36,7 +37,9 @@ enum class FolderStyle {
 };
 
 // Asks for a folder; its full path, or nothing when the user cancels. An
-// empty title shows none.
-std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle style, QWidget* owner);
+// empty title shows none. The browser starts at startFolder, or at the user's
+// home folder when that is empty.
+std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle style, QWidget* owner,
+                                           const std::string& startFolder = {});
 
 }  // namespace vzrui

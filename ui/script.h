@@ -37,6 +37,7 @@ struct FolderQuestion {
   FolderStyle style = FolderStyle::EditBox;
   QWidget* owner = nullptr;
   std::string ownerTitle;
+  std::string startFolder;  // where the browser would have started
 };
 
 struct DialogQuestion {

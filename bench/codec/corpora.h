@@ -14,10 +14,10 @@ namespace corpora {
 using Bytes = std::vector<unsigned char>;
 
 inline Bytes ScriptText(std::size_t n, unsigned seed) {
-  static const char* const kWords[] = {"define", "actor", "ifcount", "state", "ifpdistl", "spawn", "sizeat",
-                                       "action", "move", "ai", "else", "{", "}", "ends", "gamevar", "cstat",
-                                       "// the enemy walks towards the player", "1024", "0", "32", "TROOPSTAND",
-                                       "ifrnd", "globalsound", "palfrom", "addphealth", "killit"};
+  static const char* const kWords[] = {"intend", "being", "iftally", "phase", "ifnearer", "hatch", "growto",
+                                       "motion", "roam", "ai", "else", "{", "}", "done", "keepval", "flags",
+                                       "// the lamp cart rolls toward the quay", "1024", "0", "32", "LAMPSTEADY",
+                                       "ifodd", "harborchime", "tintfor", "addlampoil", "unmake"};
   std::mt19937 rng(seed);
   Bytes out;
   out.reserve(n + 64);

@@ -32,7 +32,7 @@ std::string WriteLargeArchive(const std::string& folder) {
   char name[64];
   for (int i = 0; i < kEntries; ++i) {
     std::snprintf(name, sizeof name, "objects/group%03d/part%06d.con", i / 1000, i);
-    layout.AddRaw(name, "ObjectTemplate.create x\r\n");
+    layout.AddRaw(name, "unit.spawn x\r\n");
   }
   const std::string path = folder + "/large.vzr";
   layout.WriteTo(path);

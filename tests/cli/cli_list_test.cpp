@@ -10,7 +10,7 @@ class CliList : public ::testing::Test {
   void SetUp() override {
     testutil::ArchiveLayout layout;
     layout.AddRaw("scripts/intro.con", "say hello\n");
-    layout.AddRaw("Objects/Tanks/hull.rs", std::string(300, 'x'));
+    layout.AddRaw("Objects/Carts/axle.rs", std::string(300, 'x'));
     layout.WriteTo(archive);
   }
   testutil::TempDir dir;
@@ -20,21 +20,21 @@ class CliList : public ::testing::Test {
 TEST_F(CliList, NamesOneALineOptionsAnywhere) {
   auto r = RunVzr({"list", archive});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "scripts/intro.con\nObjects/Tanks/hull.rs\n");
+  EXPECT_EQ(r.out, "scripts/intro.con\nObjects/Carts/axle.rs\n");
   EXPECT_EQ(r.err, "");
   auto l = RunVzr({"list", archive, "--long"});
   EXPECT_EQ(l.status, 0);
   EXPECT_NE(l.out.find("300"), std::string::npos);
-  EXPECT_NE(l.out.find(" Objects/Tanks/hull.rs\n"), std::string::npos);
-  auto j = RunVzr({"list", archive, "objects/TANKS", "--json"});
-  EXPECT_EQ(j.out, "[\n{\"name\":\"Objects/Tanks/hull.rs\",\"size\":300,\"stored\":300,\"offset\":166}\n]\n");
+  EXPECT_NE(l.out.find(" Objects/Carts/axle.rs\n"), std::string::npos);
+  auto j = RunVzr({"list", archive, "objects/CARTS", "--json"});
+  EXPECT_EQ(j.out, "[\n{\"name\":\"Objects/Carts/axle.rs\",\"size\":300,\"stored\":300,\"offset\":166}\n]\n");
 }
 
 TEST_F(CliList, DoubleDashEndsOptions) {
   testutil::WriteFileBytes(dir / "--long", testutil::ReadFileBytes(archive));
   auto r = RunVzr({"list", "--", "--long"}, dir.str());
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "scripts/intro.con\nObjects/Tanks/hull.rs\n");
+  EXPECT_EQ(r.out, "scripts/intro.con\nObjects/Carts/axle.rs\n");
 }
 
 TEST(CliCommand, VersionHelpAndUsageErrors) {

@@ -24,6 +24,54 @@ TEST(CliTest, SoundAndDamagedArchives) {
   EXPECT_EQ(RunVzr({"test", dir / "good.vzr"}).status, 0);
 }
 
+// Damaged archives "vzr test" must find, each with the problem it must name.
+TEST(CliTest, DamagedArchiveTable) {
+  using testutil::Bytes;
+  auto raw = [](std::vector<std::pair<std::string, std::string>> entries, uint32_t mode = 0) {
+    testutil::ArchiveLayout l;
+    l.storageMode = mode;
+    for (auto& [name, content] : entries) l.AddRaw(name, content);
+    return l.Build();
+  };
+  auto put = [](Bytes b, std::size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
+    return b;
+  };
+  const Bytes one = raw({{"a.con", "alpha"}});
+  const uint32_t oneIndex = testutil::GetLE32(one, 0);  // "a.con": compSize at +13, fileOffset at +21
+  const Bytes two = raw({{"a.con", "alpha"}, {"b.con", "bravo"}});
+  const uint32_t twoIndex = testutil::GetLE32(two, 0);  // b.con's fileOffset at +54
+  testutil::ArchiveLayout seg;
+  seg.storageMode = 1;
+  seg.entries.push_back({"big.rs", testutil::LiteralSegmentedForm(Bytes(40000, 'x')), 40000});
+  const Bytes segmented = seg.Build();  // records from 156 + 4: compLength, rawLength, streamOffset
+  Bytes shortHeader = put(Bytes(100, 0), 0, 8);
+  struct Case {
+    const char* what;
+    Bytes archive;
+    const char* problem;
+  } cases[] = {
+      {"short header", shortHeader, "header cut short"},
+      {"index in header", put(put(raw({}), 100, 0), 0, 100), "index offset 100 lies in the header"},
+      {"unknown mode", raw({{"empty.con", ""}}, 7), "unknown storage mode 7"},
+      {"cut index", Bytes(two.begin(), two.end() - 10), "damaged index"},
+      {"past the index", put(one, oneIndex + 13, 10), "a.con: stored form outside the data area"},
+      {"overlap", put(two, twoIndex + 54, 156), "b.con: stored form overlaps a.con"},
+      {"segment size", put(segmented, 156 + 8, 30000), "big.rs: segment 1 of 2 holds 30000 bytes"},
+      {"stream outside", put(segmented, 156 + 16, 50000), "big.rs: segment 2 of 2: stream outside the entry"},
+      {"zero byte", raw({{std::string("a\0b.con", 7), "x"}}), "a: name holds a zero byte"},
+      {"drive", raw({{"C:x.con", "x"}}), "C:x.con: name starts with a drive"},
+      {"empty name", raw({{"", "x"}}), ": empty name"},
+  };
+  testutil::TempDir dir;
+  for (const Case& c : cases) {
+    testutil::WriteFileBytes(dir / "t.vzr", c.archive);
+    auto r = RunVzr({"test", dir / "t.vzr"});
+    EXPECT_EQ(r.status, 1) << c.what << ": " << r.out << r.err;
+    EXPECT_NE(r.out.find("BAD " + dir / "t.vzr: " + c.problem), std::string::npos) << c.what << ": " << r.out;
+  }
+}
+
 struct BadInput {
   const char* what;
   std::vector<std::string> args;  // "@" stands for the test folder

@@ -18,9 +18,9 @@ TEST(Pattern, Table) {
       {"*.con", "scripts/intro.con", true},              // '*' crosses '/'
       {"*.con", "scripts/intro.con.bak", false},         // whole name
       {"intro.con", "scripts/intro.con", false},
-      {"objects/tanks", "Objects/Tanks/hull.rs", true},  // a folder selects what is below
-      {"objects/tanks/", "objects/tanks/a/b", true},
-      {"objects/tank", "objects/tanks/hull.rs", false},
+      {"objects/carts", "Objects/Carts/axle.rs", true},  // a folder selects what is below
+      {"objects/carts/", "objects/carts/a/b", true},
+      {"objects/cart", "objects/carts/axle.rs", false},
       {"obj?cts/*", "objects/x", true},
       {"?", "", false},
       {"a[0-9]b", "A7B", true},

@@ -1,6 +1,7 @@
 // run_vzr.h - runs the real vzr program and collects its output and status.
 #pragma once
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,13 +18,17 @@ struct Result {
   std::string err;
 };
 
-// Runs vzr with args (no shell), standard input from /dev/null.
-inline Result RunVzr(const std::vector<std::string>& args, const std::string& cwd = "") {
-  testutil::TempDir tmp;
-  const std::string outPath = tmp / "out", errPath = tmp / "err";
+// Starts vzr with args (no shell), standard input from /dev/null, standard
+// output and error into the files named; returns its process id.
+inline pid_t StartVzr(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath,
+                      const std::string& cwd = "") {
   pid_t pid = ::fork();
   if (pid == 0) {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
+    // vzr leaves a signal ignored at its start alone (a background job of a
+    // script starts with SIGINT ignored): each test gets the usual ones.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
     if (!std::freopen("/dev/null", "rb", stdin) || !std::freopen(outPath.c_str(), "wb", stdout) ||
         !std::freopen(errPath.c_str(), "wb", stderr))
       ::_exit(98);
@@ -36,6 +41,14 @@ inline Result RunVzr(const std::vector<std::string>& args, const std::string& cw
     ::execv(bin.c_str(), argv.data());
     ::_exit(97);
   }
+  return pid;
+}
+
+// Runs vzr with args and waits for it.
+inline Result RunVzr(const std::vector<std::string>& args, const std::string& cwd = "") {
+  testutil::TempDir tmp;
+  const std::string outPath = tmp / "out", errPath = tmp / "err";
+  const pid_t pid = StartVzr(args, outPath, errPath, cwd);
   int ws = 0;
   ::waitpid(pid, &ws, 0);
   Result r;

@@ -62,9 +62,9 @@ Bytes CompressedForm(const Bytes& content, Level level) {
 // --- Corpora -------------------------------------------------------------
 
 Bytes ScriptText(std::size_t n, unsigned seed) {
-  static const char* const kWords[] = {"define", "actor", "ifcount", "state", "ifpdistl", "spawn", "sizeat",
-                                       "action", "move", "ai", "else", "{", "}", "ends", "gamevar", "cstat",
-                                       "// enemy walks to the player", "1024", "0", "32", "TROOPSTAND"};
+  static const char* const kWords[] = {"intend", "being", "iftally", "phase", "ifnearer", "hatch", "growto",
+                                       "motion", "roam", "ai", "else", "{", "}", "done", "keepval", "flags",
+                                       "// cart rolls to the quay", "1024", "0", "32", "LAMPSTEADY"};
   std::mt19937 rng(seed);
   Bytes out;
   while (out.size() < n) {

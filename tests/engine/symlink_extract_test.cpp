@@ -105,3 +105,33 @@ TEST(SymlinkSafeExtract, NoEntryIsWrittenThroughALink) {
     EXPECT_EQ(Snapshot(root), expected) << "something was written at a link's target or outside";
   }
 }
+
+// A folder swapped for a link while ExtractAll runs (just after the run made
+// it) cannot send the folders made in it elsewhere: they are made relative to
+// their parent opened without following links.
+TEST(SymlinkSafeExtract, ALinkPlantedDuringExtractionRedirectsNothing) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  const fs::path dest = dir / "D", outside = dir / "O", archivePath = dir / "x.vzr";
+  ArchiveLayout layout;
+  layout.AddRaw("a/b/c/f.txt", "payload");
+  layout.WriteTo(archivePath);
+  fs::create_directories(dest / "a");
+  fs::create_directories(outside);
+  VzrArchive archive;
+  Load(archive, archivePath);
+  vzrfs::SetOperationRecorder([&](const vzrfs::FsOperation& op) {
+    if (op.kind != vzrfs::FsOperation::Kind::Create || fs::path(op.path).filename() != "b") return;
+    fs::rename(dest / "a/b", dest / "moved");
+    fs::create_directory_symlink(outside, dest / "a/b");
+  });
+  int code = 0;
+  {
+    testutil::TraceCapture quiet;
+    code = archive.ExtractAll(dest.c_str());
+  }
+  vzrfs::SetOperationRecorder(nullptr);
+  EXPECT_EQ(code, 5);
+  EXPECT_TRUE(fs::is_symlink(dest / "a/b")) << "the link was never planted";
+  EXPECT_TRUE(Snapshot(outside).empty()) << "a folder or file was made through the link";
+}

@@ -19,9 +19,9 @@ namespace {
 
 ArchiveLayout ThreeEntries() {
   ArchiveLayout layout;
-  layout.AddRaw("levels/init.con", "run a\r\nrun b\r\n");
+  layout.AddRaw("levels/init.con", "cue a\r\ncue b\r\n");
   layout.AddRaw("textures/map.dds", Bytes(40, 2));
-  layout.AddRaw("menu/menu.ssc", "include x\n");
+  layout.AddRaw("menu/menu.ssc", "fold.in x\n");
   return layout;
 }
 
@@ -46,7 +46,7 @@ TEST_F(ToolsetWindowTest, SelectingAScriptShowsItsText) {
   testutil::TraceCapture trace;
   Click(0);
   const std::string log = trace.Text();
-  EXPECT_EQ(EditorText(), "run a\nrun b\n");
+  EXPECT_EQ(EditorText(), "cue a\ncue b\n");
   EXPECT_TRUE(EditorEnabled());
   EXPECT_TRUE(SaveEnabled());
   EXPECT_EQ(CurrentFileLabel(), "levels/init.con");
@@ -65,11 +65,11 @@ TEST_F(ToolsetWindowTest, TwoSelectedRowsChangeNothing) {
   Click(0);
   CtrlClick(2);
   EXPECT_EQ(window->SelectedRows(), (std::vector<int>{0, 2}));
-  EXPECT_EQ(EditorText(), "run a\nrun b\n");
+  EXPECT_EQ(EditorText(), "cue a\ncue b\n");
   EXPECT_EQ(window->m_nCurrentFile, 1);
   EXPECT_EQ(CurrentFileLabel(), "levels/init.con");
   CtrlClick(0);  // only the third row is left: it is loaded
-  EXPECT_EQ(EditorText(), "include x\n");
+  EXPECT_EQ(EditorText(), "fold.in x\n");
   EXPECT_EQ(window->m_nCurrentFile, 3);
 }
 
@@ -82,7 +82,7 @@ TEST_F(ToolsetWindowTest, EditThenSelectAnotherRowAndAnswerNo) {
   Click(2);
   ASSERT_EQ(script.Messages().size(), 1u);
   ExpectSaveQuestion(script.Messages()[0]);
-  EXPECT_EQ(EditorText(), "include x\n");
+  EXPECT_EQ(EditorText(), "fold.in x\n");
   EXPECT_EQ(window->m_nCurrentFile, 3);
   EXPECT_EQ(window->m_bModified, 0);
   EXPECT_EQ(testutil::ReadFileBytes(path), before) << "No saves nothing";
@@ -91,12 +91,12 @@ TEST_F(ToolsetWindowTest, EditThenSelectAnotherRowAndAnswerNo) {
 TEST_F(ToolsetWindowTest, EditThenSelectAnotherRowAndAnswerYes) {
   const std::string path = OpenArchive(ThreeEntries());
   Click(0);
-  Type("run c\n");
+  Type("cue c\n");
   script.Message(kIdYes);
   Click(2);
   ASSERT_EQ(script.Messages().size(), 1u);
-  EXPECT_EQ(EntryBytes(path, 0), ToBytes("run c\r\n")) << "the previous entry is saved, with its own line ends";
-  EXPECT_EQ(EditorText(), "include x\n") << "then the chosen entry is loaded";
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("cue c\r\n")) << "the previous entry is saved, with its own line ends";
+  EXPECT_EQ(EditorText(), "fold.in x\n") << "then the chosen entry is loaded";
   EXPECT_EQ(window->m_nCurrentFile, 3);
   EXPECT_EQ(CurrentFileLabel(), "menu/menu.ssc");
   EXPECT_TRUE(window->SelectedRows().empty()) << "the save rebuilt the list";
@@ -120,11 +120,11 @@ TEST_F(ToolsetWindowTest, ReselectingTheEditedEntryAsksBeforeLoadingItAgain) {
 TEST_F(ToolsetWindowTest, SaveChangesWritesTheEntryAndRebuildsTheList) {
   const std::string path = OpenArchive(ThreeEntries());
   Click(0);
-  Type("run a\nrun b\nrun longer\n");
+  Type("cue a\ncue b\ncue longer\n");
   testutil::TraceCapture trace;
   window->OnSaveChanges();
   const std::string log = trace.Text();
-  EXPECT_EQ(EntryBytes(path, 0), ToBytes("run a\r\nrun b\r\nrun longer\r\n"));
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("cue a\r\ncue b\r\ncue longer\r\n"));
   EXPECT_EQ(Cell(0, 1), "26") << "the list shows the new size";
   EXPECT_EQ(Cell(1, 2), "182") << "and the new offsets behind it";
   EXPECT_TRUE(window->SelectedRows().empty());
@@ -137,7 +137,7 @@ TEST_F(ToolsetWindowTest, SaveChangesWritesTheEntryAndRebuildsTheList) {
   Type("again\n");
   window->OnSaveChanges();
   EXPECT_EQ(EntryBytes(path, 0), ToBytes("again\r\n"));
-  EXPECT_EQ(EntryBytes(path, 2), ToBytes("include x\n")) << "other entries are untouched";
+  EXPECT_EQ(EntryBytes(path, 2), ToBytes("fold.in x\n")) << "other entries are untouched";
 }
 
 TEST_F(ToolsetWindowTest, SaveChangesBeforeAnySelectionDoesNothing) {
@@ -216,7 +216,7 @@ TEST_F(ToolsetWindowTest, CharactersAScriptCannotHoldAreSavedOnlyWhenTheUserAgre
   Type(QString::fromUtf16(u"\u0416 stays?\n"));
   script.Message(kIdNo);
   window->OnSaveChanges();
-  EXPECT_EQ(EntryBytes(path, 0), ToBytes("run a\r\nrun b\r\n")) << "No: nothing is written";
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("cue a\r\ncue b\r\n")) << "No: nothing is written";
   EXPECT_EQ(window->doCheckModified(), 1);
   script.Message(kIdYes);
   window->OnSaveChanges();
@@ -268,7 +268,7 @@ TEST_F(ToolsetWindowTest, FailedSaveKeepsTheTextModified) {
   EXPECT_FALSE(window->IsEnded());
   ASSERT_EQ(script.Messages().size(), 2u);
   ExpectExitQuestion(script.Messages()[1]);
-  EXPECT_EQ(EntryBytes(path, 0), ToBytes("run a\r\nrun b\r\n"));
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("cue a\r\ncue b\r\n"));
 }
 
 TEST_F(ToolsetWindowTest, ExitWithEditsAsksAndCancelKeepsTheWindow) {

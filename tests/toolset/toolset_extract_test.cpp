@@ -123,15 +123,15 @@ class ModFolderTest : public ToolsetWindowTest {
 };
 
 TEST_F(ModFolderTest, EveryArchiveFolderOfTheModLandsInTheOutput) {
-  WriteModArchive("objects.vzr", "objects/tank.con", "tank");
-  WriteModArchive("hx1920/levels/berlin.vzr", "levels/berlin/init.con", "berlin");
+  WriteModArchive("objects.vzr", "objects/cart.con", "cart");
+  WriteModArchive("hx1920/levels/harbor_dawn.vzr", "levels/harbor_dawn/init.con", "harbor_dawn");
   WriteModArchive("hxGlacier/game.vzr", "game/menu.ssc", "menu");
   const std::string out = dir / "out";
   fs::create_directory(out);
   script.Folder(dir / "mod").Folder(out);
   window->OnExtractModFolder();
-  EXPECT_EQ(testutil::ReadFileBytes(out + "/objects/tank.con"), ToBytes("tank"));
-  EXPECT_EQ(testutil::ReadFileBytes(out + "/levels/berlin/init.con"), ToBytes("berlin"));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/objects/cart.con"), ToBytes("cart"));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/levels/harbor_dawn/init.con"), ToBytes("harbor_dawn"));
   EXPECT_EQ(testutil::ReadFileBytes(out + "/game/menu.ssc"), ToBytes("menu"));
   EXPECT_EQ(StatusLine(), "Ready...");
   const auto asked = script.Folders();
@@ -157,10 +157,10 @@ TEST_F(ModFolderTest, AFolderWithoutArchivesIsASuccess) {
 }
 
 TEST_F(ModFolderTest, AFailingArchiveStopsWithAMessage) {
-  WriteModArchive("objects.vzr", "objects/tank.con", "tank");
-  WriteModArchive("hx1920/levels/berlin.vzr", "levels/berlin/init.con", "berlin");
+  WriteModArchive("objects.vzr", "objects/cart.con", "cart");
+  WriteModArchive("hx1920/levels/harbor_dawn.vzr", "levels/harbor_dawn/init.con", "harbor_dawn");
   const std::string out = dir / "out";
-  fs::create_directories(out + "/objects/tank.con");
+  fs::create_directories(out + "/objects/cart.con");
   script.Folder(dir / "mod").Folder(out).Message(vzrui::kIdOk);
   window->OnExtractModFolder();
   ASSERT_EQ(script.Messages().size(), 1u);
@@ -170,7 +170,7 @@ TEST_F(ModFolderTest, AFailingArchiveStopsWithAMessage) {
 }
 
 TEST_F(ModFolderTest, CancellingEitherQuestionDoesNothing) {
-  WriteModArchive("objects.vzr", "objects/tank.con", "tank");
+  WriteModArchive("objects.vzr", "objects/cart.con", "cart");
   script.CancelFolder();
   window->OnExtractModFolder();
   script.Folder(dir / "mod").CancelFolder();

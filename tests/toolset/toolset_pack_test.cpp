@@ -62,7 +62,7 @@ class PackDirectoryTest : public ToolsetWindowTest {
   void SetUp() override {
     ToolsetWindowTest::SetUp();
     source = dir / "mod/Objects";
-    testutil::WriteFileText(source + "/tanks/t34.con", "tank");
+    testutil::WriteFileText(source + "/carts/lantern_cart.con", "cart");
     testutil::WriteFileText(source + "/readme.txt", "hello");
     archive = dir / "objects.vzr";
   }
@@ -78,7 +78,7 @@ TEST_F(PackDirectoryTest, PacksTheDirectoryUnderTheBasePath) {
   });
   script.File(dir / "objects");  // typed without extension
   window->OnPackDirectory();
-  EXPECT_EQ(EntryNames(archive), (std::vector<std::string>{"Objects/readme.txt", "Objects/tanks/t34.con"}));
+  EXPECT_EQ(EntryNames(archive), (std::vector<std::string>{"Objects/carts/lantern_cart.con", "Objects/readme.txt"}));
   const auto files = script.Files();
   ASSERT_EQ(files.size(), 1u);
   const auto& save = files[0];

@@ -19,16 +19,16 @@ QString ShotPath(const char* name) {
 
 TEST_F(ToolsetWindowTest, MainWindowPicture) {
   ArchiveLayout layout;
-  layout.AddRaw("objects/tanks/t34/t34.con",
-              "ObjectTemplate.create PlayerControlObject t34\r\n"
-              "ObjectTemplate.setNetworkableInfo BasicInfo\r\n"
-              "ObjectTemplate.saveInSeparateFile 1\r\n"
-              "ObjectTemplate.cockpitSubGeom 1\r\n"
-              "ObjectTemplate.setHasCollisionPhysics 1\r\n");
-  layout.AddRaw("objects/tanks/t34/t34.dds", Bytes(43210, 3));
-  layout.AddRaw("levels/berlin/init.con", "run ../../common/init\r\n");
-  layout.AddRaw("menu/menu.ssc", "include menu.inc\r\n");
-  layout.AddRaw("sound/engine.wav", Bytes(120000, 9));
+  layout.AddRaw("objects/carts/lantern_cart/lantern_cart.con",
+                "unit.spawn   lantern_cart\r\n"
+                "unit.lamp    amber 3\r\n"
+                "unit.wheels  4\r\n"
+                "unit.cargo   crates 12\r\n"
+                "unit.pace    0.75\r\n");
+  layout.AddRaw("objects/carts/lantern_cart/lantern_cart.dds", Bytes(43210, 3));
+  layout.AddRaw("levels/harbor_dawn/init.con", "scene.load ../../shared/tide\r\n");
+  layout.AddRaw("panels/harbor.ssc", "fold.in harbor.inc\r\n");
+  layout.AddRaw("sound/cart_bell.wav", Bytes(120000, 9));
   OpenArchive(layout, "objects.vzr");
   Click(0);
   window->repaint();

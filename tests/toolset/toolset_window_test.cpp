@@ -21,7 +21,7 @@ TEST(ToolsetEntries, TextEntriesByTheirLastCharacters) {
   EXPECT_TRUE(toolset::IsTextEntryName("levels/init.CON"));
   EXPECT_TRUE(toolset::IsTextEntryName("a.rs"));
   EXPECT_TRUE(toolset::IsTextEntryName("x.inc"));
-  EXPECT_TRUE(toolset::IsTextEntryName("objects/tank.Ssc"));
+  EXPECT_TRUE(toolset::IsTextEntryName("objects/cart.Ssc"));
   EXPECT_FALSE(toolset::IsTextEntryName("abc"));
   EXPECT_FALSE(toolset::IsTextEntryName(".rs")) << "shorter than 4 characters";
   EXPECT_FALSE(toolset::IsTextEntryName("map.dds"));

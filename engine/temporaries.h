@@ -1,0 +1,34 @@
+// temporaries.h - the registry of temporary files behind
+// vzrfs::RegisterTemporary and RemoveTemporaries, as the file services use
+// it. Internal to the engine.
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+namespace vzrfs::temporaries {
+
+// Registers name in the open folder dirFd (AT_FDCWD: the current directory);
+// the registry keeps a descriptor of that folder of its own.
+void Register(int dirFd, const std::string& name);
+// Releases the registration of name in dirFd, if there is one.
+void Release(int dirFd, const std::string& name);
+// path split into its folder and its name.
+void RegisterPath(const std::string& path);
+void ReleasePath(const std::string& path);
+
+// Holds every signal off the calling thread while it lives, so that a file
+// and its registration come into being together for a handler on this thread.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace vzrfs::temporaries

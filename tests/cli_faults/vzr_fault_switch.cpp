@@ -1,0 +1,29 @@
+// vzr_fault_switch.cpp - linked into vzr_faulty, the test build of vzr, and
+// never into the shipped program. With VZR_FAULT_WRITE=N in the environment
+// the N-th write (or flush) of the engine fails with ENOSPC, as on a full
+// disk; with VZR_FAULT_KILL set as well, the program ends on the spot just
+// before it instead (exit code 86), as a kill would end it.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+#include "fileservices.h"
+
+namespace {
+
+const bool g_installed = [] {
+  const char* at = std::getenv("VZR_FAULT_WRITE");
+  if (!at) return false;
+  const uint64_t n = std::strtoull(at, nullptr, 10);
+  const bool kill = std::getenv("VZR_FAULT_KILL") != nullptr;
+  vzrfs::SetWriteFaultHook([n, kill](uint64_t write) {
+    if (write != n) return 0;
+    if (kill) ::_exit(86);
+    return ENOSPC;
+  });
+  return true;
+}();
+
+}  // namespace
