@@ -10,10 +10,11 @@
 // that for the end of the stream); distances of exactly 16384 therefore go
 // in a mid match.
 //
-// Level 0 is the literal-only stream. Level 1 probes one hash slot per
-// position and skips ahead faster through data that does not match. Higher
-// levels walk longer hash chains and defer a match by one byte when the next
-// position matches longer. The result never exceeds the literal-only stream:
+// Level 0 is the literal-only stream. Level 1 probes one four-byte hash slot
+// per position and skips ahead faster through data that does not match.
+// Levels 2 to 8 walk longer hash chains and defer a match by one byte when
+// the next position matches longer. Level 9 is an optimal parse over the
+// matches of a binary tree. The result never exceeds the literal-only stream:
 // when matching would not pay, the literal-only stream is written instead.
 #include <algorithm>
 #include <atomic>
