@@ -10,10 +10,11 @@
 // that for the end of the stream); distances of exactly 16384 therefore go
 // in a mid match.
 //
-// Level 0 is the literal-only stream. Level 1 probes one hash slot per
-// position and skips ahead faster through data that does not match. Higher
-// levels walk longer hash chains and defer a match by one byte when the next
-// position matches longer. The result never exceeds the literal-only stream:
+// Level 0 is the literal-only stream. Level 1 probes one four-byte hash slot
+// per position and skips ahead faster through data that does not match.
+// Levels 2 to 8 walk longer hash chains and defer a match by one byte when
+// the next position matches longer. Level 9 is an optimal parse over the
+// matches of a binary tree. The result never exceeds the literal-only stream:
 // when matching would not pay, the literal-only stream is written instead.
 #include <algorithm>
 #include <atomic>
@@ -65,7 +66,8 @@ inline bool Worthwhile(uint32_t length, uint32_t distance) {
 // Writes instructions into a buffer known to be large enough.
 class StreamWriter {
  public:
-  explicit StreamWriter(unsigned char* out) : out_(out) {}
+  // out has room for the stream plus 16 bytes; in[0..inEnd) is the segment.
+  StreamWriter(unsigned char* out, const unsigned char* inEnd) : out_(out), inEnd_(inEnd) {}
 
   [[gnu::always_inline]] void Literals(const unsigned char* p, uint32_t n) {
     runBefore_ = n;
@@ -82,7 +84,11 @@ class StreamWriter {
       out_[pos_++] = 0;
       Extension(n - 18);
     }
-    std::memcpy(out_ + pos_, p, n);
+    if (n <= 16 && inEnd_ - p >= 16) {
+      std::memcpy(out_ + pos_, p, 16);  // one fixed copy; the bytes past n are overwritten next
+    } else {
+      std::memcpy(out_ + pos_, p, n);
+    }
     pos_ += n;
   }
 
@@ -144,6 +150,7 @@ class StreamWriter {
   }
 
   unsigned char* out_;
+  const unsigned char* inEnd_;
   uint32_t pos_ = 0;
   uint32_t trailPos_ = 0;
   uint32_t runBefore_ = 0;  // literals written since the last match
@@ -268,7 +275,7 @@ inline uint32_t Hash4(uint32_t v, uint32_t bits) { return (v * 0x9E3779B1u) >> (
 uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, Tables& t) {
   const uint32_t bits = kLevels[1].hashBits;
   uint16_t* table = t.head.data();
-  StreamWriter writer(out);
+  StreamWriter writer(out, in + n);
   uint32_t literalStart = 0;
   uint32_t i = 1;
   const uint32_t last = n - 4;  // the last position a four-byte load may start at
@@ -302,7 +309,7 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
 uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out, const LevelParams& p,
                          Tables& t) {
   ChainFinder finder(in, n, p, t);
-  StreamWriter writer(out);
+  StreamWriter writer(out, in + n);
   uint32_t literalStart = 0;
   finder.Insert(0);
   uint32_t i = 1;
@@ -569,7 +576,7 @@ class OptimalParser {
       k = static_cast<uint8_t>((a >> 32) & 3);
       j = i - length;
     }
-    StreamWriter writer(out);
+    StreamWriter writer(out, in_ + n_);
     for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
       writer.Literals(in_ + s->literalStart, s->literalCount);
       if (s->length != 0) writer.Match(s->distance, s->length);
