@@ -179,3 +179,30 @@ TEST_F(ModFolderTest, CancellingEitherQuestionDoesNothing) {
   EXPECT_FALSE(fs::exists(fs::current_path() / "objects"));
   EXPECT_EQ(StatusLine(), "Ready...");
 }
+
+// An archive compressed at the highest level, as `vzr pack --compress=9`
+// writes it: its script shows in the editor and every entry extracts whole.
+TEST_F(ToolsetWindowTest, CompressedArchiveShowsItsScriptAndExtractsWhole) {
+  std::string script_text, tide;
+  for (int i = 0; i < 60; ++i) script_text += "unit.spawn lantern_cart lane=" + std::to_string(i % 7) + "\n";
+  for (int i = 0; i < 90000; ++i) tide += static_cast<char>("tide-fold"[i % 9] + (i / 4096) % 3);
+  fs::create_directories(dir / "src/levels/harbor_dawn");
+  testutil::WriteFileBytes(dir / "src/levels/harbor_dawn/init.con", ToBytes(script_text));
+  testutil::WriteFileBytes(dir / "src/tide.dat", ToBytes(tide));
+  std::string source = dir / "src", archive = dir / "packed.vzr";
+  ASSERT_EQ(PackDirectoryCompressed(source.data(), nullptr, archive.c_str(), 9, 2), 2);
+  EXPECT_LT(fs::file_size(archive), (script_text.size() + tide.size()) / 4);
+
+  Open(archive);
+  ASSERT_EQ(window->ListModel()->rowCount(), 2);
+  const int scriptRow = Cell(0, 0).endsWith("init.con") ? 0 : 1;
+  Click(scriptRow);
+  EXPECT_EQ(EditorText().toStdString(), script_text);
+
+  const std::string out = dir / "out";
+  fs::create_directory(out);
+  script.Folder(out);
+  window->OnExtractAll();
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/levels/harbor_dawn/init.con"), ToBytes(script_text));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/tide.dat"), ToBytes(tide));
+}
