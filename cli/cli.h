@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "vzrpack.h"
+
 class VzrArchive;
 
 namespace cli {
@@ -58,6 +60,9 @@ void FileMessage(const std::string& file, const std::string& reason);
 // The wrong-usage line plus a pointer to the verb's help; returns kNothing.
 int Usage(const std::string& verb, const std::string& text);
 
+// True when path is a folder; otherwise says why on standard error.
+bool RequireFolder(const std::string& path);
+
 // Loads the index of the archive at path into archive. kDone when read whole;
 // kProblems when damaged (what was read is kept, the message is printed);
 // kNothing when it cannot be opened or is no archive (message printed).
@@ -69,5 +74,23 @@ std::string JsonString(const std::string& s);
 // The last engine trace line seen since ClearTrace, for naming reasons.
 const std::string& LastTrace();
 void ClearTrace();
+
+// Captures the engine's status text (and, with a window, its progress) for
+// as long as it lives; the default sink comes back when it ends.
+class StatusCapture {
+ public:
+  explicit StatusCapture(std::string& text, StatusWindow* window = nullptr) {
+    sink_.text = &text;
+    sink_.window = window;
+    SetStatusSink(&sink_);
+    ClearTrace();
+  }
+  ~StatusCapture() { SetStatusSink(nullptr); }
+  StatusCapture(const StatusCapture&) = delete;
+  StatusCapture& operator=(const StatusCapture&) = delete;
+
+ private:
+  StatusSink sink_;
+};
 
 }  // namespace cli

@@ -229,6 +229,19 @@ void Message(const std::string& text) {
 
 void FileMessage(const std::string& file, const std::string& reason) { Message(file + ": " + reason); }
 
+bool RequireFolder(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    FileMessage(path, std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    FileMessage(path, "not a folder");
+    return false;
+  }
+  return true;
+}
+
 int Usage(const std::string& verb, const std::string& text) {
   Message(verb + ": " + text + " (vzr help " + verb + ")");
   return kNothing;

@@ -57,15 +57,7 @@ class EntryCounter : public StatusWindow {
 int RunExtract(const cli::Args& args) {
   if (args.positionals.empty()) return cli::Usage("extract", "an archive is needed");
   const std::string dir = args.Value("-C", ".");
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) {
-    cli::FileMessage(dir, std::strerror(errno));
-    return cli::kNothing;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    cli::FileMessage(dir, "not a folder");
-    return cli::kNothing;
-  }
+  if (!cli::RequireFolder(dir)) return cli::kNothing;
   VzrArchive archive;
   int rc = cli::LoadArchive(args.positionals[0], archive);
   if (rc == cli::kNothing) return rc;
@@ -103,13 +95,11 @@ int RunExtract(const cli::Args& args) {
       ++roundSize;
     });
     std::string text;
-    StatusSink sink;
-    sink.text = &text;
-    sink.window = &counter;
-    SetStatusSink(&sink);
-    cli::ClearTrace();
-    const int result = archive.ExtractAll(dir.c_str());
-    SetStatusSink(nullptr);
+    int result = 0;
+    {
+      cli::StatusCapture capture(text, &counter);
+      result = archive.ExtractAll(dir.c_str());
+    }
     if (result == 0) {
       if (roundSize > 0) written(roundSize - 1);
       break;

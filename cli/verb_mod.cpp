@@ -126,19 +126,18 @@ int RunModList(const cli::Args& args) {
 bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool makeFolders, bool quiet,
              const cli::Compression& compression) {
   std::string status;
-  StatusSink sink;
-  sink.text = &status;
-  SetStatusSink(&sink);
   cli::Progress progress(1, quiet);
-  cli::ClearTrace();
-  const auto refusal =
-      quickpack::PackListText(command, gameFolder, text, makeFolders, [&compression](const std::string& name) {
-        if (compression.requested)
-          PackModFolderCompressed(name.c_str(), compression.level, compression.threads);
-        else
-          PackModFolder(name.c_str(), kCompressRequest);
-      });
-  SetStatusSink(nullptr);
+  std::optional<std::string> refusal;
+  {
+    cli::StatusCapture capture(status);
+    refusal =
+        quickpack::PackListText(command, gameFolder, text, makeFolders, [&compression](const std::string& name) {
+          if (compression.requested)
+            PackModFolderCompressed(name.c_str(), compression.level, compression.threads);
+          else
+            PackModFolder(name.c_str(), kCompressRequest);
+        });
+  }
   progress.Clear();
   if (refusal) {
     cli::FileMessage(text, *refusal);

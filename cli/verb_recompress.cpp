@@ -63,13 +63,11 @@ int RunRecompress(const cli::Args& args) {
   std::string status;
   cli::Progress progress(content, args.quiet);
   EntryProgress window(status, archive, progress);
-  StatusSink sink;
-  sink.text = &status;
-  sink.window = &window;
-  SetStatusSink(&sink);
-  cli::ClearTrace();
-  const int result = RecompressArchive(path.c_str(), raw ? -1 : compression.level, compression.threads);
-  SetStatusSink(nullptr);
+  int result = 1;
+  {
+    cli::StatusCapture capture(status, &window);
+    result = RecompressArchive(path.c_str(), raw ? -1 : compression.level, compression.threads);
+  }
   progress.Clear();
   if (result != 0) {
     cli::FileMessage(path, FailureReason(status));

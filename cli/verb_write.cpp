@@ -82,15 +82,7 @@ int RunPack(const cli::Args& args) {
   if (cli::ReadCompression(args, "pack", "compress", compression) != cli::kDone) return cli::kNothing;
   const std::string& dir = args.positionals[0];
   const std::string& archivePath = args.positionals[1];
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) {
-    cli::FileMessage(dir, std::strerror(errno));
-    return cli::kNothing;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    cli::FileMessage(dir, "not a folder");
-    return cli::kNothing;
-  }
+  if (!cli::RequireFolder(dir)) return cli::kNothing;
   std::vector<char> source = PathBuffer(dir);
   std::vector<char> base = PathBuffer(CleanBase(args.Value("base")));
   std::vector<char> archive = PathBuffer(archivePath);
@@ -107,17 +99,14 @@ int RunPack(const cli::Args& args) {
   const uint64_t total = args.quiet ? 1 : std::max<uint64_t>(TreeBytes(dir), 1);
   cli::Progress progress(total, args.quiet);
   PercentWindow window(status, progress, total);
-  StatusSink sink;
-  sink.text = &status;
-  sink.window = &window;
-  SetStatusSink(&sink);
-  cli::ClearTrace();
-  char* basePath = base[0] != '\0' ? base.data() : nullptr;
-  if (compression.requested)
-    PackDirectoryCompressed(source.data(), basePath, archive.data(), compression.level, compression.threads);
-  else
-    PackDirectory(source.data(), basePath, archive.data(), 1);
-  SetStatusSink(nullptr);
+  {
+    cli::StatusCapture capture(status, &window);
+    char* basePath = base[0] != '\0' ? base.data() : nullptr;
+    if (compression.requested)
+      PackDirectoryCompressed(source.data(), basePath, archive.data(), compression.level, compression.threads);
+    else
+      PackDirectory(source.data(), basePath, archive.data(), 1);
+  }
   progress.Clear();
   // The result counts the entries, or is 1 on failure: the status says which.
   if (status.rfind("Files packed: ", 0) != 0) {
