@@ -51,6 +51,12 @@ constexpr uint64_t kShortRun = 32;
 constexpr int kWidenAfterFour[8] = {0, 1, 2, 1, 0, 4, 4, 4};
 constexpr int kWidenAfterEight[8] = {0, 0, 0, -1, -4, 1, 2, 3};
 
+// Room on both sides above which an instruction is decoded without checking
+// each read and write: an instruction of at most 4 bytes, a match of at most
+// 33 bytes with 31 bytes of chunk overrun, then 32 bytes of literal chunks.
+constexpr uint64_t kFastIn = 64;
+constexpr uint64_t kFastOut = 128;
+
 // Overlapping matches at least this long are widened to 16-byte chunks.
 constexpr uint64_t kLongMatch = 32;
 
@@ -107,41 +113,36 @@ inline bool CopyLiterals(Cursor& c, uint64_t n) {
   return true;
 }
 
-// Copies a match of `length` bytes from `distance` bytes back. The result is
-// that of a byte-by-byte copy from the front, also when the two overlap.
-inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
-  if (__builtin_expect(distance > c.Written() || length > c.OutLeft(), 0)) return false;
-  unsigned char* to = c.op;
-  const unsigned char* from = c.op - distance;
-  unsigned char* const stop = c.op + length;
-  c.op = stop;
-  if (__builtin_expect(c.OutLeft() < kSlack, 0)) {
-    // Too close to the end of the output for chunks.
-    if (distance >= length) {
-      std::memcpy(to, from, static_cast<std::size_t>(length));
-    } else {
-      while (to < stop) *to++ = *from++;
-    }
-    return true;
-  }
+// Copies a match of `length` bytes from `distance` bytes back (1 to the bytes
+// already written) in chunks that may write up to 31 bytes past its end. The
+// result is that of a byte-by-byte copy from the front, also when the two
+// overlap.
+inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distance) {
+  const unsigned char* from = to - distance;
+  unsigned char* const stop = to + length;
   if (__builtin_expect(distance >= 16, 1)) {
-    // Each chunk reads only bytes that are already final; most matches
-    // take one chunk.
+    // Each chunk reads only bytes that are already final (a chunk at most
+    // `distance` back). Two chunks unconditionally: most matches are done.
     Copy16(to, from);
-    to += 16;
-    from += 16;
+    Copy16(to + 16, from + 16);
+    to += 32;
+    from += 32;
     while (to < stop) {
       Copy16(to, from);
       to += 16;
       from += 16;
     }
-    return true;
+    return;
   }
-  if (distance >= 8 && length <= 8) {
+  if (distance >= 8) {
+    if (length <= 16) {
+      Copy8(to, from);
+      Copy8(to + 8, from + 8);
+      return;
+    }
     Copy8(to, from);
-    return true;
-  }
-  if (distance < 8) {
+    from += 8;
+  } else {
     // The output repeats with period `distance`, so the first eight bytes
     // can be built from the pattern, after which reading from a multiple of
     // the period at least 8 back gives the same bytes in 8-byte chunks.
@@ -152,9 +153,6 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
     from += kWidenAfterFour[distance];
     std::memcpy(to + 4, from, 4);
     from -= kWidenAfterEight[distance];
-  } else {
-    Copy8(to, from);
-    from += 8;
   }
   to += 8;
   if (length >= kLongMatch) {
@@ -172,13 +170,32 @@ inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
       to += 16;
       from += 16;
     }
-    return true;
+    return;
   }
   while (to < stop) {
     Copy8(to, from);
     to += 8;
     from += 8;
   }
+}
+
+// Copies a match of `length` bytes from `distance` bytes back, checked
+// against both ends of the output.
+inline bool CopyMatch(Cursor& c, uint64_t length, uint64_t distance) {
+  if (__builtin_expect(distance > c.Written() || length > c.OutLeft(), 0)) return false;
+  unsigned char* to = c.op;
+  c.op += length;
+  if (__builtin_expect(c.OutLeft() < kSlack + 16, 0)) {
+    // Too close to the end of the output for chunks.
+    const unsigned char* from = to - distance;
+    if (distance >= length) {
+      std::memcpy(to, from, static_cast<std::size_t>(length));
+    } else {
+      while (to < c.op) *to++ = *from++;
+    }
+    return true;
+  }
+  CopyMatchChunked(to, length, distance);
   return true;
 }
 
@@ -209,6 +226,65 @@ Outcome DecodeStreamAt(Cursor& c) {
   // The length of the literal run just copied: it chooses the near-match form.
   uint64_t runBefore = t;
   for (;;) {
+    if (__builtin_expect(c.InLeft() >= kFastIn && c.OutLeft() >= kFastOut, 1)) {
+      // Plenty of room on both sides: the common instructions without
+      // their length extensions, each read and copied without further
+      // checks of the ends (all of it stays inside kFastIn and kFastOut).
+      // Anything else goes through the careful path below.
+      const unsigned char* ip = c.ip;
+      const unsigned b = ip[0];
+      uint64_t length;
+      uint64_t distance;
+      unsigned trailing;
+      if (b >= kShortMatchMin) {
+        length = (b >> 5) + 1;
+        distance = ((b >> 2) & 7) + uint64_t(ip[1]) * 8 + 1;
+        trailing = b & 3;
+        ip += 2;
+      } else if (b < kFarMatchMin) {
+        const bool afterRun = runBefore > 3;
+        length = afterRun ? 3 : 2;
+        distance = (b >> 2) + uint64_t(ip[1]) * 4 + (afterRun ? kNearAfterRunDistanceBase : 1);
+        trailing = b & 3;
+        ip += 2;
+      } else if (b >= kMidMatchMin && (b & 31) != 0) {
+        length = (b & 31) + 2;
+        distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + 1;
+        trailing = ip[1] & 3;
+        ip += 3;
+      } else if (b <= kFarMatchMax && (b & 7) != 0 && (b != kEndMarkerByte || (ip[1] | ip[2]) != 0)) {
+        length = (b & 7) + 2;
+        distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + kFarDistanceBase;
+        trailing = ip[1] & 3;
+        ip += 3;
+      } else {
+        goto careful;
+      }
+      const unsigned next = *ip;
+      if (__builtin_expect(distance > c.Written(), 0)) return Outcome::kCrash;
+      if ((trailing == 0) & (next == 0)) {
+        c.ip = ip + 1;
+        uint64_t sum = 0;
+        if (!ReadExtension(c, sum)) return Outcome::kCrash;
+        t = vzr::kLongRunBias + sum;
+        CopyMatchChunked(c.op, length, distance);
+        c.op += length;
+        if (!CopyLiterals(c, t)) return Outcome::kCrash;
+      } else {
+        const bool shortRun = (trailing == 0) & (next - 1 < kFarMatchMin - 1);
+        t = shortRun ? next + 3 : trailing;
+        ip += shortRun;
+        CopyMatchChunked(c.op, length, distance);
+        unsigned char* op = c.op + length;
+        Copy16(op, ip);
+        Copy16(op + 16, ip + 16);
+        c.op = op + t;
+        c.ip = ip + t;
+      }
+      runBefore = t;
+      continue;
+    }
+  careful:
     if (c.InLeft() < 2) return Outcome::kCrash;  // every instruction has at least two bytes
     const unsigned b = c.ip[0];
     uint64_t length = 0;
