@@ -122,8 +122,10 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
   unsigned char* const stop = to + length;
   if (__builtin_expect(distance >= 16, 1)) {
     // Each chunk reads only bytes that are already final (a chunk at most
-    // `distance` back). Two chunks unconditionally: most matches are done.
+    // `distance` back). Most matches take one chunk; a second one only
+    // where needed, since it may have to wait for the first one's store.
     Copy16(to, from);
+    if (length <= 16) return;
     Copy16(to + 16, from + 16);
     to += 32;
     from += 32;
@@ -135,12 +137,10 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
     return;
   }
   if (distance >= 8) {
-    if (length <= 16) {
-      Copy8(to, from);
-      Copy8(to + 8, from + 8);
-      return;
-    }
+    // A second chunk would wait for the first one's store (they overlap
+    // but do not coincide), so only where it is needed.
     Copy8(to, from);
+    if (length <= 8) return;
     from += 8;
   } else {
     // The output repeats with period `distance`, so the first eight bytes
@@ -218,6 +218,89 @@ inline bool ReadFirstRun(Cursor& c, uint64_t& t) {
   return true;
 }
 
+// What FastStep did with the instruction at the cursor.
+enum class Step {
+  kDecoded,  // decoded with its literals; the cursor is past them
+  kCareful,  // not one it handles; nothing consumed
+  kCrash,    // a read or write out of bounds, or a distance before the output start
+};
+
+// The literals after a match decoded by FastStep: its trailing count, or,
+// when that is 0, a run announced by the next byte (1 to 15, or 0 for a long
+// run). Chosen without branching where possible: which case holds is as
+// unpredictable as the data.
+inline Step FastLiterals(Cursor& c, const unsigned char* ip, unsigned char* op, unsigned trailing,
+                         uint64_t& run) {
+  const unsigned next = *ip;
+  if (__builtin_expect((trailing == 0) & (next == 0), 0)) {
+    c.ip = ip + 1;
+    c.op = op;
+    uint64_t sum = 0;
+    if (!ReadExtension(c, sum)) return Step::kCrash;
+    run = vzr::kLongRunBias + sum;
+    return CopyLiterals(c, run) ? Step::kDecoded : Step::kCrash;
+  }
+  const bool shortRun = (trailing == 0) & (next - 1 < kFarMatchMin - 1);
+  const unsigned t = shortRun ? next + 3 : trailing;
+  ip += shortRun;
+  Copy16(op, ip);
+  Copy16(op + 16, ip + 16);
+  c.op = op + t;
+  c.ip = ip + t;
+  run = t;
+  return Step::kDecoded;
+}
+
+// Decodes the instruction at the cursor and its literals when it is one of
+// the common ones (no length extension, not the end marker), given at least
+// kFastIn bytes of input and kFastOut of output left: then no read or write
+// can reach an end, and only the distance is checked. `run` is the length of
+// the literal run before the instruction on entry (it chooses the near-match
+// form) and that of the run after it on return.
+inline Step FastStep(Cursor& c, uint64_t& run) {
+  const unsigned char* ip = c.ip;
+  unsigned char* op = c.op;
+  const uint64_t written = c.Written();
+  const unsigned b = ip[0];
+  if (b >= kShortMatchMin) {
+    const uint64_t length = (b >> 5) + 1;
+    const uint64_t distance = ((b >> 2) & 7) + uint64_t(ip[1]) * 8 + 1;
+    if (__builtin_expect(distance > written, 0)) return Step::kCrash;
+    if (distance >= 8) {
+      Copy8(op, op - distance);
+    } else {
+      CopyMatchChunked(op, length, distance);
+    }
+    return FastLiterals(c, ip + 2, op + length, b & 3, run);
+  }
+  if (b < kFarMatchMin) {
+    // Near match of 2 or 3 bytes: three single bytes are exact at any
+    // distance (a third byte beyond a 2-byte match is overwritten later).
+    const bool afterRun = run > 3;
+    const uint64_t distance = (b >> 2) + uint64_t(ip[1]) * 4 + (afterRun ? kNearAfterRunDistanceBase : 1);
+    if (__builtin_expect(distance > written, 0)) return Step::kCrash;
+    const unsigned char* from = op - distance;
+    op[0] = from[0];
+    op[1] = from[1];
+    op[2] = from[2];
+    return FastLiterals(c, ip + 2, op + (afterRun ? 3 : 2), b & 3, run);
+  }
+  uint64_t length;
+  uint64_t distance;
+  if (b >= kMidMatchMin) {
+    if ((b & 31) == 0) return Step::kCareful;
+    length = (b & 31) + 2;
+    distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + 1;
+  } else {
+    if (b > kFarMatchMax || (b & 7) == 0 || (b == kEndMarkerByte && (ip[1] | ip[2]) == 0)) return Step::kCareful;
+    length = (b & 7) + 2;
+    distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + kFarDistanceBase;
+  }
+  if (__builtin_expect(distance > written, 0)) return Step::kCrash;
+  CopyMatchChunked(op, length, distance);
+  return FastLiterals(c, ip + 3, op + length, ip[1] & 3, run);
+}
+
 // Decodes one segment's stream, from its first byte to its end marker.
 Outcome DecodeStreamAt(Cursor& c) {
   uint64_t t = 0;
@@ -227,64 +310,10 @@ Outcome DecodeStreamAt(Cursor& c) {
   uint64_t runBefore = t;
   for (;;) {
     if (__builtin_expect(c.InLeft() >= kFastIn && c.OutLeft() >= kFastOut, 1)) {
-      // Plenty of room on both sides: the common instructions without
-      // their length extensions, each read and copied without further
-      // checks of the ends (all of it stays inside kFastIn and kFastOut).
-      // Anything else goes through the careful path below.
-      const unsigned char* ip = c.ip;
-      const unsigned b = ip[0];
-      uint64_t length;
-      uint64_t distance;
-      unsigned trailing;
-      if (b >= kShortMatchMin) {
-        length = (b >> 5) + 1;
-        distance = ((b >> 2) & 7) + uint64_t(ip[1]) * 8 + 1;
-        trailing = b & 3;
-        ip += 2;
-      } else if (b < kFarMatchMin) {
-        const bool afterRun = runBefore > 3;
-        length = afterRun ? 3 : 2;
-        distance = (b >> 2) + uint64_t(ip[1]) * 4 + (afterRun ? kNearAfterRunDistanceBase : 1);
-        trailing = b & 3;
-        ip += 2;
-      } else if (b >= kMidMatchMin && (b & 31) != 0) {
-        length = (b & 31) + 2;
-        distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + 1;
-        trailing = ip[1] & 3;
-        ip += 3;
-      } else if (b <= kFarMatchMax && (b & 7) != 0 && (b != kEndMarkerByte || (ip[1] | ip[2]) != 0)) {
-        length = (b & 7) + 2;
-        distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + kFarDistanceBase;
-        trailing = ip[1] & 3;
-        ip += 3;
-      } else {
-        goto careful;
-      }
-      const unsigned next = *ip;
-      if (__builtin_expect(distance > c.Written(), 0)) return Outcome::kCrash;
-      if ((trailing == 0) & (next == 0)) {
-        c.ip = ip + 1;
-        uint64_t sum = 0;
-        if (!ReadExtension(c, sum)) return Outcome::kCrash;
-        t = vzr::kLongRunBias + sum;
-        CopyMatchChunked(c.op, length, distance);
-        c.op += length;
-        if (!CopyLiterals(c, t)) return Outcome::kCrash;
-      } else {
-        const bool shortRun = (trailing == 0) & (next - 1 < kFarMatchMin - 1);
-        t = shortRun ? next + 3 : trailing;
-        ip += shortRun;
-        CopyMatchChunked(c.op, length, distance);
-        unsigned char* op = c.op + length;
-        Copy16(op, ip);
-        Copy16(op + 16, ip + 16);
-        c.op = op + t;
-        c.ip = ip + t;
-      }
-      runBefore = t;
-      continue;
+      const Step step = FastStep(c, runBefore);
+      if (__builtin_expect(step == Step::kDecoded, 1)) continue;
+      if (step == Step::kCrash) return Outcome::kCrash;
     }
-  careful:
     if (c.InLeft() < 2) return Outcome::kCrash;  // every instruction has at least two bytes
     const unsigned b = c.ip[0];
     uint64_t length = 0;
