@@ -8,7 +8,9 @@
 //
 // Every read is checked against the stored length and every write against
 // the output capacity, with 64-bit arithmetic so that no offset or length in a
-// damaged entry can wrap back into range. Where enough bytes are left on both
+// damaged entry can wrap back into range. While plenty of room is left on both
+// sides, the common instructions are decoded with one such check each, which
+// covers everything they can read or write. Where enough bytes are left on both
 // sides, literals and matches are copied in fixed 16- or 8-byte chunks that
 // may run past the run's end: the checks leave room for that, so those bytes
 // lie inside the caller's buffer and are overwritten by what follows (or lie
