@@ -24,6 +24,7 @@ enum SlotState : int { kFree = 0, kBusy = 1, kLive = 2 };
 struct Slot {
   std::atomic<int> state{kFree};
   int folderFd = -1;
+  int callerFd = -1;  // the descriptor the file was registered with
   char name[NAME_MAX + 1] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slot states");
@@ -50,11 +51,9 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
 
 int OpenFolder(const std::string& folder) { return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }
 
-}  // namespace
-
-namespace temporaries {
-
-void Register(int dirFd, const std::string& name) {
+// callerFd is the descriptor later releases are expected through, or -1
+// when the registering descriptor does not outlive the call.
+void RegisterIn(int dirFd, const std::string& name, int callerFd) {
   if (name.empty() || name.size() > NAME_MAX) return;
   const int own = dirFd == AT_FDCWD ? OpenFolder(".") : ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
   if (own < 0) return;
@@ -63,6 +62,7 @@ void Register(int dirFd, const std::string& name) {
     if (!slot.state.compare_exchange_strong(expected, kBusy)) continue;
     g_live.fetch_add(1);
     slot.folderFd = own;
+    slot.callerFd = callerFd;
     std::memcpy(slot.name, name.c_str(), name.size() + 1);
     slot.state.store(kLive, std::memory_order_release);
     return;
@@ -70,16 +70,25 @@ void Register(int dirFd, const std::string& name) {
   ::close(own);  // every slot taken: the file goes unregistered
 }
 
+}  // namespace
+
+namespace temporaries {
+
+void Register(int dirFd, const std::string& name) { RegisterIn(dirFd, name, dirFd == AT_FDCWD ? -1 : dirFd); }
+
 void Release(int dirFd, const std::string& name) {
   if (g_live.load() == 0) return;
   const int folder = dirFd == AT_FDCWD ? OpenFolder(".") : dirFd;
   for (Slot& slot : g_slots) {
     if (slot.state.load(std::memory_order_acquire) != kLive || name != slot.name) continue;
-    if (folder < 0 || !SameFolder(folder, slot.folderFd)) continue;
+    // The caller mostly releases through the descriptor it registered with,
+    // which saves comparing the folders themselves.
+    if (folder < 0 || (dirFd != slot.callerFd && !SameFolder(folder, slot.folderFd))) continue;
     int expected = kLive;
     if (!slot.state.compare_exchange_strong(expected, kBusy)) continue;
     ::close(slot.folderFd);
     slot.folderFd = -1;
+    slot.callerFd = -1;
     slot.name[0] = '\0';
     slot.state.store(kFree, std::memory_order_release);
     g_live.fetch_sub(1);
@@ -93,7 +102,7 @@ void RegisterPath(const std::string& path) {
   SplitPath(path, folder, name);
   const int fd = OpenFolder(folder);
   if (fd < 0) return;
-  Register(fd, name);
+  RegisterIn(fd, name, -1);
   ::close(fd);
 }
 
