@@ -245,8 +245,10 @@ inline Step FastLiterals(Cursor& c, const unsigned char* ip, unsigned char* op, 
   const bool shortRun = (trailing == 0) & (next - 1 < kFarMatchMin - 1);
   const unsigned t = shortRun ? next + 3 : trailing;
   ip += shortRun;
-  Copy16(op, ip);
-  Copy16(op + 16, ip + 16);
+  // Narrow stores where they do: a match reading them back soon after
+  // waits less for a store it lies inside.
+  Copy8(op, ip);
+  if (t > 8) Copy16(op + 8, ip + 8);
   c.op = op + t;
   c.ip = ip + t;
   run = t;
