@@ -5,8 +5,11 @@
 // entry's stored bytes must lie inside the archive and its sizes must be ones
 // a real stored form could have before any buffer grows, and an entry name
 // can never lead a write out of the destination folder.
+#include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -16,6 +19,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "fileservices.h"
 #include "format.h"
@@ -143,10 +147,11 @@ class ExtractSession {
     names.folded.emplace(FoldCase(leaf), leaf);
   }
   // Folder `named` (a relative path of plain components) as found on disk,
-  // looked up through the run's listings, with every missing folder created.
-  // A folder this run created is known to be empty and is never listed.
-  // False when a component is not plain, is there but no folder, or cannot
-  // be made: the caller then looks at the disk itself.
+  // looked up through the run's listings, with every missing folder created
+  // in its parent opened without following links. A folder this run created
+  // is known to be empty and is never listed. False when a component is not
+  // plain, is there but no folder (a link included), or cannot be made: the
+  // caller then looks at the disk itself.
   bool MakeFolder(const std::string& named, std::string& folder) {
     const auto known = resolvedFolders.find(named);
     if (known != resolvedFolders.end()) {
@@ -160,10 +165,13 @@ class ExtractSession {
     if (slash != std::string::npos && !MakeFolder(named.substr(0, slash), up)) return false;
     bool exists = false;
     const std::string found = Find(up, leaf, exists);
+    const std::string foundLeaf = found.substr(found.rfind('/') == std::string::npos ? 0 : found.rfind('/') + 1);
+    const int upFd = FolderFd(up);
+    if (upFd < 0) return false;
     if (exists) {
-      if (!vzrfs::IsDirectory(found.c_str())) return false;
+      if (!vzrfs::IsFolderAt(upFd, foundLeaf)) return false;
     } else {
-      if (!vzrfs::CreateFolderAsWritten(found.c_str())) return false;
+      if (!vzrfs::CreateFolderAt(upFd, foundLeaf)) return false;
       Added(up, leaf);
       folders_.emplace(found, Names());
     }
@@ -172,14 +180,34 @@ class ExtractSession {
     return true;
   }
   // The folder (resolved, relative to the destination) opened without
-  // following links, as OpenFolderNoFollow opens it; the session keeps the
-  // last one open, since entries come folder by folder. -1 on failure.
+  // following links, as OpenFolderNoFollow opens it; -1 on failure. Entries
+  // come folder by folder, so the session keeps the folders from the
+  // destination down to the last one open and reopens only the components
+  // that differ. Each descriptor was a folder, not a link, when it was
+  // opened, so nothing reached through them goes through a link.
   int FolderFd(const std::string& folder) {
-    if (folderFd_ >= 0 && openFolder_ == folder) return folderFd_;
-    CloseFolder();
-    folderFd_ = vzrfs::OpenFolderNoFollow(folder);
-    openFolder_ = folder;
-    return folderFd_;
+    if (chain_.empty()) {
+      const int top = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (top < 0) return -1;
+      chain_.push_back({std::string(), top});
+    }
+    std::vector<std::string> parts;
+    for (std::size_t pos = 0; pos < folder.size();) {
+      std::size_t slash = folder.find('/', pos);
+      if (slash == std::string::npos) slash = folder.size();
+      std::string part = folder.substr(pos, slash - pos);
+      if (!part.empty() && part != ".") parts.push_back(std::move(part));
+      pos = slash + 1;
+    }
+    std::size_t kept = 1;
+    while (kept < chain_.size() && kept <= parts.size() && chain_[kept].name == parts[kept - 1]) ++kept;
+    CloseChainFrom(kept);
+    for (std::size_t i = kept - 1; i < parts.size(); ++i) {
+      const int next = ::openat(chain_.back().fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (next < 0) return -1;
+      chain_.push_back({parts[i], next});
+    }
+    return chain_.back().fd;
   }
   // The archive's length, measured once per run: an entry whose bytes lie
   // past it is refused, and one that shrinks later fails its copy.
@@ -205,13 +233,19 @@ class ExtractSession {
     }
     return names;
   }
-  void CloseFolder() {
-    if (folderFd_ >= 0) ::close(folderFd_);
-    folderFd_ = -1;
+  struct OpenFolder {
+    std::string name;  // the component below the one before
+    int fd;
+  };
+  void CloseChainFrom(std::size_t first) {
+    while (chain_.size() > first) {
+      ::close(chain_.back().fd);
+      chain_.pop_back();
+    }
   }
+  void CloseFolder() { CloseChainFrom(0); }
   std::unordered_map<std::string, Names> folders_;
-  int folderFd_ = -1;
-  std::string openFolder_;
+  std::vector<OpenFolder> chain_;  // the destination first
   bool active_ = false;
   bool lengthKnown_ = false;
   uint64_t archiveLength_ = 0;
@@ -245,8 +279,9 @@ std::string EntryFolder(ExtractSession* session, const std::string& path, const 
 }
 
 
-// Writes the content into the open output file; false when a write failed.
-using ContentWriter = std::function<bool(std::FILE* out)>;
+// Writes the content into the new output file (a descriptor, at offset 0);
+// false when a write failed.
+using ContentWriter = std::function<bool(int out)>;
 
 bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent);
 
@@ -284,8 +319,8 @@ bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) 
   std::FILE* in = archive.vzrFileStream;
   // The output file is new or truncated, so its content starts at offset 0;
   // neither stream needs to move for a copy that ends with the file.
-  return WriteExtractedFile(archive, e.name, destDir, [&](std::FILE* out) {
-    return vzrfs::CopyRangeAt(in, e.fileOffset, out, 0, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
+  return WriteExtractedFile(archive, e.name, destDir, [&](int out) {
+    return vzrfs::CopyRangeToFd(in, e.fileOffset, out, 0, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
   });
 }
 
@@ -341,7 +376,7 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
   }
   if (!destDir) return fileBuffer;
   if (NameHoldsZero(e)) return nullptr;
-  const auto writeBuffer = [this](std::FILE* out) { return vzrfs::Write(out, fileBuffer, curLength); };
+  const auto writeBuffer = [this](int out) { return vzrfs::WriteAt(out, 0, fileBuffer, curLength); };
   return WriteExtractedFile(*this, e.name, destDir, writeBuffer) ? fileBuffer : nullptr;
 }
 
@@ -374,11 +409,11 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
   // A link where a folder of the name stands could send the new folders and
   // the file elsewhere: such an entry is refused before anything is made. A
-  // folder this run has resolved was looked at already; a link planted there
-  // since stops the entry when its folder is opened (nothing is made through
-  // a link: folders are made in their parent opened without following links).
-  const bool resolvedBefore = session && session->resolvedFolders.count(parent) != 0;
-  if (!parent.empty() && !resolvedBefore && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str()))) {
+  // run looks at each folder as it resolves it (a link there is no folder to
+  // it), and a link planted since stops the entry when its folder is opened
+  // (nothing is made through a link: folders are made in their parent opened
+  // without following links).
+  if (!session && !parent.empty() && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str()))) {
     TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
     return false;
   }
@@ -415,36 +450,52 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     }
   } dir = session ? FolderFd{session->FolderFd(targetFolder), false}
                   : FolderFd{vzrfs::OpenFolderNoFollow(targetFolder), true};
-  if (dir.fd < 0 || vzrfs::IsLinkAt(dir.fd, targetLeaf)) {
+  // A name found there already is looked at now; a new one is placed only
+  // where nothing stands, so a link that appears meanwhile is found then.
+  const auto refuseLink = [name] {
     TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
     return false;
-  }
+  };
+  if (dir.fd < 0 || (exists && vzrfs::IsLinkAt(dir.fd, targetLeaf))) return refuseLink();
+  // Until it is renamed, the new file goes again on every way out (its
+  // registration borrows dir.fd, which outlives this guard).
+  std::string part;
+  struct PartGuard {
+    int dirFd;
+    const std::string& part;
+    bool placed = false;
+    ~PartGuard() {
+      if (!placed && !part.empty()) vzrfs::DeleteAt(dirFd, part);
+    }
+  } guard{dir.fd, part};
   try {
     if (exists) vzrfs::MakeWritable(target.c_str());
-    std::string part;
-    std::FILE* out = vzrfs::CreateBesideAt(dir.fd, targetLeaf, part);
-    if (!out) {
+    const int out = vzrfs::CreateBesideAt(dir.fd, targetLeaf, part);
+    if (out < 0) {
       TraceLog("ERROR! Could not write file: ", name);
       return false;
     }
     const bool written = writeContent(out);
-    const bool closed = vzrfs::Close(out);
+    const bool closed = vzrfs::CloseFd(out);
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
-      vzrfs::DeleteAt(dir.fd, part);
       TraceLog("ERROR! Could not write: ", name);
       return false;
     }
-    if (!vzrfs::RenameAt(dir.fd, part, targetLeaf)) {
-      vzrfs::DeleteAt(dir.fd, part);
-      TraceLog("ERROR! Could not write file: ", name);
-      return false;
+    guard.placed = vzrfs::RenameAt(dir.fd, part, targetLeaf, exists);
+    if (!guard.placed && !exists && errno == EEXIST) {
+      if (vzrfs::IsLinkAt(dir.fd, targetLeaf)) return refuseLink();
+      guard.placed = vzrfs::RenameAt(dir.fd, part, targetLeaf);  // a file made meanwhile: replaced, as a found one is
     }
-    if (session && !exists) session->Added(folder, leaf);
   } catch (const std::exception&) {
     TraceLog("ERROR! Could not write: ", name);
     return false;
   }
+  if (!guard.placed) {
+    TraceLog("ERROR! Could not write file: ", name);
+    return false;
+  }
+  if (session && !exists) session->Added(folder, leaf);
   return true;
 }
 

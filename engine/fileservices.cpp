@@ -404,34 +404,54 @@ bool IsLinkAt(int dirFd, const std::string& name) {
   return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
-std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
-  temporaries::SignalsHeld held;  // the file and its registration come together
+bool IsFolderAt(int dirFd, const std::string& name) {
+  struct stat st;
+  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateFolderAt(int dirFd, const std::string& name) {
+  if (::mkdirat(dirFd, name.c_str(), 0777) != 0) return false;
+  if (Recording()) Record(FsOperation::Kind::Create, PathAt(dirFd, name));
+  return true;
+}
+
+int CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
     tempName = leaf + "." + suffix;
-    int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == ENAMETOOLONG) {
-      tempName = "vzr." + suffix;
-      fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    }
+    if (tempName.size() > NAME_MAX) tempName = "vzr." + suffix;  // the entry's own name is near the limit
+    const int slot = temporaries::Reserve(dirFd, tempName);
+    const int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      if (std::FILE* f = ::fdopen(fd, "wb")) {
-        temporaries::Register(dirFd, tempName);
-        if (Recording()) Record(FsOperation::Kind::Create, PathAt(dirFd, tempName));
-        return f;
-      }
-      ::close(fd);
-      ::unlinkat(dirFd, tempName.c_str(), 0);
-      break;
+      temporaries::Publish(slot);
+      if (Recording()) Record(FsOperation::Kind::Create, PathAt(dirFd, tempName));
+      return fd;
     }
-    if (errno != EEXIST) break;
+    const int error = errno;
+    temporaries::Cancel(slot);
+    if (error != EEXIST) break;
   }
   tempName.clear();
-  return nullptr;
+  return -1;
 }
 
-bool RenameAt(int dirFd, const std::string& from, const std::string& to) {
-  if (::renameat(dirFd, from.c_str(), dirFd, to.c_str()) != 0) return false;
+bool RenameAt(int dirFd, const std::string& from, const std::string& to, bool mayReplace) {
+  int renamed = -1;
+  if (!mayReplace) {
+    renamed = ::renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE);
+    // A file system without the flag: look first (a name appearing between
+    // the look and the rename is replaced, as a plain rename would).
+    if (renamed != 0 && errno == EINVAL) {
+      struct stat st;
+      if (::fstatat(dirFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+      }
+      mayReplace = true;
+    }
+  }
+  if (mayReplace) renamed = ::renameat(dirFd, from.c_str(), dirFd, to.c_str());
+  if (renamed != 0) return false;
   temporaries::Release(dirFd, from);
   if (Recording()) Record(FsOperation::Kind::Rename, PathAt(dirFd, from), PathAt(dirFd, to));
   return true;
@@ -501,6 +521,27 @@ bool Write(std::FILE* f, const void* data, std::size_t n) {
   if (std::fwrite(data, 1, n, f) != n) return RecordFailure();
   if (recording) RecordWrite(::fileno(f), offset, data, n);
   return true;
+}
+
+bool WriteAt(int fd, uint64_t offset, const void* data, std::size_t n) {
+  if (InjectedFailure()) return false;
+  errno = 0;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  for (std::size_t done = 0; done < n;) {
+    const ssize_t put = ::pwrite(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return RecordFailure();
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  if (n && Recording()) RecordWrite(fd, offset, data, n);
+  return true;
+}
+
+bool CloseFd(int fd) {
+  errno = 0;
+  return ::close(fd) == 0 || RecordFailure();
 }
 
 bool Seek(std::FILE* f, uint64_t offset) {
@@ -595,6 +636,12 @@ bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outO
   errno = 0;
   if (std::fflush(out) != 0) return RecordFailure();
   return CopyAtOffsets(::fileno(in), inOffset, ::fileno(out), outOffset, n, buffer, bufferSize);
+}
+
+bool CopyRangeToFd(std::FILE* in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t n, unsigned char* buffer,
+                   std::size_t bufferSize) {
+  errno = 0;
+  return CopyAtOffsets(::fileno(in), inOffset, out, outOffset, n, buffer, bufferSize);
 }
 
 void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n) {

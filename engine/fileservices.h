@@ -105,11 +105,19 @@ int OpenFolderNoFollow(const std::string& folder);
 bool CreateFolderNoFollow(const std::string& path, bool existingIsFine);
 // Whether name in the open folder dirFd is a symbolic link.
 bool IsLinkAt(int dirFd, const std::string& name);
-// As CreateBeside, in the open folder dirFd beside its entry leaf; the new
-// file's name (in that folder) goes to tempName.
-std::FILE* CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName);
+// Whether name in the open folder dirFd is a folder (a link is not).
+bool IsFolderAt(int dirFd, const std::string& name);
+// Makes folder name in the open folder dirFd; one already there fails.
+bool CreateFolderAt(int dirFd, const std::string& name);
+// As CreateBeside, in the open folder dirFd beside its entry leaf, giving
+// the new file's descriptor for writing (-1 on failure); its name in that
+// folder goes to tempName. The registration borrows dirFd: the caller
+// renames or deletes the file before closing dirFd.
+int CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName);
 // Renames from over to, both in the open folder dirFd; no link is followed.
-bool RenameAt(int dirFd, const std::string& from, const std::string& to);
+// Without mayReplace, a name to that exists already (even one that appeared
+// a moment ago) fails the rename with EEXIST and is left alone.
+bool RenameAt(int dirFd, const std::string& from, const std::string& to, bool mayReplace = true);
 void DeleteAt(int dirFd, const std::string& name);
 
 // Temporary files an interruption must not leave behind. CreateBeside and
@@ -117,7 +125,7 @@ void DeleteAt(int dirFd, const std::string& name);
 // successful RenameAt, MoveReplace or ReplaceDurably of it release it. A
 // program's signal handler calls RemoveTemporaries, which deletes every file
 // still registered with async-signal-safe calls only: each of a few fixed
-// slots holds the file's name in a buffer and its folder's own descriptor.
+// slots holds the file's name in a buffer and a descriptor of its folder.
 // When every slot is taken, a new file simply goes unregistered.
 // RegisterTemporary and ReleaseTemporary are for a file made another way.
 void RegisterTemporary(const char* path);
@@ -150,6 +158,14 @@ bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer,
 // out's buffered writes are flushed first.
 bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outOffset, uint64_t n,
                  unsigned char* buffer, std::size_t bufferSize);
+// The same for files written through a descriptor (see CreateBesideAt):
+// CopyRangeToFd copies to descriptor out at outOffset, WriteAt writes n bytes
+// at offset, CloseFd closes (false on a late write error). Writing without
+// a stream saves the calls a stream makes when it is opened.
+bool CopyRangeToFd(std::FILE* in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t n,
+                   unsigned char* buffer, std::size_t bufferSize);
+bool WriteAt(int fd, uint64_t offset, const void* data, std::size_t n);
+bool CloseFd(int fd);
 
 // Asks the system to start writing n bytes of f from offset to its device
 // now instead of later. Only a hint: nothing waits, and a failure shows, as

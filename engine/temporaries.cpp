@@ -25,6 +25,7 @@ struct Slot {
   std::atomic<int> state{kFree};
   int folderFd = -1;
   int callerFd = -1;  // the descriptor the file was registered with
+  bool ownsFolderFd = true;  // false: the registering caller's, closed by it
   char name[NAME_MAX + 1] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slot states");
@@ -53,21 +54,43 @@ int OpenFolder(const std::string& folder) { return ::open(folder.c_str(), O_PATH
 
 // callerFd is the descriptor later releases are expected through, or -1
 // when the registering descriptor does not outlive the call.
+// Takes a free slot for name in folder descriptor folderFd (kept busy, so
+// the handler passes it by); -1 when every slot is taken.
+int Claim(int folderFd, const std::string& name, int callerFd, bool ownsFolderFd) {
+  for (int i = 0; i < kSlots; ++i) {
+    Slot& slot = g_slots[i];
+    int expected = kFree;
+    if (!slot.state.compare_exchange_strong(expected, kBusy)) continue;
+    g_live.fetch_add(1);
+    slot.folderFd = folderFd;
+    slot.callerFd = callerFd;
+    slot.ownsFolderFd = ownsFolderFd;
+    std::memcpy(slot.name, name.c_str(), name.size() + 1);
+    return i;
+  }
+  return -1;
+}
+
+// Gives a slot the caller holds busy back.
+void Free(Slot& slot) {
+  if (slot.ownsFolderFd) ::close(slot.folderFd);
+  slot.folderFd = -1;
+  slot.callerFd = -1;
+  slot.name[0] = '\0';
+  slot.state.store(kFree, std::memory_order_release);
+  g_live.fetch_sub(1);
+}
+
 void RegisterIn(int dirFd, const std::string& name, int callerFd) {
   if (name.empty() || name.size() > NAME_MAX) return;
   const int own = dirFd == AT_FDCWD ? OpenFolder(".") : ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
   if (own < 0) return;
-  for (Slot& slot : g_slots) {
-    int expected = kFree;
-    if (!slot.state.compare_exchange_strong(expected, kBusy)) continue;
-    g_live.fetch_add(1);
-    slot.folderFd = own;
-    slot.callerFd = callerFd;
-    std::memcpy(slot.name, name.c_str(), name.size() + 1);
-    slot.state.store(kLive, std::memory_order_release);
+  const int slot = Claim(own, name, callerFd, true);
+  if (slot < 0) {
+    ::close(own);  // every slot taken: the file goes unregistered
     return;
   }
-  ::close(own);  // every slot taken: the file goes unregistered
+  g_slots[slot].state.store(kLive, std::memory_order_release);
 }
 
 }  // namespace
@@ -75,6 +98,19 @@ void RegisterIn(int dirFd, const std::string& name, int callerFd) {
 namespace temporaries {
 
 void Register(int dirFd, const std::string& name) { RegisterIn(dirFd, name, dirFd == AT_FDCWD ? -1 : dirFd); }
+
+int Reserve(int dirFd, const std::string& name) {
+  if (dirFd == AT_FDCWD || name.empty() || name.size() > NAME_MAX) return -1;
+  return Claim(dirFd, name, dirFd, false);
+}
+
+void Publish(int slot) {
+  if (slot >= 0 && slot < kSlots) g_slots[slot].state.store(kLive, std::memory_order_release);
+}
+
+void Cancel(int slot) {
+  if (slot >= 0 && slot < kSlots) Free(g_slots[slot]);
+}
 
 void Release(int dirFd, const std::string& name) {
   if (g_live.load() == 0) return;
@@ -86,12 +122,7 @@ void Release(int dirFd, const std::string& name) {
     if (folder < 0 || (dirFd != slot.callerFd && !SameFolder(folder, slot.folderFd))) continue;
     int expected = kLive;
     if (!slot.state.compare_exchange_strong(expected, kBusy)) continue;
-    ::close(slot.folderFd);
-    slot.folderFd = -1;
-    slot.callerFd = -1;
-    slot.name[0] = '\0';
-    slot.state.store(kFree, std::memory_order_release);
-    g_live.fetch_sub(1);
+    Free(slot);
     break;
   }
   if (dirFd == AT_FDCWD && folder >= 0) ::close(folder);

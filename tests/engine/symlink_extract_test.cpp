@@ -135,3 +135,60 @@ TEST(SymlinkSafeExtract, ALinkPlantedDuringExtractionRedirectsNothing) {
   EXPECT_TRUE(fs::is_symlink(dest / "a/b")) << "the link was never planted";
   EXPECT_TRUE(Snapshot(outside).empty()) << "a folder or file was made through the link";
 }
+
+// A link planted at an entry's name in a folder the run made (so never
+// listed) after its content was written beside it: the entry fails, the link
+// stays, and no file is left beside it.
+TEST(SymlinkSafeExtract, ALinkPlantedAtTheNameDuringExtractionIsNotReplaced) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  const fs::path dest = dir / "D", outside = dir / "O", archivePath = dir / "x.vzr";
+  ArchiveLayout layout;
+  layout.AddRaw("a/f.txt", "payload");
+  layout.WriteTo(archivePath);
+  fs::create_directories(dest);
+  fs::create_directories(outside);
+  VzrArchive archive;
+  Load(archive, archivePath);
+  vzrfs::SetOperationRecorder([&](const vzrfs::FsOperation& op) {
+    if (op.kind == vzrfs::FsOperation::Kind::Create && fs::path(op.path).parent_path().filename() == "a")
+      fs::create_symlink(outside / "f.txt", dest / "a/f.txt");
+  });
+  std::string trace;
+  {
+    testutil::TraceCapture capture;
+    EXPECT_EQ(archive.ExtractAll(dest.c_str()), 5);
+    trace = capture.Text();
+  }
+  vzrfs::SetOperationRecorder(nullptr);
+  EXPECT_NE(trace.find("refused to write through a symbolic link: a/f.txt"), std::string::npos) << trace;
+  EXPECT_TRUE(fs::is_symlink(dest / "a/f.txt"));
+  EXPECT_EQ(Snapshot(dest / "a").size(), 1u) << "a file was left beside the link";
+  EXPECT_TRUE(Snapshot(outside).empty());
+}
+
+// The file an extraction writes beside an entry's name is registered from
+// the moment it exists: a signal handler's RemoveTemporaries at that moment
+// deletes it, so the entry fails and nothing is left.
+TEST(SymlinkSafeExtract, TheFileBesideAnEntryIsRegisteredForInterruption) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  const fs::path dest = dir / "D", archivePath = dir / "x.vzr";
+  ArchiveLayout layout;
+  layout.AddRaw("f.txt", "payload");
+  layout.WriteTo(archivePath);
+  fs::create_directories(dest);
+  VzrArchive archive;
+  Load(archive, archivePath);
+  vzrfs::SetOperationRecorder([](const vzrfs::FsOperation& op) {
+    if (op.kind == vzrfs::FsOperation::Kind::Create) vzrfs::RemoveTemporaries();
+  });
+  int code = 0;
+  {
+    testutil::TraceCapture quiet;
+    code = archive.ExtractAll(dest.c_str());
+  }
+  vzrfs::SetOperationRecorder(nullptr);
+  EXPECT_EQ(code, 5);
+  EXPECT_TRUE(fs::is_empty(dest));
+}
