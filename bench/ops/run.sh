@@ -23,32 +23,8 @@ replaced="bench/d0/e0/f0/file0.con"
 [[ -x "$tool" ]] || { echo "build the helper first: cmake --build build --target ops_bench_tool" >&2; exit 2; }
 [[ -x /usr/bin/time ]] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 2; }
 
-# measure <prepare command> <command...>: the fastest of $runs runs.
-# Sets best_s (wall seconds), best_cpu (user + system seconds of that run)
-# and best_kb (its peak resident memory, in KiB). The machine may be shared:
-# the CPU figure is the steadier one when others are busy.
-measure() {
-  local prepare="$1"; shift
-  best_s=""; best_kb=""; best_cpu=""
-  local i out
-  out="$(mktemp)"
-  for ((i = 0; i < runs; i++)); do
-    eval "$prepare"
-    sync
-    local t0 t1
-    t0="$(date +%s.%N)"
-    /usr/bin/time -f "%M %U %S" -o "$out" "$@" >/dev/null 2>"$out.err" || { cat "$out.err" >&2; exit 1; }
-    t1="$(date +%s.%N)"
-    read -r kb user sys <"$out"
-    s="$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')"
-    if [[ -z "$best_s" ]] || awk -v a="$s" -v b="$best_s" 'BEGIN { exit !(a < b) }'; then
-      best_s="$s"; best_kb="$kb"; best_cpu="$(awk -v u="$user" -v k="$sys" 'BEGIN { printf "%.2f", u + k }')"
-    fi
-  done
-  rm -f "$out" "$out.err"
-}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+# shellcheck source=../measure.sh
+source "$here/../measure.sh"
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 # row <what> <tool name> <goal>: the engine's figures against the tool's,
@@ -58,8 +34,13 @@ row() {
     "$1" "$e_s" "$e_cpu" "$(mib "$e_kb")" "$2" "$t_s" "$t_cpu" "$(mib "$t_kb")" \
     "$(ratio "$e_s" "$t_s")" "$(ratio "$e_cpu" "$t_cpu")" "$3"
 }
-tool_result() { t_s="$best_s"; t_cpu="$best_cpu"; t_kb="$best_kb"; }
-engine_result() { e_s="$best_s"; e_cpu="$best_cpu"; e_kb="$best_kb"; }
+# pair <prepare> <tool command> <prepare> <engine command>: both timed in
+# alternation; the tool's figures go to t_*, the engine's to e_*.
+pair() {
+  measure_pair "$@"
+  t_s="$a_s"; t_cpu="$a_cpu"; t_kb="$a_kb"
+  e_s="$b_s"; e_cpu="$b_cpu"; e_kb="$b_kb"
+}
 
 bench_in() {
   local where="$1" label="$2"
@@ -71,18 +52,20 @@ bench_in() {
   bytes="$(du -sb "$w/tree" | cut -f1)"
   echo "$label ($w): $small small files + ${large} MiB, $((bytes / 1048576)) MiB in all; fastest of $runs runs"
 
-  measure "rm -f '$w/t.tar'" tar -cf "$w/t.tar" -C "$w/tree" .
-  tool_result
-  measure "rm -f '$w/t.vzr'" "$tool" pack "$w/tree" "$w/t.vzr"
-  engine_result
+  pair "rm -f '$w/t.tar'" "tar -cf '$w/t.tar' -C '$w/tree' ." \
+       "rm -f '$w/t.vzr'" "'$tool' pack '$w/tree' '$w/t.vzr'"
   row pack "tar -cf" 1.0
 
-  measure "rm -rf '$w/xt'; mkdir '$w/xt'" tar -xf "$w/t.tar" -C "$w/xt"
-  tool_result
-  measure "rm -rf '$w/xv'; mkdir '$w/xv'" "$tool" extract "$w/t.vzr" "$w/xv"
-  engine_result
+  # Each run extracts into a folder of its own and none is deleted until
+  # all have run: on a file system that avoids reusing inodes freed moments
+  # ago, creating files just after deleting a tree costs far more, and which
+  # tool met that would decide the ratio.
+  local k=0
+  pair 'k=$((k + 1)); mkdir "$w/xt$k"' 'tar -xf "$w/t.tar" -C "$w/xt$k"' \
+       'mkdir "$w/xv$k"' '"$tool" extract "$w/t.vzr" "$w/xv$k"'
   row extract "tar -xf" 1.0
-  if ! diff -rq "$w/tree" "$w/xv/bench" >/dev/null; then echo "  WARNING: extracted tree differs from the source" >&2; fi
+  if ! diff -rq "$w/tree" "$w/xv$k/bench" >/dev/null; then echo "  WARNING: extracted tree differs from the source" >&2; fi
+  rm -rf "$w"/xt* "$w"/xv*
 
   # The replacement overwrites an existing archive, so cp overwrites an
   # existing copy too (freeing the old blocks is part of both).
@@ -90,13 +73,9 @@ bench_in() {
   # with the same guarantee is cp followed by sync of the copy; plain cp
   # (nothing flushed) is shown beside it.
   cp "$w/t.vzr" "$w/c.vzr"
-  measure ":" sh -c "cp '$w/t.vzr' '$w/c.vzr' && sync '$w/c.vzr'"
-  tool_result
-  measure ":" "$tool" replace "$w/t.vzr" "$replaced"
-  engine_result
+  pair ":" "sh -c \"cp '$w/t.vzr' '$w/c.vzr' && sync '$w/c.vzr'\"" ":" "'$tool' replace '$w/t.vzr' '$replaced'"
   row replace cp+sync 1.1
-  measure ":" cp "$w/t.vzr" "$w/c.vzr"
-  tool_result
+  pair ":" "cp '$w/t.vzr' '$w/c.vzr'" ":" "'$tool' replace '$w/t.vzr' '$replaced'"
   row replace cp "(shown only)"
 }
 
