@@ -4,7 +4,9 @@
 // offsets and the disk, writes the header with placeholders, every file and
 // the index, and patches the header last. An archive is only left on disk
 // when every byte of it was written; a failed write deletes it.
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -407,8 +409,12 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   // before a single source file is read.
   std::error_code error;
   const bool existed = std::filesystem::exists(std::filesystem::symlink_status(archivePath, error));
-  std::FILE* claim = std::fopen(archivePath, "ab");
-  if (claim) std::fclose(claim);
+  // A link standing at the path is claimed as it is: creating through it
+  // would leave a file at its target, and the finished archive replaces the
+  // link itself.
+  const int claimFd = ::open(archivePath, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const bool claim = claimFd >= 0 || (existed && errno == ELOOP);
+  if (claimFd >= 0) ::close(claimFd);
   // An interruption takes a claimed path away again, with the new file.
   if (claim && !existed) vzrfs::RegisterTemporary(archivePath);
   // The archive is written under a new name beside archivePath and moved

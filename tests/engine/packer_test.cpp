@@ -206,6 +206,19 @@ TEST(PackDirectory, ArchivePathThatIsAFolderOrUnwritableFailsBeforeAnyFileIsRead
   EXPECT_EQ(opstest::FilesBelow(dir.path()), std::vector<std::string>{"src/a.txt"});
 }
 
+// A link standing at the archive path is replaced by the archive; nothing
+// is created or changed at its target.
+TEST(PackDirectory, ALinkAtTheArchivePathCreatesNothingAtItsTarget) {
+  TempDir dir;
+  testutil::WriteFileText(dir / "src/a.txt", "a");
+  fs::create_directories(dir / "elsewhere");
+  fs::create_symlink(dir / "elsewhere/gone.vzr", dir / "out.vzr");
+  EXPECT_EQ(Pack(dir / "src", "p", dir / "out.vzr").result, 1);
+  EXPECT_FALSE(fs::is_symlink(dir / "out.vzr"));
+  EXPECT_EQ(EntryNames(dir / "out.vzr"), std::vector<std::string>{"p/a.txt"});
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+}
+
 TEST(PackDirectory, ArchivePathWithoutFolderUsesTheCurrentFolderForSpace) {
   CurrentDirGuard keep;
   TempDir dir;
