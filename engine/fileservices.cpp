@@ -195,7 +195,10 @@ std::vector<FindEntry> FindMatches(const char* pattern) {
     FindEntry entry;
     if (::fstatat(folderFd, name.c_str(), &st, 0) == 0) {
       entry.isDirectory = S_ISDIR(st.st_mode);
+      entry.isSpecial = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
       entry.size = static_cast<uint32_t>(st.st_size);
+      entry.device = static_cast<uint64_t>(st.st_dev);
+      entry.inode = static_cast<uint64_t>(st.st_ino);
     }
     entry.name = std::move(name);
     matches.push_back(std::move(entry));

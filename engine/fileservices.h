@@ -24,6 +24,8 @@ struct FindEntry {
   std::string name;          // at most 259 characters on the platforms we serve
   bool isDirectory = false;  // the directory attribute
   uint32_t size = 0;         // size in bytes, as a 32-bit number
+  bool isSpecial = false;    // neither folder nor plain file: a pipe, socket or device
+  uint64_t device = 0, inode = 0;  // identity of what the name leads to (0 when unknown)
 };
 
 // Case-insensitive wildcard match of a single name ('*' any run, '?' one char).

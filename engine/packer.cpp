@@ -6,6 +6,7 @@
 // when every byte of it was written; a failed write deletes it.
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -244,6 +245,12 @@ void AddListedFiles(const std::string& prefix, const std::vector<vzrfs::FindEntr
   for (const vzrfs::FindEntry& entry : matches) {
     if (entry.isDirectory) continue;
     const std::string path = prefix + entry.name;
+    // Opening a named pipe would wait for a writer for ever; a device or
+    // socket holds no file content either.
+    if (entry.isSpecial) {
+      TraceLog("ERROR! not a plain file, skipped: ", path);
+      continue;
+    }
     if (path.size() >= vzr::kPathBufferSize) {
       TraceLog("ERROR! path too long, skipped: ", path);
       continue;
@@ -260,6 +267,33 @@ void AddFilesInDir(const char* pattern) {
   CodePosition = 656;
   AddListedFiles(std::string(pattern, std::strcspn(pattern, "*")), vzrfs::FindMatches(pattern));
 }
+
+namespace {
+// The folders from the walk's start down to the one being listed, by
+// identity: a link to one of them would repeat the tree below it until
+// the path grew too long.
+struct FolderId {
+  uint64_t device, inode;
+};
+std::vector<FolderId> g_walkPath;
+
+bool OnWalkPath(const vzrfs::FindEntry& entry) {
+  for (const FolderId& f : g_walkPath)
+    if (entry.inode != 0 && f.device == entry.device && f.inode == entry.inode) return true;
+  return false;
+}
+
+// The walk's start, looked up once per walk.
+struct WalkStart {
+  explicit WalkStart(const char* dir) {
+    struct stat st;
+    g_walkPath.clear();
+    if (::stat(std::strlen(dir) < 2 ? "." : vzrfs::ResolvePath(dir).c_str(), &st) == 0)
+      g_walkPath.push_back({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+  }
+  ~WalkStart() { g_walkPath.clear(); }
+};
+}  // namespace
 
 void WalkDirectory(const char* dir) {
   CodePosition = 709;
@@ -292,7 +326,13 @@ void WalkDirectory(const char* dir) {
       TraceLog("ERROR! path too long, skipped: ", child);
       continue;
     }
+    if (OnWalkPath(entry)) {
+      TraceLog("ERROR! folder link leads back into the packed tree, skipped: ", child);
+      continue;
+    }
+    g_walkPath.push_back({entry.device, entry.inode});
     WalkDirectory(child.c_str());
+    g_walkPath.pop_back();
   }
   CodePosition = 779;
 }
@@ -378,6 +418,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   pack.basePathLength = static_cast<uint32_t>(baseLength);
   pack.basePath = basePath;
 
+  const WalkStart start(sourceDir);
   WalkDirectory(sourceDir);
   const uint32_t files = pack.packNames.Count();
   TraceLog("TotalFiles: ", files);

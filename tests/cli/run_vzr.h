@@ -21,7 +21,7 @@ struct Result {
 // Starts vzr with args (no shell), standard input from /dev/null, standard
 // output and error into the files named; returns its process id.
 inline pid_t StartVzr(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath,
-                      const std::string& cwd = "") {
+                      const std::string& cwd = "", const std::string& binary = VZR_BINARY) {
   pid_t pid = ::fork();
   if (pid == 0) {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
@@ -33,7 +33,7 @@ inline pid_t StartVzr(const std::vector<std::string>& args, const std::string& o
         !std::freopen(errPath.c_str(), "wb", stderr))
       ::_exit(98);
     std::vector<char*> argv;
-    std::string bin = VZR_BINARY;
+    std::string bin = binary;
     argv.push_back(bin.data());
     std::vector<std::string> copy = args;
     for (std::string& a : copy) argv.push_back(a.data());

@@ -2,7 +2,9 @@
 // never into the shipped program. With VZR_FAULT_WRITE=N in the environment
 // the N-th write (or flush) of the engine fails with ENOSPC, as on a full
 // disk; with VZR_FAULT_KILL set as well, the program ends on the spot just
-// before it instead (exit code 86), as a kill would end it.
+// before it instead (exit code 86), as a kill would end it. With
+// VZR_FAULT_PAUSE=N the N-th write waits for a signal instead, so a test
+// can interrupt the program at a known point.
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +16,14 @@
 namespace {
 
 const bool g_installed = [] {
+  if (const char* pause = std::getenv("VZR_FAULT_PAUSE")) {
+    const uint64_t n = std::strtoull(pause, nullptr, 10);
+    vzrfs::SetWriteFaultHook([n](uint64_t write) {
+      while (write == n) ::pause();  // the program's signal handler ends it
+      return 0;
+    });
+    return true;
+  }
   const char* at = std::getenv("VZR_FAULT_WRITE");
   if (!at) return false;
   const uint64_t n = std::strtoull(at, nullptr, 10);

@@ -1,7 +1,9 @@
 // Packing a directory tree into a new archive.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -217,6 +219,24 @@ TEST(PackDirectory, ALinkAtTheArchivePathCreatesNothingAtItsTarget) {
   EXPECT_FALSE(fs::is_symlink(dir / "out.vzr"));
   EXPECT_EQ(EntryNames(dir / "out.vzr"), std::vector<std::string>{"p/a.txt"});
   EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+}
+
+// A named pipe (opening it would wait for ever) is skipped, and so is a
+// folder link back into the tree (it would repeat the tree until the path
+// grew too long); each with a trace line.
+TEST(PackDirectory, PipesAndFolderLinksBackIntoTheTreeAreSkipped) {
+  TempDir dir;
+  testutil::WriteFileText(dir / "src/d/a.txt", "a");
+  ASSERT_EQ(::mkfifo((dir / "src/p.pipe").c_str(), 0600), 0);
+  fs::create_directory_symlink("..", dir / "src/d/up");
+  const PackRun run = Pack(dir / "src", "p", dir / "out.vzr");
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(EntryNames(dir / "out.vzr"), std::vector<std::string>{"p/d/a.txt"});
+  for (const char* line : {"not a plain file, skipped: ", "leads back into the packed tree, skipped: "})
+    EXPECT_NE(std::find_if(run.trace.begin(), run.trace.end(),
+                           [&](const std::string& l) { return l.find(line) != std::string::npos; }),
+              run.trace.end())
+        << line;
 }
 
 TEST(PackDirectory, ArchivePathWithoutFolderUsesTheCurrentFolderForSpace) {
