@@ -456,7 +456,13 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
     return false;
   };
-  if (dir.fd < 0 || (exists && vzrfs::IsLinkAt(dir.fd, targetLeaf))) return refuseLink();
+  if (dir.fd < 0) {
+    // A folder of the name that is a file (another entry's, say) is no link.
+    if (vzrfs::HasLinkComponent(vzrfs::ResolvePath(targetFolder.c_str()))) return refuseLink();
+    TraceLog("ERROR! Could not write file: ", name);
+    return false;
+  }
+  if (exists && vzrfs::IsLinkAt(dir.fd, targetLeaf)) return refuseLink();
   // Until it is renamed, the new file goes again on every way out (its
   // registration borrows dir.fd, which outlives this guard).
   std::string part;

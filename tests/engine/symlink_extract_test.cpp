@@ -192,3 +192,26 @@ TEST(SymlinkSafeExtract, TheFileBesideAnEntryIsRegisteredForInterruption) {
   EXPECT_EQ(code, 5);
   EXPECT_TRUE(fs::is_empty(dest));
 }
+
+// An entry below a name another entry wrote as a file fails as a failed
+// write, not as a refused link: there is none.
+TEST(SymlinkSafeExtract, AFileWhereAFolderShouldBeIsNoLink) {
+  CurrentDirGuard keep;
+  TempDir dir;
+  const fs::path dest = dir / "D", archivePath = dir / "x.vzr";
+  ArchiveLayout layout;
+  layout.AddRaw("a", "a file");
+  layout.AddRaw("a/b", "below it");
+  layout.WriteTo(archivePath);
+  fs::create_directories(dest);
+  VzrArchive archive;
+  Load(archive, archivePath);
+  std::string trace;
+  {
+    testutil::TraceCapture capture;
+    EXPECT_EQ(archive.ExtractAll(dest.c_str()), 5);
+    trace = capture.Text();
+  }
+  EXPECT_NE(trace.find("Could not write file: a/b"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("symbolic link"), std::string::npos) << trace;
+}
