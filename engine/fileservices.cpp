@@ -418,21 +418,33 @@ bool CreateFolderAt(int dirFd, const std::string& name) {
   return true;
 }
 
+namespace {
+// Creates tempName in dirFd exclusively, registered from the moment it exists.
+int CreateRegisteredAt(int dirFd, const std::string& tempName) {
+  const int slot = temporaries::Reserve(dirFd, tempName);
+  const int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int error = errno;
+  if (fd >= 0) temporaries::Publish(slot);
+  else temporaries::Cancel(slot);
+  errno = error;
+  return fd;
+}
+}  // namespace
+
 int CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
     tempName = leaf + "." + suffix;
-    if (tempName.size() > NAME_MAX) tempName = "vzr." + suffix;  // the entry's own name is near the limit
-    const int slot = temporaries::Reserve(dirFd, tempName);
-    const int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = CreateRegisteredAt(dirFd, tempName);
+    if (fd < 0 && errno == ENAMETOOLONG) {  // the entry's own name is near the limit
+      tempName = "vzr." + suffix;
+      fd = CreateRegisteredAt(dirFd, tempName);
+    }
     if (fd >= 0) {
-      temporaries::Publish(slot);
       if (Recording()) Record(FsOperation::Kind::Create, PathAt(dirFd, tempName));
       return fd;
     }
-    const int error = errno;
-    temporaries::Cancel(slot);
-    if (error != EEXIST) break;
+    if (errno != EEXIST) break;
   }
   tempName.clear();
   return -1;
