@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vzrpack.h"
@@ -67,6 +68,14 @@ bool RequireFolder(const std::string& path);
 // kProblems when damaged (what was read is kept, the message is printed);
 // kNothing when it cannot be opened or is no archive (message printed).
 int LoadArchive(const std::string& path, VzrArchive& archive);
+
+// text as it may go to a terminal: each control byte (below 0x20, and 0x7f)
+// written as an escape (\n, \t, ... or \ooo), so a name in a hostile archive
+// can neither break a listing's one-name-a-line nor send the terminal
+// commands. Other bytes, backslashes included, pass through.
+std::string Shown(std::string_view text);
+// True when text holds a byte Shown escapes.
+bool NeedsEscape(std::string_view text);
 
 // s as a JSON string literal, quotes included (bytes >= 0x80 pass through).
 std::string JsonString(const std::string& s);

@@ -199,7 +199,7 @@ int Main(int argc, char** argv) {
   SetTraceSink([showTrace](const std::string& line) {
     // ExtractAll's closing line for a failed entry hides the reason before it.
     if (line != "ERROR! Could not extract file!") TraceLine() = line;
-    if (showTrace) std::cerr << line << "\n";
+    if (showTrace) std::cerr << Shown(line) << "\n";
   });
   return v->run(args);
 }
@@ -222,9 +222,34 @@ std::string Args::Value(const std::string& name, const std::string& fallback) co
 Register::Register(const Verb& verb) { Table().push_back(verb); }
 const std::vector<Verb>& Verbs() { return Table(); }
 
+bool NeedsEscape(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+  return false;
+}
+
+std::string Shown(std::string_view text) {
+  if (!NeedsEscape(text)) return std::string(text);
+  static const char kNamed[] = "abtnvfr";  // \a (7) to \r (13)
+  std::string shown;
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b != 0x7f) {
+      shown += c;
+    } else if (b >= 7 && b <= 13) {
+      shown += '\\';
+      shown += kNamed[b - 7];
+    } else {
+      const char octal[] = {'\\', char('0' + (b >> 6)), char('0' + ((b >> 3) & 7)), char('0' + (b & 7)), 0};
+      shown += octal;
+    }
+  }
+  return shown;
+}
+
 void Message(const std::string& text) {
   std::cout.flush();
-  std::cerr << "vzr: " << text << "\n";
+  std::cerr << "vzr: " << Shown(text) << "\n";
 }
 
 void FileMessage(const std::string& file, const std::string& reason) { Message(file + ": " + reason); }

@@ -58,9 +58,9 @@ int RunDiff(const cli::Args& args) {
     std::printf("{\"onlyA\":%s,\"onlyB\":%s,\"changed\":%s}\n", list(onlyA).c_str(), list(onlyB).c_str(),
                 list(changed).c_str());
   } else {
-    for (const auto& n : onlyA) std::printf("only in A: %s\n", n.c_str());
-    for (const auto& n : onlyB) std::printf("only in B: %s\n", n.c_str());
-    for (const auto& n : changed) std::printf("changed:   %s\n", n.c_str());
+    for (const auto& n : onlyA) std::printf("only in A: %s\n", cli::Shown(n).c_str());
+    for (const auto& n : onlyB) std::printf("only in B: %s\n", cli::Shown(n).c_str());
+    for (const auto& n : changed) std::printf("changed:   %s\n", cli::Shown(n).c_str());
   }
   const bool differ = !onlyA.empty() || !onlyB.empty() || !changed.empty();
   return differ || ra || rb ? cli::kProblems : cli::kDone;
@@ -75,7 +75,7 @@ bool FindIn(const std::string& pattern, const std::string& path) {
   bool found = false;
   for (uint32_t i = 0; i < a.FileIndex.count; ++i)
     if (cli::Selects(pattern, a.FileIndex.files[i].name)) {
-      std::printf("%s\t%s\n", path.c_str(), a.FileIndex.files[i].name);
+      std::printf("%s\t%s\n", cli::Shown(path).c_str(), cli::Shown(a.FileIndex.files[i].name).c_str());
       found = true;
     }
   return found;

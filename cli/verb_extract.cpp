@@ -86,7 +86,7 @@ int RunExtract(const cli::Args& args) {
       doneBytes += e.fileSize;
       if (verbose) {
         progress.Clear();
-        std::printf("%s\n", e.name);
+        std::printf("%s\n", cli::Shown(e.name).c_str());
       }
       progress.Update(doneBytes);
     };

@@ -12,8 +12,13 @@ namespace {
 // One name and a line break; the plain listing is mostly this, and a
 // formatted print of each of 100,000 names costs more than reading them.
 void PutLine(const char* name, uint32_t length) {
-  const std::size_t n = ::strnlen(name, length);
-  std::fwrite(name, 1, n, stdout);
+  const std::string_view text(name, ::strnlen(name, length));
+  if (cli::NeedsEscape(text)) {
+    const std::string shown = cli::Shown(text);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  }
   std::putc('\n', stdout);
 }
 
@@ -33,7 +38,7 @@ int RunList(const cli::Args& args) {
       std::printf("%s\n{\"name\":%s,\"size\":%u,\"stored\":%u,\"offset\":%u}", first ? "" : ",",
                   cli::JsonString(e.name).c_str(), e.fileSize, e.compSize, e.fileOffset);
     else if (longForm)
-      std::printf("%10u %10u %10u %s\n", e.fileSize, e.compSize, e.fileOffset, e.name);
+      std::printf("%10u %10u %10u %s\n", e.fileSize, e.compSize, e.fileOffset, cli::Shown(e.name).c_str());
     else
       PutLine(e.name, e.nameLength);
     first = false;

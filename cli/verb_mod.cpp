@@ -113,8 +113,8 @@ int RunModList(const cli::Args& args) {
   std::optional<InFolder> inside;
   if (!Enter(args.positionals.empty() ? "" : args.positionals[0], inside)) return cli::kNothing;
   const ModLists lists = Discover();
-  for (const std::string& l : lists.levels) std::printf("level\t%s\n", l.c_str());
-  for (const std::string& f : lists.folders) std::printf("folder\t%s\n", f.c_str());
+  for (const std::string& l : lists.levels) std::printf("level\t%s\n", cli::Shown(l).c_str());
+  for (const std::string& f : lists.folders) std::printf("folder\t%s\n", cli::Shown(f).c_str());
   std::fflush(stdout);
   return cli::kDone;
 }
@@ -147,7 +147,7 @@ bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool 
     cli::FileMessage(text, status.empty() ? "could not be packed" : status);
     return false;
   }
-  std::printf("%s: %s\n", text.c_str(), status.c_str());
+  std::printf("%s: %s\n", cli::Shown(text).c_str(), cli::Shown(status).c_str());
   return true;
 }
 

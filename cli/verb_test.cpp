@@ -141,9 +141,10 @@ bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson
     std::printf("]}");
     firstJson = false;
   } else {
-    if (problems.empty()) std::printf("OK  %s\n", path.c_str());
-    for (const std::string& p : problems) std::printf("BAD %s: %s\n", path.c_str(), p.c_str());
-    for (const std::string& w : warnings) std::printf("WARN %s: %s\n", path.c_str(), w.c_str());
+    const std::string shownPath = cli::Shown(path);
+    if (problems.empty()) std::printf("OK  %s\n", shownPath.c_str());
+    for (const std::string& p : problems) std::printf("BAD %s: %s\n", shownPath.c_str(), cli::Shown(p).c_str());
+    for (const std::string& w : warnings) std::printf("WARN %s: %s\n", shownPath.c_str(), cli::Shown(w).c_str());
   }
   return problems.empty();
 }

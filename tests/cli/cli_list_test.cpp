@@ -77,3 +77,27 @@ TEST(CliInfo, CountsAndUnusedBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Control bytes in names (a hostile archive's terminal commands, or a line
+// break that would pass for a second entry) are shown escaped wherever a
+// name reaches a terminal; JSON escapes them its own way.
+TEST(CliNames, ControlBytesAreShownEscaped) {
+  testutil::TempDir dir;
+  const std::string archive = dir / "e.vzr";
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("red\x1b[31m.con", "a");
+  layout.AddRaw("two\nlines.con", "b");
+  layout.AddRaw("tab\there\x7f.con", "c");
+  layout.WriteTo(archive);
+  const std::string shown = "red\\033[31m.con\ntwo\\nlines.con\ntab\\there\\177.con\n";
+  EXPECT_EQ(RunVzr({"list", archive}).out, shown);
+  EXPECT_EQ(RunVzr({"extract", "-v", "-C", dir.str(), archive}).out, shown);
+  EXPECT_EQ(RunVzr({"find", "*", archive}).out.find('\x1b'), std::string::npos);
+  const auto missing = RunVzr({"cat", archive, "no\x1b]0;title\a"});
+  EXPECT_NE(missing.err.find("no\\033]0;title\\a"), std::string::npos) << missing.err;
+  EXPECT_NE(RunVzr({"list", "--json", archive}).out.find("\"two\\u000alines.con\""), std::string::npos);
+}
+
+}  // namespace
