@@ -106,31 +106,47 @@ TEST(SymlinkSafeExtract, NoEntryIsWrittenThroughALink) {
   }
 }
 
+// An archive of one raw entry, an empty destination and a folder outside
+// it, for links planted while ExtractAll runs.
+struct MidRunScene {
+  explicit MidRunScene(const char* entry) {
+    ArchiveLayout layout;
+    layout.AddRaw(entry, "payload");
+    layout.WriteTo(dir / "x.vzr");
+    fs::create_directories(dest);
+    fs::create_directories(outside);
+    Load(archive, dir / "x.vzr");
+  }
+  // ExtractAll with the recorder called at each file-system operation.
+  int ExtractAll(std::function<void(const vzrfs::FsOperation&)> onOperation, std::string& trace) {
+    vzrfs::SetOperationRecorder(std::move(onOperation));
+    testutil::TraceCapture capture;
+    const int code = archive.ExtractAll(dest.c_str());
+    trace = capture.Text();
+    vzrfs::SetOperationRecorder(nullptr);
+    return code;
+  }
+  CurrentDirGuard keep;
+  TempDir dir;
+  const fs::path dest = dir / "D", outside = dir / "O";
+  VzrArchive archive;
+};
+
 // A folder swapped for a link while ExtractAll runs (just after the run made
 // it) cannot send the folders made in it elsewhere: they are made relative to
 // their parent opened without following links.
 TEST(SymlinkSafeExtract, ALinkPlantedDuringExtractionRedirectsNothing) {
-  CurrentDirGuard keep;
-  TempDir dir;
-  const fs::path dest = dir / "D", outside = dir / "O", archivePath = dir / "x.vzr";
-  ArchiveLayout layout;
-  layout.AddRaw("a/b/c/f.txt", "payload");
-  layout.WriteTo(archivePath);
+  MidRunScene scene("a/b/c/f.txt");
+  const fs::path &dest = scene.dest, &outside = scene.outside;
   fs::create_directories(dest / "a");
-  fs::create_directories(outside);
-  VzrArchive archive;
-  Load(archive, archivePath);
-  vzrfs::SetOperationRecorder([&](const vzrfs::FsOperation& op) {
-    if (op.kind != vzrfs::FsOperation::Kind::Create || fs::path(op.path).filename() != "b") return;
-    fs::rename(dest / "a/b", dest / "moved");
-    fs::create_directory_symlink(outside, dest / "a/b");
-  });
-  int code = 0;
-  {
-    testutil::TraceCapture quiet;
-    code = archive.ExtractAll(dest.c_str());
-  }
-  vzrfs::SetOperationRecorder(nullptr);
+  std::string trace;
+  const int code = scene.ExtractAll(
+      [&](const vzrfs::FsOperation& op) {
+        if (op.kind != vzrfs::FsOperation::Kind::Create || fs::path(op.path).filename() != "b") return;
+        fs::rename(dest / "a/b", dest / "moved");
+        fs::create_directory_symlink(outside, dest / "a/b");
+      },
+      trace);
   EXPECT_EQ(code, 5);
   EXPECT_TRUE(fs::is_symlink(dest / "a/b")) << "the link was never planted";
   EXPECT_TRUE(Snapshot(outside).empty()) << "a folder or file was made through the link";
@@ -140,27 +156,17 @@ TEST(SymlinkSafeExtract, ALinkPlantedDuringExtractionRedirectsNothing) {
 // listed) after its content was written beside it: the entry fails, the link
 // stays, and no file is left beside it.
 TEST(SymlinkSafeExtract, ALinkPlantedAtTheNameDuringExtractionIsNotReplaced) {
-  CurrentDirGuard keep;
-  TempDir dir;
-  const fs::path dest = dir / "D", outside = dir / "O", archivePath = dir / "x.vzr";
-  ArchiveLayout layout;
-  layout.AddRaw("a/f.txt", "payload");
-  layout.WriteTo(archivePath);
-  fs::create_directories(dest);
-  fs::create_directories(outside);
-  VzrArchive archive;
-  Load(archive, archivePath);
-  vzrfs::SetOperationRecorder([&](const vzrfs::FsOperation& op) {
-    if (op.kind == vzrfs::FsOperation::Kind::Create && fs::path(op.path).parent_path().filename() == "a")
-      fs::create_symlink(outside / "f.txt", dest / "a/f.txt");
-  });
+  MidRunScene scene("a/f.txt");
+  const fs::path &dest = scene.dest, &outside = scene.outside;
   std::string trace;
-  {
-    testutil::TraceCapture capture;
-    EXPECT_EQ(archive.ExtractAll(dest.c_str()), 5);
-    trace = capture.Text();
-  }
-  vzrfs::SetOperationRecorder(nullptr);
+  EXPECT_EQ(scene.ExtractAll(
+                [&](const vzrfs::FsOperation& op) {
+                  if (op.kind == vzrfs::FsOperation::Kind::Create &&
+                      fs::path(op.path).parent_path().filename() == "a")
+                    fs::create_symlink(outside / "f.txt", dest / "a/f.txt");
+                },
+                trace),
+            5);
   EXPECT_NE(trace.find("refused to write through a symbolic link: a/f.txt"), std::string::npos) << trace;
   EXPECT_TRUE(fs::is_symlink(dest / "a/f.txt"));
   EXPECT_EQ(Snapshot(dest / "a").size(), 1u) << "a file was left beside the link";
