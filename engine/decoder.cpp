@@ -290,6 +290,29 @@ inline Step FastLiterals(Cursor& c, const unsigned char* ip, unsigned char* op, 
   return Step::kDecoded;
 }
 
+// Copies a mid or far match that FastStep decoded (at most 33 bytes, or a
+// longer one with room for 31 bytes of chunk overrun) from `distance` back.
+inline void CopyMatchFast(unsigned char* op, uint64_t length, uint64_t distance) {
+  const unsigned char* from = op - distance;
+  if (__builtin_expect(distance >= 32, 1)) {
+    // Both chunks read only final bytes, so neither waits for the other.
+    Copy16(op, from);
+    Copy16(op + 16, from + 16);
+    if (__builtin_expect(length > 32, 0)) {
+      op += 32;
+      from += 32;
+      unsigned char* const stop = op + (length - 32);
+      do {
+        Copy16(op, from);
+        op += 16;
+        from += 16;
+      } while (op < stop);
+    }
+    return;
+  }
+  CopyMatchChunked(op, length, distance);
+}
+
 // Decodes the instruction at the cursor and its literals when it is one of
 // the common ones (no length extension, not the end marker), given at least
 // kFastIn bytes of input and kFastOut of output left: then no read or write
@@ -327,7 +350,16 @@ inline Step FastStep(Cursor& c, uint64_t& run) {
   uint64_t length;
   uint64_t distance;
   if (b >= kMidMatchMin) {
-    if ((b & 31) == 0) return Step::kCareful;
+    if (__builtin_expect((b & 31) == 0, 0)) {
+      // A long match with a one-byte length extension (repetitive data).
+      if (ip[1] == 0) return Step::kCareful;
+      length = ip[1] + 31 + 2;
+      if (c.OutLeft() < length + kFastOut) return Step::kCareful;
+      distance = (ip[2] >> 2) + uint64_t(ip[3]) * 64 + 1;
+      if (__builtin_expect(distance > written, 0)) return Step::kCrash;
+      CopyMatchFast(op, length, distance);
+      return FastLiterals(c, ip + 4, op + length, ip[2] & 3, run);
+    }
     length = (b & 31) + 2;
     distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + 1;
   } else {
@@ -336,7 +368,7 @@ inline Step FastStep(Cursor& c, uint64_t& run) {
     distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + kFarDistanceBase;
   }
   if (__builtin_expect(distance > written, 0)) return Step::kCrash;
-  CopyMatchChunked(op, length, distance);
+  CopyMatchFast(op, length, distance);
   return FastLiterals(c, ip + 3, op + length, ip[1] & 3, run);
 }
 
