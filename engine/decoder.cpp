@@ -134,6 +134,36 @@ inline bool CopyLiterals(Cursor& c, uint64_t n) {
   return true;
 }
 
+// Long matches from fewer than 32 bytes back repeat a period shorter than a
+// 32-byte pattern: kPatternBack[d] is the multiple of d at least 32 from
+// which such a pattern is read, kPatternStep[d] the largest multiple of d up
+// to 32 by which it is stored again.
+struct PatternSteps {
+  uint8_t back[32];
+  uint8_t step[32];
+  constexpr PatternSteps() : back{}, step{} {
+    for (unsigned d = 1; d < 32; ++d) {
+      back[d] = static_cast<uint8_t>((32 + d - 1) / d * d);
+      step[d] = static_cast<uint8_t>(32 / d * d);
+    }
+  }
+};
+constexpr PatternSteps kPattern;
+
+// Fills [to, stop) with the period `distance` (1 to 31) of the bytes before
+// `to`, of which at least kPattern.back[distance] must already repeat it. One
+// 32-byte pattern is read, then stored again and again: no store waits for
+// a load of bytes just stored. Writes up to 31 bytes past stop.
+inline void FillPeriodic(unsigned char* to, unsigned char* const stop, uint64_t distance) {
+  unsigned char pattern[32];
+  std::memcpy(pattern, to - kPattern.back[distance], 32);
+  const unsigned step = kPattern.step[distance];
+  do {
+    std::memcpy(to, pattern, 32);
+    to += step;
+  } while (to < stop);
+}
+
 // Copies a match of `length` bytes from `distance` bytes back (1 to the bytes
 // already written) in chunks that may write up to 31 bytes past its end. The
 // result is that of a byte-by-byte copy from the front, also when the two
@@ -149,12 +179,19 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
     if (length <= 16) return;
     Copy16(to + 16, from + 16);
     to += 32;
-    from += 32;
-    while (to < stop) {
-      Copy16(to, from);
-      to += 16;
-      from += 16;
+    if (to >= stop) return;
+    if (distance < 32) {
+      // 32 bytes written, 2 * distance >= 32 of them repeat the period.
+      FillPeriodic(to, stop, distance);
+      return;
     }
+    from += 32;
+    do {
+      Copy16(to, from);
+      Copy16(to + 16, from + 16);
+      to += 32;
+      from += 32;
+    } while (to < stop);
     return;
   }
   if (distance >= 8) {
@@ -177,20 +214,17 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
   }
   to += 8;
   if (length >= kLongMatch) {
-    // Long runs of a short period (repetitive data): after 24 bytes, a
-    // multiple of the period at least 16 back still lies inside the
-    // pattern, so the rest goes in 16-byte chunks.
+    // Long runs of a short period (repetitive data): after 40 bytes, the
+    // period has repeated far enough back for a 32-byte pattern.
     Copy8(to, from);
     Copy8(to + 8, from + 8);
     to += 16;
     from += 16;
     const std::ptrdiff_t period = to - from;
     if (period < 16) from -= period;
-    while (to < stop) {
-      Copy16(to, from);
-      to += 16;
-      from += 16;
-    }
+    Copy16(to, from);
+    to += 16;
+    if (to < stop) FillPeriodic(to, stop, distance);
     return;
   }
   while (to < stop) {
@@ -304,8 +338,9 @@ inline void CopyMatchFast(unsigned char* op, uint64_t length, uint64_t distance)
       unsigned char* const stop = op + (length - 32);
       do {
         Copy16(op, from);
-        op += 16;
-        from += 16;
+        Copy16(op + 16, from + 16);
+        op += 32;
+        from += 32;
       } while (op < stop);
     }
     return;
