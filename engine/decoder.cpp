@@ -59,8 +59,10 @@ constexpr int kWidenAfterEight[8] = {0, 0, 0, -1, -4, 1, 2, 3};
 constexpr uint64_t kFastIn = 64;
 constexpr uint64_t kFastOut = 128;
 
-// Overlapping matches at least this long are widened to 16-byte chunks.
+// Overlapping matches at least this long are widened to 16-byte chunks, and
+// those at least kPatternMatch long are stored as a repeated pattern.
 constexpr uint64_t kLongMatch = 32;
+constexpr uint64_t kPatternMatch = 64;
 
 inline void Copy16(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 16); }
 inline void Copy8(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 8); }
@@ -179,19 +181,17 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
     if (length <= 16) return;
     Copy16(to + 16, from + 16);
     to += 32;
-    if (to >= stop) return;
-    if (distance < 32) {
+    if (__builtin_expect(length >= kPatternMatch, 0) && distance < 32) {
       // 32 bytes written, 2 * distance >= 32 of them repeat the period.
       FillPeriodic(to, stop, distance);
       return;
     }
     from += 32;
-    do {
+    while (to < stop) {
       Copy16(to, from);
-      Copy16(to + 16, from + 16);
-      to += 32;
-      from += 32;
-    } while (to < stop);
+      to += 16;
+      from += 16;
+    }
     return;
   }
   if (distance >= 8) {
@@ -214,17 +214,26 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
   }
   to += 8;
   if (length >= kLongMatch) {
-    // Long runs of a short period (repetitive data): after 40 bytes, the
-    // period has repeated far enough back for a 32-byte pattern.
+    // Long runs of a short period (repetitive data): after 24 bytes, a
+    // multiple of the period at least 16 back still lies inside the
+    // pattern, so the next goes in 16-byte chunks; the longest ones, after
+    // 40 bytes, by storing a 32-byte pattern again and again.
     Copy8(to, from);
     Copy8(to + 8, from + 8);
     to += 16;
     from += 16;
     const std::ptrdiff_t period = to - from;
     if (period < 16) from -= period;
-    Copy16(to, from);
-    to += 16;
-    if (to < stop) FillPeriodic(to, stop, distance);
+    if (length >= kPatternMatch) {
+      Copy16(to, from);
+      FillPeriodic(to + 16, stop, distance);
+      return;
+    }
+    while (to < stop) {
+      Copy16(to, from);
+      to += 16;
+      from += 16;
+    }
     return;
   }
   while (to < stop) {
