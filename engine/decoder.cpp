@@ -59,11 +59,30 @@ constexpr int kWidenAfterEight[8] = {0, 0, 0, -1, -4, 1, 2, 3};
 constexpr uint64_t kFastIn = 64;
 constexpr uint64_t kFastOut = 128;
 
-// Overlapping matches at least this long are widened to 16-byte chunks.
+// Overlapping matches at least this long are widened to 16-byte chunks, and
+// those at least kPatternMatch long are stored as a repeated pattern.
 constexpr uint64_t kLongMatch = 32;
+constexpr uint64_t kPatternMatch = 64;
 
 inline void Copy16(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 16); }
 inline void Copy8(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, 8); }
+
+// Room a long literal run copied by CopyRunChunked needs beyond its end.
+constexpr uint64_t kRunSlack = 32;
+
+// Copies n bytes (n > 0) between buffers that do not overlap in 32-byte
+// chunks, which may run up to 31 bytes past n on both sides. Faster than a
+// call to memcpy for the runs of a few bytes to a segment's worth that
+// streams are made of.
+inline void CopyRunChunked(unsigned char* to, const unsigned char* from, uint64_t n) {
+  unsigned char* const stop = to + n;
+  do {
+    Copy16(to, from);
+    Copy16(to + 16, from + 16);
+    to += 32;
+    from += 32;
+  } while (to < stop);
+}
 
 // The decoding position of one call: input and output cursors with their ends.
 struct Cursor {
@@ -106,6 +125,8 @@ inline bool CopyLiterals(Cursor& c, uint64_t n) {
       to += 16;
       from += 16;
     } while (to < stop);
+  } else if (c.InLeft() >= n + kRunSlack && c.OutLeft() >= n + kRunSlack) {
+    CopyRunChunked(c.op, c.ip, n);
   } else {
     if (c.InLeft() < n || c.OutLeft() < n) return false;
     std::memcpy(c.op, c.ip, static_cast<std::size_t>(n));
@@ -113,6 +134,36 @@ inline bool CopyLiterals(Cursor& c, uint64_t n) {
   c.ip += n;
   c.op += n;
   return true;
+}
+
+// Long matches from fewer than 32 bytes back repeat a period shorter than a
+// 32-byte pattern: kPatternBack[d] is the multiple of d at least 32 from
+// which such a pattern is read, kPatternStep[d] the largest multiple of d up
+// to 32 by which it is stored again.
+struct PatternSteps {
+  uint8_t back[32];
+  uint8_t step[32];
+  constexpr PatternSteps() : back{}, step{} {
+    for (unsigned d = 1; d < 32; ++d) {
+      back[d] = static_cast<uint8_t>((32 + d - 1) / d * d);
+      step[d] = static_cast<uint8_t>(32 / d * d);
+    }
+  }
+};
+constexpr PatternSteps kPattern;
+
+// Fills [to, stop) with the period `distance` (1 to 31) of the bytes before
+// `to`, of which at least kPattern.back[distance] must already repeat it. One
+// 32-byte pattern is read, then stored again and again: no store waits for
+// a load of bytes just stored. Writes up to 31 bytes past stop.
+inline void FillPeriodic(unsigned char* to, unsigned char* const stop, uint64_t distance) {
+  unsigned char pattern[32];
+  std::memcpy(pattern, to - kPattern.back[distance], 32);
+  const unsigned step = kPattern.step[distance];
+  do {
+    std::memcpy(to, pattern, 32);
+    to += step;
+  } while (to < stop);
 }
 
 // Copies a match of `length` bytes from `distance` bytes back (1 to the bytes
@@ -130,6 +181,11 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
     if (length <= 16) return;
     Copy16(to + 16, from + 16);
     to += 32;
+    if (__builtin_expect(length >= kPatternMatch, 0) && distance < 32) {
+      // 32 bytes written, 2 * distance >= 32 of them repeat the period.
+      FillPeriodic(to, stop, distance);
+      return;
+    }
     from += 32;
     while (to < stop) {
       Copy16(to, from);
@@ -160,13 +216,19 @@ inline void CopyMatchChunked(unsigned char* to, uint64_t length, uint64_t distan
   if (length >= kLongMatch) {
     // Long runs of a short period (repetitive data): after 24 bytes, a
     // multiple of the period at least 16 back still lies inside the
-    // pattern, so the rest goes in 16-byte chunks.
+    // pattern, so the next goes in 16-byte chunks; the longest ones, after
+    // 40 bytes, by storing a 32-byte pattern again and again.
     Copy8(to, from);
     Copy8(to + 8, from + 8);
     to += 16;
     from += 16;
     const std::ptrdiff_t period = to - from;
     if (period < 16) from -= period;
+    if (length >= kPatternMatch) {
+      Copy16(to, from);
+      FillPeriodic(to + 16, stop, distance);
+      return;
+    }
     while (to < stop) {
       Copy16(to, from);
       to += 16;
@@ -235,6 +297,22 @@ inline Step FastLiterals(Cursor& c, const unsigned char* ip, unsigned char* op, 
                          uint64_t& run) {
   const unsigned next = *ip;
   if (__builtin_expect((trailing == 0) & (next == 0), 0)) {
+    // A long run, most often of one extension byte (19 to 273 literals).
+    // kFastIn leaves that byte readable; the run itself is checked.
+    const unsigned first = ip[1];
+    if (__builtin_expect(first != 0, 1)) {
+      const uint64_t n = vzr::kLongRunBias + first;
+      ip += 2;
+      if (static_cast<uint64_t>(c.ipEnd - ip) >= n + kRunSlack &&
+          static_cast<uint64_t>(c.opEnd - op) >= n + kRunSlack) {
+        CopyRunChunked(op, ip, n);
+        c.ip = ip + n;
+        c.op = op + n;
+        run = n;
+        return Step::kDecoded;
+      }
+      ip -= 2;
+    }
     c.ip = ip + 1;
     c.op = op;
     uint64_t sum = 0;
@@ -253,6 +331,30 @@ inline Step FastLiterals(Cursor& c, const unsigned char* ip, unsigned char* op, 
   c.ip = ip + t;
   run = t;
   return Step::kDecoded;
+}
+
+// Copies a mid or far match that FastStep decoded (at most 33 bytes, or a
+// longer one with room for 31 bytes of chunk overrun) from `distance` back.
+inline void CopyMatchFast(unsigned char* op, uint64_t length, uint64_t distance) {
+  const unsigned char* from = op - distance;
+  if (__builtin_expect(distance >= 32, 1)) {
+    // Both chunks read only final bytes, so neither waits for the other.
+    Copy16(op, from);
+    Copy16(op + 16, from + 16);
+    if (__builtin_expect(length > 32, 0)) {
+      op += 32;
+      from += 32;
+      unsigned char* const stop = op + (length - 32);
+      do {
+        Copy16(op, from);
+        Copy16(op + 16, from + 16);
+        op += 32;
+        from += 32;
+      } while (op < stop);
+    }
+    return;
+  }
+  CopyMatchChunked(op, length, distance);
 }
 
 // Decodes the instruction at the cursor and its literals when it is one of
@@ -292,7 +394,16 @@ inline Step FastStep(Cursor& c, uint64_t& run) {
   uint64_t length;
   uint64_t distance;
   if (b >= kMidMatchMin) {
-    if ((b & 31) == 0) return Step::kCareful;
+    if (__builtin_expect((b & 31) == 0, 0)) {
+      // A long match with a one-byte length extension (repetitive data).
+      if (ip[1] == 0) return Step::kCareful;
+      length = ip[1] + 31 + 2;
+      if (c.OutLeft() < length + kFastOut) return Step::kCareful;
+      distance = (ip[2] >> 2) + uint64_t(ip[3]) * 64 + 1;
+      if (__builtin_expect(distance > written, 0)) return Step::kCrash;
+      CopyMatchFast(op, length, distance);
+      return FastLiterals(c, ip + 4, op + length, ip[2] & 3, run);
+    }
     length = (b & 31) + 2;
     distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + 1;
   } else {
@@ -301,7 +412,7 @@ inline Step FastStep(Cursor& c, uint64_t& run) {
     distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + kFarDistanceBase;
   }
   if (__builtin_expect(distance > written, 0)) return Step::kCrash;
-  CopyMatchChunked(op, length, distance);
+  CopyMatchFast(op, length, distance);
   return FastLiterals(c, ip + 3, op + length, ip[1] & 3, run);
 }
 

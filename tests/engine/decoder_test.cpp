@@ -233,29 +233,37 @@ TEST(DecoderInstructions, MatchReachesIntoAnEarlierSegment) {
 }
 
 TEST(DecoderInstructions, OverlappingMatchesOfEverySmallDistance) {
-  for (unsigned dist = 1; dist <= 20; ++dist) {
-    for (unsigned len : {3u, 9u, 31u, 32u, 40u, 300u}) {
-      const Bytes lit = Sequence(dist, dist + 100);
-      const Bytes run = {static_cast<unsigned char>(dist + 17)};
-      // Mid match, extended when needed: length len, distance dist.
-      Bytes match;
-      if (len - 2 <= 31) {
-        match.push_back(static_cast<unsigned char>(32 | (len - 2)));
-      } else {
-        match.push_back(32);
-        uint32_t rest = len - 33;
-        while (rest > 255) {
-          match.push_back(0);
-          rest -= 255;
+  // With and without 64 literals after the match: with them, the match is
+  // decoded while far from both ends, as in the middle of a segment.
+  Bytes tail = {0, 64 - 18};
+  for (unsigned i = 0; i < 64; ++i) tail.push_back(static_cast<unsigned char>(i * 7));
+  for (unsigned dist = 1; dist <= 40; ++dist) {
+    for (const unsigned len : {3u, 9u, 31u, 32u, 40u, 64u, 100u, 300u}) {
+      for (const bool withTail : {false, true}) {
+        const Bytes lit = Sequence(dist, dist + 100);
+        const Bytes run = {static_cast<unsigned char>(dist + 17)};
+        // Mid match, extended when needed: length len, distance dist.
+        Bytes match;
+        if (len - 2 <= 31) {
+          match.push_back(static_cast<unsigned char>(32 | (len - 2)));
+        } else {
+          match.push_back(32);
+          uint32_t rest = len - 33;
+          while (rest > 255) {
+            match.push_back(0);
+            rest -= 255;
+          }
+          match.push_back(static_cast<unsigned char>(rest));
         }
-        match.push_back(static_cast<unsigned char>(rest));
+        match.push_back(static_cast<unsigned char>(((dist - 1) & 63) << 2));
+        match.push_back(static_cast<unsigned char>((dist - 1) >> 6));
+        Bytes expected = lit;
+        for (unsigned i = 0; i < len; ++i) expected.push_back(expected[expected.size() - dist]);
+        if (withTail) expected.insert(expected.end(), tail.begin() + 2, tail.end());
+        ExpectDecodes(StoredForm({Concat({run, lit, match, withTail ? tail : Bytes{}, kEnd})}), expected,
+                      "distance " + std::to_string(dist) + " length " + std::to_string(len) +
+                          (withTail ? " with literals after" : ""));
       }
-      match.push_back(static_cast<unsigned char>(((dist - 1) & 63) << 2));
-      match.push_back(static_cast<unsigned char>((dist - 1) >> 6));
-      Bytes expected = lit;
-      for (unsigned i = 0; i < len; ++i) expected.push_back(expected[expected.size() - dist]);
-      ExpectDecodes(StoredForm({Concat({run, lit, match, kEnd})}), expected,
-                    "distance " + std::to_string(dist) + " length " + std::to_string(len));
     }
   }
 }
