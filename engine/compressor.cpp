@@ -358,6 +358,7 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 16;  // every length up to this is weighed; beyond, each candidate's own
+constexpr uint32_t kTakeWhole = 64;
 constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
@@ -547,7 +548,17 @@ class OptimalParser {
           length = lengths[m] + 1;
         }
       }
-      if (count > 0 && lengths[count - 1] >= p_.niceLength) skipTo = j + lengths[count - 1];
+      if (count > 0 && lengths[count - 1] >= kTakeWhole) {
+        // A long match is taken whole: extended to its end, and the parse
+        // resumes there without weighing the positions it covers.
+        const uint32_t d = distances[count - 1];
+        uint32_t len = lengths[count - 1];
+        len += MatchLength(in_, j - d + len, j + len, n_);
+        Relax(j + len, base + MatchCost(len, d), len, d, from);
+        for (uint32_t k = j + 1; k < j + len; ++k) Insert(k);
+        j += len - 1;
+        longCost_ = kInfinite;
+      }
     }
     end_ = ArriveAt(n_);
   }
