@@ -510,11 +510,10 @@ class OptimalParser {
 
   void Parse() {
     uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
-    uint32_t skipTo = 0;
     Insert(0);
     for (uint32_t j = 1; j < n_; ++j) {
       const Arrival a = ArriveAt(j);
-      if (j < skipTo || j + 3 > n_) {
+      if (j + 3 > n_) {
         Insert(j);
         continue;
       }
@@ -529,25 +528,27 @@ class OptimalParser {
       if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
         Relax(j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
       const uint32_t count = FindMatches(j, lengths, distances);
-      uint32_t length = 3;
-      for (uint32_t m = 0; m < count; ++m) {
+      if (count == 0) continue;
+      // Every length up to the enumeration limit at the nearest distance
+      // that reaches it (the matches come with lengths and distances
+      // growing, so the next match is due exactly when a length passes the
+      // current one's), priced without a branch.
+      const uint32_t top = std::min(lengths[count - 1], kEnumerateLimit);
+      uint32_t m = 0;
+      for (uint32_t length = 3; length <= top; ++length) {
+        m += lengths[m] < length;
         const uint32_t d = distances[m];
-        const uint32_t top = std::min(lengths[m], std::max(length, kEnumerateLimit));
-        for (; length <= top; ++length) {
-          uint32_t c = base + MatchCost(length, d);
-          uint8_t f = from;
-          if (length == 3 && d > kMaxShortDistance && d <= kMaxNearAfterRunDistance &&
-              a.cost[kAfterLongRun] + 2 < c) {
-            c = a.cost[kAfterLongRun] + 2;
-            f = kAfterLongRun;
-          }
-          Relax(j + length, c, length, d, f);
-        }
-        if (lengths[m] >= length) {
-          Relax(j + lengths[m], base + MatchCost(lengths[m], d), lengths[m], d, from);
-          length = lengths[m] + 1;
-        }
+        const uint32_t c = base + 3 - uint32_t(d <= kMaxShortDistance && length <= kMaxShortLength) +
+                           uint32_t(d > kMaxMidDistance && length > kMaxFarDirectLength);
+        Relax(j + length, c, length, d, from);
       }
+      // Length 3 as a near match after a run of 4 or more literals.
+      if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
+          a.cost[kAfterLongRun] != kInfinite)
+        Relax(j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
+      // Beyond the limit, each match's own length.
+      for (m = count; m-- > 0 && lengths[m] > top;)
+        Relax(j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
       if (count > 0 && lengths[count - 1] >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
