@@ -405,13 +405,22 @@ class OptimalParser {
     const uint64_t* arrival = t_.arrival.data();
     auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
     Arrival a{{cost(j), kInfinite, kInfinite}};
-    for (uint32_t r = 1; r <= 3 && r <= j; ++r) {
-      const uint32_t i = j - r;
-      if (cost(i) == kInfinite) continue;
-      const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
-      if (v < a.cost[kAfterShortRun]) {
-        a.cost[kAfterShortRun] = v;
-        t_.shortRun[j] = static_cast<uint8_t>(r);
+    if (j > 3) {
+      // The cheapest of the three runs without a branch: cost and run packed,
+      // so that on equal cost the shortest run wins.
+      const uint64_t v = std::min({(uint64_t(cost(j - 1) + 1) << 2) | 1, (uint64_t(cost(j - 2) + 2) << 2) | 2,
+                                   (uint64_t(cost(j - 3) + 3) << 2) | 3});
+      a.cost[kAfterShortRun] = static_cast<uint32_t>(std::min(v >> 2, uint64_t(kInfinite)));
+      t_.shortRun[j] = static_cast<uint8_t>(v & 3);
+    } else {
+      for (uint32_t r = 1; r <= j; ++r) {
+        const uint32_t i = j - r;
+        if (cost(i) == kInfinite) continue;
+        const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
+        if (v < a.cost[kAfterShortRun]) {
+          a.cost[kAfterShortRun] = v;
+          t_.shortRun[j] = static_cast<uint8_t>(r);
+        }
       }
     }
     // The best long run so far grows by one literal, or a new one starts 4 back.
@@ -419,9 +428,12 @@ class OptimalParser {
       const uint32_t r = j - longFrom_;
       longCost_ += 1 + RunCodeCost(r) - RunCodeCost(r - 1);
     }
-    if (j >= 5 && cost(j - 4) != kInfinite && cost(j - 4) + 5 <= longCost_) {
-      longCost_ = cost(j - 4) + 5;
-      longFrom_ = j - 4;
+    if (j >= 5) {
+      // An unreachable j - 4 prices above kInfinite and never starts a run.
+      const uint32_t v = cost(j - 4) + 5;
+      const bool start = v <= longCost_;
+      longCost_ = start ? v : longCost_;
+      longFrom_ = start ? j - 4 : longFrom_;
     }
     a.cost[kAfterLongRun] = longCost_;
     t_.longRunFrom[j] = static_cast<uint16_t>(longFrom_);
