@@ -360,6 +360,8 @@ constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 16;  // every length up to this is weighed; beyond, each candidate's own
 constexpr uint32_t kTakeWhole = 64;
 constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
+// A walk records at most one match per tree step.
+static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates && kSkipDepth <= kMaxCandidates);
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
 
@@ -481,13 +483,11 @@ class OptimalParser {
       uint32_t len = std::min(smallerLength, largerLength);
       if (pb[len] == cur[len]) {
         len = std::min(limit, len + 1 + MatchLength(in_, c + len + 1, j + len + 1, j + limit));
-        if (len > best) {
-          best = len;
-          if (count == kMaxCandidates) --count;  // full: the longer one replaces the last
-          lengths[count] = len;
-          distances[count] = j - c;
-          ++count;
-        }
+        // Recorded without a branch; kept only when longer than the last.
+        lengths[count] = len;
+        distances[count] = j - c;
+        count += len > best;
+        best = std::max(best, len);
         if (len >= limit) {
           // c's bytes equal j's as far as compared: j takes c's place.
           *smaller = pair[0];
