@@ -357,7 +357,7 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 // positions they cover are not searched.
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
-constexpr uint32_t kEnumerateLimit = 16;  // every length up to this is weighed; beyond, each candidate's own
+constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
 constexpr uint32_t kTakeWhole = 64;
 constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
 // A walk records at most one match per tree step.
