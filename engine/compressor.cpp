@@ -430,14 +430,18 @@ class OptimalParser {
     // so the cheapest start 19 to 273 back (whose code is two bytes too) may
     // be cheaper: those starts are kept cheapest first.
     if (longCost_ != kInfinite) {
-      const uint32_t r = j - longFrom_;
-      longCost_ += 1 + RunCodeCost(r) - RunCodeCost(r - 1);
+      ++longCost_;
+      if (j == longStep_) {  // the run reaches 19, 274, ...: its code takes a byte more
+        ++longCost_;
+        longStep_ += 255;
+      }
     }
     if (j >= 5) {
       const uint32_t v = cost(j - 4) + 5;
       const bool start = v <= longCost_;
       longCost_ = start ? v : longCost_;
       longFrom_ = start ? j - 4 : longFrom_;
+      longStep_ = start ? j - 4 + 19 : longStep_;
     }
     if (j >= 20) {
       twoByteRuns_.Push(j - 19, cost(j - 19));
@@ -446,11 +450,13 @@ class OptimalParser {
       if (v <= longCost_) {
         longCost_ = v;
         longFrom_ = twoByteRuns_.FrontIndex();
+        longStep_ = longFrom_ + 274;
       }
     }
     a.cost[kAfterLongRun] = longCost_;
     t_.longRunFrom[j] = static_cast<uint16_t>(longFrom_);
-    if (j >= 4 && j + FirstRunCodeCost(j) < a.cost[kAfterLongRun]) {
+    // The whole prefix as the first run (its code is at least a byte).
+    if (j + 1 < longCost_ && j >= 4 && j + FirstRunCodeCost(j) < longCost_) {
       a.cost[kAfterLongRun] = j + FirstRunCodeCost(j);
       t_.longRunFrom[j] = 0;
     }
@@ -652,6 +658,7 @@ class OptimalParser {
 
   uint32_t longCost_ = kInfinite;  // the best arrival after a run of 4 or more (after a match)
   uint32_t longFrom_ = 0;
+  uint32_t longStep_ = 0;  // where the run from longFrom_ next needs a longer code
   RunStarts twoByteRuns_;  // starts 19 to 273 back, whose run code is two bytes
   Arrival end_{};
 };
