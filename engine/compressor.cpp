@@ -426,9 +426,9 @@ class OptimalParser {
       }
     }
     // The best long run so far grows by one literal, or a new one starts 4
-    // back; and once the best start is 19 back its code takes a second byte,
-    // so the cheapest start 19 to 273 back (whose code is two bytes too) may
-    // be cheaper: those starts are kept cheapest first.
+    // back. On equal cost the new one is taken only while the old one is
+    // shorter than 19: the old one's code then takes its second byte first;
+    // once it has, the new one would take it later and cost a byte more.
     if (longCost_ != kInfinite) {
       ++longCost_;
       if (j == longStep_) {  // the run reaches 19, 274, ...: its code takes a byte more
@@ -438,20 +438,10 @@ class OptimalParser {
     }
     if (j >= 5) {
       const uint32_t v = cost(j - 4) + 5;
-      const bool start = v <= longCost_;
+      const bool start = v < longCost_ || (v == longCost_ && j - longFrom_ < 19);
       longCost_ = start ? v : longCost_;
       longFrom_ = start ? j - 4 : longFrom_;
       longStep_ = start ? j - 4 + 19 : longStep_;
-    }
-    if (j >= 20) {
-      twoByteRuns_.Push(j - 19, cost(j - 19));
-      if (j > 273) twoByteRuns_.DropBefore(j - 273);
-      const uint32_t v = static_cast<uint32_t>(twoByteRuns_.FrontValue() + int32_t(j + 2));
-      if (v <= longCost_) {
-        longCost_ = v;
-        longFrom_ = twoByteRuns_.FrontIndex();
-        longStep_ = longFrom_ + 274;
-      }
     }
     a.cost[kAfterLongRun] = longCost_;
     t_.longRunFrom[j] = static_cast<uint16_t>(longFrom_);
@@ -629,37 +619,9 @@ class OptimalParser {
   uint32_t n_;
   const LevelParams& p_;
   Tables& t_;
-  // Starts of literal runs in a window, cheapest first: a sliding minimum of
-  // the arrival cost less the position (a run from i to j costs that plus j
-  // plus its code).
-  class RunStarts {
-   public:
-    void Push(uint32_t i, uint32_t cost) {
-      if (cost == kInfinite) return;
-      const int32_t v = int32_t(cost) - int32_t(i);
-      while (tail_ != head_ && value_[(tail_ - 1) & kMask] >= v) --tail_;
-      index_[tail_ & kMask] = static_cast<uint16_t>(i);
-      value_[tail_ & kMask] = v;
-      ++tail_;
-    }
-    void DropBefore(uint32_t i) {
-      while (head_ != tail_ && index_[head_ & kMask] < i) ++head_;
-    }
-    uint32_t FrontIndex() const { return index_[head_ & kMask]; }
-    // An empty window reads as unreachable.
-    int32_t FrontValue() const { return head_ == tail_ ? int32_t(kInfinite) : value_[head_ & kMask]; }
-
-   private:
-    static constexpr uint32_t kMask = 255;  // a window holds at most 255 starts
-    uint16_t index_[kMask + 1];
-    int32_t value_[kMask + 1];
-    uint32_t head_ = 0, tail_ = 0;
-  };
-
   uint32_t longCost_ = kInfinite;  // the best arrival after a run of 4 or more (after a match)
   uint32_t longFrom_ = 0;
   uint32_t longStep_ = 0;  // where the run from longFrom_ next needs a longer code
-  RunStarts twoByteRuns_;  // starts 19 to 273 back, whose run code is two bytes
   Arrival end_{};
 };
 
