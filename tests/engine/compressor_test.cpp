@@ -204,4 +204,14 @@ TEST(CompressSegment, LevelNineIgnoresAMatchThatRestartsALongRunsCode) {
   EXPECT_LE(Compress(repeated, 9).size(), Compress(plain, 9).size());
 }
 
+// A long repeat is one match at level 9, not one per nice length.
+TEST(CompressSegment, LevelNineTakesALongRepeatAsOneMatch) {
+  std::mt19937 rng(8);
+  Bytes once(1000);
+  for (unsigned char& b : once) b = static_cast<unsigned char>(rng());
+  Bytes twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_LE(Compress(twice, 9).size(), Compress(once, 9).size() + 8);  // a mid match with a length extension
+}
+
 }  // namespace
