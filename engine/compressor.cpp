@@ -353,20 +353,18 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 // the previous match's low bits; only then may a length-2 near match follow),
 // and 4 or more (a run code; only then may a length-3 near match at 2049 to
 // 3072 follow). Each position therefore keeps the cheapest arrival in each
-// class. Matches of at least the level's nice length are taken whole and the
-// positions they cover are not searched.
+// class. A match of at least kTakeWhole bytes is extended to its end and
+// taken whole: the positions it covers are neither searched nor weighed.
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
-constexpr uint32_t kTakeWhole = 64;
+constexpr uint32_t kTakeWhole = 64;         // a match this long is taken whole (the tree stops at the nice length)
 constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
 // A walk records at most one match per tree step.
 static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates && kSkipDepth <= kMaxCandidates);
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
 
-// Bytes that announce a run of r literals after a match.
-inline uint32_t RunCodeCost(uint32_t r) { return r <= 3 ? 0 : r <= 18 ? 1 : 2 + (r - 19) / 255; }
 // Bytes of the first literal run's code (never 1 to 17).
 inline uint32_t FirstRunCodeCost(uint32_t r) { return r <= 238 ? 1 : 2 + (r - 19) / 255; }
 
