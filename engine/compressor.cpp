@@ -362,6 +362,7 @@ constexpr uint32_t kTakeWhole = 64;         // a match this long is taken whole 
 constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
 // A walk records at most one match per tree step.
 static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates && kSkipDepth <= kMaxCandidates);
+static_assert(kTakeWhole <= kLevels[kMaxLevel].niceLength);  // the tree finds no longer match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
 
