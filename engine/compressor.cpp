@@ -353,17 +353,19 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 // the previous match's low bits; only then may a length-2 near match follow),
 // and 4 or more (a run code; only then may a length-3 near match at 2049 to
 // 3072 follow). Each position therefore keeps the cheapest arrival in each
-// class. Matches of at least the level's nice length are taken whole and the
-// positions they cover are not searched.
+// class. A match of at least kTakeWhole bytes is extended to its end and
+// taken whole: the positions it covers are neither searched nor weighed.
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
-constexpr uint32_t kEnumerateLimit = 16;  // every length up to this is weighed; beyond, each candidate's own
+constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
+constexpr uint32_t kTakeWhole = 64;         // a match this long is taken whole (the tree stops at the nice length)
 constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
+// A walk records at most one match per tree step.
+static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates && kSkipDepth <= kMaxCandidates);
+static_assert(kTakeWhole <= kLevels[kMaxLevel].niceLength);  // the tree finds no longer match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
 
-// Bytes that announce a run of r literals after a match.
-inline uint32_t RunCodeCost(uint32_t r) { return r <= 3 ? 0 : r <= 18 ? 1 : 2 + (r - 19) / 255; }
 // Bytes of the first literal run's code (never 1 to 17).
 inline uint32_t FirstRunCodeCost(uint32_t r) { return r <= 238 ? 1 : 2 + (r - 19) / 255; }
 
@@ -404,27 +406,46 @@ class OptimalParser {
     const uint64_t* arrival = t_.arrival.data();
     auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
     Arrival a{{cost(j), kInfinite, kInfinite}};
-    for (uint32_t r = 1; r <= 3 && r <= j; ++r) {
-      const uint32_t i = j - r;
-      if (cost(i) == kInfinite) continue;
-      const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
-      if (v < a.cost[kAfterShortRun]) {
-        a.cost[kAfterShortRun] = v;
-        t_.shortRun[j] = static_cast<uint8_t>(r);
+    if (j > 3) {
+      // The cheapest of the three runs without a branch: cost and run packed,
+      // so that on equal cost the shortest run wins.
+      const uint64_t v = std::min({(uint64_t(cost(j - 1) + 1) << 2) | 1, (uint64_t(cost(j - 2) + 2) << 2) | 2,
+                                   (uint64_t(cost(j - 3) + 3) << 2) | 3});
+      a.cost[kAfterShortRun] = static_cast<uint32_t>(std::min(v >> 2, uint64_t(kInfinite)));
+      t_.shortRun[j] = static_cast<uint8_t>(v & 3);
+    } else {
+      for (uint32_t r = 1; r <= j; ++r) {
+        const uint32_t i = j - r;
+        if (cost(i) == kInfinite) continue;
+        const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
+        if (v < a.cost[kAfterShortRun]) {
+          a.cost[kAfterShortRun] = v;
+          t_.shortRun[j] = static_cast<uint8_t>(r);
+        }
       }
     }
-    // The best long run so far grows by one literal, or a new one starts 4 back.
+    // The best long run so far grows by one literal, or a new one starts 4
+    // back. On equal cost the new one is taken only while the old one is
+    // shorter than 19: the old one's code then takes its second byte first;
+    // once it has, the new one would take it later and cost a byte more.
     if (longCost_ != kInfinite) {
-      const uint32_t r = j - longFrom_;
-      longCost_ += 1 + RunCodeCost(r) - RunCodeCost(r - 1);
+      ++longCost_;
+      if (j == longStep_) {  // the run reaches 19, 274, ...: its code takes a byte more
+        ++longCost_;
+        longStep_ += 255;
+      }
     }
-    if (j >= 5 && cost(j - 4) != kInfinite && cost(j - 4) + 5 <= longCost_) {
-      longCost_ = cost(j - 4) + 5;
-      longFrom_ = j - 4;
+    if (j >= 5) {
+      const uint32_t v = cost(j - 4) + 5;
+      const bool start = v < longCost_ || (v == longCost_ && j - longFrom_ < 19);
+      longCost_ = start ? v : longCost_;
+      longFrom_ = start ? j - 4 : longFrom_;
+      longStep_ = start ? j - 4 + 19 : longStep_;
     }
     a.cost[kAfterLongRun] = longCost_;
     t_.longRunFrom[j] = static_cast<uint16_t>(longFrom_);
-    if (j >= 4 && j + FirstRunCodeCost(j) < a.cost[kAfterLongRun]) {
+    // The whole prefix as the first run (its code is at least a byte).
+    if (j + 1 < longCost_ && j >= 4 && j + FirstRunCodeCost(j) < longCost_) {
       a.cost[kAfterLongRun] = j + FirstRunCodeCost(j);
       t_.longRunFrom[j] = 0;
     }
@@ -468,13 +489,11 @@ class OptimalParser {
       uint32_t len = std::min(smallerLength, largerLength);
       if (pb[len] == cur[len]) {
         len = std::min(limit, len + 1 + MatchLength(in_, c + len + 1, j + len + 1, j + limit));
-        if (len > best) {
-          best = len;
-          if (count == kMaxCandidates) --count;  // full: the longer one replaces the last
-          lengths[count] = len;
-          distances[count] = j - c;
-          ++count;
-        }
+        // Recorded without a branch; kept only when longer than the last.
+        lengths[count] = len;
+        distances[count] = j - c;
+        count += len > best;
+        best = std::max(best, len);
         if (len >= limit) {
           // c's bytes equal j's as far as compared: j takes c's place.
           *smaller = pair[0];
@@ -509,11 +528,10 @@ class OptimalParser {
 
   void Parse() {
     uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
-    uint32_t skipTo = 0;
     Insert(0);
     for (uint32_t j = 1; j < n_; ++j) {
       const Arrival a = ArriveAt(j);
-      if (j < skipTo || j + 3 > n_) {
+      if (j + 3 > n_) {
         Insert(j);
         continue;
       }
@@ -528,26 +546,38 @@ class OptimalParser {
       if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
         Relax(j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
       const uint32_t count = FindMatches(j, lengths, distances);
-      uint32_t length = 3;
-      for (uint32_t m = 0; m < count; ++m) {
+      if (count == 0) continue;
+      // Every length up to the enumeration limit at the nearest distance
+      // that reaches it (the matches come with lengths and distances
+      // growing, so the next match is due exactly when a length passes the
+      // current one's), priced without a branch.
+      const uint32_t top = std::min(lengths[count - 1], kEnumerateLimit);
+      uint32_t m = 0;
+      for (uint32_t length = 3; length <= top; ++length) {
+        m += lengths[m] < length;
         const uint32_t d = distances[m];
-        const uint32_t top = std::min(lengths[m], std::max(length, kEnumerateLimit));
-        for (; length <= top; ++length) {
-          uint32_t c = base + MatchCost(length, d);
-          uint8_t f = from;
-          if (length == 3 && d > kMaxShortDistance && d <= kMaxNearAfterRunDistance &&
-              a.cost[kAfterLongRun] + 2 < c) {
-            c = a.cost[kAfterLongRun] + 2;
-            f = kAfterLongRun;
-          }
-          Relax(j + length, c, length, d, f);
-        }
-        if (lengths[m] >= length) {
-          Relax(j + lengths[m], base + MatchCost(lengths[m], d), lengths[m], d, from);
-          length = lengths[m] + 1;
-        }
+        const uint32_t c = base + 3 - uint32_t(d <= kMaxShortDistance && length <= kMaxShortLength) +
+                           uint32_t(d > kMaxMidDistance && length > kMaxFarDirectLength);
+        Relax(j + length, c, length, d, from);
       }
-      if (count > 0 && lengths[count - 1] >= p_.niceLength) skipTo = j + lengths[count - 1];
+      // Length 3 as a near match after a run of 4 or more literals.
+      if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
+          a.cost[kAfterLongRun] != kInfinite)
+        Relax(j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
+      // Beyond the limit, each match's own length.
+      for (m = count; m-- > 0 && lengths[m] > top;)
+        Relax(j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
+      if (count > 0 && lengths[count - 1] >= kTakeWhole) {
+        // A long match is taken whole: extended to its end, and the parse
+        // resumes there without weighing the positions it covers.
+        const uint32_t d = distances[count - 1];
+        uint32_t len = lengths[count - 1];
+        len += MatchLength(in_, j - d + len, j + len, n_);
+        Relax(j + len, base + MatchCost(len, d), len, d, from);
+        for (uint32_t k = j + 1; k < j + len; ++k) Insert(k);
+        j += len - 1;
+        longCost_ = kInfinite;
+      }
     }
     end_ = ArriveAt(n_);
   }
@@ -590,6 +620,7 @@ class OptimalParser {
   Tables& t_;
   uint32_t longCost_ = kInfinite;  // the best arrival after a run of 4 or more (after a match)
   uint32_t longFrom_ = 0;
+  uint32_t longStep_ = 0;  // where the run from longFrom_ next needs a longer code
   Arrival end_{};
 };
 

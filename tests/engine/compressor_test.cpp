@@ -5,6 +5,7 @@
 // entry writer's literal-only stream.
 #include <lzo/lzo1x.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -180,6 +181,37 @@ TEST(CompressSegment, EmptySegmentAndBadArguments) {
   EXPECT_EQ(CompressSegment(in, 4, out, 3, 1), 0u);       // too small
   EXPECT_EQ(CompressSegment(in, 4, out, sizeof out, 10), 0u);
   EXPECT_EQ(CompressSegment(in, 32769, out, sizeof out, 1), 0u);
+}
+
+// Random bytes with one 20-byte repeat, a long literal run after it, and in
+// that run (25 literals in) three bytes repeating three of the run's first
+// ones. Taking them as a match costs exactly what the literals cost at that
+// point, but the run after the match starts its code anew and pays a second
+// byte again after 19: the cheapest stream leaves them literals, so the
+// repeat makes level 9's stream no longer.
+TEST(CompressSegment, LevelNineIgnoresAMatchThatRestartsALongRunsCode) {
+  auto make = [](bool repeat) {
+    std::mt19937 rng(5);
+    Bytes in;
+    for (int i = 0; i < 50; ++i) in.push_back(static_cast<unsigned char>(rng()));
+    for (int i = 0; i < 20; ++i) in.push_back(in[10 + i]);
+    for (int i = 0; i < 58; ++i) in.push_back(static_cast<unsigned char>(rng()));
+    if (repeat) std::copy(in.begin() + 70, in.begin() + 73, in.begin() + 95);
+    return in;
+  };
+  const Bytes plain = make(false), repeated = make(true);
+  EXPECT_EQ(TableDecode(Compress(repeated, 9)), std::optional<Bytes>(repeated));
+  EXPECT_LE(Compress(repeated, 9).size(), Compress(plain, 9).size());
+}
+
+// A long repeat is one match at level 9, not one per nice length.
+TEST(CompressSegment, LevelNineTakesALongRepeatAsOneMatch) {
+  std::mt19937 rng(8);
+  Bytes once(1000);
+  for (unsigned char& b : once) b = static_cast<unsigned char>(rng());
+  Bytes twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_LE(Compress(twice, 9).size(), Compress(once, 9).size() + 8);  // a mid match with a length extension
 }
 
 }  // namespace
