@@ -343,43 +343,73 @@ inline unsigned char* FastMatch(unsigned char* op, uint32_t distance, uint32_t l
   return op;
 }
 
+// Any match of length 4 or more; the common forms without a branch.
+[[gnu::always_inline]] inline unsigned char* FastMatchOf(unsigned char* op, uint32_t distance, uint32_t length) {
+  const uint32_t far = distance > kMaxMidDistance;
+  if (length <= (far ? kMaxFarDirectLength : kMaxMidDirectLength)) [[likely]] {
+    // The forms are as unpredictable as the data: masks, not branches. A
+    // far match's distance field (distance - 16384) is 1 to 16383, never 0.
+    const uint32_t d = distance - 1 - far * (kMaxMidDistance - 1);
+    const uint32_t shortForm = ((length - 1) << 5) | ((d << 2) & 0x1C) | ((d << 5) & 0xFF00);
+    const uint32_t longForm = ((32 >> far) | (length - 2)) | (d << 10);
+    const uint32_t isShort = uint32_t(length <= kMaxShortLength) & uint32_t(distance <= kMaxShortDistance);
+    const uint32_t mask = 0u - isShort;
+    Store32(op, (shortForm & mask) | (longForm & ~mask));
+    return op + 3 - isShort;
+  }
+  return FastMatch(op, distance, length);
+}
+
+
+// The end marker after the last instruction; the stream's length.
+inline std::size_t FastEnd(unsigned char* op, const unsigned char* out) {
+  std::memcpy(op, vzr::kEndMarker, sizeof vzr::kEndMarker);
+  return static_cast<std::size_t>(op - out) + sizeof vzr::kEndMarker;
+}
+
 // Level 1: one probe of a table of the latest position per four-byte hash,
 // matches of four bytes or more (one 32-bit compare decides), extended
-// backwards into the pending literals and forwards eight bytes at a time. The
+// forwards eight bytes at a time and backwards into the pending literals. The
 // step grows with the literals pending, so incompressible data is crossed
 // quickly. The table starts zeroed, which reads as position 0: a false
 // candidate fails the compare like any other.
 //
-// The common instruction forms are written without branches: a run of up to
-// 16 literals after a match (its code, or its count in the match's low bits,
-// and one fixed 16-byte copy), and a short or mid match of up to 33 bytes
-// (both forms computed, one kept).
+// Positions up to 16 before the end are probed, so a run's literals can be
+// written with one fixed 16-byte copy and the first eight bytes past a
+// candidate's four compared without a bounds check. The common instruction
+// forms are written without branches: a run of up to 16 literals after a
+// match (its code, or its count in the match's low bits) and a short, mid or
+// far match without a length extension (all forms computed, one kept).
 uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, Tables& t) {
   constexpr uint32_t bits = kLevels[1].hashBits;
+  constexpr uint32_t kTail = 16;
   uint16_t* const table = t.head.data();
   const unsigned char* const end = in + n;
-  const unsigned char* const last = end - 4;  // the last position a four-byte load may start at
   unsigned char* op = out;
   const unsigned char* anchor = in;  // the first literal not yet written
   const unsigned char* ip = in + 1;
-  bool first = true;
-  while (ip <= last) {
-    const uint32_t v = Load32(ip);
-    const uint32_t h = Hash4(v, bits);
-    const unsigned char* ref = in + table[h];
-    table[h] = static_cast<uint16_t>(ip - in);
-    if (Load32(ref) != v) {
+  if (n <= kTail) return static_cast<uint32_t>(FastEnd(FastRun(op, in, n, true), out));
+  const unsigned char* const probeEnd = end - kTail;  // the last position probed
+
+  // The next match at or after ip (ip moved to it, its candidate returned),
+  // or nullptr when none starts before probeEnd.
+  auto search = [&]() -> const unsigned char* {
+    while (ip <= probeEnd) {
+      const uint32_t v = Load32(ip);
+      const uint32_t h = Hash4(v, bits);
+      const unsigned char* ref = in + table[h];
+      table[h] = static_cast<uint16_t>(ip - in);
+      if (Load32(ref) == v) return ref;
       ip += 1 + ((ip - anchor) >> 5);
-      continue;
     }
-    // Forward: eight bytes at a time past the four known equal.
+    return nullptr;
+  };
+  // The match at ip from ref, extended both ways: ip and ref moved to its
+  // start, its end returned.
+  auto extend = [&](const unsigned char*& ref) {
     const unsigned char* p = ip + 4;
     const unsigned char* q = ref + 4;
     for (;;) {
-      if (p + 8 > end) {
-        while (p < end && *p == *q) ++p, ++q;
-        break;
-      }
       const uint64_t diff = Load64(p) ^ Load64(q);
       if (diff != 0) {
         p += EqualPrefix(diff);
@@ -387,45 +417,50 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
       }
       p += 8;
       q += 8;
+      if (end - p < 8) {
+        while (p < end && *p == *q) ++p, ++q;
+        break;
+      }
     }
-    // Backward, into the pending literals.
     while (ip > anchor && ref > in && ip[-1] == ref[-1]) {
       --ip;
       --ref;
     }
-    const uint32_t run = static_cast<uint32_t>(ip - anchor);
-    const uint32_t distance = static_cast<uint32_t>(ip - ref);
-    const uint32_t length = static_cast<uint32_t>(p - ip);
-    if (run <= 16 && end - anchor >= 16 && !first) {
-      op[-2] = static_cast<unsigned char>(op[-2] | (run <= 3 ? run : 0));
-      *op = static_cast<unsigned char>(run - 3);
-      op += run > 3;
-      std::memcpy(op, anchor, 16);
-      op += run;
-    } else {
-      op = FastRun(op, anchor, run, first);
-      first = false;
+    return p;
+  };
+  // A position just before a match's end, so a repeat that follows is found.
+  auto insertEnd = [&](const unsigned char* p) {
+    if (p <= probeEnd) {
+      table[Hash4(Load32(p - 1), bits)] = static_cast<uint16_t>(p - 1 - in);
     }
-    if (length <= kMaxMidDirectLength && distance <= kMaxMidDistance) {
-      const uint32_t d = distance - 1;
-      const uint32_t shortForm = ((length - 1) << 5) | ((d & 7) << 2) | ((d >> 3) << 8);
-      const uint32_t midForm = (32 | (length - 2)) | ((d & 63) << 10) | ((d >> 6) << 16);
-      // Which form applies is as unpredictable as the data: a mask, not a branch.
-      const uint32_t isShort = uint32_t(length <= kMaxShortLength) & uint32_t(distance <= kMaxShortDistance);
-      const uint32_t mask = 0u - isShort;
-      Store32(op, (shortForm & mask) | (midForm & ~mask));
-      op += 3 - isShort;
-    } else {
-      op = FastMatch(op, distance, length);
+  };
+
+  const unsigned char* ref = search();
+  if (ref != nullptr) {
+    const unsigned char* p = extend(ref);
+    op = FastRun(op, anchor, static_cast<uint32_t>(ip - anchor), true);
+    op = FastMatchOf(op, static_cast<uint32_t>(ip - ref), static_cast<uint32_t>(p - ip));
+    insertEnd(p);
+    ip = anchor = p;
+    while ((ref = search()) != nullptr) {
+      p = extend(ref);
+      const uint32_t run = static_cast<uint32_t>(ip - anchor);
+      if (run <= 16) {
+        op[-2] = static_cast<unsigned char>(op[-2] | (run <= 3 ? run : 0));
+        *op = static_cast<unsigned char>(run - 3);
+        op += run > 3;
+        std::memcpy(op, anchor, 16);
+        op += run;
+      } else {
+        op = FastRun(op, anchor, run, false);
+      }
+      op = FastMatchOf(op, static_cast<uint32_t>(ip - ref), static_cast<uint32_t>(p - ip));
+      insertEnd(p);
+      ip = anchor = p;
     }
-    ip = p;
-    anchor = p;
-    // The position two before the match's end, so a repeat that follows is found.
-    if (ip <= last) table[Hash4(Load32(ip - 2), bits)] = static_cast<uint16_t>(ip - 2 - in);
   }
-  op = FastRun(op, anchor, static_cast<uint32_t>(end - anchor), first);
-  std::memcpy(op, vzr::kEndMarker, sizeof vzr::kEndMarker);
-  return static_cast<uint32_t>(op - out) + static_cast<uint32_t>(sizeof vzr::kEndMarker);
+  op = FastRun(op, anchor, static_cast<uint32_t>(end - anchor), op == out);
+  return static_cast<uint32_t>(FastEnd(op, out));
 }
 
 // Levels 2 to 9: hash chains, with a one-byte lazy step from level 3.
