@@ -47,7 +47,7 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[kMaxLevel + 1] = {
-    {0, 0, false, 0},        {12, 1, false, 0},        {15, 4, false, 32},
+    {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
     {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
     {15, 32, false, 64},
@@ -264,45 +264,203 @@ inline uint32_t Load32(const unsigned char* p) {
   return v;
 }
 
+inline uint64_t Load64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+inline void Store32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
 inline uint32_t Hash4(uint32_t v, uint32_t bits) { return (v * 0x9E3779B1u) >> (32 - bits); }
+
+// Bytes equal at the start of two eight-byte words whose XOR is diff (not 0).
+inline uint32_t EqualPrefix(uint64_t diff) {
+  if constexpr (std::endian::native == std::endian::little) return uint32_t(std::countr_zero(diff)) / 8;
+  else return uint32_t(std::countl_zero(diff)) / 8;
+}
+
+// Level 1's writer, with the stream position in a local pointer. A match
+// always ends with its two distance bytes, the first of which takes a
+// following run of 1 to 3 literals in its low bits: that byte is op[-2].
+
+// z zero bytes standing for 255 each, then the rest (1 to 255).
+inline unsigned char* FastExtension(unsigned char* op, uint32_t v) {
+  while (v > 255) {
+    *op++ = 0;
+    v -= 255;
+  }
+  *op++ = static_cast<unsigned char>(v);
+  return op;
+}
+
+// Any literal run: the segment's first (first-byte form), or one after a match.
+inline unsigned char* FastRun(unsigned char* op, const unsigned char* p, uint32_t n, bool first) {
+  if (first) {
+    op += vzr::WriteRunCode(op, n);
+  } else if (n == 0) {
+    return op;
+  } else if (n <= 3) {
+    op[-2] = static_cast<unsigned char>(op[-2] | n);
+  } else if (n <= 18) {
+    *op++ = static_cast<unsigned char>(n - 3);
+  } else {
+    *op++ = 0;
+    op = FastExtension(op, n - 18);
+  }
+  std::memcpy(op, p, n);
+  return op + n;
+}
+
+// Any match of length 4 or more.
+inline unsigned char* FastMatch(unsigned char* op, uint32_t distance, uint32_t length) {
+  uint32_t d;
+  if (length <= kMaxShortLength && distance <= kMaxShortDistance) {
+    d = distance - 1;
+    *op++ = static_cast<unsigned char>(((length - 1) << 5) | ((d & 7) << 2));
+    *op++ = static_cast<unsigned char>(d >> 3);
+    return op;
+  }
+  if (distance <= kMaxMidDistance) {
+    d = distance - 1;
+    if (length <= kMaxMidDirectLength) {
+      *op++ = static_cast<unsigned char>(32 | (length - 2));
+    } else {
+      *op++ = 32;
+      op = FastExtension(op, length - kMaxMidDirectLength);
+    }
+  } else {
+    d = distance - kMaxMidDistance;  // 1 to 16383: never the zero field
+    if (length <= kMaxFarDirectLength) {
+      *op++ = static_cast<unsigned char>(16 | (length - 2));
+    } else {
+      *op++ = 16;
+      op = FastExtension(op, length - kMaxFarDirectLength);
+    }
+  }
+  *op++ = static_cast<unsigned char>((d & 63) << 2);
+  *op++ = static_cast<unsigned char>(d >> 6);
+  return op;
+}
+
+// Any match of length 4 or more; the common forms without a branch.
+[[gnu::always_inline]] inline unsigned char* FastMatchOf(unsigned char* op, uint32_t distance, uint32_t length) {
+  const uint32_t far = distance > kMaxMidDistance;
+  if (length <= (far ? kMaxFarDirectLength : kMaxMidDirectLength)) [[likely]] {
+    // The forms are as unpredictable as the data: masks, not branches. A
+    // far match's distance field (distance - 16384) is 1 to 16383, never 0.
+    const uint32_t d = distance - 1 - far * (kMaxMidDistance - 1);
+    const uint32_t shortForm = ((length - 1) << 5) | ((d << 2) & 0x1C) | ((d << 5) & 0xFF00);
+    const uint32_t longForm = ((32 >> far) | (length - 2)) | (d << 10);
+    const uint32_t isShort = uint32_t(length <= kMaxShortLength) & uint32_t(distance <= kMaxShortDistance);
+    const uint32_t mask = 0u - isShort;
+    Store32(op, (shortForm & mask) | (longForm & ~mask));
+    return op + 3 - isShort;
+  }
+  return FastMatch(op, distance, length);
+}
+
+
+// The end marker after the last instruction; the stream's length.
+inline std::size_t FastEnd(unsigned char* op, const unsigned char* out) {
+  std::memcpy(op, vzr::kEndMarker, sizeof vzr::kEndMarker);
+  return static_cast<std::size_t>(op - out) + sizeof vzr::kEndMarker;
+}
 
 // Level 1: one probe of a table of the latest position per four-byte hash,
 // matches of four bytes or more (one 32-bit compare decides), extended
-// backwards into the pending literals and forwards eight bytes at a time. The
+// forwards eight bytes at a time and backwards into the pending literals. The
 // step grows with the literals pending, so incompressible data is crossed
 // quickly. The table starts zeroed, which reads as position 0: a false
 // candidate fails the compare like any other.
+//
+// Positions up to 16 before the end are probed, so a run's literals can be
+// written with one fixed 16-byte copy and the first eight bytes past a
+// candidate's four compared without a bounds check. The common instruction
+// forms are written without branches: a run of up to 16 literals after a
+// match (its code, or its count in the match's low bits) and a short, mid or
+// far match without a length extension (all forms computed, one kept).
 uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, Tables& t) {
-  const uint32_t bits = kLevels[1].hashBits;
-  uint16_t* table = t.head.data();
-  StreamWriter writer(out, in + n);
-  uint32_t literalStart = 0;
-  uint32_t i = 1;
-  const uint32_t last = n - 4;  // the last position a four-byte load may start at
-  while (i <= last) {
-    const uint32_t v = Load32(in + i);
-    const uint32_t h = Hash4(v, bits);
-    uint32_t c = table[h];
-    table[h] = static_cast<uint16_t>(i);
-    if (Load32(in + c) != v) {
-      i += 1 + ((i - literalStart) >> 5);
-      continue;
+  constexpr uint32_t bits = kLevels[1].hashBits;
+  constexpr uint32_t kTail = 16;
+  uint16_t* const table = t.head.data();
+  const unsigned char* const end = in + n;
+  unsigned char* op = out;
+  const unsigned char* anchor = in;  // the first literal not yet written
+  const unsigned char* ip = in + 1;
+  if (n <= kTail) return static_cast<uint32_t>(FastEnd(FastRun(op, in, n, true), out));
+  const unsigned char* const probeEnd = end - kTail;  // the last position probed
+
+  // The next match at or after ip (ip moved to it, its candidate returned),
+  // or nullptr when none starts before probeEnd.
+  auto search = [&]() -> const unsigned char* {
+    while (ip <= probeEnd) {
+      const uint32_t v = Load32(ip);
+      const uint32_t h = Hash4(v, bits);
+      const unsigned char* ref = in + table[h];
+      table[h] = static_cast<uint16_t>(ip - in);
+      if (Load32(ref) == v) return ref;
+      ip += 1 + ((ip - anchor) >> 5);
     }
-    uint32_t start = i;
-    while (start > literalStart && c > 0 && in[start - 1] == in[c - 1]) {
-      --start;
-      --c;
+    return nullptr;
+  };
+  // The match at ip from ref, extended both ways: ip and ref moved to its
+  // start, its end returned.
+  auto extend = [&](const unsigned char*& ref) {
+    const unsigned char* p = ip + 4;
+    const unsigned char* q = ref + 4;
+    for (;;) {
+      const uint64_t diff = Load64(p) ^ Load64(q);
+      if (diff != 0) {
+        p += EqualPrefix(diff);
+        break;
+      }
+      p += 8;
+      q += 8;
+      if (end - p < 8) {
+        while (p < end && *p == *q) ++p, ++q;
+        break;
+      }
     }
-    const uint32_t len = (i - start) + 4 + MatchLength(in, c + (i - start) + 4, i + 4, n);
-    writer.Literals(in + literalStart, start - literalStart);
-    writer.Match(start - c, len);
-    i = start + len;
-    literalStart = i;
-    // The position two before the match's end, so a repeat that follows is found.
-    if (i <= last) table[Hash4(Load32(in + i - 2), bits)] = static_cast<uint16_t>(i - 2);
+    while (ip > anchor && ref > in && ip[-1] == ref[-1]) {
+      --ip;
+      --ref;
+    }
+    return p;
+  };
+  // A position just before a match's end, so a repeat that follows is found.
+  auto insertEnd = [&](const unsigned char* p) {
+    if (p <= probeEnd) {
+      table[Hash4(Load32(p - 1), bits)] = static_cast<uint16_t>(p - 1 - in);
+    }
+  };
+
+  const unsigned char* ref = search();
+  if (ref != nullptr) {
+    const unsigned char* p = extend(ref);
+    op = FastRun(op, anchor, static_cast<uint32_t>(ip - anchor), true);
+    op = FastMatchOf(op, static_cast<uint32_t>(ip - ref), static_cast<uint32_t>(p - ip));
+    insertEnd(p);
+    ip = anchor = p;
+    while ((ref = search()) != nullptr) {
+      p = extend(ref);
+      const uint32_t run = static_cast<uint32_t>(ip - anchor);
+      if (run <= 16) {
+        op[-2] = static_cast<unsigned char>(op[-2] | (run <= 3 ? run : 0));
+        *op = static_cast<unsigned char>(run - 3);
+        op += run > 3;
+        std::memcpy(op, anchor, 16);
+        op += run;
+      } else {
+        op = FastRun(op, anchor, run, false);
+      }
+      op = FastMatchOf(op, static_cast<uint32_t>(ip - ref), static_cast<uint32_t>(p - ip));
+      insertEnd(p);
+      ip = anchor = p;
+    }
   }
-  writer.Literals(in + literalStart, n - literalStart);
-  return writer.End();
+  op = FastRun(op, anchor, static_cast<uint32_t>(end - anchor), op == out);
+  return static_cast<uint32_t>(FastEnd(op, out));
 }
 
 // Levels 2 to 9: hash chains, with a one-byte lazy step from level 3.
