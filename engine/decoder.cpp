@@ -341,17 +341,8 @@ inline void CopyMatchFast(unsigned char* op, uint64_t length, uint64_t distance)
     // Both chunks read only final bytes, so neither waits for the other.
     Copy16(op, from);
     Copy16(op + 16, from + 16);
-    if (__builtin_expect(length > 32, 0)) {
-      op += 32;
-      from += 32;
-      unsigned char* const stop = op + (length - 32);
-      do {
-        Copy16(op, from);
-        Copy16(op + 16, from + 16);
-        op += 32;
-        from += 32;
-      } while (op < stop);
-    }
+    // 32 or more back, each further chunk also reads only final bytes.
+    if (__builtin_expect(length > 32, 0)) CopyRunChunked(op + 32, from + 32, length - 32);
     return;
   }
   CopyMatchChunked(op, length, distance);
