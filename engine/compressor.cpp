@@ -345,16 +345,15 @@ inline unsigned char* FastMatch(unsigned char* op, uint32_t distance, uint32_t l
 
 // Any match of length 4 or more; the common forms without a branch.
 [[gnu::always_inline]] inline unsigned char* FastMatchOf(unsigned char* op, uint32_t distance, uint32_t length) {
-  const uint32_t far = distance > kMaxMidDistance;
-  if (length <= (far ? kMaxFarDirectLength : kMaxMidDirectLength)) [[likely]] {
-    // The forms are as unpredictable as the data: masks, not branches. A
-    // far match's distance field (distance - 16384) is 1 to 16383, never 0.
-    const uint32_t d = distance - 1 - far * (kMaxMidDistance - 1);
-    const uint32_t shortForm = ((length - 1) << 5) | ((d << 2) & 0x1C) | ((d << 5) & 0xFF00);
-    const uint32_t longForm = ((32 >> far) | (length - 2)) | (d << 10);
-    const uint32_t isShort = uint32_t(length <= kMaxShortLength) & uint32_t(distance <= kMaxShortDistance);
-    const uint32_t mask = 0u - isShort;
-    Store32(op, (shortForm & mask) | (longForm & ~mask));
+  if (length <= kMaxMidDirectLength && distance <= kMaxMidDistance) [[likely]] {
+    // Short or mid: which one is as unpredictable as the data, so both words
+    // are formed and one kept. Short means length - 1 < 8 and (distance - 1)
+    // >> 8 < 8, i.e. both fit in three bits.
+    const uint32_t d = distance - 1;
+    const uint32_t shortForm = ((length - 1) << 5) | ((d & 7) << 2) | ((d >> 3) << 8);
+    const uint32_t midForm = (32 | (length - 2)) | (d << 10);
+    const uint32_t isShort = ((length - 1) | (d >> 8)) < 8;
+    Store32(op, midForm ^ ((shortForm ^ midForm) & (0u - isShort)));
     return op + 3 - isShort;
   }
   return FastMatch(op, distance, length);
