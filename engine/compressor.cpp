@@ -403,9 +403,8 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
     }
     return nullptr;
   };
-  // The match at ip from ref, extended both ways: ip and ref moved to its
-  // start, its end returned.
-  auto extend = [&](const unsigned char*& ref) {
+  // The match at ip from ref extended forwards: its end.
+  auto extend = [&](const unsigned char* ref) {
     const unsigned char* p = ip + 4;
     const unsigned char* q = ref + 4;
     for (;;) {
@@ -421,11 +420,14 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
         break;
       }
     }
+    return p;
+  };
+  // The match moved back over the pending literals it also covers.
+  auto extendBack = [&](const unsigned char*& ref) {
     while (ip > anchor && ref > in && ip[-1] == ref[-1]) {
       --ip;
       --ref;
     }
-    return p;
   };
   // A position just before a match's end, so a repeat that follows is found.
   auto insertEnd = [&](const unsigned char* p) {
@@ -437,21 +439,27 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
   const unsigned char* ref = search();
   if (ref != nullptr) {
     const unsigned char* p = extend(ref);
+    extendBack(ref);
     op = FastRun(op, anchor, static_cast<uint32_t>(ip - anchor), true);
     op = FastMatchOf(op, static_cast<uint32_t>(ip - ref), static_cast<uint32_t>(p - ip));
     insertEnd(p);
     ip = anchor = p;
     while ((ref = search()) != nullptr) {
       p = extend(ref);
-      const uint32_t run = static_cast<uint32_t>(ip - anchor);
-      if (run <= 16) {
-        op[-2] = static_cast<unsigned char>(op[-2] | (run <= 3 ? run : 0));
-        *op = static_cast<unsigned char>(run - 3);
-        op += run > 3;
-        std::memcpy(op, anchor, 16);
-        op += run;
-      } else {
-        op = FastRun(op, anchor, run, false);
+      if (ip != anchor) {
+        // Most matches of compressible data follow the last directly; only
+        // the others have literals to move back over and to write.
+        extendBack(ref);
+        const uint32_t run = static_cast<uint32_t>(ip - anchor);
+        if (run <= 16) {
+          op[-2] = static_cast<unsigned char>(op[-2] | (run <= 3 ? run : 0));
+          *op = static_cast<unsigned char>(run - 3);
+          op += run > 3;
+          std::memcpy(op, anchor, 16);
+          op += run;
+        } else {
+          op = FastRun(op, anchor, run, false);
+        }
       }
       op = FastMatchOf(op, static_cast<uint32_t>(ip - ref), static_cast<uint32_t>(p - ip));
       insertEnd(p);
