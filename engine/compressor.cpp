@@ -379,7 +379,12 @@ inline std::size_t FastEnd(unsigned char* op, const unsigned char* out) {
 // forms are written without branches: a run of up to 16 literals after a
 // match (its code, or its count in the match's low bits) and a short, mid or
 // far match without a length extension (all forms computed, one kept).
-uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, Tables& t) {
+//
+// The stream is written into out[0..capacity) and 0 returned as soon as it
+// might not fit: before each literal run and the match after it, there must
+// be room for the bytes they cover, one more per 128 of them (their codes'
+// extensions) and 32 (the codes and the fixed copies past them).
+uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, std::size_t capacity, Tables& t) {
   constexpr uint32_t bits = kLevels[1].hashBits;
   constexpr uint32_t kTail = 16;
   uint16_t* const table = t.head.data();
@@ -387,7 +392,12 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
   unsigned char* op = out;
   const unsigned char* anchor = in;  // the first literal not yet written
   const unsigned char* ip = in + 1;
-  if (n <= kTail) return static_cast<uint32_t>(FastEnd(FastRun(op, in, n, true), out));
+  // Whether the instructions covering the input up to p fit.
+  auto room = [&](const unsigned char* p) {
+    const std::size_t covered = static_cast<std::size_t>(p - anchor);
+    return static_cast<std::size_t>(op - out) + covered + (covered >> 7) + 32 <= capacity;
+  };
+  if (n <= kTail) return room(end) ? static_cast<uint32_t>(FastEnd(FastRun(op, in, n, true), out)) : 0;
   const unsigned char* const probeEnd = end - kTail;  // the last position probed
 
   // The next match at or after ip (ip moved to it, its candidate returned),
@@ -439,6 +449,7 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
   const unsigned char* ref = search();
   if (ref != nullptr) {
     const unsigned char* p = extend(ref);
+    if (!room(p)) return 0;
     extendBack(ref);
     op = FastRun(op, anchor, static_cast<uint32_t>(ip - anchor), true);
     op = FastMatchOf(op, static_cast<uint32_t>(ip - ref), static_cast<uint32_t>(p - ip));
@@ -446,6 +457,7 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
     ip = anchor = p;
     while ((ref = search()) != nullptr) {
       p = extend(ref);
+      if (!room(p)) [[unlikely]] return 0;
       if (ip != anchor) {
         // Most matches of compressible data follow the last directly; only
         // the others have literals to move back over and to write.
@@ -466,6 +478,7 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, T
       ip = anchor = p;
     }
   }
+  if (!room(end)) return 0;
   op = FastRun(op, anchor, static_cast<uint32_t>(end - anchor), op == out);
   return static_cast<uint32_t>(FastEnd(op, out));
 }
@@ -810,11 +823,22 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
   const std::size_t scratchSize = std::size_t(literalLength) + n / 64 + 64;
   if (t.scratch.size() < scratchSize) t.scratch.resize(scratchSize);
   uint32_t length = 0;
-  if (level == kMaxLevel) {
+  if (level == 1) {
+    // Straight into out while it has room (the stream is the same either
+    // way); into the scratch when it might not fit.
+    length = CompressFast(in, n, out, outCapacity, t);
+    if (length != 0) {
+      if (length < literalLength) return length;
+      if (outCapacity < literalLength) return 0;
+      return vzr::WriteLiteralStream(in, n, out);
+    }
+    ClearTable(t.head, std::size_t(1) << p.hashBits);
+    length = CompressFast(in, n, t.scratch.data(), scratchSize, t);
+  } else if (level == kMaxLevel) {
     OptimalParser parser(in, n, p, t);
     length = parser.Write(t.scratch.data());
   } else {
-    length = p.chainDepth > 1 ? CompressChained(in, n, t.scratch.data(), p, t) : CompressFast(in, n, t.scratch.data(), t);
+    length = CompressChained(in, n, t.scratch.data(), p, t);
   }
   if (length >= literalLength) {
     if (outCapacity < literalLength) return 0;

@@ -183,6 +183,30 @@ TEST(CompressSegment, EmptySegmentAndBadArguments) {
   EXPECT_EQ(CompressSegment(in, 32769, out, sizeof out, 1), 0u);
 }
 
+// Level 1 writes straight into the caller's buffer while it has room: a
+// buffer exactly as long as the stream gets the same stream, a byte less
+// gets none, and nothing past the buffer is touched.
+TEST(CompressSegment, LevelOneStreamDoesNotDependOnTheBuffer) {
+  for (const std::string kind : {"text", "binary", "random", "repetitive", "mixed"}) {
+    for (std::size_t n : {5, 21, 300, 32768}) {
+      SCOPED_TRACE(kind + " n=" + std::to_string(n));
+      const Bytes in = Data(kind, n);
+      const Bytes s = Compress(in, 1);
+      for (std::size_t capacity : {s.size(), s.size() - 1}) {
+        Bytes out(capacity + 64, 0xA5);
+        const uint32_t length = CompressSegment(in.data(), static_cast<uint32_t>(n), out.data(),
+                                                static_cast<uint32_t>(capacity), 1);
+        if (capacity == s.size()) {
+          EXPECT_EQ(Bytes(out.begin(), out.begin() + long(length)), s);
+        } else {
+          EXPECT_EQ(length, 0u);
+        }
+        EXPECT_EQ(Bytes(out.begin() + long(capacity), out.end()), Bytes(64, 0xA5));
+      }
+    }
+  }
+}
+
 // Random bytes with one 20-byte repeat, a long literal run after it, and in
 // that run (25 literals in) three bytes repeating three of the run's first
 // ones. Taking them as a match costs exactly what the literals cost at that
