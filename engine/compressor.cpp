@@ -483,6 +483,160 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, s
   return static_cast<uint32_t>(FastEnd(op, out));
 }
 
+// Level 1 on a segment of at least kMinLaneSegment bytes: the same search in
+// two lanes, the first and the second half, stepped in turn one match each
+// so that the two chains of dependent loads (bytes, table, candidate, length)
+// overlap. Each lane has a table of its own (half the size of the one-lane
+// table, as it covers half the positions), and its matches reach back and
+// forwards inside the segment but end inside its half. The first lane writes
+// into out, the second into lane; then the literals between the first lane's
+// last match and the second lane's first become one run, and the second
+// lane's instructions are copied after it.
+constexpr uint32_t kMinLaneSegment = 4096;
+
+uint32_t CompressFastLanes(const unsigned char* in, uint32_t n, unsigned char* out, std::size_t capacity,
+                           unsigned char* lane, std::size_t laneCapacity, Tables& t) {
+  constexpr uint32_t bits = kLevels[1].hashBits - 1;
+  constexpr uint32_t kTail = 16;
+  struct Lane {
+    const unsigned char* ip;
+    const unsigned char* anchor;  // the first literal not yet written
+    unsigned char* op;
+    const unsigned char* probeEnd;  // the last position probed
+    const unsigned char* end;       // matches end here at the latest
+    uint16_t* table;
+    unsigned char* start;
+    std::size_t capacity;
+  };
+  const unsigned char* const mid = in + n / 2;
+  const unsigned char* const end = in + n;
+  Lane a{in + 1, in, out, mid - kTail, mid, t.head.data(), out, capacity};
+  Lane b{mid, mid, lane, end - kTail, end, t.head.data() + (std::size_t(1) << bits), lane, laneCapacity};
+  bool failed = false;
+
+  // As in CompressFast, for one lane.
+  auto search = [&](Lane& l) __attribute__((always_inline)) -> const unsigned char* {
+    const unsigned char* ip = l.ip;
+    while (ip <= l.probeEnd) {
+      const uint32_t v = Load32(ip);
+      const uint32_t h = Hash4(v, bits);
+      const unsigned char* ref = in + l.table[h];
+      l.table[h] = static_cast<uint16_t>(ip - in);
+      if (Load32(ref) == v) {
+        l.ip = ip;
+        return ref;
+      }
+      ip += 1 + ((ip - l.anchor) >> 5);
+    }
+    return nullptr;
+  };
+  auto extend = [&](Lane& l, const unsigned char* ref) __attribute__((always_inline)) {
+    const unsigned char* p = l.ip + 4;
+    const unsigned char* q = ref + 4;
+    for (;;) {
+      const uint64_t diff = Load64(p) ^ Load64(q);
+      if (diff != 0) {
+        p += EqualPrefix(diff);
+        break;
+      }
+      p += 8;
+      q += 8;
+      if (l.end - p < 8) {
+        while (p < l.end && *p == *q) ++p, ++q;
+        break;
+      }
+    }
+    return p;
+  };
+  auto extendBack = [&](Lane& l, const unsigned char*& ref) __attribute__((always_inline)) {
+    while (l.ip > l.anchor && ref > in && l.ip[-1] == ref[-1]) {
+      --l.ip;
+      --ref;
+    }
+  };
+  auto room = [&](const Lane& l, std::size_t covered) __attribute__((always_inline)) {
+    return static_cast<std::size_t>(l.op - l.start) + covered + (covered >> 7) + 32 <= l.capacity;
+  };
+  auto finish = [&](Lane& l, const unsigned char* ref, const unsigned char* p) __attribute__((always_inline)) {
+    l.op = FastMatchOf(l.op, static_cast<uint32_t>(l.ip - ref), static_cast<uint32_t>(p - l.ip));
+    if (p <= l.probeEnd) l.table[Hash4(Load32(p - 1), bits)] = static_cast<uint16_t>(p - 1 - in);
+    l.ip = l.anchor = p;
+  };
+  // The lane's next match with the run before it; false when the lane is done.
+  auto next = [&](Lane& l) __attribute__((always_inline)) {
+    const unsigned char* ref = search(l);
+    if (ref == nullptr) return false;
+    const unsigned char* p = extend(l, ref);
+    if (!room(l, static_cast<std::size_t>(p - l.anchor))) [[unlikely]] {
+      failed = true;
+      return false;
+    }
+    if (l.ip != l.anchor) {
+      extendBack(l, ref);
+      const uint32_t run = static_cast<uint32_t>(l.ip - l.anchor);
+      unsigned char* op = l.op;
+      if (run <= 16) {
+        op[-2] = static_cast<unsigned char>(op[-2] | (run <= 3 ? run : 0));
+        *op = static_cast<unsigned char>(run - 3);
+        op += run > 3;
+        std::memcpy(op, l.anchor, 16);
+        op += run;
+      } else {
+        op = FastRun(op, l.anchor, run, false);
+      }
+      l.op = op;
+    }
+    finish(l, ref, p);
+    return true;
+  };
+
+  // The first match of each lane: the first lane's run before it is the
+  // segment's first; the second lane's is written at the join.
+  bool liveA = false, liveB = false;
+  const unsigned char* bFirst = nullptr;  // where the second lane's first match starts
+  if (const unsigned char* ref = search(a)) {
+    const unsigned char* p = extend(a, ref);
+    if (!room(a, static_cast<std::size_t>(p - a.anchor))) return 0;
+    extendBack(a, ref);
+    a.op = FastRun(a.op, a.anchor, static_cast<uint32_t>(a.ip - a.anchor), true);
+    finish(a, ref, p);
+    liveA = true;
+  }
+  if (const unsigned char* ref = search(b)) {
+    const unsigned char* p = extend(b, ref);
+    if (!room(b, static_cast<std::size_t>(p - b.anchor))) return 0;
+    extendBack(b, ref);
+    bFirst = b.ip;
+    finish(b, ref, p);
+    liveB = true;
+  }
+  while (liveA && liveB) {
+    liveA = next(a);
+    liveB = next(b);
+  }
+  while (liveA) liveA = next(a);
+  while (liveB) liveB = next(b);
+  if (failed) return 0;
+
+  // The join: one run up to the second lane's first match, its instructions,
+  // then the last run.
+  unsigned char* op = a.op;
+  const unsigned char* rest = a.anchor;
+  if (bFirst != nullptr) {
+    const std::size_t run = static_cast<std::size_t>(bFirst - a.anchor);
+    const std::size_t written = static_cast<std::size_t>(b.op - lane);
+    if (!room(a, run + written)) return 0;
+    op = FastRun(op, a.anchor, static_cast<uint32_t>(run), op == out);
+    std::memcpy(op, lane, written);
+    op += written;
+    a.op = op;
+    rest = b.anchor;
+  }
+  if (!room(a, static_cast<std::size_t>(end - rest))) return 0;
+  op = FastRun(op, rest, static_cast<uint32_t>(end - rest), op == out);
+  return static_cast<uint32_t>(FastEnd(op, out));
+}
+
 // Levels 2 to 9: hash chains, with a one-byte lazy step from level 3.
 uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out, const LevelParams& p,
                          Tables& t) {
@@ -821,19 +975,26 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
   // Matching never writes more than the literal-only stream plus one run code
   // per 255 bytes; the scratch holds that, and the shorter stream is kept.
   const std::size_t scratchSize = std::size_t(literalLength) + n / 64 + 64;
-  if (t.scratch.size() < scratchSize) t.scratch.resize(scratchSize);
+  // Level 1's second lane writes behind the scratch.
+  const std::size_t laneSize = level == 1 ? scratchSize / 2 + 64 : 0;
+  if (t.scratch.size() < scratchSize + laneSize) t.scratch.resize(scratchSize + laneSize);
   uint32_t length = 0;
   if (level == 1) {
     // Straight into out while it has room (the stream is the same either
     // way); into the scratch when it might not fit.
-    length = CompressFast(in, n, out, outCapacity, t);
+    unsigned char* const lane = t.scratch.data() + scratchSize;
+    auto fast = [&](unsigned char* to, std::size_t capacity) {
+      return n >= kMinLaneSegment ? CompressFastLanes(in, n, to, capacity, lane, laneSize, t)
+                                  : CompressFast(in, n, to, capacity, t);
+    };
+    length = fast(out, outCapacity);
     if (length != 0) {
       if (length < literalLength) return length;
       if (outCapacity < literalLength) return 0;
       return vzr::WriteLiteralStream(in, n, out);
     }
     ClearTable(t.head, std::size_t(1) << p.hashBits);
-    length = CompressFast(in, n, t.scratch.data(), scratchSize, t);
+    length = fast(t.scratch.data(), scratchSize);
   } else if (level == kMaxLevel) {
     OptimalParser parser(in, n, p, t);
     length = parser.Write(t.scratch.data());
