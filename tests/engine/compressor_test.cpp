@@ -207,6 +207,64 @@ TEST(CompressSegment, LevelOneStreamDoesNotDependOnTheBuffer) {
   }
 }
 
+// Level 1 searches the halves of a larger segment apart and joins their
+// streams with one literal run: matches only in one half, a join run of
+// 1 to 3 literals (held in the first half's last match), the second half
+// reaching back into the first, and no match at all.
+TEST(CompressSegment, LevelOneJoinsTheHalvesOfASegment) {
+  ASSERT_EQ(lzo_init(), LZO_E_OK);
+  std::mt19937 rng(5);
+  auto random = [&](std::size_t n) {
+    Bytes b(n);
+    for (unsigned char& c : b) c = static_cast<unsigned char>(rng());
+    return b;
+  };
+  const Bytes block = random(64);
+  auto repeats = [&](std::size_t n) {
+    Bytes b;
+    while (b.size() < n) b.insert(b.end(), block.begin(), block.end());
+    b.resize(n);
+    return b;
+  };
+  auto join = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  for (std::size_t n : {4095, 4096, 32768}) {
+    const std::size_t half = n / 2;
+    const std::vector<std::pair<std::string, Bytes>> cases = {
+        {"first half only", join(repeats(half), random(n - half))},
+        {"second half only", join(random(half), repeats(n - half))},
+        {"join run of 2", join(repeats(half), join(random(2), repeats(n - half - 2)))},
+        {"join run of 40", join(repeats(half), join(random(40), repeats(n - half - 40)))},
+        {"second half repeats the first", random(half)},  // completed by a copy of its start
+        {"nothing repeats", random(n)},
+    };
+    for (auto [name, in] : cases) {
+      if (in.size() < n) in = join(in, Bytes(in.begin(), in.begin() + long(n - in.size())));
+      SCOPED_TRACE(name + " n=" + std::to_string(n));
+      const Bytes s = Compress(in, 1);
+      ASSERT_FALSE(s.empty());
+      EXPECT_TRUE(s[0] >= 18 || s[0] == 0) << int(s[0]);
+      EXPECT_EQ(TableDecode(s), std::optional<Bytes>(in));
+      Bytes ours(n + 16);
+      const Bytes form = Wrap(s, static_cast<uint32_t>(n));
+      EXPECT_EQ(Decompression(form.data(), static_cast<uint32_t>(form.size()), ours.data(),
+                              static_cast<uint32_t>(ours.size())),
+                static_cast<int32_t>(n));
+      ours.resize(n);
+      EXPECT_EQ(ours, in);
+      Bytes theirs(n);
+      lzo_uint theirLength = n;
+      EXPECT_EQ(lzo1x_decompress_safe(s.data(), s.size(), theirs.data(), &theirLength, nullptr), LZO_E_OK);
+      EXPECT_EQ(theirs, in);
+      if (n == 32768 && name != "nothing repeats") {
+        EXPECT_LT(s.size(), n * 3 / 5);
+      }
+    }
+  }
+}
+
 // Random bytes with one 20-byte repeat, a long literal run after it, and in
 // that run (25 literals in) three bytes repeating three of the run's first
 // ones. Taking them as a match costs exactly what the literals cost at that
