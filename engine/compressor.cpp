@@ -486,9 +486,10 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, s
 // Level 1 on a segment of at least kMinLaneSegment bytes: the same search in
 // two lanes, the first and the second half, stepped in turn one match each
 // so that the two chains of dependent loads (bytes, table, candidate, length)
-// overlap. Each lane has a table of its own (half the size of the one-lane
-// table, as it covers half the positions), and its matches reach back and
-// forwards inside the segment but end inside its half. The first lane writes
+// overlap. Each lane has a table of its own (as large as the one-lane
+// table: a lane that cannot see the other's positions finds fewer matches,
+// and fewer collisions win some of them back), and its matches start and end
+// inside its half (their sources lie before them in the segment). The first lane writes
 // into out, the second into lane; then the literals between the first lane's
 // last match and the second lane's first become one run, and the second
 // lane's instructions are copied after it.
@@ -496,7 +497,7 @@ constexpr uint32_t kMinLaneSegment = 4096;
 
 uint32_t CompressFastLanes(const unsigned char* in, uint32_t n, unsigned char* out, std::size_t capacity,
                            unsigned char* lane, std::size_t laneCapacity, Tables& t) {
-  constexpr uint32_t bits = kLevels[1].hashBits - 1;
+  constexpr uint32_t bits = kLevels[1].hashBits;
   constexpr uint32_t kTail = 16;
   struct Lane {
     const unsigned char* ip;
@@ -970,7 +971,9 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
   }
   Tables& t = ThreadTables();
   const LevelParams& p = kLevels[level];
-  ClearTable(t.head, std::size_t(1) << p.hashBits);
+  // Level 1's two lanes have a table each.
+  const std::size_t tableSize = std::size_t(level == 1 && n >= kMinLaneSegment ? 2 : 1) << p.hashBits;
+  ClearTable(t.head, tableSize);
   if (p.chainDepth > 1 && t.prev.size() < vzr::kSegmentSize) t.prev.resize(vzr::kSegmentSize);
   // Matching never writes more than the literal-only stream plus one run code
   // per 255 bytes; the scratch holds that, and the shorter stream is kept.
@@ -993,7 +996,7 @@ uint32_t CompressSegment(const unsigned char* in, uint32_t n, unsigned char* out
       if (outCapacity < literalLength) return 0;
       return vzr::WriteLiteralStream(in, n, out);
     }
-    ClearTable(t.head, std::size_t(1) << p.hashBits);
+    ClearTable(t.head, tableSize);
     length = fast(t.scratch.data(), scratchSize);
   } else if (level == kMaxLevel) {
     OptimalParser parser(in, n, p, t);
