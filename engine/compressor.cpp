@@ -534,6 +534,24 @@ inline uint32_t MatchCost(uint32_t length, uint32_t distance) {
   return length <= kMaxFarDirectLength ? 3 : 4 + (length - 10) / 255;
 }
 
+// Common length of a[0..limit) and b[0..limit), both known equal before
+// len: eight bytes at a time, the last eight (overlapping what is known)
+// read as one word.
+inline uint32_t CommonLength(const unsigned char* a, const unsigned char* b, uint32_t len, uint32_t limit) {
+  while (len + 8 <= limit) {
+    const uint64_t diff = Load64(a + len) ^ Load64(b + len);
+    if (diff != 0) return len + EqualPrefix(diff);
+    len += 8;
+  }
+  if (len == limit) return len;
+  if (limit >= 8) {
+    const uint64_t diff = Load64(a + limit - 8) ^ Load64(b + limit - 8);
+    return diff != 0 ? limit - 8 + EqualPrefix(diff) : limit;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
 inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
 
 class OptimalParser {
@@ -644,20 +662,17 @@ class OptimalParser {
       const uint32_t c = candidate - 1;
       uint16_t* pair = &tree[2 * c];
       const unsigned char* pb = in_ + c;
-      uint32_t len = std::min(smallerLength, largerLength);
-      if (pb[len] == cur[len]) {
-        len = std::min(limit, len + 1 + MatchLength(in_, c + len + 1, j + len + 1, j + limit));
-        // Recorded without a branch; kept only when longer than the last.
-        lengths[count] = len;
-        distances[count] = j - c;
-        count += len > best;
-        best = std::max(best, len);
-        if (len >= limit) {
-          // c's bytes equal j's as far as compared: j takes c's place.
-          *smaller = pair[0];
-          *larger = pair[1];
-          return count;
-        }
+      const uint32_t len = CommonLength(pb, cur, std::min(smallerLength, largerLength), limit);
+      // Recorded without a branch; kept only when longer than the last.
+      lengths[count] = len;
+      distances[count] = j - c;
+      count += len > best;
+      best = std::max(best, len);
+      if (len >= limit) {
+        // c's bytes equal j's as far as compared: j takes c's place.
+        *smaller = pair[0];
+        *larger = pair[1];
+        return count;
       }
       if (pb[len] < cur[len]) {
         *smaller = static_cast<uint16_t>(candidate);
