@@ -512,14 +512,15 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 // and 4 or more (a run code; only then may a length-3 near match at 2049 to
 // 3072 follow). Each position therefore keeps the cheapest arrival in each
 // class. A match of at least kTakeWhole bytes is extended to its end and
-// taken whole: the positions it covers are neither searched nor weighed.
+// taken whole: the positions it covers are neither searched nor weighed,
+// nor entered in the tree (a shallow insertion would cut the tree's older
+// positions off, which costs more matches than the covered ones bring).
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
-constexpr uint32_t kTakeWhole = 64;         // a match this long is taken whole (the tree stops at the nice length)
-constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
+constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
 // A walk records at most one match per tree step.
-static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates && kSkipDepth <= kMaxCandidates);
+static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates);
 static_assert(kTakeWhole <= kLevels[kMaxLevel].niceLength);  // the tree finds no longer match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
@@ -692,22 +693,13 @@ class OptimalParser {
     return TreeInsert(j, lengths, distances, p_.chainDepth);
   }
 
-  void Insert(uint32_t j) {
-    if (j + 3 > n_) return;
-    uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
-    TreeInsert(j, lengths, distances, kSkipDepth);
-    t_.head2[Hash2(in_ + j)] = static_cast<uint16_t>(j + 1);
-  }
-
   void Parse() {
     uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
-    Insert(0);
+    FindMatches(0, lengths, distances);  // enters position 0 (n is at least 4)
+    t_.head2[Hash2(in_)] = 1;
     for (uint32_t j = 1; j < n_; ++j) {
       const Arrival a = ArriveAt(j);
-      if (j + 3 > n_) {
-        Insert(j);
-        continue;
-      }
+      if (j + 3 > n_) continue;
       uint8_t from = kAfterMatch;
       for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
         if (a.cost[k] < a.cost[from]) from = k;
@@ -747,7 +739,6 @@ class OptimalParser {
         uint32_t len = lengths[count - 1];
         len += MatchLength(in_, j - d + len, j + len, n_);
         Relax(j + len, base + MatchCost(len, d), len, d, from);
-        for (uint32_t k = j + 1; k < j + len; ++k) Insert(k);
         j += len - 1;
         longCost_ = kInfinite;
       }
