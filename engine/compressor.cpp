@@ -564,7 +564,7 @@ class OptimalParser {
     t.tree.resize(2 * std::size_t(n));
     t.shortRun.resize(n + 1);
     t.longRunFrom.resize(n + 1);
-    std::fill(t.arrival.begin(), t.arrival.begin() + n + 1, uint64_t(kInfinite) << 34);
+    std::fill(t.arrival.begin(), t.arrival.end(), uint64_t(kInfinite) << 34);
     t.arrival[0] = 0;
   }
 
@@ -578,18 +578,27 @@ class OptimalParser {
     uint32_t cost[3];
   };
 
+  // The best run of 4 or more literals before the position being weighed.
+  struct LongRun {
+    uint32_t cost = kInfinite;  // the arrival after it (its first literal after a match)
+    uint32_t from = 0;
+    uint32_t step = 0;  // where the run from `from` next needs a longer code
+  };
+
   // The cheapest arrival at j in each literal class; records the runs chosen.
-  Arrival ArriveAt(uint32_t j) {
-    const uint64_t* arrival = t_.arrival.data();
+  // Inlined into the parse with its tables as locals, so nothing is reloaded
+  // after the byte stores.
+  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, uint8_t* shortRun,
+                                                 uint16_t* longRunFrom, LongRun& run) {
     auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
     Arrival a{{cost(j), kInfinite, kInfinite}};
-    if (j > 3) {
+    if (j > 3) [[likely]] {
       // The cheapest of the three runs without a branch: cost and run packed,
       // so that on equal cost the shortest run wins.
       const uint64_t v = std::min({(uint64_t(cost(j - 1) + 1) << 2) | 1, (uint64_t(cost(j - 2) + 2) << 2) | 2,
                                    (uint64_t(cost(j - 3) + 3) << 2) | 3});
       a.cost[kAfterShortRun] = static_cast<uint32_t>(std::min(v >> 2, uint64_t(kInfinite)));
-      t_.shortRun[j] = static_cast<uint8_t>(v & 3);
+      shortRun[j] = static_cast<uint8_t>(v & 3);
     } else {
       for (uint32_t r = 1; r <= j; ++r) {
         const uint32_t i = j - r;
@@ -597,43 +606,42 @@ class OptimalParser {
         const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
         if (v < a.cost[kAfterShortRun]) {
           a.cost[kAfterShortRun] = v;
-          t_.shortRun[j] = static_cast<uint8_t>(r);
+          shortRun[j] = static_cast<uint8_t>(r);
         }
       }
     }
-    // The best long run so far grows by one literal, or a new one starts 4
-    // back. On equal cost the new one is taken only while the old one is
-    // shorter than 19: the old one's code then takes its second byte first;
-    // once it has, the new one would take it later and cost a byte more.
-    if (longCost_ != kInfinite) {
-      ++longCost_;
-      if (j == longStep_) {  // the run reaches 19, 274, ...: its code takes a byte more
-        ++longCost_;
-        longStep_ += 255;
-      }
-    }
-    if (j >= 5) {
+    // The best long run so far grows by one literal (two when its code takes
+    // a byte more, at 19, 274, ...), or a new one starts 4 back. On equal
+    // cost the new one is taken only while the old one is shorter than 19:
+    // the old one's code then takes its second byte first; once it has, the
+    // new one would take it later and cost a byte more. All without
+    // branches: which run wins is as unpredictable as the data.
+    const uint32_t stepped = uint32_t(j == run.step);
+    run.step += stepped * 255;
+    run.cost = run.cost == kInfinite ? kInfinite : run.cost + 1 + stepped;
+    if (j >= 5) [[likely]] {
       const uint32_t v = cost(j - 4) + 5;
-      const bool start = v < longCost_ || (v == longCost_ && j - longFrom_ < 19);
-      longCost_ = start ? v : longCost_;
-      longFrom_ = start ? j - 4 : longFrom_;
-      longStep_ = start ? j - 4 + 19 : longStep_;
+      const bool start = (v < run.cost) | ((v == run.cost) & (j - run.from < 19));
+      run.cost = start ? v : run.cost;
+      run.from = start ? j - 4 : run.from;
+      run.step = start ? j - 4 + 19 : run.step;
     }
-    a.cost[kAfterLongRun] = longCost_;
-    t_.longRunFrom[j] = static_cast<uint16_t>(longFrom_);
+    a.cost[kAfterLongRun] = run.cost;
+    longRunFrom[j] = static_cast<uint16_t>(run.from);
     // The whole prefix as the first run (its code is at least a byte).
-    if (j + 1 < longCost_ && j >= 4 && j + FirstRunCodeCost(j) < longCost_) {
+    if (j + 1 < run.cost && j >= 4 && j + FirstRunCodeCost(j) < run.cost) [[unlikely]] {
       a.cost[kAfterLongRun] = j + FirstRunCodeCost(j);
-      t_.longRunFrom[j] = 0;
+      longRunFrom[j] = 0;
     }
     return a;
   }
 
-  void Relax(uint32_t end, uint32_t cost, uint32_t length, uint32_t distance, uint8_t from) {
+  [[gnu::always_inline]] static void Relax(uint64_t* arrival, uint32_t end, uint32_t cost, uint32_t length,
+                                           uint32_t distance, uint8_t from) {
     // Without a branch: which arrival is cheaper is as unpredictable as the data.
     // On equal cost the longer match wins (its length is stored inverted).
     const uint64_t packed = (uint64_t(cost) << 34) | (uint64_t(from) << 32) | ((0xFFFF - length) << 16) | distance;
-    uint64_t& slot = t_.arrival[end];
+    uint64_t& slot = arrival[end];
     slot = std::min(slot, packed);
   }
 
@@ -695,10 +703,15 @@ class OptimalParser {
 
   void Parse() {
     uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
+    uint64_t* const arrival = t_.arrival.data();
+    uint8_t* const shortRun = t_.shortRun.data();
+    uint16_t* const longRunFrom = t_.longRunFrom.data();
+    uint16_t* const head2 = t_.head2.data();
+    LongRun run;
     FindMatches(0, lengths, distances);  // enters position 0 (n is at least 4)
-    t_.head2[Hash2(in_)] = 1;
+    head2[Hash2(in_)] = 1;
     for (uint32_t j = 1; j < n_; ++j) {
-      const Arrival a = ArriveAt(j);
+      const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
       if (j + 3 > n_) continue;
       uint8_t from = kAfterMatch;
       for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
@@ -706,10 +719,10 @@ class OptimalParser {
       const uint32_t base = a.cost[from];
       // Length 2: only as a near match after 1 to 3 literals.
       const uint32_t key = Hash2(in_ + j);
-      const uint32_t two = t_.head2[key];
-      t_.head2[key] = static_cast<uint16_t>(j + 1);
+      const uint32_t two = head2[key];
+      head2[key] = static_cast<uint16_t>(j + 1);
       if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
-        Relax(j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
+        Relax(arrival, j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
       const uint32_t count = FindMatches(j, lengths, distances);
       if (count == 0) continue;
       // Every length up to the enumeration limit at the nearest distance
@@ -723,27 +736,27 @@ class OptimalParser {
         const uint32_t d = distances[m];
         const uint32_t c = base + 3 - uint32_t(d <= kMaxShortDistance && length <= kMaxShortLength) +
                            uint32_t(d > kMaxMidDistance && length > kMaxFarDirectLength);
-        Relax(j + length, c, length, d, from);
+        Relax(arrival, j + length, c, length, d, from);
       }
       // Length 3 as a near match after a run of 4 or more literals.
       if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
-        Relax(j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
+        Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
       // Beyond the limit, each match's own length.
       for (m = count; m-- > 0 && lengths[m] > top;)
-        Relax(j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
-      if (count > 0 && lengths[count - 1] >= kTakeWhole) {
+        Relax(arrival, j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
+      if (lengths[count - 1] >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
         const uint32_t d = distances[count - 1];
         uint32_t len = lengths[count - 1];
         len += MatchLength(in_, j - d + len, j + len, n_);
-        Relax(j + len, base + MatchCost(len, d), len, d, from);
+        Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
         j += len - 1;
-        longCost_ = kInfinite;
+        run.cost = kInfinite;
       }
     }
-    end_ = ArriveAt(n_);
+    end_ = ArriveAt(n_, arrival, shortRun, longRunFrom, run);
   }
 
   // Start of the literal run that arrives at j in class k.
@@ -782,9 +795,6 @@ class OptimalParser {
   uint32_t n_;
   const LevelParams& p_;
   Tables& t_;
-  uint32_t longCost_ = kInfinite;  // the best arrival after a run of 4 or more (after a match)
-  uint32_t longFrom_ = 0;
-  uint32_t longStep_ = 0;  // where the run from longFrom_ next needs a longer code
   Arrival end_{};
 };
 
