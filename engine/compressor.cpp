@@ -196,6 +196,8 @@ struct Tables {
   std::vector<uint16_t> longRunFrom;  // start of the best run of 4 or more literals ending here
   std::vector<ParseStep> steps;
   std::vector<uint16_t> tree;  // level 9: smaller and larger child (position + 1) of each position
+  std::vector<uint16_t> head3;  // level 9: position + 1 of the latest position per three-byte hash
+  std::vector<uint16_t> prev3;  // level 9: position + 1 of the previous position of equal three-byte hash
 };
 
 // Sizes a table and zeroes it with one memset (cheaper than a filling loop
@@ -503,8 +505,8 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 
 
 // Level 9: an optimal parse. Every position's matches (for each length the
-// nearest distance, from the hash chains; length 2 from the last occurrence of
-// the two bytes) are weighed with the exact byte costs of the instruction
+// nearest distance found: length 3 from a hash chain, longer ones from a
+// binary tree, length 2 from the last occurrence of the two bytes) are weighed with the exact byte costs of the instruction
 // forms, and the cheapest stream over all of them is found by dynamic
 // programming from the front. The cost of a match depends on the literals
 // before it only through three classes of that run: none, 1 to 3 (held in
@@ -519,8 +521,10 @@ constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
 constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
-// A walk records at most one match per tree step.
-static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates);
+constexpr uint32_t kHead3Bits = 15;
+constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
+// A walk records at most one match per tree step, after one of length 3.
+static_assert(kLevels[kMaxLevel].chainDepth + 1 <= kMaxCandidates);
 static_assert(kTakeWhole <= kLevels[kMaxLevel].niceLength);  // the tree finds no longer match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
@@ -560,6 +564,8 @@ class OptimalParser {
   OptimalParser(const unsigned char* in, uint32_t n, const LevelParams& p, Tables& t)
       : in_(in), n_(n), p_(p), t_(t) {
     ClearTable(t.head2, 65536);
+    ClearTable(t.head3, std::size_t(1) << kHead3Bits);
+    t.prev3.resize(n);
     t.arrival.resize(n + 1);
     t.tree.resize(2 * std::size_t(n));
     t.shortRun.resize(n + 1);
@@ -645,16 +651,18 @@ class OptimalParser {
     slot = std::min(slot, packed);
   }
 
-  // Positions of equal three-byte hash form a binary search tree ordered by
+  // Positions of equal four-byte hash form a binary search tree ordered by
   // the bytes that follow them, the latest at the root. Inserting j walks
   // the path j's bytes take from the root, which passes the candidates that
   // share the longest prefixes with j; each longer one is recorded (with
   // lengths and distances growing). The walk re-links the tree around j,
-  // which becomes the new root. Gives the number of matches recorded.
-  uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth) {
+  // which becomes the new root. The matches are recorded after the count
+  // already found, longer than best; gives the number of matches then.
+  uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth, uint32_t count,
+                      uint32_t best) {
     uint16_t* head = t_.head.data();
     uint16_t* tree = t_.tree.data();
-    const uint32_t h = Hash3(in_ + j, p_.hashBits);
+    const uint32_t h = Hash4(Load32(in_ + j), p_.hashBits);
     uint32_t candidate = head[h];
     head[h] = static_cast<uint16_t>(j + 1);
     const uint32_t limit = std::min(p_.niceLength, n_ - j);
@@ -662,7 +670,6 @@ class OptimalParser {
     uint16_t* smaller = &tree[2 * j];     // where the next smaller candidate hangs
     uint16_t* larger = &tree[2 * j + 1];  // where the next larger candidate hangs
     uint32_t smallerLength = 0, largerLength = 0;
-    uint32_t count = 0, best = 2;
     for (;;) {
       if (candidate == 0 || depth-- == 0) {
         *smaller = *larger = 0;
@@ -697,8 +704,29 @@ class OptimalParser {
     }
   }
 
+  // The matches at j (n - j at least 3), lengths and distances growing, and
+  // j entered. Length 3 comes from the latest positions of equal
+  // three-byte hash (the nearest is the cheapest), the longer ones from the
+  // tree of equal four-byte hash; keyed by four bytes, the trees are smaller
+  // and their walks shorter than those of a tree per three bytes.
   uint32_t FindMatches(uint32_t j, uint32_t* lengths, uint32_t* distances) {
-    return TreeInsert(j, lengths, distances, p_.chainDepth);
+    uint16_t* head3 = t_.head3.data();
+    uint16_t* prev3 = t_.prev3.data();
+    const uint32_t h = Hash3(in_ + j, kHead3Bits);
+    uint32_t c = head3[h];
+    head3[h] = static_cast<uint16_t>(j + 1);
+    prev3[j] = static_cast<uint16_t>(c);
+    uint32_t count = 0;
+    for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
+      if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
+        lengths[0] = 3;
+        distances[0] = j - (c - 1);
+        count = 1;
+        break;
+      }
+    }
+    if (j + 4 > n_) return count;
+    return TreeInsert(j, lengths, distances, p_.chainDepth, count, count != 0 ? 3 : 2);
   }
 
   void Parse() {
