@@ -658,7 +658,7 @@ class OptimalParser {
   // lengths and distances growing). The walk re-links the tree around j,
   // which becomes the new root. The matches are recorded after the count
   // already found, longer than best; gives the number of matches then.
-  uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth, uint32_t count,
+  [[gnu::always_inline]] uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth, uint32_t count,
                       uint32_t best) {
     uint16_t* head = t_.head.data();
     uint16_t* tree = t_.tree.data();
