@@ -758,13 +758,17 @@ class OptimalParser {
       // growing, so the next match is due exactly when a length passes the
       // current one's), priced without a branch.
       const uint32_t top = std::min(lengths[count - 1], kEnumerateLimit);
+      // Up to the limit a match costs 3 bytes, 2 within the short distance;
+      // the arrival is packed as Relax packs it, stepped by length.
+      static_assert(kEnumerateLimit <= kMaxShortLength && kEnumerateLimit <= kMaxFarDirectLength);
+      const uint64_t packed3 = (uint64_t(base + 3) << 34) | (uint64_t(from) << 32) | (uint64_t(0xFFFF - 3) << 16);
       uint32_t m = 0;
       for (uint32_t length = 3; length <= top; ++length) {
         m += lengths[m] < length;
         const uint32_t d = distances[m];
-        const uint32_t c = base + 3 - uint32_t(d <= kMaxShortDistance && length <= kMaxShortLength) +
-                           uint32_t(d > kMaxMidDistance && length > kMaxFarDirectLength);
-        Relax(arrival, j + length, c, length, d, from);
+        const uint64_t packed = packed3 - (uint64_t(d <= kMaxShortDistance) << 34) - (uint64_t(length - 3) << 16) + d;
+        uint64_t& slot = arrival[j + length];
+        slot = std::min(slot, packed);
       }
       // Length 3 as a near match after a run of 4 or more literals.
       if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
