@@ -196,6 +196,8 @@ struct Tables {
   std::vector<uint16_t> longRunFrom;  // start of the best run of 4 or more literals ending here
   std::vector<ParseStep> steps;
   std::vector<uint16_t> tree;  // level 9: smaller and larger child (position + 1) of each position
+  std::vector<uint16_t> head3;  // level 9: position + 1 of the latest position per three-byte hash
+  std::vector<uint16_t> prev3;  // level 9: position + 1 of the previous position of equal three-byte hash
 };
 
 // Sizes a table and zeroes it with one memset (cheaper than a filling loop
@@ -678,8 +680,8 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 
 
 // Level 9: an optimal parse. Every position's matches (for each length the
-// nearest distance, from the hash chains; length 2 from the last occurrence of
-// the two bytes) are weighed with the exact byte costs of the instruction
+// nearest distance found: length 3 from a hash chain, longer ones from a
+// binary tree, length 2 from the last occurrence of the two bytes) are weighed with the exact byte costs of the instruction
 // forms, and the cheapest stream over all of them is found by dynamic
 // programming from the front. The cost of a match depends on the literals
 // before it only through three classes of that run: none, 1 to 3 (held in
@@ -687,14 +689,17 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 // and 4 or more (a run code; only then may a length-3 near match at 2049 to
 // 3072 follow). Each position therefore keeps the cheapest arrival in each
 // class. A match of at least kTakeWhole bytes is extended to its end and
-// taken whole: the positions it covers are neither searched nor weighed.
+// taken whole: the positions it covers are neither searched nor weighed,
+// nor entered in the tree (a shallow insertion would cut the tree's older
+// positions off, which costs more matches than the covered ones bring).
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
-constexpr uint32_t kTakeWhole = 64;         // a match this long is taken whole (the tree stops at the nice length)
-constexpr uint32_t kSkipDepth = 4;        // tree steps for positions inside a long match
-// A walk records at most one match per tree step.
-static_assert(kLevels[kMaxLevel].chainDepth <= kMaxCandidates && kSkipDepth <= kMaxCandidates);
+constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
+constexpr uint32_t kHead3Bits = 15;
+constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
+// A walk records at most one match per tree step, after one of length 3.
+static_assert(kLevels[kMaxLevel].chainDepth + 1 <= kMaxCandidates);
 static_assert(kTakeWhole <= kLevels[kMaxLevel].niceLength);  // the tree finds no longer match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
@@ -709,6 +714,24 @@ inline uint32_t MatchCost(uint32_t length, uint32_t distance) {
   return length <= kMaxFarDirectLength ? 3 : 4 + (length - 10) / 255;
 }
 
+// Common length of a[0..limit) and b[0..limit), both known equal before
+// len: eight bytes at a time, the last eight (overlapping what is known)
+// read as one word.
+inline uint32_t CommonLength(const unsigned char* a, const unsigned char* b, uint32_t len, uint32_t limit) {
+  while (len + 8 <= limit) {
+    const uint64_t diff = Load64(a + len) ^ Load64(b + len);
+    if (diff != 0) return len + EqualPrefix(diff);
+    len += 8;
+  }
+  if (len == limit) return len;
+  if (limit >= 8) {
+    const uint64_t diff = Load64(a + limit - 8) ^ Load64(b + limit - 8);
+    return diff != 0 ? limit - 8 + EqualPrefix(diff) : limit;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
 inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
 
 class OptimalParser {
@@ -716,11 +739,13 @@ class OptimalParser {
   OptimalParser(const unsigned char* in, uint32_t n, const LevelParams& p, Tables& t)
       : in_(in), n_(n), p_(p), t_(t) {
     ClearTable(t.head2, 65536);
+    ClearTable(t.head3, std::size_t(1) << kHead3Bits);
+    t.prev3.resize(n);
     t.arrival.resize(n + 1);
     t.tree.resize(2 * std::size_t(n));
     t.shortRun.resize(n + 1);
     t.longRunFrom.resize(n + 1);
-    std::fill(t.arrival.begin(), t.arrival.begin() + n + 1, uint64_t(kInfinite) << 34);
+    std::fill(t.arrival.begin(), t.arrival.end(), uint64_t(kInfinite) << 34);
     t.arrival[0] = 0;
   }
 
@@ -734,18 +759,27 @@ class OptimalParser {
     uint32_t cost[3];
   };
 
+  // The best run of 4 or more literals before the position being weighed.
+  struct LongRun {
+    uint32_t cost = kInfinite;  // the arrival after it (its first literal after a match)
+    uint32_t from = 0;
+    uint32_t step = 0;  // where the run from `from` next needs a longer code
+  };
+
   // The cheapest arrival at j in each literal class; records the runs chosen.
-  Arrival ArriveAt(uint32_t j) {
-    const uint64_t* arrival = t_.arrival.data();
+  // Inlined into the parse with its tables as locals, so nothing is reloaded
+  // after the byte stores.
+  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, uint8_t* shortRun,
+                                                 uint16_t* longRunFrom, LongRun& run) {
     auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
     Arrival a{{cost(j), kInfinite, kInfinite}};
-    if (j > 3) {
+    if (j > 3) [[likely]] {
       // The cheapest of the three runs without a branch: cost and run packed,
       // so that on equal cost the shortest run wins.
       const uint64_t v = std::min({(uint64_t(cost(j - 1) + 1) << 2) | 1, (uint64_t(cost(j - 2) + 2) << 2) | 2,
                                    (uint64_t(cost(j - 3) + 3) << 2) | 3});
       a.cost[kAfterShortRun] = static_cast<uint32_t>(std::min(v >> 2, uint64_t(kInfinite)));
-      t_.shortRun[j] = static_cast<uint8_t>(v & 3);
+      shortRun[j] = static_cast<uint8_t>(v & 3);
     } else {
       for (uint32_t r = 1; r <= j; ++r) {
         const uint32_t i = j - r;
@@ -753,56 +787,57 @@ class OptimalParser {
         const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
         if (v < a.cost[kAfterShortRun]) {
           a.cost[kAfterShortRun] = v;
-          t_.shortRun[j] = static_cast<uint8_t>(r);
+          shortRun[j] = static_cast<uint8_t>(r);
         }
       }
     }
-    // The best long run so far grows by one literal, or a new one starts 4
-    // back. On equal cost the new one is taken only while the old one is
-    // shorter than 19: the old one's code then takes its second byte first;
-    // once it has, the new one would take it later and cost a byte more.
-    if (longCost_ != kInfinite) {
-      ++longCost_;
-      if (j == longStep_) {  // the run reaches 19, 274, ...: its code takes a byte more
-        ++longCost_;
-        longStep_ += 255;
-      }
-    }
-    if (j >= 5) {
+    // The best long run so far grows by one literal (two when its code takes
+    // a byte more, at 19, 274, ...), or a new one starts 4 back. On equal
+    // cost the new one is taken only while the old one is shorter than 19:
+    // the old one's code then takes its second byte first; once it has, the
+    // new one would take it later and cost a byte more. All without
+    // branches: which run wins is as unpredictable as the data.
+    const uint32_t stepped = uint32_t(j == run.step);
+    run.step += stepped * 255;
+    run.cost = run.cost == kInfinite ? kInfinite : run.cost + 1 + stepped;
+    if (j >= 5) [[likely]] {
       const uint32_t v = cost(j - 4) + 5;
-      const bool start = v < longCost_ || (v == longCost_ && j - longFrom_ < 19);
-      longCost_ = start ? v : longCost_;
-      longFrom_ = start ? j - 4 : longFrom_;
-      longStep_ = start ? j - 4 + 19 : longStep_;
+      const bool start = (v < run.cost) | ((v == run.cost) & (j - run.from < 19));
+      run.cost = start ? v : run.cost;
+      run.from = start ? j - 4 : run.from;
+      run.step = start ? j - 4 + 19 : run.step;
     }
-    a.cost[kAfterLongRun] = longCost_;
-    t_.longRunFrom[j] = static_cast<uint16_t>(longFrom_);
+    a.cost[kAfterLongRun] = run.cost;
+    longRunFrom[j] = static_cast<uint16_t>(run.from);
     // The whole prefix as the first run (its code is at least a byte).
-    if (j + 1 < longCost_ && j >= 4 && j + FirstRunCodeCost(j) < longCost_) {
+    if (j + 1 < run.cost && j >= 4 && j + FirstRunCodeCost(j) < run.cost) [[unlikely]] {
       a.cost[kAfterLongRun] = j + FirstRunCodeCost(j);
-      t_.longRunFrom[j] = 0;
+      longRunFrom[j] = 0;
     }
     return a;
   }
 
-  void Relax(uint32_t end, uint32_t cost, uint32_t length, uint32_t distance, uint8_t from) {
+  [[gnu::always_inline]] static void Relax(uint64_t* arrival, uint32_t end, uint32_t cost, uint32_t length,
+                                           uint32_t distance, uint8_t from) {
     // Without a branch: which arrival is cheaper is as unpredictable as the data.
     // On equal cost the longer match wins (its length is stored inverted).
     const uint64_t packed = (uint64_t(cost) << 34) | (uint64_t(from) << 32) | ((0xFFFF - length) << 16) | distance;
-    uint64_t& slot = t_.arrival[end];
+    uint64_t& slot = arrival[end];
     slot = std::min(slot, packed);
   }
 
-  // Positions of equal three-byte hash form a binary search tree ordered by
+  // Positions of equal four-byte hash form a binary search tree ordered by
   // the bytes that follow them, the latest at the root. Inserting j walks
   // the path j's bytes take from the root, which passes the candidates that
   // share the longest prefixes with j; each longer one is recorded (with
   // lengths and distances growing). The walk re-links the tree around j,
-  // which becomes the new root. Gives the number of matches recorded.
-  uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth) {
+  // which becomes the new root. The matches are recorded after the count
+  // already found, longer than best; gives the number of matches then.
+  [[gnu::always_inline]] uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth, uint32_t count,
+                      uint32_t best) {
     uint16_t* head = t_.head.data();
     uint16_t* tree = t_.tree.data();
-    const uint32_t h = Hash3(in_ + j, p_.hashBits);
+    const uint32_t h = Hash4(Load32(in_ + j), p_.hashBits);
     uint32_t candidate = head[h];
     head[h] = static_cast<uint16_t>(j + 1);
     const uint32_t limit = std::min(p_.niceLength, n_ - j);
@@ -810,7 +845,6 @@ class OptimalParser {
     uint16_t* smaller = &tree[2 * j];     // where the next smaller candidate hangs
     uint16_t* larger = &tree[2 * j + 1];  // where the next larger candidate hangs
     uint32_t smallerLength = 0, largerLength = 0;
-    uint32_t count = 0, best = 2;
     for (;;) {
       if (candidate == 0 || depth-- == 0) {
         *smaller = *larger = 0;
@@ -819,20 +853,17 @@ class OptimalParser {
       const uint32_t c = candidate - 1;
       uint16_t* pair = &tree[2 * c];
       const unsigned char* pb = in_ + c;
-      uint32_t len = std::min(smallerLength, largerLength);
-      if (pb[len] == cur[len]) {
-        len = std::min(limit, len + 1 + MatchLength(in_, c + len + 1, j + len + 1, j + limit));
-        // Recorded without a branch; kept only when longer than the last.
-        lengths[count] = len;
-        distances[count] = j - c;
-        count += len > best;
-        best = std::max(best, len);
-        if (len >= limit) {
-          // c's bytes equal j's as far as compared: j takes c's place.
-          *smaller = pair[0];
-          *larger = pair[1];
-          return count;
-        }
+      const uint32_t len = CommonLength(pb, cur, std::min(smallerLength, largerLength), limit);
+      // Recorded without a branch; kept only when longer than the last.
+      lengths[count] = len;
+      distances[count] = j - c;
+      count += len > best;
+      best = std::max(best, len);
+      if (len >= limit) {
+        // c's bytes equal j's as far as compared: j takes c's place.
+        *smaller = pair[0];
+        *larger = pair[1];
+        return count;
       }
       if (pb[len] < cur[len]) {
         *smaller = static_cast<uint16_t>(candidate);
@@ -848,36 +879,53 @@ class OptimalParser {
     }
   }
 
+  // The matches at j (n - j at least 3), lengths and distances growing, and
+  // j entered. Length 3 comes from the latest positions of equal
+  // three-byte hash (the nearest is the cheapest), the longer ones from the
+  // tree of equal four-byte hash; keyed by four bytes, the trees are smaller
+  // and their walks shorter than those of a tree per three bytes.
   uint32_t FindMatches(uint32_t j, uint32_t* lengths, uint32_t* distances) {
-    return TreeInsert(j, lengths, distances, p_.chainDepth);
-  }
-
-  void Insert(uint32_t j) {
-    if (j + 3 > n_) return;
-    uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
-    TreeInsert(j, lengths, distances, kSkipDepth);
-    t_.head2[Hash2(in_ + j)] = static_cast<uint16_t>(j + 1);
+    uint16_t* head3 = t_.head3.data();
+    uint16_t* prev3 = t_.prev3.data();
+    const uint32_t h = Hash3(in_ + j, kHead3Bits);
+    uint32_t c = head3[h];
+    head3[h] = static_cast<uint16_t>(j + 1);
+    prev3[j] = static_cast<uint16_t>(c);
+    uint32_t count = 0;
+    for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
+      if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
+        lengths[0] = 3;
+        distances[0] = j - (c - 1);
+        count = 1;
+        break;
+      }
+    }
+    if (j + 4 > n_) return count;
+    return TreeInsert(j, lengths, distances, p_.chainDepth, count, count != 0 ? 3 : 2);
   }
 
   void Parse() {
     uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
-    Insert(0);
+    uint64_t* const arrival = t_.arrival.data();
+    uint8_t* const shortRun = t_.shortRun.data();
+    uint16_t* const longRunFrom = t_.longRunFrom.data();
+    uint16_t* const head2 = t_.head2.data();
+    LongRun run;
+    FindMatches(0, lengths, distances);  // enters position 0 (n is at least 4)
+    head2[Hash2(in_)] = 1;
     for (uint32_t j = 1; j < n_; ++j) {
-      const Arrival a = ArriveAt(j);
-      if (j + 3 > n_) {
-        Insert(j);
-        continue;
-      }
+      const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
+      if (j + 3 > n_) continue;
       uint8_t from = kAfterMatch;
       for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
         if (a.cost[k] < a.cost[from]) from = k;
       const uint32_t base = a.cost[from];
       // Length 2: only as a near match after 1 to 3 literals.
       const uint32_t key = Hash2(in_ + j);
-      const uint32_t two = t_.head2[key];
-      t_.head2[key] = static_cast<uint16_t>(j + 1);
+      const uint32_t two = head2[key];
+      head2[key] = static_cast<uint16_t>(j + 1);
       if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
-        Relax(j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
+        Relax(arrival, j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
       const uint32_t count = FindMatches(j, lengths, distances);
       if (count == 0) continue;
       // Every length up to the enumeration limit at the nearest distance
@@ -885,34 +933,37 @@ class OptimalParser {
       // growing, so the next match is due exactly when a length passes the
       // current one's), priced without a branch.
       const uint32_t top = std::min(lengths[count - 1], kEnumerateLimit);
+      // Up to the limit a match costs 3 bytes, 2 within the short distance;
+      // the arrival is packed as Relax packs it, stepped by length.
+      static_assert(kEnumerateLimit <= kMaxShortLength && kEnumerateLimit <= kMaxFarDirectLength);
+      const uint64_t packed3 = (uint64_t(base + 3) << 34) | (uint64_t(from) << 32) | (uint64_t(0xFFFF - 3) << 16);
       uint32_t m = 0;
       for (uint32_t length = 3; length <= top; ++length) {
         m += lengths[m] < length;
         const uint32_t d = distances[m];
-        const uint32_t c = base + 3 - uint32_t(d <= kMaxShortDistance && length <= kMaxShortLength) +
-                           uint32_t(d > kMaxMidDistance && length > kMaxFarDirectLength);
-        Relax(j + length, c, length, d, from);
+        const uint64_t packed = packed3 - (uint64_t(d <= kMaxShortDistance) << 34) - (uint64_t(length - 3) << 16) + d;
+        uint64_t& slot = arrival[j + length];
+        slot = std::min(slot, packed);
       }
       // Length 3 as a near match after a run of 4 or more literals.
       if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
-        Relax(j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
+        Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
       // Beyond the limit, each match's own length.
       for (m = count; m-- > 0 && lengths[m] > top;)
-        Relax(j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
-      if (count > 0 && lengths[count - 1] >= kTakeWhole) {
+        Relax(arrival, j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
+      if (lengths[count - 1] >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
         const uint32_t d = distances[count - 1];
         uint32_t len = lengths[count - 1];
         len += MatchLength(in_, j - d + len, j + len, n_);
-        Relax(j + len, base + MatchCost(len, d), len, d, from);
-        for (uint32_t k = j + 1; k < j + len; ++k) Insert(k);
+        Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
         j += len - 1;
-        longCost_ = kInfinite;
+        run.cost = kInfinite;
       }
     }
-    end_ = ArriveAt(n_);
+    end_ = ArriveAt(n_, arrival, shortRun, longRunFrom, run);
   }
 
   // Start of the literal run that arrives at j in class k.
@@ -951,9 +1002,6 @@ class OptimalParser {
   uint32_t n_;
   const LevelParams& p_;
   Tables& t_;
-  uint32_t longCost_ = kInfinite;  // the best arrival after a run of 4 or more (after a match)
-  uint32_t longFrom_ = 0;
-  uint32_t longStep_ = 0;  // where the run from longFrom_ next needs a longer code
   Arrival end_{};
 };
 

@@ -296,4 +296,19 @@ TEST(CompressSegment, LevelNineTakesALongRepeatAsOneMatch) {
   EXPECT_LE(Compress(twice, 9).size(), Compress(once, 9).size() + 8);  // a mid match with a length extension
 }
 
+// Three-byte repeats with no longer ones, three literals apart: level 9
+// codes each as a short match (two bytes, the literals in its low bits).
+TEST(CompressSegment, LevelNineCodesThreeByteRepeats) {
+  std::mt19937 rng(12);
+  Bytes in(6000);
+  for (unsigned char& b : in) b = static_cast<unsigned char>(rng());
+  for (std::size_t i = 60; i + 4 <= in.size(); i += 6) {
+    std::copy(in.begin() + long(i) - 36, in.begin() + long(i) - 33, in.begin() + long(i));
+    in[i + 3] = static_cast<unsigned char>(in[i - 33] + 1);  // the repeat stops at three bytes
+  }
+  const Bytes s = Compress(in, 9);
+  EXPECT_EQ(TableDecode(s), std::optional<Bytes>(in));
+  EXPECT_LT(s.size(), in.size() * 9 / 10);
+}
+
 }  // namespace
