@@ -282,6 +282,24 @@ inline uint32_t EqualPrefix(uint64_t diff) {
   else return uint32_t(std::countl_zero(diff)) / 8;
 }
 
+// The end of a match of at least four bytes at p from q (both at its start),
+// compared eight bytes at a time while eight remain before end.
+[[gnu::always_inline]] inline const unsigned char* ForwardMatchEnd(const unsigned char* p, const unsigned char* q,
+                                                                   const unsigned char* end) {
+  p += 4;
+  q += 4;
+  for (;;) {
+    const uint64_t diff = Load64(p) ^ Load64(q);
+    if (diff != 0) return p + EqualPrefix(diff);
+    p += 8;
+    q += 8;
+    if (end - p < 8) {
+      while (p < end && *p == *q) ++p, ++q;
+      return p;
+    }
+  }
+}
+
 // Level 1's writer, with the stream position in a local pointer. A match
 // always ends with its two distance bytes, the first of which takes a
 // following run of 1 to 3 literals in its low bits: that byte is op[-2].
@@ -416,24 +434,7 @@ uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, s
     return nullptr;
   };
   // The match at ip from ref extended forwards: its end.
-  auto extend = [&](const unsigned char* ref) {
-    const unsigned char* p = ip + 4;
-    const unsigned char* q = ref + 4;
-    for (;;) {
-      const uint64_t diff = Load64(p) ^ Load64(q);
-      if (diff != 0) {
-        p += EqualPrefix(diff);
-        break;
-      }
-      p += 8;
-      q += 8;
-      if (end - p < 8) {
-        while (p < end && *p == *q) ++p, ++q;
-        break;
-      }
-    }
-    return p;
-  };
+  auto extend = [&](const unsigned char* ref) { return ForwardMatchEnd(ip, ref, end); };
   // The match moved back over the pending literals it also covers.
   auto extendBack = [&](const unsigned char*& ref) {
     while (ip > anchor && ref > in && ip[-1] == ref[-1]) {
@@ -534,22 +535,7 @@ uint32_t CompressFastLanes(const unsigned char* in, uint32_t n, unsigned char* o
     return nullptr;
   };
   auto extend = [&](Lane& l, const unsigned char* ref) __attribute__((always_inline)) {
-    const unsigned char* p = l.ip + 4;
-    const unsigned char* q = ref + 4;
-    for (;;) {
-      const uint64_t diff = Load64(p) ^ Load64(q);
-      if (diff != 0) {
-        p += EqualPrefix(diff);
-        break;
-      }
-      p += 8;
-      q += 8;
-      if (l.end - p < 8) {
-        while (p < l.end && *p == *q) ++p, ++q;
-        break;
-      }
-    }
-    return p;
+    return ForwardMatchEnd(l.ip, ref, l.end);
   };
   auto extendBack = [&](Lane& l, const unsigned char*& ref) __attribute__((always_inline)) {
     while (l.ip > l.anchor && ref > in && l.ip[-1] == ref[-1]) {
