@@ -370,8 +370,9 @@ inline unsigned char* FastMatch(unsigned char* op, uint32_t distance, uint32_t l
     // are formed and one kept. Short means length - 1 < 8 and (distance - 1)
     // >> 8 < 8, i.e. both fit in three bits.
     const uint32_t d = distance - 1;
-    const uint32_t shortForm = ((length - 1) << 5) | ((d & 7) << 2) | ((d >> 3) << 8);
-    const uint32_t midForm = (32 | (length - 2)) | (d << 10);
+    const uint32_t d4 = d << 2;
+    const uint32_t shortForm = ((length - 1) << 5) | (d4 & 0x1c) | ((d4 << 3) & ~0xffu);
+    const uint32_t midForm = (length + 30) | (d << 10);  // 32 | (length - 2)
     const uint32_t isShort = ((length - 1) | (d >> 8)) < 8;
     Store32(op, midForm ^ ((shortForm ^ midForm) & (0u - isShort)));
     return op + 3 - isShort;
@@ -509,13 +510,16 @@ uint32_t CompressFastLanes(const unsigned char* in, uint32_t n, unsigned char* o
     const unsigned char* probeEnd;  // the last position probed
     const unsigned char* end;       // matches end here at the latest
     uint16_t* table;
-    unsigned char* start;
-    std::size_t capacity;
+    const unsigned char* limit;  // the end of the room less 32 bytes
   };
   const unsigned char* const mid = in + n / 2;
   const unsigned char* const end = in + n;
-  Lane a{in + 1, in, out, mid - kTail, mid, t.head.data(), out, capacity};
-  Lane b{mid, mid, lane, end - kTail, end, t.head.data() + (std::size_t(1) << bits), lane, laneCapacity};
+  // Room is checked against the buffer's end less 32 bytes. The check asks
+  // for 32 bytes beyond those covered, which a buffer under 64 bytes never
+  // has for a segment this long: such a caller's stream is made in the scratch.
+  if (capacity < 64 || laneCapacity < 64) return 0;
+  Lane a{in + 1, in, out, mid - kTail, mid, t.head.data(), out + capacity - 32};
+  Lane b{mid, mid, lane, end - kTail, end, t.head.data() + (std::size_t(1) << bits), lane + laneCapacity - 32};
   bool failed = false;
 
   // As in CompressFast, for one lane.
@@ -544,7 +548,7 @@ uint32_t CompressFastLanes(const unsigned char* in, uint32_t n, unsigned char* o
     }
   };
   auto room = [&](const Lane& l, std::size_t covered) __attribute__((always_inline)) {
-    return static_cast<std::size_t>(l.op - l.start) + covered + (covered >> 7) + 32 <= l.capacity;
+    return static_cast<std::ptrdiff_t>(covered + (covered >> 7)) <= l.limit - l.op;
   };
   auto finish = [&](Lane& l, const unsigned char* ref, const unsigned char* p) __attribute__((always_inline)) {
     l.op = FastMatchOf(l.op, static_cast<uint32_t>(l.ip - ref), static_cast<uint32_t>(p - l.ip));
