@@ -727,7 +727,7 @@ class OptimalParser {
     ClearTable(t.head2, 65536);
     ClearTable(t.head3, std::size_t(1) << kHead3Bits);
     t.prev3.resize(n);
-    t.arrival.resize(n + 1);
+    t.arrival.resize(n + 1 + kEnumerateLimit);
     t.tree.resize(2 * std::size_t(n));
     t.shortRun.resize(n + 1);
     t.longRunFrom.resize(n + 1);
@@ -923,20 +923,28 @@ class OptimalParser {
       // the arrival is packed as Relax packs it, stepped by length.
       static_assert(kEnumerateLimit <= kMaxShortLength && kEnumerateLimit <= kMaxFarDirectLength);
       const uint64_t packed3 = (uint64_t(base + 3) << 34) | (uint64_t(from) << 32) | (uint64_t(0xFFFF - 3) << 16);
-      uint32_t m = 0;
-      for (uint32_t length = 3; length <= top; ++length) {
-        m += lengths[m] < length;
-        const uint32_t d = distances[m];
-        const uint64_t packed = packed3 - (uint64_t(d <= kMaxShortDistance) << 34) - (uint64_t(length - 3) << 16) + d;
-        uint64_t& slot = arrival[j + length];
-        slot = std::min(slot, packed);
+      // Within the short distance a match costs 2 bytes, beyond it 3 at any
+      // distance: the longest short match prices every length it reaches,
+      // the longest match the rest. All lengths 3 to the limit are stored,
+      // those past top unchanged (the arrival has room past n for them).
+      uint32_t s = count;
+      while (s > 0 && distances[s - 1] > kMaxShortDistance) --s;
+      const uint32_t shortTop = s != 0 ? std::min(lengths[s - 1], top) : 2;
+      const uint64_t shortPacked = packed3 - (uint64_t(1) << 34) + (s != 0 ? distances[s - 1] : 0);
+      const uint64_t longPacked = packed3 + distances[count - 1];
+      uint64_t* const slots = arrival + j;
+      for (uint32_t length = 3; length <= kEnumerateLimit; ++length) {
+        const uint64_t step = uint64_t(length - 3) << 16;
+        uint64_t packed = length <= shortTop ? shortPacked - step : longPacked - step;
+        packed = length <= top ? packed : ~uint64_t(0);
+        slots[length] = std::min(slots[length], packed);
       }
       // Length 3 as a near match after a run of 4 or more literals.
       if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
         Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
       // Beyond the limit, each match's own length.
-      for (m = count; m-- > 0 && lengths[m] > top;)
+      for (uint32_t m = count; m-- > 0 && lengths[m] > top;)
         Relax(arrival, j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
       if (lengths[count - 1] >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
