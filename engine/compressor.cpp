@@ -683,6 +683,8 @@ constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
 constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
 constexpr uint32_t kHead3Bits = 15;
+constexpr uint32_t kTreeDepth = kLevels[kMaxLevel].chainDepth;  // candidates a walk visits at most
+constexpr uint32_t kTreeLimit = kLevels[kMaxLevel].niceLength;  // a walk compares no further
 constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
 // A walk records at most one match per tree step, after one of length 3.
 static_assert(kLevels[kMaxLevel].chainDepth + 1 <= kMaxCandidates);
@@ -819,38 +821,63 @@ class OptimalParser {
   // lengths and distances growing). The walk re-links the tree around j,
   // which becomes the new root. The matches are recorded after the count
   // already found, longer than best; gives the number of matches then.
-  [[gnu::always_inline]] uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth, uint32_t count,
-                      uint32_t best) {
+  // One match found at a position.
+  struct Match {
+    uint32_t length, distance;
+  };
+
+  template <bool kWide>
+  [[gnu::always_inline]] Match* TreeInsert(uint32_t j, Match* rec, uint32_t best) {
+    // Candidates are positions + 1 (0: none), so both tables are addressed
+    // one element early.
+    uint16_t* const tree = t_.tree.data() - 2;
+    const unsigned char* const in = in_ - 1;
     uint16_t* head = t_.head.data();
-    uint16_t* tree = t_.tree.data();
     const uint32_t h = Hash4(Load32(in_ + j), p_.hashBits);
     uint32_t candidate = head[h];
-    head[h] = static_cast<uint16_t>(j + 1);
-    const uint32_t limit = std::min(p_.niceLength, n_ - j);
-    const unsigned char* cur = in_ + j;
-    uint16_t* smaller = &tree[2 * j];     // where the next smaller candidate hangs
-    uint16_t* larger = &tree[2 * j + 1];  // where the next larger candidate hangs
+    const uint32_t j1 = j + 1;
+    head[h] = static_cast<uint16_t>(j1);
+    // kWide: eight bytes can be read at every length below the limit.
+    const uint32_t limit = kWide ? kTreeLimit : std::min(kTreeLimit, n_ - j);
+    const unsigned char* const cur = in_ + j;
+    uint16_t* smaller = &tree[2 * j1];     // where the next smaller candidate hangs
+    uint16_t* larger = &tree[2 * j1 + 1];  // where the next larger candidate hangs
     uint32_t smallerLength = 0, largerLength = 0;
-    for (;;) {
-      if (candidate == 0 || depth-- == 0) {
-        *smaller = *larger = 0;
-        return count;
+    Match* const first = rec;
+    auto finish = [&]() {
+      for (Match* m = first; m != rec; ++m) m->distance = j1 - m->distance;
+      return rec;
+    };
+    for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
+      uint16_t* const pair = &tree[2 * candidate];
+      const unsigned char* const pb = in + candidate;
+      uint32_t len = std::min(smallerLength, largerLength);
+      if constexpr (kWide) {
+        for (;;) {
+          const uint64_t diff = Load64(pb + len) ^ Load64(cur + len);
+          if (diff != 0) {
+            len += EqualPrefix(diff);
+            break;
+          }
+          len += 8;
+          if (len >= limit) break;
+        }
+      } else {
+        len = CommonLength(pb, cur, len, limit);
       }
-      const uint32_t c = candidate - 1;
-      uint16_t* pair = &tree[2 * c];
-      const unsigned char* pb = in_ + c;
-      const uint32_t len = CommonLength(pb, cur, std::min(smallerLength, largerLength), limit);
-      // Recorded without a branch; kept only when longer than the last.
-      lengths[count] = len;
-      distances[count] = j - c;
-      count += len > best;
-      best = std::max(best, len);
       if (len >= limit) {
         // c's bytes equal j's as far as compared: j takes c's place.
+        if (limit > best) *rec++ = {limit, candidate};
         *smaller = pair[0];
         *larger = pair[1];
-        return count;
+        return finish();
       }
+      // Recorded without a branch (the candidate for now, the distance after
+      // the walk); kept only when longer than the last.
+      rec->length = len;
+      rec->distance = candidate;
+      rec += len > best;
+      best = std::max(best, len);
       if (pb[len] < cur[len]) {
         *smaller = static_cast<uint16_t>(candidate);
         smaller = &pair[1];
@@ -862,42 +889,45 @@ class OptimalParser {
         candidate = *larger;
         largerLength = len;
       }
+      if (depth == 1) break;
     }
+    *smaller = *larger = 0;
+    return finish();
   }
 
   // The matches at j (n - j at least 3), lengths and distances growing, and
-  // j entered. Length 3 comes from the latest positions of equal
+  // j entered; gives their number. Length 3 comes from the latest positions of equal
   // three-byte hash (the nearest is the cheapest), the longer ones from the
   // tree of equal four-byte hash; keyed by four bytes, the trees are smaller
   // and their walks shorter than those of a tree per three bytes.
-  uint32_t FindMatches(uint32_t j, uint32_t* lengths, uint32_t* distances) {
+  [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches) {
     uint16_t* head3 = t_.head3.data();
     uint16_t* prev3 = t_.prev3.data();
     const uint32_t h = Hash3(in_ + j, kHead3Bits);
     uint32_t c = head3[h];
     head3[h] = static_cast<uint16_t>(j + 1);
     prev3[j] = static_cast<uint16_t>(c);
-    uint32_t count = 0;
+    Match* rec = matches;
     for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
       if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
-        lengths[0] = 3;
-        distances[0] = j - (c - 1);
-        count = 1;
+        *rec++ = {3, j - (c - 1)};
         break;
       }
     }
-    if (j + 4 > n_) return count;
-    return TreeInsert(j, lengths, distances, p_.chainDepth, count, count != 0 ? 3 : 2);
+    if (j + 4 > n_) return static_cast<uint32_t>(rec - matches);
+    const uint32_t best = rec != matches ? 3 : 2;
+    rec = j + kTreeLimit + 8 <= n_ ? TreeInsert<true>(j, rec, best) : TreeInsert<false>(j, rec, best);
+    return static_cast<uint32_t>(rec - matches);
   }
 
   void Parse() {
-    uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
+    Match matches[kMaxCandidates];
     uint64_t* const arrival = t_.arrival.data();
     uint8_t* const shortRun = t_.shortRun.data();
     uint16_t* const longRunFrom = t_.longRunFrom.data();
     uint16_t* const head2 = t_.head2.data();
     LongRun run;
-    FindMatches(0, lengths, distances);  // enters position 0 (n is at least 4)
+    FindMatches(0, matches);  // enters position 0 (n is at least 4)
     head2[Hash2(in_)] = 1;
     for (uint32_t j = 1; j < n_; ++j) {
       const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
@@ -912,13 +942,13 @@ class OptimalParser {
       head2[key] = static_cast<uint16_t>(j + 1);
       if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
         Relax(arrival, j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
-      const uint32_t count = FindMatches(j, lengths, distances);
+      const uint32_t count = FindMatches(j, matches);
       if (count == 0) continue;
       // Every length up to the enumeration limit at the nearest distance
       // that reaches it (the matches come with lengths and distances
       // growing, so the next match is due exactly when a length passes the
       // current one's), priced without a branch.
-      const uint32_t top = std::min(lengths[count - 1], kEnumerateLimit);
+      const uint32_t top = std::min(matches[count - 1].length, kEnumerateLimit);
       // Up to the limit a match costs 3 bytes, 2 within the short distance;
       // the arrival is packed as Relax packs it, stepped by length.
       static_assert(kEnumerateLimit <= kMaxShortLength && kEnumerateLimit <= kMaxFarDirectLength);
@@ -928,10 +958,10 @@ class OptimalParser {
       // the longest match the rest. All lengths 3 to the limit are stored,
       // those past top unchanged (the arrival has room past n for them).
       uint32_t s = count;
-      while (s > 0 && distances[s - 1] > kMaxShortDistance) --s;
-      const uint32_t shortTop = s != 0 ? std::min(lengths[s - 1], top) : 2;
-      const uint64_t shortPacked = packed3 - (uint64_t(1) << 34) + (s != 0 ? distances[s - 1] : 0);
-      const uint64_t longPacked = packed3 + distances[count - 1];
+      while (s > 0 && matches[s - 1].distance > kMaxShortDistance) --s;
+      const uint32_t shortTop = s != 0 ? std::min(matches[s - 1].length, top) : 2;
+      const uint64_t shortPacked = packed3 - (uint64_t(1) << 34) + (s != 0 ? matches[s - 1].distance : 0);
+      const uint64_t longPacked = packed3 + matches[count - 1].distance;
       uint64_t* const slots = arrival + j;
       for (uint32_t length = 3; length <= kEnumerateLimit; ++length) {
         const uint64_t step = uint64_t(length - 3) << 16;
@@ -940,17 +970,17 @@ class OptimalParser {
         slots[length] = std::min(slots[length], packed);
       }
       // Length 3 as a near match after a run of 4 or more literals.
-      if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
+      if (matches[0].distance > kMaxShortDistance && matches[0].distance <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
-        Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
+        Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, matches[0].distance, kAfterLongRun);
       // Beyond the limit, each match's own length.
-      for (uint32_t m = count; m-- > 0 && lengths[m] > top;)
-        Relax(arrival, j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
-      if (lengths[count - 1] >= kTakeWhole) {
+      for (uint32_t m = count; m-- > 0 && matches[m].length > top;)
+        Relax(arrival, j + matches[m].length, base + MatchCost(matches[m].length, matches[m].distance), matches[m].length, matches[m].distance, from);
+      if (matches[count - 1].length >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
-        const uint32_t d = distances[count - 1];
-        uint32_t len = lengths[count - 1];
+        const uint32_t d = matches[count - 1].distance;
+        uint32_t len = matches[count - 1].length;
         len += MatchLength(in_, j - d + len, j + len, n_);
         Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
         j += len - 1;
