@@ -840,18 +840,15 @@ class OptimalParser {
     // kWide: eight bytes can be read at every length below the limit.
     const uint32_t limit = kWide ? kTreeLimit : std::min(kTreeLimit, n_ - j);
     const unsigned char* const cur = in_ + j;
-    uint16_t* smaller = &tree[2 * j1];     // where the next smaller candidate hangs
-    uint16_t* larger = &tree[2 * j1 + 1];  // where the next larger candidate hangs
-    uint32_t smallerLength = 0, largerLength = 0;
-    Match* const first = rec;
-    auto finish = [&]() {
-      for (Match* m = first; m != rec; ++m) m->distance = j1 - m->distance;
-      return rec;
-    };
+    // Where the next larger (0) and smaller (1) candidate hangs, and the
+    // length known common with every candidate on that side. Which side a
+    // candidate takes is as unpredictable as the data: indexed, not branched.
+    uint16_t* link[2] = {&tree[2 * j1 + 1], &tree[2 * j1]};
+    uint32_t known[2] = {0, 0};
     for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
       uint16_t* const pair = &tree[2 * candidate];
       const unsigned char* const pb = in + candidate;
-      uint32_t len = std::min(smallerLength, largerLength);
+      uint32_t len = std::min(known[0], known[1]);
       if constexpr (kWide) {
         for (;;) {
           const uint64_t diff = Load64(pb + len) ^ Load64(cur + len);
@@ -866,33 +863,33 @@ class OptimalParser {
         len = CommonLength(pb, cur, len, limit);
       }
       if (len >= limit) {
-        // c's bytes equal j's as far as compared: j takes c's place.
-        if (limit > best) *rec++ = {limit, candidate};
-        *smaller = pair[0];
-        *larger = pair[1];
-        return finish();
+        // The candidate's bytes equal j's as far as compared: j takes its place.
+        if (limit > best) *rec++ = {limit, j1 - candidate};
+        *link[1] = pair[0];
+        *link[0] = pair[1];
+        return rec;
       }
-      // Recorded without a branch (the candidate for now, the distance after
-      // the walk); kept only when longer than the last.
+      // Recorded without a branch; kept only when longer than the last.
       rec->length = len;
-      rec->distance = candidate;
-      rec += len > best;
-      best = std::max(best, len);
+      rec->distance = j1 - candidate;
+      const uint32_t longer = (best - len) >> 31;  // len > best (both below 2^31)
+      rec += longer;
+      best += (len - best) & (0 - longer);
       if (pb[len] < cur[len]) {
-        *smaller = static_cast<uint16_t>(candidate);
-        smaller = &pair[1];
-        candidate = *smaller;
-        smallerLength = len;
+        *link[1] = static_cast<uint16_t>(candidate);
+        link[1] = pair + 1;
+        known[1] = len;
+        candidate = pair[1];
       } else {
-        *larger = static_cast<uint16_t>(candidate);
-        larger = &pair[0];
-        candidate = *larger;
-        largerLength = len;
+        *link[0] = static_cast<uint16_t>(candidate);
+        link[0] = pair;
+        known[0] = len;
+        candidate = pair[0];
       }
       if (depth == 1) break;
     }
-    *smaller = *larger = 0;
-    return finish();
+    *link[0] = *link[1] = 0;
+    return rec;
   }
 
   // The matches at j (n - j at least 3), lengths and distances growing, and
@@ -964,9 +961,8 @@ class OptimalParser {
       const uint64_t longPacked = packed3 + matches[count - 1].distance;
       uint64_t* const slots = arrival + j;
       for (uint32_t length = 3; length <= kEnumerateLimit; ++length) {
-        const uint64_t step = uint64_t(length - 3) << 16;
-        uint64_t packed = length <= shortTop ? shortPacked - step : longPacked - step;
-        packed = length <= top ? packed : ~uint64_t(0);
+        const uint64_t isShort = 0 - uint64_t(length <= shortTop), beyond = 0 - uint64_t(length > top);
+        const uint64_t packed = ((longPacked ^ ((shortPacked ^ longPacked) & isShort)) - (uint64_t(length - 3) << 16)) | beyond;
         slots[length] = std::min(slots[length], packed);
       }
       // Length 3 as a near match after a run of 4 or more literals.
