@@ -282,6 +282,18 @@ inline uint32_t EqualPrefix(uint64_t diff) {
   else return uint32_t(std::countl_zero(diff)) / 8;
 }
 
+// A word read from memory, as a number whose most significant byte is the
+// first one: such numbers compare as their bytes do.
+inline uint64_t FrontFirst(uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) {
+    v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
+    v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    return (v << 32) | (v >> 32);
+  } else {
+    return v;
+  }
+}
+
 // The end of a match of at least four bytes at p from q (both at its start),
 // compared eight bytes at a time while eight remain before end.
 [[gnu::always_inline]] inline const unsigned char* ForwardMatchEnd(const unsigned char* p, const unsigned char* q,
@@ -844,29 +856,38 @@ class OptimalParser {
     // length known common with every candidate on that side. Which side a
     // candidate takes is as unpredictable as the data: indexed, not branched.
     uint16_t* link[2] = {&tree[2 * j1 + 1], &tree[2 * j1]};
-    uint32_t known[2] = {0, 0};
+    uint32_t known0 = 0, known1 = 0;
     for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
       uint16_t* const pair = &tree[2 * candidate];
+      const uint32_t child0 = pair[0], child1 = pair[1];  // read before the side is known
       const unsigned char* const pb = in + candidate;
-      uint32_t len = std::min(known[0], known[1]);
+      uint32_t len = std::min(known0, known1);
+      uint32_t side;  // 1: the candidate's bytes are the smaller
       if constexpr (kWide) {
+        uint64_t x, y;
         for (;;) {
-          const uint64_t diff = Load64(pb + len) ^ Load64(cur + len);
-          if (diff != 0) {
-            len += EqualPrefix(diff);
-            break;
-          }
+          x = Load64(pb + len);
+          y = Load64(cur + len);
+          if (x != y) break;
           len += 8;
           if (len >= limit) break;
         }
+        if (x != y) {
+          len += EqualPrefix(x ^ y);
+          // The first differing byte decides, as in the words read from the front.
+          side = uint32_t(FrontFirst(x) < FrontFirst(y));
+        } else {
+          side = 0;
+        }
       } else {
         len = CommonLength(pb, cur, len, limit);
+        side = len < limit ? uint32_t(pb[len] < cur[len]) : 0;
       }
       if (len >= limit) {
         // The candidate's bytes equal j's as far as compared: j takes its place.
         if (limit > best) *rec++ = {limit, j1 - candidate};
-        *link[1] = pair[0];
-        *link[0] = pair[1];
+        *link[1] = static_cast<uint16_t>(child0);
+        *link[0] = static_cast<uint16_t>(child1);
         return rec;
       }
       // Recorded without a branch; kept only when longer than the last.
@@ -875,17 +896,14 @@ class OptimalParser {
       const uint32_t longer = (best - len) >> 31;  // len > best (both below 2^31)
       rec += longer;
       best += (len - best) & (0 - longer);
-      if (pb[len] < cur[len]) {
-        *link[1] = static_cast<uint16_t>(candidate);
-        link[1] = pair + 1;
-        known[1] = len;
-        candidate = pair[1];
-      } else {
-        *link[0] = static_cast<uint16_t>(candidate);
-        link[0] = pair;
-        known[0] = len;
-        candidate = pair[0];
-      }
+      // The candidate hangs on its side, and the walk goes on to its child
+      // towards j, all selected without a branch.
+      const uint32_t mask = 0 - side;
+      *link[side] = static_cast<uint16_t>(candidate);
+      link[side] = pair + side;
+      known1 = (len & mask) | (known1 & ~mask);
+      known0 = (known0 & mask) | (len & ~mask);
+      candidate = (child1 & mask) | (child0 & ~mask);
       if (depth == 1) break;
     }
     *link[0] = *link[1] = 0;
