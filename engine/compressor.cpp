@@ -802,10 +802,10 @@ class OptimalParser {
     run.cost = run.cost == kInfinite ? kInfinite : run.cost + 1 + stepped;
     if (j >= 5) [[likely]] {
       const uint32_t v = cost(j - 4) + 5;
-      const bool start = (v < run.cost) | ((v == run.cost) & (j - run.from < 19));
-      run.cost = start ? v : run.cost;
-      run.from = start ? j - 4 : run.from;
-      run.step = start ? j - 4 + 19 : run.step;
+      const uint32_t start = 0 - uint32_t((v < run.cost) | ((v == run.cost) & (j - run.from < 19)));
+      run.cost = (v & start) | (run.cost & ~start);
+      run.from = ((j - 4) & start) | (run.from & ~start);
+      run.step = ((j - 4 + 19) & start) | (run.step & ~start);
     }
     a.cost[kAfterLongRun] = run.cost;
     longRunFrom[j] = static_cast<uint16_t>(run.from);
@@ -936,7 +936,7 @@ class OptimalParser {
   }
 
   void Parse() {
-    Match matches[kMaxCandidates];
+    Match matches[kMaxCandidates] = {};
     uint64_t* const arrival = t_.arrival.data();
     uint8_t* const shortRun = t_.shortRun.data();
     uint16_t* const longRunFrom = t_.longRunFrom.data();
@@ -955,8 +955,16 @@ class OptimalParser {
       const uint32_t key = Hash2(in_ + j);
       const uint32_t two = head2[key];
       head2[key] = static_cast<uint16_t>(j + 1);
-      if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
-        Relax(arrival, j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
+      {
+        // Stored without a branch: a slot that does not apply stores the
+        // arrival unchanged.
+        const uint32_t distance = j + 1 - two;
+        const bool near = (two != 0) & (distance <= kMaxNearDistance) & (a.cost[kAfterShortRun] != kInfinite);
+        const uint64_t packed = (uint64_t(a.cost[kAfterShortRun] + 2) << 34) | (uint64_t(kAfterShortRun) << 32) |
+                                (uint64_t(0xFFFF - 2) << 16) | distance;
+        uint64_t& slot = arrival[j + 2];
+        slot = std::min(slot, packed | (uint64_t(near) - 1));
+      }
       const uint32_t count = FindMatches(j, matches);
       if (count == 0) continue;
       // Every length up to the enumeration limit at the nearest distance
@@ -972,8 +980,13 @@ class OptimalParser {
       // distance: the longest short match prices every length it reaches,
       // the longest match the rest. All lengths 3 to the limit are stored,
       // those past top unchanged (the arrival has room past n for them).
-      uint32_t s = count;
-      while (s > 0 && matches[s - 1].distance > kMaxShortDistance) --s;
+      // The matches within the short distance come first; counted without
+      // a branch over the first four (the array is kept initialised past
+      // count), a loop for any more.
+      uint32_t s = 0;
+      for (uint32_t m = 0; m < 4; ++m) s += uint32_t(m < count) & uint32_t(matches[m].distance <= kMaxShortDistance);
+      if (count > 4) [[unlikely]]
+        for (uint32_t m = 4; m < count; ++m) s += matches[m].distance <= kMaxShortDistance;
       const uint32_t shortTop = s != 0 ? std::min(matches[s - 1].length, top) : 2;
       const uint64_t shortPacked = packed3 - (uint64_t(1) << 34) + (s != 0 ? matches[s - 1].distance : 0);
       const uint64_t longPacked = packed3 + matches[count - 1].distance;
