@@ -714,6 +714,13 @@ inline uint32_t MatchCost(uint32_t length, uint32_t distance) {
   return length <= kMaxFarDirectLength ? 3 : 4 + (length - 10) / 255;
 }
 
+// MatchCost for lengths up to kTreeLimit, without a branch.
+inline uint32_t TreeMatchCost(uint32_t length, uint32_t distance) {
+  static_assert(kTreeLimit < 34 + 255 && kTreeLimit < 10 + 255);
+  const uint32_t direct = distance <= kMaxMidDistance ? kMaxMidDirectLength : kMaxFarDirectLength;
+  return 3 + uint32_t(length > direct) - uint32_t((distance <= kMaxShortDistance) & (length <= kMaxShortLength));
+}
+
 // Common length of a[0..limit) and b[0..limit), both known equal before
 // len: eight bytes at a time, the last eight (overlapping what is known)
 // read as one word.
@@ -1001,8 +1008,16 @@ class OptimalParser {
           a.cost[kAfterLongRun] != kInfinite)
         Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, matches[0].distance, kAfterLongRun);
       // Beyond the limit, each match's own length.
-      for (uint32_t m = count; m-- > 0 && matches[m].length > top;)
-        Relax(arrival, j + matches[m].length, base + MatchCost(matches[m].length, matches[m].distance), matches[m].length, matches[m].distance, from);
+      // The longest unconditionally (within the limit it is weighed again at
+      // the price it has there, which changes nothing), then a loop that
+      // seldom runs.
+      {
+        const Match& m = matches[count - 1];
+        Relax(arrival, j + m.length, base + TreeMatchCost(m.length, m.distance), m.length, m.distance, from);
+      }
+      for (uint32_t m = count - 1; m-- > 0 && matches[m].length > top;)
+        Relax(arrival, j + matches[m].length, base + TreeMatchCost(matches[m].length, matches[m].distance),
+              matches[m].length, matches[m].distance, from);
       if (matches[count - 1].length >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
