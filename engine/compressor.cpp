@@ -902,7 +902,7 @@ class OptimalParser {
       rec->distance = j1 - candidate;
       const uint32_t longer = (best - len) >> 31;  // len > best (both below 2^31)
       rec += longer;
-      best += (len - best) & (0 - longer);
+      best = std::max(best, len);
       // The candidate hangs on its side, and the walk goes on to its child
       // towards j, all selected without a branch.
       const uint32_t mask = 0 - side;
