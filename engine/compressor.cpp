@@ -833,18 +833,20 @@ class OptimalParser {
     slot = std::min(slot, packed);
   }
 
-  // Positions of equal four-byte hash form a binary search tree ordered by
-  // the bytes that follow them, the latest at the root. Inserting j walks
-  // the path j's bytes take from the root, which passes the candidates that
-  // share the longest prefixes with j; each longer one is recorded (with
-  // lengths and distances growing). The walk re-links the tree around j,
-  // which becomes the new root. The matches are recorded after the count
-  // already found, longer than best; gives the number of matches then.
   // One match found at a position.
   struct Match {
     uint32_t length, distance;
   };
 
+  // Positions of equal four-byte hash form a binary search tree ordered by
+  // the bytes that follow them, the latest at the root. Inserting j walks
+  // the path j's bytes take from the root, which passes the candidates that
+  // share the longest prefixes with j; each longer one is recorded (with
+  // lengths and distances growing). The walk re-links the tree around j,
+  // which becomes the new root. The matches are recorded from rec on, those
+  // longer than best; gives the end of the records. The walk's steps depend
+  // on each other through memory, so they take no branch that the data
+  // decides but the one that ends the walk.
   template <bool kWide>
   [[gnu::always_inline]] Match* TreeInsert(uint32_t j, Match* rec, uint32_t best) {
     // Candidates are positions + 1 (0: none), so both tables are addressed
@@ -861,7 +863,7 @@ class OptimalParser {
     const unsigned char* const cur = in_ + j;
     // Where the next larger (0) and smaller (1) candidate hangs, and the
     // length known common with every candidate on that side. Which side a
-    // candidate takes is as unpredictable as the data: indexed, not branched.
+    // candidate takes is as unpredictable as the data: selected, not branched.
     uint16_t* link[2] = {&tree[2 * j1 + 1], &tree[2 * j1]};
     uint32_t known0 = 0, known1 = 0;
     for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
@@ -918,10 +920,11 @@ class OptimalParser {
   }
 
   // The matches at j (n - j at least 3), lengths and distances growing, and
-  // j entered; gives their number. Length 3 comes from the latest positions of equal
-  // three-byte hash (the nearest is the cheapest), the longer ones from the
-  // tree of equal four-byte hash; keyed by four bytes, the trees are smaller
-  // and their walks shorter than those of a tree per three bytes.
+  // j entered; gives their number. Length 3 comes from the latest positions
+  // of equal three-byte hash (the nearest is the cheapest), the longer ones
+  // from the tree of equal four-byte hash; keyed by four bytes, the trees
+  // are smaller and their walks shorter than those of a tree per three
+  // bytes. Not inlined: the walk then has the registers to itself.
   [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches) {
     uint16_t* head3 = t_.head3.data();
     uint16_t* prev3 = t_.prev3.data();
@@ -974,22 +977,19 @@ class OptimalParser {
       }
       const uint32_t count = FindMatches(j, matches);
       if (count == 0) continue;
-      // Every length up to the enumeration limit at the nearest distance
-      // that reaches it (the matches come with lengths and distances
-      // growing, so the next match is due exactly when a length passes the
-      // current one's), priced without a branch.
+      // Every length from 3 to the enumeration limit. Up to the limit a match
+      // costs 2 bytes within the short distance and 3 beyond it at any
+      // distance, so two matches price them all: the longest within the
+      // short distance every length it reaches, the longest the rest. The
+      // arrival is packed as Relax packs it, stepped by length, and stored
+      // without a branch for every length to the limit, those past top
+      // unchanged (the arrival has room past n for them).
       const uint32_t top = std::min(matches[count - 1].length, kEnumerateLimit);
-      // Up to the limit a match costs 3 bytes, 2 within the short distance;
-      // the arrival is packed as Relax packs it, stepped by length.
       static_assert(kEnumerateLimit <= kMaxShortLength && kEnumerateLimit <= kMaxFarDirectLength);
       const uint64_t packed3 = (uint64_t(base + 3) << 34) | (uint64_t(from) << 32) | (uint64_t(0xFFFF - 3) << 16);
-      // Within the short distance a match costs 2 bytes, beyond it 3 at any
-      // distance: the longest short match prices every length it reaches,
-      // the longest match the rest. All lengths 3 to the limit are stored,
-      // those past top unchanged (the arrival has room past n for them).
       // The matches within the short distance come first; counted without
       // a branch over the first four (the array is kept initialised past
-      // count), a loop for any more.
+      // count), in a loop beyond.
       uint32_t s = 0;
       for (uint32_t m = 0; m < 4; ++m) s += uint32_t(m < count) & uint32_t(matches[m].distance <= kMaxShortDistance);
       if (count > 4) [[unlikely]]
@@ -1007,10 +1007,9 @@ class OptimalParser {
       if (matches[0].distance > kMaxShortDistance && matches[0].distance <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
         Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, matches[0].distance, kAfterLongRun);
-      // Beyond the limit, each match's own length.
-      // The longest unconditionally (within the limit it is weighed again at
-      // the price it has there, which changes nothing), then a loop that
-      // seldom runs.
+      // Beyond the limit, each match at its own length: the longest without
+      // a test (within the limit it is weighed again at the price it has
+      // there, which changes nothing), the others in a loop that seldom runs.
       {
         const Match& m = matches[count - 1];
         Relax(arrival, j + m.length, base + TreeMatchCost(m.length, m.distance), m.length, m.distance, from);
