@@ -677,9 +677,10 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 }
 
 
-// Level 9: an optimal parse. Every position's matches (for each length the
-// nearest distance found: length 3 from a hash chain, longer ones from a
-// binary tree, length 2 from the last occurrence of the two bytes) are weighed with the exact byte costs of the instruction
+// Level 9: an optimal parse. Every position's matches (for each length a
+// distance found that gives it its lowest price: length 3 from a hash chain,
+// longer ones from a binary tree, length 2 from the last occurrence of the
+// two bytes) are weighed with the exact byte costs of the instruction
 // forms, and the cheapest stream over all of them is found by dynamic
 // programming from the front. The cost of a match depends on the literals
 // before it only through three classes of that run: none, 1 to 3 (held in
