@@ -850,10 +850,8 @@ class OptimalParser {
   // decides but the one that ends the walk.
   template <bool kWide>
   [[gnu::always_inline]] Match* TreeInsert(uint32_t j, Match* rec, uint32_t best) {
-    // Candidates are positions + 1 (0: none), so both tables are addressed
-    // one element early.
-    uint16_t* const tree = t_.tree.data() - 2;
-    const unsigned char* const in = in_ - 1;
+    // Candidates are positions + 1 (0: none).
+    uint16_t* const tree = t_.tree.data();
     uint16_t* head = t_.head.data();
     const uint32_t h = Hash4(Load32(in_ + j), p_.hashBits);
     uint32_t candidate = head[h];
@@ -865,12 +863,12 @@ class OptimalParser {
     // Where the next larger (0) and smaller (1) candidate hangs, and the
     // length known common with every candidate on that side. Which side a
     // candidate takes is as unpredictable as the data: selected, not branched.
-    uint16_t* link[2] = {&tree[2 * j1 + 1], &tree[2 * j1]};
+    uint16_t* link[2] = {&tree[2 * j + 1], &tree[2 * j]};
     uint32_t known0 = 0, known1 = 0;
     for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
-      uint16_t* const pair = &tree[2 * candidate];
+      uint16_t* const pair = &tree[2 * (candidate - 1)];
       const uint32_t child0 = pair[0], child1 = pair[1];  // read before the side is known
-      const unsigned char* const pb = in + candidate;
+      const unsigned char* const pb = in_ + (candidate - 1);
       uint32_t len = std::min(known0, known1);
       uint32_t side;  // 1: the candidate's bytes are the smaller
       if constexpr (kWide) {
