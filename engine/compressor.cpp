@@ -282,6 +282,18 @@ inline uint32_t EqualPrefix(uint64_t diff) {
   else return uint32_t(std::countl_zero(diff)) / 8;
 }
 
+// A word read from memory, as a number whose most significant byte is the
+// first one: such numbers compare as their bytes do.
+inline uint64_t FrontFirst(uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) {
+    v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
+    v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    return (v << 32) | (v >> 32);
+  } else {
+    return v;
+  }
+}
+
 // The end of a match of at least four bytes at p from q (both at its start),
 // compared eight bytes at a time while eight remain before end.
 [[gnu::always_inline]] inline const unsigned char* ForwardMatchEnd(const unsigned char* p, const unsigned char* q,
@@ -669,9 +681,10 @@ uint32_t CompressChained(const unsigned char* in, uint32_t n, unsigned char* out
 }
 
 
-// Level 9: an optimal parse. Every position's matches (for each length the
-// nearest distance found: length 3 from a hash chain, longer ones from a
-// binary tree, length 2 from the last occurrence of the two bytes) are weighed with the exact byte costs of the instruction
+// Level 9: an optimal parse. Every position's matches (for each length a
+// distance found that gives it its lowest price: length 3 from a hash chain,
+// longer ones from a binary tree, length 2 from the last occurrence of the
+// two bytes) are weighed with the exact byte costs of the instruction
 // forms, and the cheapest stream over all of them is found by dynamic
 // programming from the front. The cost of a match depends on the literals
 // before it only through three classes of that run: none, 1 to 3 (held in
@@ -687,6 +700,8 @@ constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
 constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
 constexpr uint32_t kHead3Bits = 15;
+constexpr uint32_t kTreeDepth = kLevels[kMaxLevel].chainDepth;  // candidates a walk visits at most
+constexpr uint32_t kTreeLimit = kLevels[kMaxLevel].niceLength;  // a walk compares no further
 constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
 // A walk records at most one match per tree step, after one of length 3.
 static_assert(kLevels[kMaxLevel].chainDepth + 1 <= kMaxCandidates);
@@ -702,6 +717,13 @@ inline uint32_t MatchCost(uint32_t length, uint32_t distance) {
   if (distance <= kMaxShortDistance && length <= kMaxShortLength) return 2;
   if (distance <= kMaxMidDistance) return length <= kMaxMidDirectLength ? 3 : 4 + (length - 34) / 255;
   return length <= kMaxFarDirectLength ? 3 : 4 + (length - 10) / 255;
+}
+
+// MatchCost for lengths up to kTreeLimit, without a branch.
+inline uint32_t TreeMatchCost(uint32_t length, uint32_t distance) {
+  static_assert(kTreeLimit < 34 + 255 && kTreeLimit < 10 + 255);
+  const uint32_t direct = distance <= kMaxMidDistance ? kMaxMidDirectLength : kMaxFarDirectLength;
+  return 3 + uint32_t(length > direct) - uint32_t((distance <= kMaxShortDistance) & (length <= kMaxShortLength));
 }
 
 // Common length of a[0..limit) and b[0..limit), both known equal before
@@ -731,7 +753,7 @@ class OptimalParser {
     ClearTable(t.head2, 65536);
     ClearTable(t.head3, std::size_t(1) << kHead3Bits);
     t.prev3.resize(n);
-    t.arrival.resize(n + 1);
+    t.arrival.resize(n + 1 + kEnumerateLimit);
     t.tree.resize(2 * std::size_t(n));
     t.shortRun.resize(n + 1);
     t.longRunFrom.resize(n + 1);
@@ -792,10 +814,10 @@ class OptimalParser {
     run.cost = run.cost == kInfinite ? kInfinite : run.cost + 1 + stepped;
     if (j >= 5) [[likely]] {
       const uint32_t v = cost(j - 4) + 5;
-      const bool start = (v < run.cost) | ((v == run.cost) & (j - run.from < 19));
-      run.cost = start ? v : run.cost;
-      run.from = start ? j - 4 : run.from;
-      run.step = start ? j - 4 + 19 : run.step;
+      const uint32_t start = 0 - uint32_t((v < run.cost) | ((v == run.cost) & (j - run.from < 19)));
+      run.cost = (v & start) | (run.cost & ~start);
+      run.from = ((j - 4) & start) | (run.from & ~start);
+      run.step = ((j - 4 + 19) & start) | (run.step & ~start);
     }
     a.cost[kAfterLongRun] = run.cost;
     longRunFrom[j] = static_cast<uint16_t>(run.from);
@@ -816,92 +838,124 @@ class OptimalParser {
     slot = std::min(slot, packed);
   }
 
+  // One match found at a position.
+  struct Match {
+    uint32_t length, distance;
+  };
+
   // Positions of equal four-byte hash form a binary search tree ordered by
   // the bytes that follow them, the latest at the root. Inserting j walks
   // the path j's bytes take from the root, which passes the candidates that
   // share the longest prefixes with j; each longer one is recorded (with
   // lengths and distances growing). The walk re-links the tree around j,
-  // which becomes the new root. The matches are recorded after the count
-  // already found, longer than best; gives the number of matches then.
-  [[gnu::always_inline]] uint32_t TreeInsert(uint32_t j, uint32_t* lengths, uint32_t* distances, uint32_t depth, uint32_t count,
-                      uint32_t best) {
+  // which becomes the new root. The matches are recorded from rec on, those
+  // longer than best; gives the end of the records. The walk's steps depend
+  // on each other through memory, so they take no branch that the data
+  // decides but the one that ends the walk.
+  template <bool kWide>
+  [[gnu::always_inline]] Match* TreeInsert(uint32_t j, Match* rec, uint32_t best) {
+    // Candidates are positions + 1 (0: none).
+    uint16_t* const tree = t_.tree.data();
     uint16_t* head = t_.head.data();
-    uint16_t* tree = t_.tree.data();
     const uint32_t h = Hash4(Load32(in_ + j), p_.hashBits);
     uint32_t candidate = head[h];
-    head[h] = static_cast<uint16_t>(j + 1);
-    const uint32_t limit = std::min(p_.niceLength, n_ - j);
-    const unsigned char* cur = in_ + j;
-    uint16_t* smaller = &tree[2 * j];     // where the next smaller candidate hangs
-    uint16_t* larger = &tree[2 * j + 1];  // where the next larger candidate hangs
-    uint32_t smallerLength = 0, largerLength = 0;
-    for (;;) {
-      if (candidate == 0 || depth-- == 0) {
-        *smaller = *larger = 0;
-        return count;
-      }
-      const uint32_t c = candidate - 1;
-      uint16_t* pair = &tree[2 * c];
-      const unsigned char* pb = in_ + c;
-      const uint32_t len = CommonLength(pb, cur, std::min(smallerLength, largerLength), limit);
-      // Recorded without a branch; kept only when longer than the last.
-      lengths[count] = len;
-      distances[count] = j - c;
-      count += len > best;
-      best = std::max(best, len);
-      if (len >= limit) {
-        // c's bytes equal j's as far as compared: j takes c's place.
-        *smaller = pair[0];
-        *larger = pair[1];
-        return count;
-      }
-      if (pb[len] < cur[len]) {
-        *smaller = static_cast<uint16_t>(candidate);
-        smaller = &pair[1];
-        candidate = *smaller;
-        smallerLength = len;
+    const uint32_t j1 = j + 1;
+    head[h] = static_cast<uint16_t>(j1);
+    // kWide: eight bytes can be read at every length below the limit.
+    const uint32_t limit = kWide ? kTreeLimit : std::min(kTreeLimit, n_ - j);
+    const unsigned char* const cur = in_ + j;
+    // Where the next larger (0) and smaller (1) candidate hangs, and the
+    // length known common with every candidate on that side. Which side a
+    // candidate takes is as unpredictable as the data: selected, not branched.
+    uint16_t* link[2] = {&tree[2 * j + 1], &tree[2 * j]};
+    uint32_t known0 = 0, known1 = 0;
+    for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
+      uint16_t* const pair = &tree[2 * (candidate - 1)];
+      const uint32_t child0 = pair[0], child1 = pair[1];  // read before the side is known
+      const unsigned char* const pb = in_ + (candidate - 1);
+      uint32_t len = std::min(known0, known1);
+      uint32_t side;  // 1: the candidate's bytes are the smaller
+      if constexpr (kWide) {
+        uint64_t x, y;
+        for (;;) {
+          x = Load64(pb + len);
+          y = Load64(cur + len);
+          if (x != y) break;
+          len += 8;
+          if (len >= limit) break;
+        }
+        if (x != y) {
+          len += EqualPrefix(x ^ y);
+          // The first differing byte decides, as in the words read from the front.
+          side = uint32_t(FrontFirst(x) < FrontFirst(y));
+        } else {
+          side = 0;
+        }
       } else {
-        *larger = static_cast<uint16_t>(candidate);
-        larger = &pair[0];
-        candidate = *larger;
-        largerLength = len;
+        len = CommonLength(pb, cur, len, limit);
+        side = len < limit ? uint32_t(pb[len] < cur[len]) : 0;
       }
+      if (len >= limit) {
+        // The candidate's bytes equal j's as far as compared: j takes its place.
+        if (limit > best) *rec++ = {limit, j1 - candidate};
+        *link[1] = static_cast<uint16_t>(child0);
+        *link[0] = static_cast<uint16_t>(child1);
+        return rec;
+      }
+      // Recorded without a branch; kept only when longer than the last.
+      rec->length = len;
+      rec->distance = j1 - candidate;
+      const uint32_t longer = (best - len) >> 31;  // len > best (both below 2^31)
+      rec += longer;
+      best = std::max(best, len);
+      // The candidate hangs on its side, and the walk goes on to its child
+      // towards j, all selected without a branch.
+      const uint32_t mask = 0 - side;
+      *link[side] = static_cast<uint16_t>(candidate);
+      link[side] = pair + side;
+      known1 = (len & mask) | (known1 & ~mask);
+      known0 = (known0 & mask) | (len & ~mask);
+      candidate = (child1 & mask) | (child0 & ~mask);
+      if (depth == 1) break;
     }
+    *link[0] = *link[1] = 0;
+    return rec;
   }
 
   // The matches at j (n - j at least 3), lengths and distances growing, and
-  // j entered. Length 3 comes from the latest positions of equal
-  // three-byte hash (the nearest is the cheapest), the longer ones from the
-  // tree of equal four-byte hash; keyed by four bytes, the trees are smaller
-  // and their walks shorter than those of a tree per three bytes.
-  uint32_t FindMatches(uint32_t j, uint32_t* lengths, uint32_t* distances) {
+  // j entered; gives their number. Length 3 comes from the latest positions
+  // of equal three-byte hash (the nearest is the cheapest), the longer ones
+  // from the tree of equal four-byte hash; keyed by four bytes, the trees
+  // are smaller and their walks shorter than those of a tree per three
+  // bytes. Not inlined: the walk then has the registers to itself.
+  [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches) {
     uint16_t* head3 = t_.head3.data();
     uint16_t* prev3 = t_.prev3.data();
     const uint32_t h = Hash3(in_ + j, kHead3Bits);
     uint32_t c = head3[h];
     head3[h] = static_cast<uint16_t>(j + 1);
     prev3[j] = static_cast<uint16_t>(c);
-    uint32_t count = 0;
+    Match* rec = matches;
     for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
       if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
-        lengths[0] = 3;
-        distances[0] = j - (c - 1);
-        count = 1;
+        *rec++ = {3, j - (c - 1)};
         break;
       }
     }
-    if (j + 4 > n_) return count;
-    return TreeInsert(j, lengths, distances, p_.chainDepth, count, count != 0 ? 3 : 2);
+    if (j + 4 > n_) return static_cast<uint32_t>(rec - matches);
+    const uint32_t best = rec != matches ? 3 : 2;
+    rec = j + kTreeLimit + 8 <= n_ ? TreeInsert<true>(j, rec, best) : TreeInsert<false>(j, rec, best);
+    return static_cast<uint32_t>(rec - matches);
   }
 
   void Parse() {
-    uint32_t lengths[kMaxCandidates], distances[kMaxCandidates];
+    Match matches[kMaxCandidates] = {};
     uint64_t* const arrival = t_.arrival.data();
     uint8_t* const shortRun = t_.shortRun.data();
     uint16_t* const longRunFrom = t_.longRunFrom.data();
     uint16_t* const head2 = t_.head2.data();
     LongRun run;
-    FindMatches(0, lengths, distances);  // enters position 0 (n is at least 4)
+    FindMatches(0, matches);  // enters position 0 (n is at least 4)
     head2[Hash2(in_)] = 1;
     for (uint32_t j = 1; j < n_; ++j) {
       const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
@@ -914,39 +968,63 @@ class OptimalParser {
       const uint32_t key = Hash2(in_ + j);
       const uint32_t two = head2[key];
       head2[key] = static_cast<uint16_t>(j + 1);
-      if (two != 0 && j - (two - 1) <= kMaxNearDistance && a.cost[kAfterShortRun] != kInfinite)
-        Relax(arrival, j + 2, a.cost[kAfterShortRun] + 2, 2, j - (two - 1), kAfterShortRun);
-      const uint32_t count = FindMatches(j, lengths, distances);
+      {
+        // Stored without a branch: a slot that does not apply stores the
+        // arrival unchanged.
+        const uint32_t distance = j + 1 - two;
+        const bool near = (two != 0) & (distance <= kMaxNearDistance) & (a.cost[kAfterShortRun] != kInfinite);
+        const uint64_t packed = (uint64_t(a.cost[kAfterShortRun] + 2) << 34) | (uint64_t(kAfterShortRun) << 32) |
+                                (uint64_t(0xFFFF - 2) << 16) | distance;
+        uint64_t& slot = arrival[j + 2];
+        slot = std::min(slot, packed | (uint64_t(near) - 1));
+      }
+      const uint32_t count = FindMatches(j, matches);
       if (count == 0) continue;
-      // Every length up to the enumeration limit at the nearest distance
-      // that reaches it (the matches come with lengths and distances
-      // growing, so the next match is due exactly when a length passes the
-      // current one's), priced without a branch.
-      const uint32_t top = std::min(lengths[count - 1], kEnumerateLimit);
-      // Up to the limit a match costs 3 bytes, 2 within the short distance;
-      // the arrival is packed as Relax packs it, stepped by length.
+      // Every length from 3 to the enumeration limit. Up to the limit a match
+      // costs 2 bytes within the short distance and 3 beyond it at any
+      // distance, so two matches price them all: the longest within the
+      // short distance every length it reaches, the longest the rest. The
+      // arrival is packed as Relax packs it, stepped by length, and stored
+      // without a branch for every length to the limit, those past top
+      // unchanged (the arrival has room past n for them).
+      const uint32_t top = std::min(matches[count - 1].length, kEnumerateLimit);
       static_assert(kEnumerateLimit <= kMaxShortLength && kEnumerateLimit <= kMaxFarDirectLength);
       const uint64_t packed3 = (uint64_t(base + 3) << 34) | (uint64_t(from) << 32) | (uint64_t(0xFFFF - 3) << 16);
-      uint32_t m = 0;
-      for (uint32_t length = 3; length <= top; ++length) {
-        m += lengths[m] < length;
-        const uint32_t d = distances[m];
-        const uint64_t packed = packed3 - (uint64_t(d <= kMaxShortDistance) << 34) - (uint64_t(length - 3) << 16) + d;
-        uint64_t& slot = arrival[j + length];
-        slot = std::min(slot, packed);
+      // The matches within the short distance come first; counted without
+      // a branch over the first four (the array is kept initialised past
+      // count), in a loop beyond.
+      uint32_t s = 0;
+      for (uint32_t m = 0; m < 4; ++m) s += uint32_t(m < count) & uint32_t(matches[m].distance <= kMaxShortDistance);
+      if (count > 4) [[unlikely]]
+        for (uint32_t m = 4; m < count; ++m) s += matches[m].distance <= kMaxShortDistance;
+      const uint32_t shortTop = s != 0 ? std::min(matches[s - 1].length, top) : 2;
+      const uint64_t shortPacked = packed3 - (uint64_t(1) << 34) + (s != 0 ? matches[s - 1].distance : 0);
+      const uint64_t longPacked = packed3 + matches[count - 1].distance;
+      uint64_t* const slots = arrival + j;
+      for (uint32_t length = 3; length <= kEnumerateLimit; ++length) {
+        const uint64_t isShort = 0 - uint64_t(length <= shortTop), beyond = 0 - uint64_t(length > top);
+        const uint64_t packed = ((longPacked ^ ((shortPacked ^ longPacked) & isShort)) - (uint64_t(length - 3) << 16)) | beyond;
+        slots[length] = std::min(slots[length], packed);
       }
       // Length 3 as a near match after a run of 4 or more literals.
-      if (distances[0] > kMaxShortDistance && distances[0] <= kMaxNearAfterRunDistance &&
+      if (matches[0].distance > kMaxShortDistance && matches[0].distance <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
-        Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, distances[0], kAfterLongRun);
-      // Beyond the limit, each match's own length.
-      for (m = count; m-- > 0 && lengths[m] > top;)
-        Relax(arrival, j + lengths[m], base + MatchCost(lengths[m], distances[m]), lengths[m], distances[m], from);
-      if (lengths[count - 1] >= kTakeWhole) {
+        Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, matches[0].distance, kAfterLongRun);
+      // Beyond the limit, each match at its own length: the longest without
+      // a test (within the limit it is weighed again at the price it has
+      // there, which changes nothing), the others in a loop that seldom runs.
+      {
+        const Match& m = matches[count - 1];
+        Relax(arrival, j + m.length, base + TreeMatchCost(m.length, m.distance), m.length, m.distance, from);
+      }
+      for (uint32_t m = count - 1; m-- > 0 && matches[m].length > top;)
+        Relax(arrival, j + matches[m].length, base + TreeMatchCost(matches[m].length, matches[m].distance),
+              matches[m].length, matches[m].distance, from);
+      if (matches[count - 1].length >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
-        const uint32_t d = distances[count - 1];
-        uint32_t len = lengths[count - 1];
+        const uint32_t d = matches[count - 1].distance;
+        uint32_t len = matches[count - 1].length;
         len += MatchLength(in_, j - d + len, j + len, n_);
         Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
         j += len - 1;
