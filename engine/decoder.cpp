@@ -72,7 +72,7 @@ constexpr uint64_t kRunSlack = 32;
 
 // Copies n bytes (n > 0) between buffers that do not overlap in 32-byte
 // chunks, which may run up to 31 bytes past n on both sides. Faster than a
-// call to memcpy for the runs of a few bytes to a segment's worth that
+// call to memcpy for the runs of a few bytes to a few hundred that most
 // streams are made of.
 inline void CopyRunChunked(unsigned char* to, const unsigned char* from, uint64_t n) {
   unsigned char* const stop = to + n;
@@ -82,6 +82,21 @@ inline void CopyRunChunked(unsigned char* to, const unsigned char* from, uint64_
     to += 32;
     from += 32;
   } while (to < stop);
+}
+
+// Literal runs at least this long are copied by memcpy: the library's copy
+// moves wider words than the chunks, which pays once the call is amortised
+// (a run of incompressible data is often a whole segment).
+constexpr uint64_t kMemcpyRun = 256;
+
+// Copies a literal run of n bytes (n > 0) between buffers that do not
+// overlap; may write up to 31 bytes past n, as CopyRunChunked.
+inline void CopyRun(unsigned char* to, const unsigned char* from, uint64_t n) {
+  if (n >= kMemcpyRun) {
+    std::memcpy(to, from, static_cast<std::size_t>(n));
+    return;
+  }
+  CopyRunChunked(to, from, n);
 }
 
 // The decoding position of one call: input and output cursors with their ends.
@@ -126,7 +141,7 @@ inline bool CopyLiterals(Cursor& c, uint64_t n) {
       from += 16;
     } while (to < stop);
   } else if (c.InLeft() >= n + kRunSlack && c.OutLeft() >= n + kRunSlack) {
-    CopyRunChunked(c.op, c.ip, n);
+    CopyRun(c.op, c.ip, n);
   } else {
     if (c.InLeft() < n || c.OutLeft() < n) return false;
     std::memcpy(c.op, c.ip, static_cast<std::size_t>(n));
@@ -305,7 +320,7 @@ inline Step FastLiterals(Cursor& c, const unsigned char* ip, unsigned char* op, 
       ip += 2;
       if (static_cast<uint64_t>(c.ipEnd - ip) >= n + kRunSlack &&
           static_cast<uint64_t>(c.opEnd - op) >= n + kRunSlack) {
-        CopyRunChunked(op, ip, n);
+        CopyRun(op, ip, n);
         c.ip = ip + n;
         c.op = op + n;
         run = n;
