@@ -14,6 +14,11 @@
 int32_t CodePosition = 0;
 VzrArchive* CurrentPackArchive = nullptr;
 
+VzrError& LastEngineError() {
+  thread_local VzrError error;
+  return error;
+}
+
 namespace {
 TraceSink& InstalledTraceSink() {
   static TraceSink sink;

@@ -118,6 +118,27 @@ extern int32_t CodePosition;
 extern class VzrArchive* CurrentPackArchive;
 
 // ---------------------------------------------------------------------------
+// Errors as values
+
+// The reason an operation failed, kept beside its integer result and trace
+// lines so that callers report it without reading trace text. `code` is the
+// operation's own result code (0 while nothing failed).
+struct VzrError {
+  int code = 0;           // the failing operation's result code
+  std::string entry;      // the entry (or source file) concerned, if any
+  int sysError = 0;       // errno of the system call that failed, if any
+  std::string message;    // the reason in words, without any "ERROR! " prefix
+
+  bool failed() const { return code != 0 || !message.empty(); }
+  void clear() { *this = VzrError{}; }
+};
+
+// The last error of the free operations (PackDirectory, PackModFolder,
+// tavMoveFile, unpackVzrFiles, RecompressArchive, ...) on this thread.
+// Each such operation clears it when it starts.
+VzrError& LastEngineError();
+
+// ---------------------------------------------------------------------------
 // The engine object
 
 class VzrArchive {
@@ -166,6 +187,9 @@ class VzrArchive {
   // value; 0 while every write succeeded. Writers check it before they claim
   // success.
   int writeError = 0;
+
+  // Why the last operation on this object failed; cleared when one starts.
+  VzrError lastError;
 
   // Closes any held stream, opens vzr_file_name for binary reading.
   // 0 when open, 2 when it could not be opened (no stream is then held).
