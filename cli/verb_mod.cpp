@@ -235,11 +235,9 @@ int RunModUnpack(const cli::Args& args) {
   uint64_t done = 0;
   for (const char* folder : kArchiveFolders) {
     std::string pattern = mod + folder;
-    cli::ClearTrace();
     if (unpackVzrFiles(pattern.data(), nullptr, dest.c_str()) != 0) {
       progress.Clear();
-      std::string reason = cli::LastTrace();
-      if (reason.rfind("ERROR! ", 0) == 0) reason.erase(0, 7);
+      const std::string reason = LastEngineError().message;
       cli::FileMessage(mod, "unable to extract all mod archive files" + (reason.empty() ? "" : ": " + reason));
       return cli::kProblems;
     }
