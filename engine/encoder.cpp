@@ -150,12 +150,14 @@ void vzrops::WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSiz
       write(countBytes, sizeof countBytes);
       write(table.data(), table.size());
       write(data, dataBytes);
+      // What the writes put down, without asking the stream for its position
+      // again (a system call per entry); a failed write fails the whole
+      // operation through writeError.
+      entry.compSize = static_cast<uint32_t>(sizeof countBytes + table.size() + dataBytes);
     } else {
       write(vzr::kEmptySegmentedForm, vzr::kEmptySegmentedSize);
+      entry.compSize = vzr::kEmptySegmentedSize;
     }
-    uint64_t after = position;
-    vzrfs::Tell(a.vzrFileStream, after);
-    entry.compSize = static_cast<uint32_t>(after - position);
   } else if (a.storageMode == vzr::kStorageRaw) {
     write(data, dataBytes);
     entry.compSize = dataBytes;
