@@ -169,9 +169,11 @@ void RecordWrite(VzrArchive& pack, bool ok) {
 void AddAllFiles(VzrArchive& pack) {
   const uint32_t n = pack.packNames.Count();
   const uint32_t step = n / 10;
-  if (pack.storageMode == vzr::kStorageSegmented) {
+  if (pack.storageMode == vzr::kStorageSegmented && pack.compressionLevel > 0) {
     // A compressed pack works ahead across files (packahead.cpp); the tenths
     // are told as the files are written, the same texts at the same files.
+    // Level 0 has nothing to work ahead on: its streams are a copy and the
+    // run codes, written by AddFile through the object's own buffers.
     vzrops::AddFilesCompressedAhead(pack, 0, n, [step](uint32_t i) {
       if (step > 0 && i % step == 0 && i / step < 10) {
         const char progress[] = {kProgressDigits[i / step], '0', ' ', '%', '\0'};
