@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +31,46 @@ std::vector<char> PathBuffer(const std::string& text) {
   std::vector<char> buffer(std::max<std::size_t>(512, text.size() + 2), '\0');
   std::copy(text.begin(), text.end(), buffer.begin());
   return buffer;
+}
+
+// Why a --base cannot start entry names, or "": names that climb out of the
+// destination, start at the root or on a drive are what `vzr test` flags as
+// unsafe, and extraction refuses them.
+std::string BaseProblem(const std::string& base) {
+  if (!base.empty() && (base[0] == '/' || base[0] == '\\')) return "starts with a separator";
+  if (base.size() >= 2 && std::isalpha(static_cast<unsigned char>(base[0])) && base[1] == ':')
+    return "starts with a drive";
+  std::size_t start = 0;
+  while (start <= base.size()) {
+    const std::size_t end = std::min(base.find_first_of("/\\", start), base.size());
+    if (base.compare(start, end - start, "..") == 0) return "holds a '..' component";
+    start = end + 1;
+  }
+  return "";
+}
+
+// The characters of text that a path must not hold, each once, or "".
+std::string IllegalCharactersOf(const std::string& text, int allowDrive) {
+  std::string found;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char one[2] = {text[i], '\0'};
+    const bool driveColon = allowDrive == 1 && i == 1 && text[i] == ':';
+    if (!driveColon && HasIllegalChars(one, 0) == 1 && found.find(text[i]) == std::string::npos) found += text[i];
+  }
+  return found;
+}
+
+// False (the refusal printed) when --base is unsafe or holds characters a
+// path must not hold.
+bool AcceptBase(const std::string& verb, const std::string& base) {
+  std::string problem = BaseProblem(base);
+  if (problem.empty()) {
+    const std::string illegal = IllegalCharactersOf(base, 0);
+    if (!illegal.empty()) problem = "holds characters a name must not hold: " + illegal;
+  }
+  if (problem.empty()) return true;
+  cli::Message(verb + ": base path '" + base + "' " + problem);
+  return false;
 }
 
 // The base path as index names carry it: '/'-separated, no leading or
@@ -76,15 +117,16 @@ int RunPack(const cli::Args& args) {
   if (cli::ReadCompression(args, "pack", "compress", compression) != cli::kDone) return cli::kNothing;
   const std::string& dir = args.positionals[0];
   const std::string& archivePath = args.positionals[1];
+  if (!AcceptBase("pack", args.Value("base"))) return cli::kNothing;
   if (!cli::RequireFolder(dir)) return cli::kNothing;
   std::vector<char> source = PathBuffer(dir);
   std::vector<char> base = PathBuffer(CleanBase(args.Value("base")));
   std::vector<char> archive = PathBuffer(archivePath);
-  if (HasIllegalChars(source.data(), 1) == 1 || HasIllegalChars(base.data(), 0) == 1 ||
-      HasIllegalChars(archive.data(), 1) == 1) {
-    cli::Message("illegal characters in a path: * ? \" < > |");
-    return cli::kNothing;
-  }
+  for (const std::string* path : {&dir, &archivePath})
+    if (const std::string illegal = IllegalCharactersOf(*path, 1); !illegal.empty()) {
+      cli::FileMessage(*path, "holds characters a path here must not hold: " + illegal);
+      return cli::kNothing;
+    }
   if (CheckPackPaths(source.data(), archive.data()) == 2) {
     cli::FileMessage(archivePath, "cannot be written inside the folder being packed");
     return cli::kNothing;
@@ -242,6 +284,7 @@ bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrA
 int RunAdd(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("add", "an archive and at least one file or folder are needed");
   const std::string& path = args.positionals[0];
+  if (!AcceptBase("add", args.Value("base"))) return cli::kNothing;
   VzrArchive archive;
   if (SetEntryCompression(args, "add", archive) != cli::kDone) return cli::kNothing;
   if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;

@@ -168,6 +168,8 @@ void vzrops::WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSiz
 uint32_t VzrArchive::EncodeSegment(uint32_t k) {
   CodePosition = 218;
   segmentStart = k * vzr::kSegmentSize;
+  // The stream opens with its literal-run header (WriteRunLength's place).
+  CodePosition = 241;
   const uint32_t written =
       vzr::WriteLiteralStream(fileBuffer + segmentStart, segments[k].rawLength, storeBuffer + outPos);
   outPos += static_cast<int32_t>(written);

@@ -53,7 +53,9 @@ MoveOutcome CopyThenRename(const char* src, const char* dst, VzrError& error) {
     return {0, false};
   }
   std::string part;
-  std::FILE* out = vzrfs::CreateBeside(dst, part);
+  // A folder at dst can never be replaced by a file: the copy beside it
+  // could be made, but not put in its place.
+  std::FILE* out = vzrfs::IsDirectory(dst) ? nullptr : vzrfs::CreateBeside(dst, part);
   if (!out) {
     vzrops::TraceFailure(error, 3, "", errno, "Error! tavMoveFile(): Could not create file: ", dst);
     return {3, false};
