@@ -211,6 +211,20 @@ TEST(MessageBoxes, AnswerOfAnotherKindIsAProblem) {
   EXPECT_EQ(script.Remaining(), 1u);
 }
 
+// Escape is pressed on the real box: a Yes/No question stays until answered,
+// the others end as Cancel or OK.
+TEST(MessageBoxes, EscapeLeavesAYesNoQuestionOpen) {
+  ScriptedAnswers script;
+  script.PressEscape().PressEscape().Message(kIdYes);
+  EXPECT_EQ(MessageBox(nullptr, "Save?", "Question", Buttons::YesNo, Icon::Question), kIdYes);
+  script.PressEscape();
+  EXPECT_EQ(MessageBox(nullptr, "Exit?", "Question", Buttons::YesNoCancel, Icon::Question), kIdCancel);
+  script.PressEscape();
+  EXPECT_EQ(MessageBox(nullptr, "Done"), kIdOk);
+  EXPECT_EQ(script.Messages().size(), 3u) << "each box was asked once";
+  EXPECT_TRUE(script.Problems().empty());
+}
+
 TEST(FileFilters, PlatformPairsBecomeToolkitFilters) {
   EXPECT_EQ(ConvertFilter("VZR File (*.vzr)| *.vzr"), QStringList{"VZR File (*.vzr)"});
   EXPECT_EQ(ConvertFilter("VZR File Archive (*.vzr)| *.vzr||"), QStringList{"VZR File Archive (*.vzr)"});
