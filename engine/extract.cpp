@@ -52,6 +52,18 @@ bool PlausibleEntry(const FileEntry& e, uint32_t storageMode, uint64_t archiveLe
   return e.fileSize == 0;
 }
 
+// Writes a failure's trace line and keeps its words, without the "ERROR! "
+// mark, as the reason on the object's error record.
+template <class... Pieces>
+void TraceExtractFailure(VzrArchive& archive, const char* entry, int sysError, const Pieces&... pieces) {
+  std::string line;
+  (vzr::trace_detail::AppendPiece(line, pieces), ...);
+  vzr::trace_detail::Emit(line);
+  constexpr std::string_view kMark = "ERROR! ";
+  std::string reason = line.compare(0, kMark.size(), kMark) == 0 ? line.substr(kMark.size()) : line;
+  archive.lastError = VzrError{1, entry ? entry : "", sysError, std::move(reason)};
+}
+
 // True when the entry's name stops at a zero byte before its nameLength:
 // other tools read the bytes after it as part of the name.
 // Refused like a name that leaves the destination.
@@ -302,7 +314,7 @@ bool CheckEntry(VzrArchive& archive, uint32_t index) {
     if (measured && archive.storageMode == vzr::kStorageRaw && e.fileOffset < archiveLength)
       held = std::min<uint64_t>({e.compSize, archiveLength - e.fileOffset,
                                  std::max<uint64_t>(archive.fileBufferCapacity, uint64_t(e.fileSize) + 2)});
-    TraceLog("ERROR! Extract() fileSize: ", held, " should be: ", e.fileSize);
+    TraceExtractFailure(archive, e.name, 0, "ERROR! Extract() fileSize: ", held, " should be: ", e.fileSize);
     return false;
   }
   return true;
@@ -339,14 +351,15 @@ uint32_t GetFreeDiskSpaceMB(const char* directory) {
 }
 
 unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
+  lastError.clear();
   if (index >= FileIndex.count) {
-    TraceLog("ERROR! item out of range to extract! ", index);
+    TraceExtractFailure(*this, "", 0, "ERROR! item out of range to extract! ", index);
     return nullptr;
   }
   uint64_t position = 0;
   if (vzrFileStream && !vzrfs::Tell(vzrFileStream, position)) CloseArchiveStream();
   if (!vzrFileStream && OpenArchiveStream() != 0) {
-    TraceLog("ERROR! Extract(), .vzr file not open!");
+    TraceExtractFailure(*this, FileIndex.files[index].name, errno, "ERROR! Extract(), .vzr file not open!");
     return nullptr;
   }
 
@@ -354,7 +367,8 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
   if (!CheckEntry(*this, index)) return nullptr;
   if (!GrowFileBuffer(e.fileSize + 2) ||
       (storageMode == vzr::kStorageSegmented && !GrowStoreBuffer(e.compSize))) {
-    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize, " (out of memory)");
+    TraceExtractFailure(*this, e.name, ENOMEM, "ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize,
+                        " (out of memory)");
     return nullptr;
   }
 
@@ -371,7 +385,7 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
     }
   }
   if (n != e.fileSize) {
-    TraceLog("ERROR! Extract() fileSize: ", n, " should be: ", e.fileSize);
+    TraceExtractFailure(*this, e.name, 0, "ERROR! Extract() fileSize: ", n, " should be: ", e.fileSize);
     return nullptr;
   }
   if (!destDir) return fileBuffer;
