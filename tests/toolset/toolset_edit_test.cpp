@@ -103,6 +103,16 @@ TEST_F(ToolsetWindowTest, EditThenSelectAnotherRowAndAnswerYes) {
   EXPECT_EQ(Cell(0, 1), "7");
 }
 
+TEST_F(ToolsetWindowTest, EscapeOnTheSaveQuestionKeepsItOpenAndTheEdit) {
+  const std::string path = OpenArchive(ThreeEntries());
+  Click(0);
+  Type("cue kept\n");
+  script.PressEscape().Message(kIdYes);  // Escape: the box stays; then Yes
+  Click(2);
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("cue kept\r\n")) << "the edit was not thrown away";
+}
+
 TEST_F(ToolsetWindowTest, ReselectingTheEditedEntryAsksBeforeLoadingItAgain) {
   const std::string path = OpenArchive(ThreeEntries());
   Click(0);
@@ -350,11 +360,34 @@ TEST_F(ToolsetWindowTest, OpenCancelledAsksNothingAndKeepsTheEdits) {
   EXPECT_EQ(EditorText(), "edits\n");
 }
 
-TEST_F(ToolsetWindowTest, EntryThatCannotBeReadShowsNothing) {
+TEST_F(ToolsetWindowTest, EntryThatCannotBeReadShowsNothingAndSaysWhy) {
   const std::string path = OpenArchive(ThreeEntries());
   std::filesystem::remove(path);
+  script.Message(vzrui::kIdOk);
   Click(0);
   EXPECT_EQ(EditorText(), "");
   EXPECT_EQ(CurrentFileLabel(), "NoFile");
-  EXPECT_TRUE(script.Messages().empty());
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(script.Messages()[0].text, "The entry could not be read: " + window->m_pArchive->lastError.message);
+}
+
+TEST_F(ToolsetWindowTest, EntryThatCannotBeDecodedWarnsWithTheEnginesReason) {
+  ArchiveLayout layout;
+  layout.storageMode = 1;
+  Bytes stored = testutil::LiteralSegmentedForm(ToBytes("cue a\r\n"));
+  stored[16] = 0xFF;  // the first segment's run header no longer fits its stream
+  layout.entries.push_back({"levels/init.con", stored, 7});
+  OpenArchive(layout);
+  testutil::TraceCapture trace;
+  script.Message(vzrui::kIdOk);
+  Click(0);
+  EXPECT_NE(trace.Text().find(" Looking at: levels/init.con"), std::string::npos) << "the trace line stays";
+  EXPECT_EQ(EditorText(), "");
+  EXPECT_EQ(CurrentFileLabel(), "NoFile");
+  EXPECT_EQ(StatusLine(), "Ready.");
+  const std::string reason = window->m_pArchive->lastError.message;
+  EXPECT_FALSE(reason.empty());
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(script.Messages()[0].text, "The entry could not be read: " + reason);
+  EXPECT_EQ(script.Messages()[0].icon, Icon::Exclamation);
 }
