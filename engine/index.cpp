@@ -50,11 +50,15 @@ void VzrArchive::LoadIndex(const char* path) {
   }
 
   indexDamaged = false;
+  loadedFile = {};
   if (OpenArchiveStream() != 0) {
     TraceLog("vzrFileStream_openFail() ");
     return;
   }
   std::FILE* f = vzrFileStream;
+  vzrfs::FileIdentity identity;
+  if (vzrfs::IdentityOf(f, identity))
+    loadedFile = {identity.device, identity.inode, identity.size, identity.mtimeNs, true};
 
   uint64_t length = 0;
   vzrfs::FileLength(f, length);

@@ -5,9 +5,11 @@
 // entry is dropped and added back in order, its content decoded from the
 // old archive by a second reader, into a complete new copy beside the
 // archive that is moved over it only when whole.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "fileservices.h"
 #include "format.h"
 #include "rewrite.h"
 #include "trace.h"
@@ -15,6 +17,14 @@
 
 int RecompressArchive(const char* path, int level, unsigned threads) {
   if (level > 9) return 1;
+  // Held from the first read to the rename, so no other writer's change
+  // made meanwhile is lost.
+  vzrfs::ArchiveLock lock;
+  if (lock.Acquire(path) == EWOULDBLOCK) {
+    TraceLog("ERROR! RecompressArchive(): another program is writing the archive; nothing was changed: ", path);
+    LastEngineError() = {1, "", EWOULDBLOCK, std::string("another program is writing the archive; nothing was changed")};
+    return 1;
+  }
   VzrArchive src;
   // A missing archive must not come into being, and a damaged one is not
   // rewritten with only the entries before the damage.
@@ -44,7 +54,8 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
                                 std::memcpy(dst.fileBuffer, content, size);
                                 dst.curLength = size;
                                 return true;
-                              }});
+                              },
+                              {}});
   }
   return vzrops::RewriteArchive(dst, plan, "RecompressArchive");
 }
