@@ -294,6 +294,7 @@ bool SameIdentity(const VzrArchive::DiskIdentity& loaded, const vzrfs::FileIdent
 }  // namespace
 
 int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* caller) {
+  a.lastError.clear();
   // A link is followed: the real archive is rewritten beside itself and the link stays.
   const std::string target = vzrfs::ArchiveTarget(a.vzr_file_name);
   vzrfs::ArchiveLock lock;
