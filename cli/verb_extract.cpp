@@ -36,11 +36,7 @@ std::vector<uint32_t> Select(const VzrArchive& a, const std::vector<std::string>
   return picked;
 }
 
-std::string Reason() {
-  std::string r = cli::LastTrace();
-  if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
-  return r.empty() ? "could not be extracted" : r;
-}
+std::string Reason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
 
 // Counts the entries ExtractAll starts (it names each in the status line
 // before it writes it), so the CLI knows which ones are written.
@@ -106,11 +102,11 @@ int RunExtract(const cli::Args& args) {
     }
     progress.Clear();
     if (result != 5 || roundSize == 0) {
-      cli::FileMessage(result == 7 ? dir : args.positionals[0], Reason());
+      cli::FileMessage(result == 7 ? dir : args.positionals[0], Reason(archive));
       return cli::kNothing;
     }
     const FileEntry& failed = archive.FileIndex.files[roundSize - 1];
-    cli::FileMessage(args.positionals[0], std::string(failed.name) + ": " + Reason());
+    cli::FileMessage(args.positionals[0], std::string(failed.name) + ": " + Reason(archive));
     rc = cli::kProblems;
     next += roundSize;
   }
@@ -126,10 +122,9 @@ int RunCat(const cli::Args& args) {
   const std::string& name = args.positionals[1];
   for (uint32_t i = 0; i < archive.FileIndex.count; ++i) {
     if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
-    cli::ClearTrace();
     unsigned char* content = archive.Extract(i, nullptr);
     if (!content) {
-      cli::FileMessage(args.positionals[0], name + ": " + Reason());
+      cli::FileMessage(args.positionals[0], name + ": " + Reason(archive));
       return cli::kProblems;
     }
     if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0) {

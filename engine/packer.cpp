@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
@@ -112,19 +113,20 @@ void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
 struct Refusal {
   std::string why;
   bool shown = false;
+  int error = 0;
 };
 Refusal CannotReplace(const std::string& target, int lockResult) {
-  if (lockResult == EWOULDBLOCK) return {"another program is writing the archive; nothing was changed", true};
+  if (lockResult == EWOULDBLOCK) return {"another program is writing the archive; nothing was changed", true, EWOULDBLOCK};
   struct stat st;
   const std::size_t slash = target.rfind('/');
   const std::size_t leaf = target.size() - (slash == std::string::npos ? 0 : slash + 1);
-  if (leaf > NAME_MAX) return {std::strerror(ENAMETOOLONG)};
+  if (leaf > NAME_MAX) return {std::strerror(ENAMETOOLONG), false, ENAMETOOLONG};
   if (::lstat(target.c_str(), &st) != 0) return {};
-  if (S_ISDIR(st.st_mode)) return {std::strerror(EISDIR)};
+  if (S_ISDIR(st.st_mode)) return {std::strerror(EISDIR), false, EISDIR};
   if (S_ISLNK(st.st_mode)) return {};  // a link that leads nowhere
   vzrfs::UniqueFile old(vzrfs::OpenRead(target.c_str()));
   const int forbidden = old ? vzrfs::MayReplace(old.get()) : EACCES;
-  if (forbidden) return {std::strerror(forbidden), true};
+  if (forbidden) return {std::strerror(forbidden), true, forbidden};
   return {};
 }
 
@@ -160,8 +162,8 @@ void AddRawFile(VzrArchive& pack, const char* path) {
                           pack.fileBufferCapacity)) {
     // A file that shrank while it was copied fails the pack as well: the
     // bytes it left in the archive cannot be taken back.
-    TraceLog("ERROR! could not copy into the archive: ", path);
     if (pack.writeError == 0) pack.writeError = vzrfs::LastWriteError() ? vzrfs::LastWriteError() : EIO;
+    vzrops::TraceFailure(LastEngineError(), 1, path, pack.writeError, "ERROR! could not copy into the archive: ", path);
     return;
   }
   g_rawDataEnd = position + length;
@@ -192,9 +194,11 @@ void RecordWrite(VzrArchive& pack, bool ok) {
 void AddAllFiles(VzrArchive& pack) {
   const uint32_t n = pack.packNames.Count();
   const uint32_t step = n / 10;
-  if (pack.storageMode == vzr::kStorageSegmented) {
+  if (pack.storageMode == vzr::kStorageSegmented && pack.compressionLevel > 0) {
     // A compressed pack works ahead across files (packahead.cpp); the tenths
     // are told as the files are written, the same texts at the same files.
+    // Level 0 has nothing to work ahead on: its streams are a copy and the
+    // run codes, written by AddFile through the object's own buffers.
     vzrops::AddFilesCompressedAhead(pack, 0, n, [step](uint32_t i) {
       if (step > 0 && i % step == 0 && i / step < 10) {
         const char progress[] = {kProgressDigits[i / step], '0', ' ', '%', '\0'};
@@ -400,7 +404,10 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
 }
 
 int PackDirectoryCompressed(char* sourceDir, char* basePath, const char* archivePath, int level, unsigned threads) {
-  if (level < 0 || level > 9) return 1;
+  if (level < 0 || level > 9) {
+    vzrops::SetError(LastEngineError(), 1, "", 0, "compression level " + std::to_string(level) + " is not 0..9");
+    return 1;
+  }
   return PackDirectoryAs(sourceDir, basePath, archivePath, vzr::kStorageSegmented, level, threads);
 }
 
@@ -409,6 +416,8 @@ namespace {
 int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, uint32_t storageMode, int level,
                     unsigned threads) {
   CodePosition = 821;
+  VzrError& error = LastEngineError();
+  error.clear();
   SetStatus("Packing...");
   g_packArchive.reset();
   g_packArchive = std::make_unique<VzrArchive>();
@@ -451,6 +460,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   TraceLog("tmpDestDirLoc: ", destFolder);
 
   if (files == 0) {
+    vzrops::SetError(error, 1, "", 0, "No files to pack..");
     SetStatus("No files to pack..");
     return 1;
   }
@@ -458,12 +468,13 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const uint64_t planned = PlannedArchiveBytes(pack);
   if (planned > UINT32_MAX) {
     // The format's offsets are 32 bits: such an archive cannot be read back.
-    TraceLog("ERROR! archive would be ", planned, " bytes, the .vzr format ends at 4 GB");
+    vzrops::TraceFailure(error, 1, "", EFBIG, "ERROR! archive would be ", planned, " bytes, the .vzr format ends at 4 GB");
     SetStatus("Error! Too much data: a .vzr file cannot reach 4 GB!");
     return 1;
   }
   const uint64_t need = (g_listedBytes / vzr::kBytesPerMiB) * 2;
   if (need > GetFreeDiskSpaceMB(destFolder.c_str())) {
+    vzrops::SetError(error, 1, "", ENOSPC, "Not enough free disk space!");
     SetStatus("Not enough free disk space!");
     TraceLog("  Free Disk Space (mb): ", GetFreeDiskSpaceMB(destFolder.c_str()));
     return 1;
@@ -482,8 +493,11 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   pack.vzrFileStream = refusal.why.empty() ? vzrfs::CreateBeside(target.c_str(), part) : nullptr;
   if (!pack.vzrFileStream) {
     std::string status = Formatted("Error! Could not create .vzr file: %s", archivePath);
+    const int sysError = errno;
     if (!refusal.why.empty()) TraceLog("ERROR! ", refusal.why, ": ", archivePath);
     if (refusal.shown) status += " (" + refusal.why + ")";
+    vzrops::SetError(error, 1, "", refusal.why.empty() ? sysError : refusal.error,
+                     refusal.shown ? status.substr(7) : Formatted("Could not create .vzr file: %s", archivePath));
     SetStatus(status.c_str());
     return 1;
   }
@@ -510,7 +524,9 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const bool moved = whole && result != 0 && vzrfs::ReplaceDurably(part.c_str(), target.c_str());
   if (!moved) vzrfs::DeleteFile(part.c_str());
   if (!whole || (result != 0 && !moved)) {
-    TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
+    // The source file whose copy failed, if that was it, stays named.
+    vzrops::TraceFailure(error, 1, error.entry, writeError ? writeError : EIO, "ERROR! writing .vzr file failed (",
+                         std::strerror(writeError ? writeError : EIO), "): ", archivePath);
     SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
     return 1;
   }

@@ -4,6 +4,10 @@
 
 #include <strings.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "trace.h"
@@ -36,19 +40,20 @@ const char* Refusal(const VzrArchive& a, const std::vector<bool>& dropped,
 }  // namespace
 
 int VzrArchive::AddRemoveEntries(const std::vector<uint32_t>& removed, const std::vector<NewEntry>& added) {
+  lastError.clear();
   SetStatus("AddRemoveEntries()");
   vzrops::RewritePlan plan;
   plan.dropped.assign(FileIndex.count, false);
   for (uint32_t index : removed) {
     if (index >= FileIndex.count) {
-      TraceLog("ERROR! AddRemoveEntries(): no entry ", index);
+      vzrops::TraceFailure(lastError, 1, "", 0, "ERROR! AddRemoveEntries(): no entry ", index);
       SetStatus("ERROR! Could not update .vzr!");
       return 1;
     }
     plan.dropped[index] = true;
   }
   if (const char* why = Refusal(*this, plan.dropped, added)) {
-    TraceLog("ERROR! AddRemoveEntries(): ", why);
+    vzrops::TraceFailure(lastError, 1, "", 0, "ERROR! AddRemoveEntries(): ", why);
     SetStatus("ERROR! Could not update .vzr!");
     return 1;
   }
@@ -58,14 +63,17 @@ int VzrArchive::AddRemoveEntries(const std::vector<uint32_t>& removed, const std
 }
 
 int VzrArchive::ReplaceFromFile(uint32_t inx, const char* path) {
+  lastError.clear();
   CodePosition = 1213;
   SetStatus("AddReplaceFile()");
   uint64_t length = 0;
   const bool readable = vzrfs::UniqueFile(vzrfs::OpenRead(path, &length)) != nullptr;
+  const int openError = errno;
   TraceLog("  AddReplaceFile( inx = ", inx, ", fileSize = ", static_cast<uint32_t>(length), " )");
   TraceLog("   FileIndex.count: ", static_cast<int32_t>(FileIndex.count));
   if (inx >= FileIndex.count || !readable) {
-    TraceLog("ERROR! ReplaceFromFile(): ", inx >= FileIndex.count ? "no such entry" : "cannot read", ": ", path);
+    vzrops::TraceFailure(lastError, 1, path, inx >= FileIndex.count ? 0 : openError, "ERROR! ReplaceFromFile(): ",
+                         inx >= FileIndex.count ? "no such entry" : std::strerror(openError), ": ", path);
     SetStatus("ERROR! Could not update .vzr!");
     return 1;
   }

@@ -10,6 +10,7 @@
 #include "fileservices.h"
 #include "format.h"
 #include "rewrite.h"
+#include "segmentwriter.h"
 #include "vzrpack.h"
 
 namespace {
