@@ -27,6 +27,9 @@ std::vector<Verb>& Table() {
 
 // Whether standard error is a terminal, where a progress bar may stand.
 volatile sig_atomic_t g_barMayShow = 0;
+// Whether the running verb writes a single archive (pack, update, add,
+// remove, recompress), whose replacement is the whole of its work.
+volatile sig_atomic_t g_oneArchiveWriter = 0;
 
 // SIGINT and SIGTERM: the temporary files of a rewrite, a pack or an
 // extraction go, the archive stays as it was, and the status tells a script
@@ -35,12 +38,18 @@ volatile sig_atomic_t g_barMayShow = 0;
 // as they would have. Only async-signal-safe calls here.
 extern "C" void OnInterrupt(int signal) {
   vzrfs::RemoveTemporaries();
+  // A verb that writes one archive has succeeded once the new archive is in
+  // place (the rename is counted with every signal held): it says so.
+  static const char kClearBar[] = "\r                                                                      \r";
+  if (g_oneArchiveWriter && vzrfs::ArchivesReplaced() > 0) {
+    if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
+    ::_exit(kDone);
+  }
   if (signal != SIGINT && signal != SIGTERM) {
     ::signal(signal, SIG_DFL);
     ::raise(signal);  // delivered when the handler returns
     return;
   }
-  static const char kClearBar[] = "\r                                                                      \r";
   static const char kText[] = "vzr: interrupted\n";
   if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
   (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
@@ -230,6 +239,8 @@ int Main(int argc, char** argv) {
     PrintVerbHelp(*v);
     return kDone;
   }
+  for (const char* writer : {"pack", "update", "add", "remove", "recompress"})
+    if (first == writer) g_oneArchiveWriter = 1;
   CatchInterruptions();
   const bool showTrace = args.trace;
   // The reasons of failures come from the engine's error record; trace

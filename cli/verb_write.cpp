@@ -16,6 +16,7 @@
 
 #include "cli.h"
 #include "compression.h"
+#include "fileservices.h"
 #include "pattern.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -152,11 +153,26 @@ int RunPack(const cli::Args& args) {
   return cli::kDone;
 }
 
-// Loads the archive a verb rewrites; a damaged index is never rewritten.
-int LoadForRewrite(const std::string& path, VzrArchive& archive) {
+// Locks and loads the archive a verb rewrites; a damaged index is never
+// rewritten. The lock is held from this read to the rename, so a second
+// writer of the same archive waits, then reads what this one wrote.
+int LoadForRewrite(const std::string& path, VzrArchive& archive, vzrfs::ArchiveLock& lock) {
+  if (lock.Acquire(path.c_str()) == EWOULDBLOCK) {
+    cli::FileMessage(path, "another program is writing it; nothing was changed, try again");
+    return cli::kNothing;
+  }
   const int rc = cli::LoadArchive(path, archive);
   if (rc == cli::kProblems) cli::FileMessage(path, "not rewritten: its index is damaged");
   return rc == cli::kDone ? cli::kDone : cli::kNothing;
+}
+
+// Refuses (with a message) a file that is the archive itself, under
+// whatever name or link: the copy would hold the archive as it was.
+bool IsTheArchive(const std::string& file, const std::string& archive) {
+  std::error_code ec;
+  if (!fs::equivalent(file, archive, ec)) return false;
+  cli::FileMessage(file, "file is the archive");
+  return true;
 }
 
 // The level and threads new entries of a segmented archive are compressed
@@ -176,7 +192,8 @@ int RunUpdate(const cli::Args& args) {
   const std::string& file = args.positionals[2];
   VzrArchive archive;
   if (SetEntryCompression(args, "update", archive) != cli::kDone) return cli::kNothing;
-  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  vzrfs::ArchiveLock lock;
+  if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
   uint32_t inx = UINT32_MAX;
   for (uint32_t i = 0; i < archive.FileIndex.count && inx == UINT32_MAX; ++i)
     if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) == 0) inx = i;
@@ -185,39 +202,25 @@ int RunUpdate(const cli::Args& args) {
     return cli::kNothing;
   }
   std::error_code ec;
+  if (IsTheArchive(file, path)) return cli::kNothing;
   if (!fs::is_regular_file(file, ec)) {
     cli::FileMessage(file, ec ? ec.message() : "not a regular file");
     return cli::kNothing;
   }
   const uintmax_t size = fs::file_size(file, ec);
-  if (ec || size >= UINT32_MAX) {
-    cli::FileMessage(file, ec ? ec.message() : "too large for an archive entry");
+  if (ec) {
+    cli::FileMessage(file, ec.message());
     return cli::kNothing;
   }
-  const uint32_t n = static_cast<uint32_t>(size);
-  if (!archive.GrowFileBuffer(n + 2)) {
-    cli::FileMessage(file, "not enough memory");
-    return cli::kNothing;
-  }
-  FILE* f = std::fopen(file.c_str(), "rb");
-  if (!f) {
-    cli::FileMessage(file, std::strerror(errno));
-    return cli::kNothing;
-  }
-  const size_t got = n ? std::fread(archive.fileBuffer, 1, n, f) : 0;
-  std::fclose(f);
-  if (got != n) {
-    cli::FileMessage(file, "could not be read whole");
-    return cli::kNothing;
-  }
-  archive.curLength = n;
-  cli::Progress progress(n, args.quiet);
-  if (archive.AddReplaceFile(inx, n) != 0) {
+  // The engine reads the file a few segments at a time, and refuses one the
+  // format cannot hold before it writes anything.
+  cli::Progress progress(size, args.quiet);
+  if (archive.ReplaceFromFile(inx, file.c_str()) != 0) {
     progress.Clear();
     cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
-  progress.Update(n);
+  progress.Update(size);
   return cli::kDone;
 }
 
@@ -237,7 +240,8 @@ int RunRemove(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("remove", "an archive and at least one pattern are needed");
   const std::string& path = args.positionals[0];
   VzrArchive archive;
-  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  vzrfs::ArchiveLock lock;
+  if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
   const std::vector<std::string> patterns(args.positionals.begin() + 1, args.positionals.end());
   std::vector<bool> used(patterns.size(), false);
   std::vector<uint32_t> removed;
@@ -287,7 +291,8 @@ int RunAdd(const cli::Args& args) {
   if (!AcceptBase("add", args.Value("base"))) return cli::kNothing;
   VzrArchive archive;
   if (SetEntryCompression(args, "add", archive) != cli::kDone) return cli::kNothing;
-  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  vzrfs::ArchiveLock lock;
+  if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
   const std::string base = CleanBase(args.Value("base"));
   std::vector<VzrArchive::NewEntry> added;
   for (size_t k = 1; k < args.positionals.size(); ++k) {
@@ -313,6 +318,7 @@ int RunAdd(const cli::Args& args) {
   }
   // The engine refuses these too; here each one is named.
   bool refused = false;
+  for (const VzrArchive::NewEntry& e : added) refused = IsTheArchive(e.sourcePath, path) || refused;
   for (const VzrArchive::NewEntry& e : added)
     for (uint32_t i = 0; i < archive.FileIndex.count; ++i)
       if (::strcasecmp(archive.FileIndex.files[i].name, e.name.c_str()) == 0) {

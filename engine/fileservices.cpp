@@ -7,6 +7,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -23,6 +25,7 @@ WriteFaultHook& FaultHook() {
   return hook;
 }
 uint64_t g_writeNumber = 0;
+volatile sig_atomic_t g_archivesReplaced = 0;
 int g_lastWriteError = 0;
 
 OperationRecorder& Recorder() {
@@ -500,12 +503,18 @@ bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
     return false;
   }
   if (Recording()) Record(FsOperation::Kind::Flush, AbsoluteFor(from));
+  // A signal that comes during the rename is handled once it is counted, so
+  // a handler tells a finished replacement from one that did not happen.
+  temporaries::SignalsHeld held;
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
   temporaries::ReleasePath(from);
+  g_archivesReplaced = g_archivesReplaced + 1;
   if (Recording()) Record(FsOperation::Kind::Rename, AbsoluteFor(from), AbsoluteFor(to));
   FlushFolderOf(to);
   return true;
 }
+
+int ArchivesReplaced() { return g_archivesReplaced; }
 
 bool Read(std::FILE* f, void* data, std::size_t n) { return n == 0 || std::fread(data, 1, n, f) == n; }
 

@@ -14,6 +14,7 @@
 #include <QTextDocument>
 #include <QTreeView>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -475,6 +476,7 @@ bool ToolsetDialog::doGoSaveChanges() {
     m_pArchive->curLength = size;
     updated = m_pArchive->AddReplaceFile(inx, size) == 0;
     if (updated) loadedBytes_ = text;
+    if (!updated) ExplainRefusedSave(m_pArchive->lastError);
     // A save the engine refused leaves the text marked as modified.
     m_bModified = text != loadedBytes_ ? 1 : 0;
     FillFileList();
@@ -485,6 +487,20 @@ bool ToolsetDialog::doGoSaveChanges() {
     return false;
   }
   return updated;
+}
+
+// A save refused because another program changed or is writing the
+// archive says so: the edits stay, and the user decides what to keep.
+void ToolsetDialog::ExplainRefusedSave(const VzrError& error) {
+  const char* text = nullptr;
+  if (error.sysError == ESTALE)
+    text = "The archive was changed on disk since it was opened.\nYour changes were not saved; "
+           "open the archive again to see its new content.";
+  else if (error.sysError == EWOULDBLOCK)
+    text = "Another program is writing the archive.\nYour changes were not saved; try again in a moment.";
+  else if (error.sysError == EACCES)
+    text = "The archive is read-only.\nYour changes were not saved.";
+  if (text) vzrui::MessageBox(this, text, "Not saved", Buttons::Ok, Icon::Exclamation);
 }
 
 bool ToolsetDialog::OfferToSaveBeforeReplacing() {

@@ -137,6 +137,7 @@ class ToolsetDialog : public vzrui::ModalDialog {
   // Asks "Text was modified. Save changes?" when the shown text differs from
   // the entry; false when the user's edits could not be saved.
   bool OfferToSaveBeforeReplacing();
+  void ExplainRefusedSave(const VzrError& error);
   bool ExitCheck();
 
   QMenuBar* menuBar_ = nullptr;

@@ -2,6 +2,7 @@
 // save questions answered by script and the archive read back by the engine.
 #include <QTextCursor>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "fileservices.h"
@@ -390,4 +391,25 @@ TEST_F(ToolsetWindowTest, EntryThatCannotBeDecodedWarnsWithTheEnginesReason) {
   ASSERT_EQ(script.Messages().size(), 1u);
   EXPECT_EQ(script.Messages()[0].text, "The entry could not be read: " + reason);
   EXPECT_EQ(script.Messages()[0].icon, Icon::Exclamation);
+}
+
+TEST_F(ToolsetWindowTest, SaveRefusesAnArchiveChangedOnDiskSinceItWasOpened) {
+  const std::string path = OpenArchive(ThreeEntries());
+  Click(0);
+  Type("mine\n");
+  // Another program rewrites the archive while the text is being edited.
+  {
+    VzrArchive other;
+    other.LoadIndex(path.c_str());
+    std::memcpy(other.fileBuffer, "theirs", 6);
+    ASSERT_EQ(other.AddReplaceFile(2, 6), 0);
+  }
+  const Bytes theirs = testutil::ReadFileBytes(path);
+  script.Message(vzrui::kIdOk);
+  window->OnSaveChanges();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_NE(script.Messages()[0].text.find("changed on disk since it was opened"), std::string::npos)
+      << script.Messages()[0].text;
+  EXPECT_EQ(testutil::ReadFileBytes(path), theirs) << "their change is kept";
+  EXPECT_EQ(window->m_bModified, 1) << "and the edits stay in the editor";
 }
