@@ -9,15 +9,11 @@
 #include <vector>
 
 #include "cli.h"
+#include "paths.h"
 #include "pattern.h"
 #include "vzrpack.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // True when entry i of a and entry j of b decode to the same bytes.
 bool SameContent(VzrArchive& a, uint32_t i, VzrArchive& b, uint32_t j) {
@@ -37,18 +33,18 @@ int RunDiff(const cli::Args& args) {
   const int rb = cli::LoadArchive(args.positionals[1], b);
   if (rb == cli::kNothing) return rb;
   std::unordered_map<std::string, uint32_t> inB;
-  for (uint32_t j = 0; j < b.FileIndex.count; ++j) inB.emplace(Lower(b.FileIndex.files[j].name), j);
+  for (uint32_t j = 0; j < b.FileIndex.count; ++j) inB.emplace(vzrfs::FoldCase(b.FileIndex.files[j].name), j);
   std::vector<std::string> onlyA, onlyB, changed;
   std::unordered_map<std::string, bool> inA;
   for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
-    const std::string key = Lower(a.FileIndex.files[i].name);
+    const std::string key = vzrfs::FoldCase(a.FileIndex.files[i].name);
     inA.emplace(key, true);
     auto it = inB.find(key);
     if (it == inB.end()) onlyA.push_back(a.FileIndex.files[i].name);
     else if (!SameContent(a, i, b, it->second)) changed.push_back(a.FileIndex.files[i].name);
   }
   for (uint32_t j = 0; j < b.FileIndex.count; ++j)
-    if (!inA.count(Lower(b.FileIndex.files[j].name))) onlyB.push_back(b.FileIndex.files[j].name);
+    if (!inA.count(vzrfs::FoldCase(b.FileIndex.files[j].name))) onlyB.push_back(b.FileIndex.files[j].name);
   if (args.Has("json")) {
     auto list = [](const std::vector<std::string>& v) {
       std::string s = "[";
@@ -66,7 +62,7 @@ int RunDiff(const cli::Args& args) {
   return differ || ra || rb ? cli::kProblems : cli::kDone;
 }
 
-bool IsArchiveName(const std::filesystem::path& p) { return Lower(p.extension().string()) == ".vzr"; }
+bool IsArchiveName(const std::filesystem::path& p) { return vzrfs::EqualsIgnoringCase(p.extension().string(), ".vzr"); }
 
 // Prints "archive<TAB>entry" for every entry of path the pattern selects.
 bool FindIn(const std::string& pattern, const std::string& path) {

@@ -10,6 +10,7 @@
 
 #include "cli.h"
 #include "format.h"
+#include "paths.h"
 #include "progress.h"
 #include "vzrpack.h"
 
@@ -19,17 +20,11 @@ namespace {
 std::string NameProblem(const FileEntry& e) {
   if (std::strlen(e.name) != e.nameLength) return "name holds a zero byte";
   if (!ExtractionPath(e.name).empty()) return "";
-  std::string n = e.name;
-  std::replace(n.begin(), n.end(), '\\', '/');
+  const std::string n = vzrfs::WithSlashes(e.name);
   if (n.find_first_not_of('/') == std::string::npos) return "empty name";
   if (n.size() >= 2 && std::isalpha(static_cast<unsigned char>(n[0])) && n[1] == ':') return "name starts with a drive";
   if (n.back() == '/') return "name ends with '/' (names a folder)";
   return "name leads outside the destination";
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 // Why the segment table of a stored form of n bytes, for an entry of
@@ -100,7 +95,7 @@ void CheckEntries(VzrArchive& a, bool quiet, std::vector<std::string>& problems,
     if (std::string p = NameProblem(e); !p.empty()) problems.push_back(std::string(e.name) + ": " + p);
     // Names that extraction writes to the same file, in any letter case.
     const std::string path = ExtractionPath(e.name);
-    if (!seen.insert(Lower(path.empty() ? e.name : path)).second)
+    if (!seen.insert(vzrfs::FoldCase(path.empty() ? e.name : path)).second)
       warnings.push_back(std::string(e.name) + ": duplicate name");
     if (!a.Extract(i, nullptr)) {
       problems.push_back(std::string(e.name) + ": does not decode (" + a.lastError.message + ")");

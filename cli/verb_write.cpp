@@ -15,6 +15,7 @@
 
 #include "cli.h"
 #include "compression.h"
+#include "paths.h"
 #include "pattern.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -35,7 +36,7 @@ std::vector<char> PathBuffer(const std::string& text) {
 // The base path as index names carry it: '/'-separated, no leading or
 // trailing separator.
 std::string CleanBase(std::string base) {
-  std::replace(base.begin(), base.end(), '\\', '/');
+  vzrfs::ToSlashes(base);
   while (!base.empty() && base.front() == '/') base.erase(base.begin());
   while (!base.empty() && base.back() == '/') base.pop_back();
   return base;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <random>
 
+#include "paths.h"
 #include "temporaries.h"
 
 namespace vzrfs {
@@ -62,8 +63,6 @@ void RecordWrite(int fd, uint64_t offset, const void* data, uint64_t length) {
   Recorder()(operation);
 }
 
-char FoldUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // Listing order: names compared with a-z folded to upper case, then by bytes.
 bool ListingLess(const std::string& a, const std::string& b) {
   const std::size_t n = std::min(a.size(), b.size());
@@ -74,13 +73,6 @@ bool ListingLess(const std::string& a, const std::string& b) {
   }
   if (a.size() != b.size()) return a.size() < b.size();
   return a < b;
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (FoldUpper(a[i]) != FoldUpper(b[i])) return false;
-  return i == a.size() && b[i] == '\0';
 }
 
 bool Exists(const std::string& path) {
@@ -101,13 +93,6 @@ std::vector<std::string> SortedNames(const std::string& folder) {
   std::sort(names.begin(), names.end(), ListingLess);
   return names;
 }
-
-std::string WithSlashes(const char* path) {
-  std::string s = path ? path : "";
-  std::replace(s.begin(), s.end(), '\\', '/');
-  return s;
-}
-
 }  // namespace
 
 bool WildcardMatch(const char* pattern, const char* name) {
@@ -150,7 +135,7 @@ std::string ResolvePath(const char* path) {
     if (!component.empty() && component != "." && component != ".." && !Exists(candidate)) {
       std::string match;
       for (const std::string& name : SortedNames(resolved)) {
-        if (EqualsIgnoringCase(name, component.c_str())) {
+        if (EqualsIgnoringCase(name, component)) {
           match = name;
           break;
         }

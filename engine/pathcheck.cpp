@@ -4,6 +4,7 @@
 #include <string>
 
 #include "format.h"
+#include "paths.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -11,10 +12,7 @@ namespace {
 
 constexpr std::size_t kMaxChecked = vzr::kPathBufferSize;
 
-void ToSlashes(char* text) {
-  for (std::size_t i = 0; i < kMaxChecked && text[i]; ++i)
-    if (text[i] == '\\') text[i] = '/';
-}
+void ToSlashes(char* text) { vzrfs::ToSlashes(text, kMaxChecked); }
 
 std::string LowerCopy(const char* text) {
   std::string copy(text, strnlen(text, kMaxChecked));
