@@ -9,15 +9,11 @@
 #include <vector>
 
 #include "cli.h"
+#include "paths.h"
 #include "pattern.h"
 #include "vzrpack.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // True when entry i of a and entry j of b decode to the same bytes.
 bool SameContent(VzrArchive& a, uint32_t i, VzrArchive& b, uint32_t j) {
@@ -71,7 +67,7 @@ int RunDiff(const cli::Args& args) {
   return differ || ra || rb ? cli::kProblems : cli::kDone;
 }
 
-bool IsArchiveName(const std::filesystem::path& p) { return Lower(p.extension().string()) == ".vzr"; }
+bool IsArchiveName(const std::filesystem::path& p) { return vzrfs::EqualsIgnoringCase(p.extension().string(), ".vzr"); }
 
 // Prints "archive<TAB>entry" for every entry of path the pattern selects.
 bool FindIn(const std::string& pattern, const std::string& path) {

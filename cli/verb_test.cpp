@@ -10,6 +10,7 @@
 
 #include "cli.h"
 #include "format.h"
+#include "paths.h"
 #include "progress.h"
 #include "vzrpack.h"
 
@@ -19,8 +20,7 @@ namespace {
 std::string NameProblem(const FileEntry& e) {
   if (std::strlen(e.name) != e.nameLength) return "name holds a zero byte";
   if (!ExtractionPath(e.name).empty()) return "";
-  std::string n = e.name;
-  std::replace(n.begin(), n.end(), '\\', '/');
+  const std::string n = vzrfs::WithSlashes(e.name);
   if (n.find_first_not_of('/') == std::string::npos) return "empty name";
   if (n.size() >= 2 && std::isalpha(static_cast<unsigned char>(n[0])) && n[1] == ':') return "name starts with a drive";
   if (n.back() == '/') return "name ends with '/' (names a folder)";

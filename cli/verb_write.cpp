@@ -17,6 +17,7 @@
 #include "cli.h"
 #include "compression.h"
 #include "fileservices.h"
+#include "paths.h"
 #include "pattern.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -77,7 +78,7 @@ bool AcceptBase(const std::string& verb, const std::string& base) {
 // The base path as index names carry it: '/'-separated, no leading or
 // trailing separator.
 std::string CleanBase(std::string base) {
-  std::replace(base.begin(), base.end(), '\\', '/');
+  vzrfs::ToSlashes(base);
   while (!base.empty() && base.front() == '/') base.erase(base.begin());
   while (!base.empty() && base.back() == '/') base.pop_back();
   return base;

@@ -25,6 +25,7 @@
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
+#include "paths.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -68,9 +69,7 @@ bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 // The entry's path below the destination folder, or an empty text when the
 // name must not be written: a drive prefix, a ".." component, or nothing left.
 std::string SafeRelativeName(const char* name, bool& hadLeadingSlash) {
-  std::string path(name);
-  for (char& c : path)
-    if (c == '\\') c = '/';
+  std::string path = vzrfs::WithSlashes(name);
   const std::size_t first = path.find_first_not_of('/');
   hadLeadingSlash = first != 0 && !path.empty();
   path.erase(0, first == std::string::npos ? path.size() : first);
@@ -94,12 +93,6 @@ void CreateEntryFolders(const std::string& path) {
     if (slash == 0 || path[slash - 1] == '/') continue;  // empty component: "a//b"
     vzrfs::CreateFolderNoFollow(vzrfs::ResolvePath(path.substr(0, slash).c_str()), true);
   }
-}
-
-std::string FoldCase(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
 }
 
 // What one ExtractAll run learns about its destination, so that each entry
@@ -142,7 +135,7 @@ class ExtractSession {
     exists = true;
     if (names.exact.count(leaf)) return prefix + leaf;
     const auto& folded = ownFilesOnly ? names.madeFolded : names.folded;
-    const auto match = folded.find(FoldCase(leaf));
+    const auto match = folded.find(vzrfs::FoldCase(leaf));
     if (match != folded.end()) return prefix + match->second;
     exists = false;
     return prefix + leaf;
@@ -150,8 +143,8 @@ class ExtractSession {
   void Added(const std::string& folder, const std::string& leaf) {
     Names& names = Listing(folder);
     names.exact.insert(leaf);
-    names.folded.emplace(FoldCase(leaf), leaf);
-    names.madeFolded.emplace(FoldCase(leaf), leaf);
+    names.folded.emplace(vzrfs::FoldCase(leaf), leaf);
+    names.madeFolded.emplace(vzrfs::FoldCase(leaf), leaf);
   }
   // Folder `named` (a relative path of plain components) as found on disk,
   // looked up through the run's listings, with every missing folder created
@@ -237,7 +230,7 @@ class ExtractSession {
     for (const vzrfs::FindEntry& entry : vzrfs::FindMatches(folder.empty() ? "*" : (folder + "/*").c_str())) {
       if (entry.name == "." || entry.name == "..") continue;
       names.exact.insert(entry.name);
-      names.folded.emplace(FoldCase(entry.name), entry.name);
+      names.folded.emplace(vzrfs::FoldCase(entry.name), entry.name);
     }
     return names;
   }

@@ -1,4 +1,5 @@
 // modunpack.cpp - extracting every archive of a mod folder into one folder.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
+#include "paths.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -16,13 +18,9 @@ namespace {
 // Turns the pattern's backslashes into '/' in place and returns its folder
 // part: everything before the first '*' (the whole text when there is none).
 std::string FolderPartOf(char* pattern) {
-  std::string folder;
-  for (std::size_t i = 0; i < vzr::kPathBufferSize && pattern[i]; ++i) {
-    if (pattern[i] == '\\') pattern[i] = '/';
-    if (pattern[i] == '*') break;
-    folder += pattern[i];
-  }
-  return folder;
+  const std::size_t folderLength = std::min<std::size_t>(std::strcspn(pattern, "*"), vzr::kPathBufferSize);
+  vzrfs::ToSlashes(pattern, folderLength);
+  return std::string(pattern, folderLength);
 }
 
 // Loads and extracts every matching archive; the first nonzero ExtractAll

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fileservices.h"
+#include "paths.h"
 
 class VzrArchive;
 struct SegmentRecord;
@@ -16,9 +17,7 @@ namespace vzrops {
 // path made absolute against the current directory (slashes only), so it
 // keeps naming the same place after extraction changes the current directory.
 inline std::string AbsolutePath(const char* path) {
-  std::string p = path ? path : "";
-  for (char& c : p)
-    if (c == '\\') c = '/';
+  std::string p = vzrfs::WithSlashes(path);
   if (p.empty() || p[0] == '/') return p;
   std::string cwd = vzrfs::GetCurrentDir();
   if (cwd.empty()) return p;

@@ -5,7 +5,6 @@
 // the index, and patches the header last. An archive is only left on disk
 // when every byte of it was written; a failed write deletes it.
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
+#include "paths.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -38,12 +38,8 @@ uint64_t g_rawDataEnd = 0;
 
 constexpr char kProgressDigits[] = "0123456789";
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-void ToSlashes(char* text) {
-  for (; *text; ++text)
-    if (*text == '\\') *text = '/';
-}
+using vzrfs::IsSeparator;
+using vzrfs::ToSlashes;
 
 void SetStatus(const char* text) { GetStatusSink()->SetText(text); }
 
@@ -74,10 +70,6 @@ uint64_t PlannedArchiveBytes(const VzrArchive& pack) {
   return bytes;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
-
 std::string LeafName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -94,7 +86,7 @@ void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
   bool dropped = false;
   for (uint32_t i = 0; i < pack.packNames.Count(); ++i) {
     const std::string path = pack.packNames.Get(i);
-    if (EqualsIgnoringCase(LeafName(path), leaf) && vzrfs::SameFile(path.c_str(), archive.c_str())) {
+    if (vzrfs::EqualsIgnoringCase(LeafName(path), leaf) && vzrfs::SameFile(path.c_str(), archive.c_str())) {
       TraceLog("Skipping the archive being written: ", path);
       dropped = true;
     } else {
@@ -329,9 +321,7 @@ void WalkDirectory(const char* dir) {
   if (std::strlen(dir) < 2) {
     pattern = "*";
   } else {
-    pattern = dir;
-    for (char& c : pattern)
-      if (c == '\\') c = '/';
+    pattern = vzrfs::WithSlashes(dir);
     pattern += pattern.back() == '/' ? "*" : "/*";
   }
   if (pattern.size() >= vzr::kPathBufferSize) {
@@ -551,10 +541,10 @@ void PackModFolderAt(const char* name, int compress, int level, unsigned threads
   std::snprintf(base, sizeof base - 1, "%s", name);  // room for the '/' the packer adds
   std::snprintf(archive, sizeof archive, "%s.vzr", name);
   if (compress != 0) {
-    if (::strcasecmp(name, "sound") == 0) {
+    if (vzrfs::EqualsIgnoringCase(name, "sound")) {
       TraceLog("FORCING sound.vzr uncompressed");
       compress = 0;
-    } else if (::strcasecmp(name, "music") == 0) {
+    } else if (vzrfs::EqualsIgnoringCase(name, "music")) {
       TraceLog("FORCING music.vzr uncompressed");
       compress = 0;
     }

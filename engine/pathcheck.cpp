@@ -3,7 +3,9 @@
 // inside the folder being packed.
 #include <string>
 
+#include "errors_internal.h"
 #include "format.h"
+#include "paths.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -11,10 +13,7 @@ namespace {
 
 constexpr std::size_t kMaxChecked = vzr::kPathBufferSize;
 
-void ToSlashes(char* text) {
-  for (std::size_t i = 0; i < kMaxChecked && text[i]; ++i)
-    if (text[i] == '\\') text[i] = '/';
-}
+void ToSlashes(char* text) { vzrfs::ToSlashes(text, kMaxChecked); }
 
 std::string LowerCopy(const char* text) {
   std::string copy(text, strnlen(text, kMaxChecked));
@@ -55,22 +54,24 @@ int HasIllegalChars(const char* text, int allowDrive) {
 }
 
 int CheckPackPaths(char* strDirSource, char* strVzrName) {
+  VzrError& error = LastEngineError();
+  error.clear();
   // File systems here respect letter case: the source keeps its own case so
   // that it still names the folder the user chose; only copies are folded.
   ToSlashes(strDirSource);
   ToSlashes(strVzrName);
   if (InsideSource(LowerCopy(strDirSource), LowerCopy(strVzrName))) {
-    TraceLog("ERROR! save inside source dir");
+    vzrops::TraceFailure(error, 2, "", 0, "ERROR! save inside source dir");
     TracePaths(strDirSource, strVzrName);
     return 2;
   }
   if (HasIllegalChars(strDirSource, 1) == 1) {
-    TraceLog("ERROR! Illegal Characters (strDirSource)");
+    vzrops::TraceFailure(error, 3, "", 0, "ERROR! Illegal Characters (strDirSource)");
     TracePaths(strDirSource, strVzrName);
     return 3;
   }
   if (HasIllegalChars(strVzrName, 1) == 1) {
-    TraceLog("ERROR! Illegal Characters (strVzrName)");
+    vzrops::TraceFailure(error, 3, "", 0, "ERROR! Illegal Characters (strVzrName)");
     TracePaths(strDirSource, strVzrName);
     return 3;
   }

@@ -2,24 +2,19 @@
 // same rewrite AddReplaceFile uses.
 #include "rewrite.h"
 
-#include <strings.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
+#include "paths.h"
 #include "trace.h"
 #include "vzrpack.h"
 
 namespace {
 
 void SetStatus(const char* text) { GetStatusSink()->SetText(text); }
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
 
 // Why the request cannot be carried out, or nothing when it can.
 const char* Refusal(const VzrArchive& a, const std::vector<bool>& dropped,
@@ -30,9 +25,9 @@ const char* Refusal(const VzrArchive& a, const std::vector<bool>& dropped,
     const std::string& name = added[i].name;
     if (name.empty() || name.size() > vzr::kMaxNameLength) return "a new name is empty or too long";
     for (std::size_t j = 0; j < i; ++j)
-      if (SameName(added[j].name, name)) return "a new name is given twice";
+      if (vzrfs::EqualsIgnoringCase(added[j].name, name)) return "a new name is given twice";
     for (uint32_t k = 0; k < a.FileIndex.count; ++k)
-      if (!dropped[k] && SameName(a.FileIndex.files[k].name, name)) return "a new name is already in the archive";
+      if (!dropped[k] && vzrfs::EqualsIgnoringCase(a.FileIndex.files[k].name, name)) return "a new name is already in the archive";
   }
   return nullptr;
 }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "fileservices.h"
+#include "paths.h"
 
 namespace vzrfs {
 namespace {
@@ -42,9 +43,7 @@ bool SameFolder(int a, int b) {
 }
 
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
-  std::string p = path;
-  for (char& c : p)
-    if (c == '\\') c = '/';
+  const std::string p = vzrfs::WithSlashes(path);
   const std::size_t slash = p.rfind('/');
   folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
   name = slash == std::string::npos ? p : p.substr(slash + 1);

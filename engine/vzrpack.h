@@ -3,8 +3,11 @@
 // Everything both programs need from the engine is declared here: the index
 // records, the engine object, the status binding, the codec, the packer, the
 // path checks and the mod-folder unpacker. The engine depends on nothing but
-// the C++ standard library, reports outcomes through integer results and
-// trace lines on standard output, and throws no exceptions of its own.
+// the C++ standard library, reports outcomes through integer results, trace
+// lines on standard output and an error record (VzrError), and throws no
+// exceptions of its own. What only the engine's own files share is in its
+// internal headers (*_internal.h, rewrite.h, temporaries.h, compressor.h);
+// fileservices.h and paths.h are the platform layer every part may use.
 #pragma once
 
 #include <cstddef>
@@ -122,7 +125,10 @@ extern class VzrArchive* CurrentPackArchive;
 
 // The reason an operation failed, kept beside its integer result and trace
 // lines so that callers report it without reading trace text. `code` is the
-// operation's own result code (0 while nothing failed).
+// operation's own result code (0 while nothing failed); operations that
+// return none record 1 (Extract, ExtractByName, a damaged index in LoadIndex)
+// or 2 (LoadIndex of a file that cannot be opened). `message` is the reason
+// the failure's trace line gives, or its status text where it writes none.
 struct VzrError {
   int code = 0;           // the failing operation's result code
   std::string entry;      // the entry (or source file) concerned, if any
@@ -216,12 +222,16 @@ class VzrArchive {
   // is given). Returns fileBuffer, with room for two more bytes after the
   // content, or nullptr on failure. Never writes outside destDir.
   unsigned char* Extract(uint32_t index, const char* destDir);
+  // Extract of the first entry named name (letter case ignored); nullptr when none is.
   unsigned char* ExtractByName(const char* name, const char* destDir);
-  // 0 done, 2 no destination, 3 archive not opened, 5 an entry failed,
-  // 7 not enough free space.
+  // Writes every entry below destDir, stopping at the first that fails.
+  // 0 done, 2 no destination, 3 archive not opened, 5 an entry failed (its
+  // reason and name on lastError), 7 not enough free space. Never writes
+  // outside destDir nor through a link; leaves the current directory there.
   int ExtractAll(const char* destDir);
 
-  // Packing: reads one source file and writes it as an entry.
+  // Packing: reads one source file and writes it as an entry at the stream's
+  // position; a file that cannot be read or named is skipped with a trace line.
   void AddFile(const char* path);
   // Writes the first `length` bytes of fileBuffer as an entry at the current
   // stream position; appends an index entry unless replacing.
@@ -231,12 +241,12 @@ class VzrArchive {
   uint32_t EncodeSegment(uint32_t k);
   // Writes the literal-run length code for n bytes at storeBuffer[pos].
   void WriteRunLength(int32_t& pos, uint32_t n);
-  // Writes the index at the current stream position.
+  // Writes the index at the current stream position; a failed write lands in writeError.
   void WriteIndex();
 
   // Gives entry inx the first fileSize bytes of fileBuffer, rewriting the
   // archive through a new file beside it. 0 updated, 1 not updated (the archive on
-  // disk and FileIndex are then as they were).
+  // disk and FileIndex are then as they were; the reason on lastError).
   int AddReplaceFile(uint32_t inx, uint32_t fileSize);
   // As AddReplaceFile, with the content of the file at path, read a few
   // segments at a time: a file of any size needs no buffer of its size, and
@@ -248,7 +258,8 @@ class VzrArchive {
   // one entry per element of `added`, holding that file's content. Refused
   // when an index is out of range or a new name is empty, too long for an
   // index name, given twice or already in the archive (letter case ignored)
-  // and not dropped. 0 updated, 1 not (archive and FileIndex as they were).
+  // and not dropped. 0 updated, 1 not (archive and FileIndex as they were,
+  // the reason on lastError).
   struct NewEntry {
     std::string name;        // index name ('/'-separated)
     std::string sourcePath;  // file whose content it holds
@@ -298,7 +309,8 @@ inline constexpr int kDefaultCompressionLevel = 6;
 int PackDirectoryCompressed(char* sourceDir, char* basePath, const char* archivePath, int level, unsigned threads);
 // As PackModFolder(name, 1), compressing at level; "sound" and "music" are still forced raw.
 int PackModFolderCompressed(const char* name, int level, unsigned threads);
-// Rewrites the archive atomically: segmented at level 0..9, or raw when level < 0. 0 done, 1 not done.
+// Rewrites the archive atomically: segmented at level 0..9, or raw when level < 0. 0 done,
+// 1 not done (the archive as it was, the reason on LastEngineError()).
 int RecompressArchive(const char* path, int level, unsigned threads);
 
 // Free space available to the user on directory's volume, in whole MiB; 0 on failure.
@@ -307,17 +319,29 @@ uint32_t GetFreeDiskSpaceMB(const char* directory);
 // Packs sourceDir into a new raw archive at archivePath, every entry name
 // starting with basePath (normalised in place; "" gives a leading '/', a null
 // basePath no prefix at all). Returns the entries written,
-// or 1 when the pack stopped early; the status line carries the outcome.
+// or 1 when the pack stopped early; the status line carries the outcome and
+// LastEngineError() the reason. An archive is left at archivePath only when
+// whole: a failed pack keeps the one that was there, or leaves none.
 int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int compress);
-// Packs "../name" into "name.vzr" under the base path name. Returns 0.
+// Packs "../name" into "name.vzr" under the base path name ("sound" and
+// "music" always raw). Returns 0; the status line and LastEngineError() tell
+// the outcome.
 int PackModFolder(const char* name, int compress);
 
-// Moves src onto dst, replacing it; falls back to a copy. 1 on success.
+// Moves src onto dst, replacing it; falls back to a copy through a new file
+// beside dst, so dst is never left half written. 1 moved, 0 copied with src
+// kept (or nothing done), 2-5 a failed copy (dst as it was).
 int tavMoveFile(const char* src, const char* dst);
 
 // Path checks for the pack dialog.
+// A-Z as a-z in place, in the first 512 characters.
 void MakeLowerCase(char* text);
+// 1 when text holds a control character, a byte above 'z' or one of " * : < > ?
+// (a drive's ':' is allowed as the second character when allowDrive is 1), else 0.
 int HasIllegalChars(const char* text, int allowDrive);
+// Turns '\' into '/' in both paths in place, letter case kept. 2 when the
+// archive would lie inside the source folder, 3 when a path holds an illegal
+// character, else 0 (the reason also on LastEngineError()).
 int CheckPackPaths(char* strDirSource, char* strVzrName);
 // The path below the destination that extraction writes entry `name` to
 // ('\' read as '/', leading '/' dropped), or "" when extraction refuses the
@@ -325,5 +349,6 @@ int CheckPackPaths(char* strDirSource, char* strVzrName);
 std::string ExtractionPath(const char* name);
 
 // Extracts every archive matching pattern into destination. 0 on success,
-// else the first failing ExtractAll code, or 2 when the walk failed.
+// else the first failing ExtractAll code (that archive's reason on
+// LastEngineError()), 3 when a path is too long, or 2 when the walk failed.
 int unpackVzrFiles(char* pattern, VzrArchive* archive, const char* destination);

@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <system_error>
 
+#include "paths.h"
+
 namespace modkit {
 namespace {
 
@@ -36,10 +38,6 @@ std::optional<std::string> GameEntryFor(const std::string& name, int gameFolder)
   return std::nullopt;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && StartsWithIgnoringCase(a, b);
-}
-
 // Whether dir holds a folder named one of names, in any letter case.
 bool HoldsFolderNamed(const std::filesystem::path& dir, std::initializer_list<const char*> names) {
   std::error_code ec;
@@ -48,7 +46,7 @@ bool HoldsFolderNamed(const std::filesystem::path& dir, std::initializer_list<co
     if (!it->is_directory(typeError)) continue;
     const std::string name = it->path().filename().string();
     for (const char* wanted : names)
-      if (EqualsIgnoringCase(name, wanted)) return true;
+      if (vzrfs::EqualsIgnoringCase(name, wanted)) return true;
   }
   return false;
 }
@@ -124,21 +122,18 @@ std::size_t SortedInsertPosition(const std::vector<std::string>& sorted, const s
 }
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  if (prefix.size() > text.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  return true;
+  return vzrfs::StartsWithIgnoringCase(text, prefix);
 }
 
 bool IsModArchivesFolder(const std::string& dir) {
   const std::filesystem::path path = Normalised(dir);
-  return EqualsIgnoringCase(path.filename().string(), "Archives") &&
+  return vzrfs::EqualsIgnoringCase(path.filename().string(), "Archives") &&
          HoldsFolderNamed(path.parent_path(), {"hxGlacier", "hx1920"});
 }
 
 std::optional<std::string> FindModRoot(const std::string& dir) {
   const std::filesystem::path path = Normalised(dir);
-  if (EqualsIgnoringCase(path.filename().string(), "Archives")) return path.parent_path().string();
+  if (vzrfs::EqualsIgnoringCase(path.filename().string(), "Archives")) return path.parent_path().string();
   if (HoldsFolderNamed(path, {"Archives"})) return path.string();
   return std::nullopt;
 }

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core   # the two windows
   qt6-svg-dev                      # the scalable desktop icons
   dpkg-dev file                    # the Debian package (cpack -G DEB)
+  python3-minimal                  # the check of the include rooms (scripts/check-includes.py)
   clang libclang-rt-14-dev         # fuzzing and the sanitizer build
 )
 missing=()

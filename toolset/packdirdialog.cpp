@@ -7,6 +7,7 @@
 
 #include "choosers.h"
 #include "messages.h"
+#include "paths.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -17,7 +18,7 @@ using vzrui::Icon;
 
 namespace {
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+using vzrfs::IsSeparator;
 
 // A writable, zero-terminated copy for the engine's in-place path routines,
 // never smaller than the 512 bytes they are written for.

@@ -1,0 +1,185 @@
+// fileservices_io.cpp - checked reads and writes: each says whether every
+// byte moved, asks the fault hook before it writes, and tells the recorder
+// what it wrote.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+#include "fileservices.h"
+#include "fileservices_internal.h"
+#include "paths.h"
+
+namespace vzrfs {
+
+using namespace internal;
+
+std::FILE* OpenRead(const char* path, uint64_t* length) {
+  // A path that opens as written is what ResolvePath would give back (it
+  // keeps a path that exists); only a miss needs the case-insensitive search.
+  const std::string written = WithSlashes(path);
+  std::FILE* f = written.empty() ? nullptr : std::fopen(written.c_str(), "rb");
+  if (!f) f = std::fopen(ResolvePath(path).c_str(), "rb");
+  if (!f) return nullptr;
+  struct stat st;
+  if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is not a file to read
+    std::fclose(f);
+    return nullptr;
+  }
+  if (length) *length = static_cast<uint64_t>(st.st_size);
+  return f;
+}
+
+std::FILE* OpenWrite(const char* path) {
+  const std::string resolved = ResolvePath(path);
+  std::FILE* f = std::fopen(resolved.c_str(), "wb");
+  if (f && Recording()) Record(FsOperation::Kind::Create, AbsoluteFor(resolved));
+  return f;
+}
+
+bool Read(std::FILE* f, void* data, std::size_t n) { return n == 0 || std::fread(data, 1, n, f) == n; }
+
+std::size_t ReadSome(std::FILE* f, void* data, std::size_t n) { return n == 0 ? 0 : std::fread(data, 1, n, f); }
+
+bool Write(std::FILE* f, const void* data, std::size_t n) {
+  if (InjectedFailure()) return false;
+  if (n == 0) return true;
+  errno = 0;
+  uint64_t offset = 0;
+  const bool recording = Recording() && Tell(f, offset);
+  if (std::fwrite(data, 1, n, f) != n) return RecordFailure();
+  if (recording) RecordWrite(::fileno(f), offset, data, n);
+  return true;
+}
+
+bool WriteAt(int fd, uint64_t offset, const void* data, std::size_t n) {
+  if (InjectedFailure()) return false;
+  errno = 0;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  for (std::size_t done = 0; done < n;) {
+    const ssize_t put = ::pwrite(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return RecordFailure();
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  if (n && Recording()) RecordWrite(fd, offset, data, n);
+  return true;
+}
+
+bool CloseFd(int fd) {
+  errno = 0;
+  return ::close(fd) == 0 || RecordFailure();
+}
+
+bool Seek(std::FILE* f, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) && ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool Tell(std::FILE* f, uint64_t& offset) {
+  const off_t pos = ::ftello(f);
+  if (pos < 0) return false;
+  offset = static_cast<uint64_t>(pos);
+  return true;
+}
+
+bool FileLength(std::FILE* f, uint64_t& length) {
+  struct stat st;
+  if (::fstat(::fileno(f), &st) != 0) return false;
+  length = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool Close(std::FILE* f) {
+  if (!f) return true;
+  errno = 0;
+  const bool flushed = std::fflush(f) == 0;
+  if (!flushed) RecordFailure();
+  const bool closed = std::fclose(f) == 0;
+  if (!closed && flushed) RecordFailure();
+  return flushed && closed;
+}
+
+namespace {
+// Records bytes the kernel copied, read again from where they came from (the
+// file they went to is open for writing only).
+void RecordCopied(int inFd, uint64_t inOffset, int outFd, uint64_t outOffset, std::size_t n) {
+  std::vector<unsigned char> bytes(n);
+  if (::pread(inFd, bytes.data(), n, static_cast<off_t>(inOffset)) == static_cast<ssize_t>(n))
+    RecordWrite(outFd, outOffset, bytes.data(), n);
+}
+
+// Copies n bytes between two descriptors at explicit offsets, leaving both
+// file offsets alone; inside the kernel where it can, else through buffer.
+// The fault hook is asked once per chunk of at most bufferSize bytes.
+bool CopyAtOffsets(int inFd, uint64_t inPos, int outFd, uint64_t outPos, uint64_t n, unsigned char* buffer,
+                   std::size_t bufferSize) {
+  bool kernelCopy = true;
+  uint64_t done = 0;
+  while (done < n) {
+    const std::size_t chunk = static_cast<std::size_t>(std::min<uint64_t>(n - done, bufferSize));
+    if (InjectedFailure()) return false;
+    if (kernelCopy) {
+      loff_t offIn = static_cast<loff_t>(inPos + done), offOut = static_cast<loff_t>(outPos + done);
+      const ssize_t copied = ::copy_file_range(inFd, &offIn, outFd, &offOut, chunk, 0);
+      if (copied > 0) {
+        if (Recording()) RecordCopied(inFd, inPos + done, outFd, outPos + done, static_cast<std::size_t>(copied));
+        done += static_cast<uint64_t>(copied);
+        continue;
+      }
+      if (copied == 0) return false;  // the source ended early
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return RecordFailure();
+      kernelCopy = false;  // fall back to plain reads and writes
+    }
+    const ssize_t got = ::pread(inFd, buffer, chunk, static_cast<off_t>(inPos + done));
+    if (got <= 0) return false;
+    std::size_t written = 0;
+    while (written < static_cast<std::size_t>(got)) {
+      const ssize_t put = ::pwrite(outFd, buffer + written, static_cast<std::size_t>(got) - written,
+                                   static_cast<off_t>(outPos + done + written));
+      if (put <= 0) {
+        if (put == 0) errno = ENOSPC;
+        return RecordFailure();
+      }
+      written += static_cast<std::size_t>(put);
+    }
+    if (Recording()) RecordWrite(outFd, outPos + done, buffer, static_cast<uint64_t>(got));
+    done += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+}  // namespace
+
+bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer, std::size_t bufferSize) {
+  uint64_t inPos = 0, outPos = 0;
+  if (!Tell(in, inPos) || !Tell(out, outPos)) return false;
+  errno = 0;
+  if (std::fflush(out) != 0) return RecordFailure();
+  if (!CopyAtOffsets(::fileno(in), inPos, ::fileno(out), outPos, n, buffer, bufferSize)) return false;
+  return Seek(in, inPos + n) && Seek(out, outPos + n);
+}
+
+bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outOffset, uint64_t n,
+                 unsigned char* buffer, std::size_t bufferSize) {
+  errno = 0;
+  if (std::fflush(out) != 0) return RecordFailure();
+  return CopyAtOffsets(::fileno(in), inOffset, ::fileno(out), outOffset, n, buffer, bufferSize);
+}
+
+bool CopyRangeToFd(std::FILE* in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t n, unsigned char* buffer,
+                   std::size_t bufferSize) {
+  errno = 0;
+  return CopyAtOffsets(::fileno(in), inOffset, out, outOffset, n, buffer, bufferSize);
+}
+
+void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n) {
+  if (f && offset <= static_cast<uint64_t>(INT64_MAX) && n <= static_cast<uint64_t>(INT64_MAX))
+    ::sync_file_range(::fileno(f), static_cast<off64_t>(offset), static_cast<off64_t>(n), SYNC_FILE_RANGE_WRITE);
+}
+
+}  // namespace vzrfs
