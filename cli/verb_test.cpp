@@ -67,7 +67,7 @@ void CheckPlaces(const VzrArchive& a, std::vector<std::string>& problems) {
 }
 
 // Names, duplicates, and the decoding of every entry, one at a time.
-void CheckEntries(const VzrArchive& a, const EntryReader& reader, bool quiet, std::vector<std::string>& problems, std::vector<std::string>& warnings) {
+void CheckEntries(VzrArchive& a, const EntryReader& reader, bool quiet, std::vector<std::string>& problems, std::vector<std::string>& warnings) {
   const uint32_t count = a.FileIndex.count;
   std::unordered_set<std::string> seen;
   uint64_t total = 0, done = 0;
@@ -80,14 +80,25 @@ void CheckEntries(const VzrArchive& a, const EntryReader& reader, bool quiet, st
     const std::string path = ExtractionPath(e.name);
     if (!seen.insert(Lower(path.empty() ? e.name : path)).second)
       warnings.push_back(std::string(e.name) + ": duplicate name");
-    // The reader checks the segment table before it decodes a byte.
+    // The reader checks the segment table before it decodes a byte. A
+    // failed entry is decoded once more by Extract, whose reason the
+    // message has always named.
     VzrError why;
-    if (!reader.Stream(i, [](const unsigned char*, std::size_t) { return true; }, &why))
-      problems.push_back(std::string(e.name) + ": " +
-                         (why.code == EntryReader::kErrorTable ? why.message : "does not decode (" + why.message + ")"));
+    if (!reader.Stream(i, [](const unsigned char*, std::size_t) { return true; }, &why)) {
+      cli::ClearTrace();
+      if (!a.Extract(i, nullptr)) {
+        std::string r = cli::LastTrace();
+        if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
+        problems.push_back(std::string(e.name) + ": does not decode (" + r + ")");
+      } else {
+        problems.push_back(std::string(e.name) + ": " +
+                           (why.code == EntryReader::kErrorTable ? why.message : "does not decode (" + why.message + ")"));
+      }
+    }
     done += e.fileSize;
     progress.Update(done);
   }
+  a.CloseArchiveStream();
 }
 
 // Checks one archive; prints "OK  name" or one line a problem. True when sound.
