@@ -458,10 +458,14 @@ bool EntryReader::Stream(uint32_t i, const std::function<bool(const unsigned cha
   }
   if (!s.Plausible(i, error)) return false;
   const FileEntry& e = s.Entry(i);
+  // Buffers kept by each thread from one entry to the next: a run over
+  // many small entries then costs no allocation (and no fresh pages) each.
+  thread_local std::vector<unsigned char> block, current, before, scratch;
   if (s.storageMode == vzr::kStorageRaw) {
-    std::vector<unsigned char> block(std::min<std::size_t>(kRawBlock, e.fileSize));
+    if (block.size() < std::min<std::size_t>(kRawBlock, e.fileSize))
+      block.resize(std::min<std::size_t>(kRawBlock, e.fileSize));
     for (uint64_t done = 0; done < e.fileSize;) {
-      const auto take = static_cast<std::size_t>(std::min<uint64_t>(block.size(), e.fileSize - done));
+      const auto take = static_cast<std::size_t>(std::min<uint64_t>(kRawBlock, e.fileSize - done));
       if (!ReadAt(s.fd, e.fileOffset + done, block.data(), take)) {
         Fail(error, kEntryFailed, e.name, errno ? std::strerror(errno) : "archive cut short", errno);
         return false;
@@ -474,7 +478,7 @@ bool EntryReader::Stream(uint32_t i, const std::function<bool(const unsigned cha
   if (e.fileSize == 0) return true;  // an unknown mode, or a segmented empty entry
   SegmentTable table;
   if (!s.LoadTable(i, table, error)) return false;
-  std::vector<unsigned char> current, before, scratch;
+  before.clear();
   for (std::size_t k = 0; k < table.Segments(); ++k) {
     if (s.DecodeSegment(i, table, k, k > 0 ? &before : nullptr, current, scratch, error) != State::Decoded::kOk)
       return false;

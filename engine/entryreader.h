@@ -62,7 +62,8 @@ class EntryReader {
   // or a bounded block of a raw entry); stops early when sink returns false.
   // True when the whole content was handed over (or sink stopped it); false
   // on damage, with *error saying why. Uses no cache and no buffer larger
-  // than a segment.
+  // than a segment; its buffers are kept per thread for the next call, so
+  // sink must not call Stream itself.
   bool Stream(uint32_t i, const std::function<bool(const unsigned char* data, std::size_t n)>& sink,
               VzrError* error = nullptr) const;
 
