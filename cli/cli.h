@@ -73,8 +73,9 @@ int LoadArchive(const std::string& path, VzrArchive& archive);
 
 // Opens the archive at path for reading entries, with LoadArchive's checks,
 // messages and results (kDone, kProblems for a damaged index with entries
-// kept, kNothing with reader null).
-int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader);
+// kept, kNothing with reader null). With `message` given, the reason goes
+// there (without the path) instead of to standard error.
+int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader, std::string* message = nullptr);
 
 // The archives a PATH names: itself when it is a file, else every *.vzr file
 // below the folder (letter case ignored), in name order. False (with the

@@ -296,36 +296,39 @@ void ClearTrace() { TraceLine().clear(); }
 
 namespace {
 
-// False (message printed) when path is missing or a folder.
-bool RequireFile(const std::string& path) {
+// Why path cannot be an archive to open (missing, a folder), or "".
+std::string FileProblem(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    FileMessage(path, std::strerror(errno));
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    FileMessage(path, "is a folder, not an archive");
-    return false;
-  }
-  return true;
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "is a folder, not an archive";
+  return "";
 }
 
-int Damaged(const std::string& path, uint32_t kept) {
-  FileMessage(path, "damaged index: showing the " + std::to_string(kept) + " entries that could be read");
-  return kProblems;
+// False (message printed) when path is missing or a folder.
+bool RequireFile(const std::string& path) {
+  const std::string problem = FileProblem(path);
+  if (!problem.empty()) FileMessage(path, problem);
+  return problem.empty();
+}
+
+std::string DamagedText(uint32_t kept) {
+  return "damaged index: showing the " + std::to_string(kept) + " entries that could be read";
 }
 
 }  // namespace
 
-int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader) {
-  if (!RequireFile(path)) return kNothing;
+int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader, std::string* message) {
+  auto tell = [&](const std::string& text, int rc) {
+    if (message) *message = text;
+    else FileMessage(path, text);
+    return rc;
+  };
+  reader.reset();
+  if (const std::string problem = FileProblem(path); !problem.empty()) return tell(problem, kNothing);
   VzrError why;
   reader = EntryReader::Open(path, &why);
-  if (!reader) {
-    FileMessage(path, why.sysError ? std::strerror(why.sysError) : why.message);
-    return kNothing;
-  }
-  return reader->IndexDamaged() ? Damaged(path, reader->Count()) : kDone;
+  if (!reader) return tell(why.sysError ? std::strerror(why.sysError) : why.message, kNothing);
+  return reader->IndexDamaged() ? tell(DamagedText(reader->Count()), kProblems) : kDone;
 }
 
 int LoadArchive(const std::string& path, VzrArchive& archive) {
@@ -346,7 +349,8 @@ int LoadArchive(const std::string& path, VzrArchive& archive) {
       FileMessage(path, "not an archive (header or index cannot be read)");
       return kNothing;
     }
-    return Damaged(path, archive.FileIndex.count);
+    FileMessage(path, DamagedText(archive.FileIndex.count));
+    return kProblems;
   }
   return kDone;
 }

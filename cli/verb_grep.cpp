@@ -26,7 +26,8 @@
 
 namespace {
 
-// One entry to search, and what its search gave.
+// One entry to search, and what its search gave; without a reader, a
+// message about an archive, printed in its place.
 struct Job {
   std::shared_ptr<const EntryReader> reader;
   std::string archive;  // as named on the command line or found below it
@@ -62,8 +63,13 @@ class JobQueue {
   // A job to do, or null when the queue is closed and empty.
   Job* Take() {
     std::unique_lock<std::mutex> lock(mutex_);
-    work_.wait(lock, [&] { return next_ < jobs_.size() || (closed_ && next_ >= jobs_.size()); });
-    return next_ < jobs_.size() ? jobs_[next_++].get() : nullptr;
+    for (;;) {
+      work_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
+      // A notice is done already: passed over, never handed out.
+      while (next_ < jobs_.size() && jobs_[next_]->done) ++next_;
+      if (next_ < jobs_.size()) return jobs_[next_++].get();
+      if (closed_) return nullptr;
+    }
   }
   void Finished(Job* job) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -77,7 +83,7 @@ class JobQueue {
     printable_.wait(lock, [&] { return jobs_.front()->done; });
     std::unique_ptr<Job> job = std::move(jobs_.front());
     jobs_.pop_front();
-    --next_;
+    if (next_ > 0) --next_;  // else a notice no worker has passed yet
     lock.unlock();
     print(*job);
     job.reset();  // the last job of an archive closes it
@@ -166,13 +172,15 @@ int RunGrep(const cli::Args& args) {
   static char outputBuffer[1 << 20];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   auto print = [&](const Job& job) {
-    const FileEntry& e = job.reader->Index().files[job.entry];
     if (job.failed) {
       progress.Clear();
       std::fflush(stdout);
-      cli::FileMessage(job.archive, std::string(e.name) + ": " + job.error);
+      cli::FileMessage(job.archive, job.reader ? std::string(job.reader->Index().files[job.entry].name) + ": " + job.error
+                                               : job.error);
       problems = true;
     }
+    if (!job.reader) return;
+    const FileEntry& e = job.reader->Index().files[job.entry];
     if (job.matches > 0) matched = true;
     std::fwrite(job.output.data(), 1, job.output.size(), stdout);
     done += e.compSize;
@@ -189,9 +197,14 @@ int RunGrep(const cli::Args& args) {
       }
     });
   for (const std::string& path : archives) {
+    // A message about the archive itself takes its place in the output order.
     std::unique_ptr<EntryReader> opened;
-    const int rc = cli::OpenReader(path, opened);
-    if (rc != cli::kDone) problems = true;
+    auto notice = std::make_unique<Job>();
+    if (cli::OpenReader(path, opened, &notice->error) != cli::kDone) {
+      notice->archive = path;
+      notice->failed = notice->done = true;
+      queue.Add(std::move(notice), print);
+    }
     if (!opened) continue;
     const std::shared_ptr<const EntryReader> reader(std::move(opened));
     for (uint32_t i = 0; i < reader->Count(); ++i) {

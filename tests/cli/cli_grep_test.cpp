@@ -144,6 +144,12 @@ TEST(CliGrep, DamagedEntryIsNamedAndTheRestSearched) {
   EXPECT_NE(r.out.find("a.con:spawn one"), std::string::npos);
   EXPECT_NE(r.out.find("c.con:spawn three"), std::string::npos);
   EXPECT_NE(r.err.find("b.con: segment 2 of 3: damaged stream"), std::string::npos) << r.err;
+  // An archive that cannot be read, in a folder: named, the others searched.
+  testutil::WriteFileText(dir / "a_cut.vzr", "not an archive");
+  const auto folder = RunVzr({"grep", "--threads", "2", "spawn", dir.str()});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("a_cut.vzr: not an archive"), std::string::npos) << folder.err;
+  EXPECT_NE(folder.out.find("c.con:spawn three"), std::string::npos);
 }
 
 TEST(CliGrep, HostilePatternFinishes) {
