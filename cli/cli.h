@@ -93,9 +93,9 @@ bool NeedsEscape(std::string_view text);
 // s as a JSON string literal, quotes included (bytes >= 0x80 pass through).
 std::string JsonString(const std::string& s);
 
-// The last engine trace line seen since ClearTrace, for naming reasons.
-const std::string& LastTrace();
-void ClearTrace();
+// Why an engine operation failed, as its error record says, or fallback
+// when the record names no reason.
+std::string Reason(const VzrError& error, const char* fallback);
 
 // Captures the engine's status text (and, with a window, its progress) for
 // as long as it lives; the default sink comes back when it ends.
@@ -105,7 +105,6 @@ class StatusCapture {
     sink_.text = &text;
     sink_.window = window;
     SetStatusSink(&sink_);
-    ClearTrace();
   }
   ~StatusCapture() { SetStatusSink(nullptr); }
   StatusCapture(const StatusCapture&) = delete;

@@ -25,12 +25,6 @@ std::vector<Verb>& Table() {
   return table;
 }
 
-// Per thread: verbs that read on several threads keep each one's reason apart.
-std::string& TraceLine() {
-  thread_local std::string line;
-  return line;
-}
-
 // Whether standard error is a terminal, where a progress bar may stand.
 volatile sig_atomic_t g_barMayShow = 0;
 
@@ -198,9 +192,9 @@ int Main(int argc, char** argv) {
   }
   CatchInterruptions();
   const bool showTrace = args.trace;
+  // The reasons of failures come from the engine's error record; trace
+  // lines are only shown, and only when asked for.
   SetTraceSink([showTrace](const std::string& line) {
-    // ExtractAll's closing line for a failed entry hides the reason before it.
-    if (line != "ERROR! Could not extract file!") TraceLine() = line;
     if (showTrace) std::cerr << Shown(line) << "\n";
   });
   return v->run(args);
@@ -291,8 +285,9 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-const std::string& LastTrace() { return TraceLine(); }
-void ClearTrace() { TraceLine().clear(); }
+std::string Reason(const VzrError& error, const char* fallback) {
+  return error.message.empty() ? fallback : error.message;
+}
 
 namespace {
 

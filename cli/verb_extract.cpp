@@ -37,11 +37,7 @@ std::vector<uint32_t> Select(const VzrArchive& a, const std::vector<std::string>
   return picked;
 }
 
-std::string Reason() {
-  std::string r = cli::LastTrace();
-  if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
-  return r.empty() ? "could not be extracted" : r;
-}
+std::string Reason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
 
 // Counts the entries ExtractAll starts (it names each in the status line
 // before it writes it), so the CLI knows which ones are written.
@@ -107,11 +103,11 @@ int RunExtract(const cli::Args& args) {
     }
     progress.Clear();
     if (result != 5 || roundSize == 0) {
-      cli::FileMessage(result == 7 ? dir : args.positionals[0], Reason());
+      cli::FileMessage(result == 7 ? dir : args.positionals[0], Reason(archive));
       return cli::kNothing;
     }
     const FileEntry& failed = archive.FileIndex.files[roundSize - 1];
-    cli::FileMessage(args.positionals[0], std::string(failed.name) + ": " + Reason());
+    cli::FileMessage(args.positionals[0], std::string(failed.name) + ": " + Reason(archive));
     rc = cli::kProblems;
     next += roundSize;
   }

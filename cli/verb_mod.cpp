@@ -21,7 +21,7 @@
 #include "vzrpack.h"
 
 namespace fs = std::filesystem;
-using quickpack::PackCommand;
+using modkit::PackCommand;
 
 namespace {
 
@@ -67,26 +67,26 @@ std::optional<std::string> ModRoot(const std::string& given) {
     cli::FileMessage(dir, ec ? ec.message() : "not a folder");
     return std::nullopt;
   }
-  auto root = quickpack::FindModRoot(dir);
+  auto root = modkit::FindModRoot(dir);
   if (!root) cli::FileMessage(dir, "not in a mod (no Archives folder)");
   return root;
 }
 
 // What VzrPack's two lists would show, each sorted as its drop-down sorts.
 struct ModLists {
-  int gameFolder = quickpack::kNoGameFolder;
+  int gameFolder = modkit::kNoGameFolder;
   std::vector<std::string> levels, folders;
 };
 
 ModLists Discover() {
   ModLists lists;
-  lists.gameFolder = quickpack::ProbeGameFolder();
+  lists.gameFolder = modkit::ProbeGameFolder();
   auto insert = [](std::vector<std::string>& sorted, const std::string& text) {
-    sorted.insert(sorted.begin() + quickpack::SortedInsertPosition(sorted, text), text);
+    sorted.insert(sorted.begin() + modkit::SortedInsertPosition(sorted, text), text);
   };
-  if (lists.gameFolder != quickpack::kNoGameFolder)
-    for (const std::string& name : quickpack::FindLevelNames(lists.gameFolder)) insert(lists.levels, name);
-  for (const std::string& entry : quickpack::FindFolderEntries(lists.gameFolder)) insert(lists.folders, entry);
+  if (lists.gameFolder != modkit::kNoGameFolder)
+    for (const std::string& name : modkit::FindLevelNames(lists.gameFolder)) insert(lists.levels, name);
+  for (const std::string& entry : modkit::FindFolderEntries(lists.gameFolder)) insert(lists.folders, entry);
   return lists;
 }
 
@@ -131,7 +131,7 @@ bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool 
   {
     cli::StatusCapture capture(status);
     refusal =
-        quickpack::PackListText(command, gameFolder, text, makeFolders, [&compression](const std::string& name) {
+        modkit::PackListText(command, gameFolder, text, makeFolders, [&compression](const std::string& name) {
           if (compression.requested)
             PackModFolderCompressed(name.c_str(), compression.level, compression.threads);
           else
@@ -172,7 +172,7 @@ int RunModPack(const cli::Args& args) {
     names.clear();
   } else if (names.size() > 1) {
     std::error_code ec;
-    if (fs::is_directory(names[0], ec) && quickpack::FindModRoot(names[0])) {
+    if (fs::is_directory(names[0], ec) && modkit::FindModRoot(names[0])) {
       given = names[0];
       names.erase(names.begin());
     }
@@ -185,10 +185,10 @@ int RunModPack(const cli::Args& args) {
   const ModLists lists = Discover();
   int rc = cli::kDone;
   if (all) {
-    if (!lists.levels.empty()) quickpack::MakeFolders(PackCommand::kAllLevels, lists.gameFolder);
+    if (!lists.levels.empty()) modkit::MakeFolders(PackCommand::kAllLevels, lists.gameFolder);
     for (const std::string& l : lists.levels)
       if (!PackOne(PackCommand::kAllLevels, lists.gameFolder, l, false, args.quiet, compression)) rc = cli::kProblems;
-    if (!lists.folders.empty()) quickpack::MakeFolders(PackCommand::kAllFolders, lists.gameFolder);
+    if (!lists.folders.empty()) modkit::MakeFolders(PackCommand::kAllFolders, lists.gameFolder);
     for (const std::string& f : lists.folders)
       if (!PackOne(PackCommand::kAllFolders, lists.gameFolder, f, false, args.quiet, compression)) rc = cli::kProblems;
     return rc;
@@ -227,19 +227,14 @@ int RunModUnpack(const cli::Args& args) {
       return cli::kNothing;
     }
   // The folders the Toolset's Extract > Mod Folder unpacks, in its order.
-  static constexpr const char* kArchiveFolders[] = {
-      "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr", "/Archives/hx1920/levels/*.vzr",
-      "/Archives/hxGlacier/levels/*.vzr"};
   InFolder keepCurrent(".");  // the current folder comes back afterwards
-  cli::Progress progress(std::size(kArchiveFolders), args.quiet);
+  cli::Progress progress(std::size(modkit::kModArchivePatterns), args.quiet);
   uint64_t done = 0;
-  for (const char* folder : kArchiveFolders) {
+  for (const char* folder : modkit::kModArchivePatterns) {
     std::string pattern = mod + folder;
-    cli::ClearTrace();
     if (unpackVzrFiles(pattern.data(), nullptr, dest.c_str()) != 0) {
       progress.Clear();
-      std::string reason = cli::LastTrace();
-      if (reason.rfind("ERROR! ", 0) == 0) reason.erase(0, 7);
+      const std::string reason = LastEngineError().message;
       cli::FileMessage(mod, "unable to extract all mod archive files" + (reason.empty() ? "" : ": " + reason));
       return cli::kProblems;
     }

@@ -85,11 +85,8 @@ void CheckEntries(VzrArchive& a, const EntryReader& reader, bool quiet, std::vec
     // message has always named.
     VzrError why;
     if (!reader.Stream(i, [](const unsigned char*, std::size_t) { return true; }, &why)) {
-      cli::ClearTrace();
       if (!a.Extract(i, nullptr)) {
-        std::string r = cli::LastTrace();
-        if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
-        problems.push_back(std::string(e.name) + ": does not decode (" + r + ")");
+        problems.push_back(std::string(e.name) + ": does not decode (" + a.lastError.message + ")");
       } else {
         problems.push_back(std::string(e.name) + ": " +
                            (why.code == EntryReader::kErrorTable ? why.message : "does not decode (" + why.message + ")"));

@@ -5,8 +5,10 @@
 // sized from what the rest of the file can hold, never from `count` alone,
 // and a damaged entry ends the index with the entries before it kept.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "indexparse.h"
@@ -36,8 +38,13 @@ bool ReadEntry(vzrindex::Source& f, FileEntry& entry) {
   return true;
 }
 
-void ReportDamage(uint32_t kept) {
-  TraceLog("ERROR! LoadIndex(): the index is damaged, entries kept: ", kept);
+// LoadIndex returns nothing; its record says 2 for an archive that cannot
+// be opened and 1 for a damaged index.
+constexpr int kIndexDamaged = 1;
+constexpr int kArchiveNotOpened = 2;
+
+void ReportDamage(VzrError& error, uint32_t kept) {
+  vzrops::TraceFailure(error, kIndexDamaged, "", 0, "ERROR! LoadIndex(): the index is damaged, entries kept: ", kept);
 }
 
 }  // namespace
@@ -94,6 +101,7 @@ Outcome Parse(Source& f, uint32_t length, Header& header, FileIndex& index, uint
 }  // namespace vzrindex
 
 void VzrArchive::LoadIndex(const char* path) {
+  lastError.clear();
   TraceLog("LoadIndex( \"", path ? path : "", "\" )");
   if (path) {
     TraceLog("vzr_file_name: ", static_cast<const void*>(vzr_file_name), " <- ", static_cast<const void*>(path));
@@ -103,7 +111,9 @@ void VzrArchive::LoadIndex(const char* path) {
 
   indexDamaged = false;
   if (OpenArchiveStream() != 0) {
+    const int openError = errno;
     TraceLog("vzrFileStream_openFail() ");
+    vzrops::SetError(lastError, kArchiveNotOpened, "", openError, "vzrFileStream_openFail()");
     return;
   }
   uint64_t length = 0;
@@ -119,7 +129,9 @@ void VzrArchive::LoadIndex(const char* path) {
   storageMode = header.storageMode;
   totalSize = header.totalSize;
   indexDamaged = outcome != vzrindex::Outcome::kWhole;
-  if (outcome == vzrindex::Outcome::kDamaged) ReportDamage(entries);
+  if (outcome == vzrindex::Outcome::kDamaged) ReportDamage(lastError, entries);
+  if (outcome == vzrindex::Outcome::kNoIndex)
+    vzrops::SetError(lastError, kIndexDamaged, "", 0, "LoadIndex(): the index is damaged, entries kept: 0");
   FileIndex.count = entries;
   CloseArchiveStream();
 }
