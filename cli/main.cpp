@@ -14,6 +14,7 @@
 #include <iostream>
 
 #include "cli.h"
+#include "entryreader.h"
 #include "fileservices.h"
 #include "vzrpack.h"
 
@@ -108,7 +109,7 @@ const Verb* FindVerb(const std::string& name) {
 // The verbs in the order a reader meets them: looking, checking, writing,
 // comparing, mods. A verb not named here follows in table order.
 const char* const kVerbOrder[] = {"list", "info", "extract", "cat", "test", "pack", "add", "update",
-                                  "remove", "recompress", "diff", "find", "mod"};
+                                  "remove", "recompress", "diff", "find", "grep", "mod"};
 
 void PrintOverview() {
   std::cout << "usage: vzr VERB [OPTION...] ARGUMENT...\n\n"
@@ -376,16 +377,45 @@ std::string Reason(const VzrError& error, const char* fallback) {
   return error.message.empty() ? fallback : error.message;
 }
 
-int LoadArchive(const std::string& path, VzrArchive& archive) {
+namespace {
+
+// Why path cannot be an archive to open (missing, a folder), or "".
+std::string FileProblem(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    FileMessage(path, std::strerror(errno));
-    return kNothing;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    FileMessage(path, "is a folder, not an archive");
-    return kNothing;
-  }
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "is a folder, not an archive";
+  return "";
+}
+
+// False (message printed) when path is missing or a folder.
+bool RequireFile(const std::string& path) {
+  const std::string problem = FileProblem(path);
+  if (!problem.empty()) FileMessage(path, problem);
+  return problem.empty();
+}
+
+std::string DamagedText(uint32_t kept) {
+  return "damaged index: showing the " + std::to_string(kept) + " entries that could be read";
+}
+
+}  // namespace
+
+int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader, std::string* message) {
+  auto tell = [&](const std::string& text, int rc) {
+    if (message) *message = text;
+    else FileMessage(path, text);
+    return rc;
+  };
+  reader.reset();
+  if (const std::string problem = FileProblem(path); !problem.empty()) return tell(problem, kNothing);
+  VzrError why;
+  reader = EntryReader::Open(path, &why);
+  if (!reader) return tell(why.sysError ? std::strerror(why.sysError) : why.message, kNothing);
+  return reader->IndexDamaged() ? tell(DamagedText(reader->Count()), kProblems) : kDone;
+}
+
+int LoadArchive(const std::string& path, VzrArchive& archive) {
+  if (!RequireFile(path)) return kNothing;
   if (path.size() >= sizeof(archive.vzr_file_name)) {
     FileMessage(path, "path too long");
     return kNothing;
@@ -402,8 +432,7 @@ int LoadArchive(const std::string& path, VzrArchive& archive) {
       FileMessage(path, "not an archive (header or index cannot be read)");
       return kNothing;
     }
-    FileMessage(path, "damaged index: showing the " + std::to_string(archive.FileIndex.count) +
-                          " entries that could be read");
+    FileMessage(path, DamagedText(archive.FileIndex.count));
     return kProblems;
   }
   return kDone;

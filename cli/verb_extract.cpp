@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "entryreader.h"
 #include "pattern.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -91,22 +92,33 @@ int RunExtract(const cli::Args& args) {
   return std::max(rc, extracted);
 }
 
+// Streams the entry a segment at a time, so that no buffer grows with its
+// size. The segment table is checked before the first byte goes out; a
+// stream found damaged part-way ends the output there, with the message.
 int RunCat(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("cat", "an archive and one entry name are needed");
-  VzrArchive archive;
-  int rc = cli::LoadArchive(args.positionals[0], archive);
+  std::unique_ptr<EntryReader> reader;
+  int rc = cli::OpenReader(args.positionals[0], reader);
   if (rc == cli::kNothing) return rc;
   const std::string& name = args.positionals[1];
+  const FileIndex& index = reader->Index();
   // The last entry of the name: the one extraction leaves.
-  for (uint32_t i = archive.FileIndex.count; i-- > 0;) {
-    if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
-    unsigned char* content = archive.Extract(i, nullptr);
-    if (!content) {
-      cli::FileMessage(args.positionals[0], name + ": " + ExtractReason(archive));
+  for (uint32_t i = index.count; i-- > 0;) {
+    if (::strcasecmp(index.files[i].name, name.c_str()) != 0) continue;
+    bool written = true;
+    VzrError why;
+    const bool whole = reader->Stream(
+        i,
+        [&](const unsigned char* data, std::size_t n) {
+          written = std::fwrite(data, 1, n, stdout) == n;
+          return written;
+        },
+        &why);
+    if (!written || std::fflush(stdout) != 0) return cli::WriteError(errno);
+    if (!whole) {
+      cli::FileMessage(args.positionals[0], name + ": " + why.message);
       return cli::kProblems;
     }
-    if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0)
-      return cli::WriteError(errno);
     return rc;
   }
   cli::FileMessage(args.positionals[0], "no entry named '" + name + "'");

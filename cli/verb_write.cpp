@@ -117,7 +117,10 @@ int RunPack(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("pack", "a folder and an archive are needed");
   cli::Compression compression;
   if (cli::ReadCompression(args, "pack", "compress", compression) != cli::kDone) return cli::kNothing;
-  const std::string& dir = args.positionals[0];
+  // The engine takes a source shorter than two characters for the current
+  // folder: a one-letter folder name is passed as "./x".
+  const std::string& given = args.positionals[0];
+  const std::string dir = given.size() == 1 && given != "." && given != "/" ? "./" + given : given;
   const std::string& archivePath = args.positionals[1];
   if (!AcceptBase("pack", args.Value("base"))) return cli::kNothing;
   if (!cli::RequireFolder(dir)) return cli::kNothing;

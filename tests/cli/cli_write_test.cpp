@@ -44,6 +44,13 @@ TEST(CliPack, SameTreeTwiceGivesSameBytesAndNamesCarryTheBase) {
   EXPECT_EQ(SortedLines(RunVzr({"list", dir / "c.vzr"}).out), "maps/Camp.rs\ntop.con\n");
 }
 
+TEST(CliPack, OneLetterFolderIsThatFolderNotTheCurrentOne) {
+  testutil::TempDir dir;
+  MakeTree(dir / "s");
+  ASSERT_EQ(RunVzr({"pack", "s", "one.vzr"}, dir.str()).status, 0);
+  EXPECT_EQ(SortedLines(RunVzr({"list", dir / "one.vzr"}).out), "maps/Camp.rs\ntop.con\n");
+}
+
 TEST(CliUpdate, EntryGetsTheFileAnyLetterCase) {
   testutil::TempDir dir;
   MakeTree(dir / "src");
