@@ -226,14 +226,10 @@ int RunModUnpack(const cli::Args& args) {
       cli::FileMessage(dir, ec ? ec.message() : "not a folder");
       return cli::kNothing;
     }
-  // The folders the Toolset's Extract > Mod Folder unpacks, in its order.
-  static constexpr const char* kArchiveFolders[] = {
-      "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr", "/Archives/hx1920/levels/*.vzr",
-      "/Archives/hxGlacier/levels/*.vzr"};
   InFolder keepCurrent(".");  // the current folder comes back afterwards
-  cli::Progress progress(std::size(kArchiveFolders), args.quiet);
+  cli::Progress progress(std::size(quickpack::kModArchivePatterns), args.quiet);
   uint64_t done = 0;
-  for (const char* folder : kArchiveFolders) {
+  for (const char* folder : quickpack::kModArchivePatterns) {
     std::string pattern = mod + folder;
     cli::ClearTrace();
     if (unpackVzrFiles(pattern.data(), nullptr, dest.c_str()) != 0) {

@@ -15,6 +15,13 @@
 
 namespace quickpack {
 
+// The archive folders of a mod, as patterns below its root, in the order the
+// Toolset's Extract > Mod Folder unpacks them; a later archive's file
+// replaces an earlier one's of the same path.
+inline constexpr const char* kModArchivePatterns[] = {
+    "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr", "/Archives/hx1920/levels/*.vzr",
+    "/Archives/hxGlacier/levels/*.vzr"};
+
 // Which game content folder the mod root holds (m_nGameFolder's values).
 enum GameFolder : int {
   kNoGameFolder = 0,
