@@ -2,6 +2,7 @@
 // parsed command line, messages and exit codes.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "vzrpack.h"
 
 class VzrArchive;
+class EntryReader;
 
 namespace cli {
 
@@ -68,6 +70,16 @@ bool RequireFolder(const std::string& path);
 // kProblems when damaged (what was read is kept, the message is printed);
 // kNothing when it cannot be opened or is no archive (message printed).
 int LoadArchive(const std::string& path, VzrArchive& archive);
+
+// Opens the archive at path for reading entries, with LoadArchive's checks,
+// messages and results (kDone, kProblems for a damaged index with entries
+// kept, kNothing with reader null).
+int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader);
+
+// The archives a PATH names: itself when it is a file, else every *.vzr file
+// below the folder (letter case ignored), in name order. False (with the
+// message printed) when it is neither.
+bool ArchivesAt(const std::string& path, std::vector<std::string>& archives);
 
 // text as it may go to a terminal: each control byte (below 0x20, and 0x7f)
 // written as an escape (\n, \t, ... or \ooo), so a name in a hostile archive

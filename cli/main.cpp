@@ -13,6 +13,7 @@
 #include <iostream>
 
 #include "cli.h"
+#include "entryreader.h"
 #include "fileservices.h"
 #include "vzrpack.h"
 
@@ -24,8 +25,9 @@ std::vector<Verb>& Table() {
   return table;
 }
 
+// Per thread: verbs that read on several threads keep each one's reason apart.
 std::string& TraceLine() {
-  static std::string line;
+  thread_local std::string line;
   return line;
 }
 
@@ -73,7 +75,7 @@ const Verb* FindVerb(const std::string& name) {
 // The verbs in the order a reader meets them: looking, checking, writing,
 // comparing, mods. A verb not named here follows in table order.
 const char* const kVerbOrder[] = {"list", "info", "extract", "cat", "test", "pack", "add", "update",
-                                  "remove", "recompress", "diff", "find", "mod", "mount", "umount"};
+                                  "remove", "recompress", "diff", "find", "grep", "mod", "mount", "umount"};
 
 void PrintOverview() {
   std::cout << "usage: vzr VERB [OPTION...] ARGUMENT...\n\n"
@@ -292,16 +294,42 @@ std::string JsonString(const std::string& s) {
 const std::string& LastTrace() { return TraceLine(); }
 void ClearTrace() { TraceLine().clear(); }
 
-int LoadArchive(const std::string& path, VzrArchive& archive) {
+namespace {
+
+// False (message printed) when path is missing or a folder.
+bool RequireFile(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     FileMessage(path, std::strerror(errno));
-    return kNothing;
+    return false;
   }
   if (S_ISDIR(st.st_mode)) {
     FileMessage(path, "is a folder, not an archive");
+    return false;
+  }
+  return true;
+}
+
+int Damaged(const std::string& path, uint32_t kept) {
+  FileMessage(path, "damaged index: showing the " + std::to_string(kept) + " entries that could be read");
+  return kProblems;
+}
+
+}  // namespace
+
+int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader) {
+  if (!RequireFile(path)) return kNothing;
+  VzrError why;
+  reader = EntryReader::Open(path, &why);
+  if (!reader) {
+    FileMessage(path, why.sysError ? std::strerror(why.sysError) : why.message);
     return kNothing;
   }
+  return reader->IndexDamaged() ? Damaged(path, reader->Count()) : kDone;
+}
+
+int LoadArchive(const std::string& path, VzrArchive& archive) {
+  if (!RequireFile(path)) return kNothing;
   if (path.size() >= sizeof(archive.vzr_file_name)) {
     FileMessage(path, "path too long");
     return kNothing;
@@ -318,9 +346,7 @@ int LoadArchive(const std::string& path, VzrArchive& archive) {
       FileMessage(path, "not an archive (header or index cannot be read)");
       return kNothing;
     }
-    FileMessage(path, "damaged index: showing the " + std::to_string(archive.FileIndex.count) +
-                          " entries that could be read");
-    return kProblems;
+    return Damaged(path, archive.FileIndex.count);
   }
   return kDone;
 }

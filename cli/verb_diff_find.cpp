@@ -81,29 +81,41 @@ bool FindIn(const std::string& pattern, const std::string& path) {
   return found;
 }
 
+}  // namespace
+
+bool cli::ArchivesAt(const std::string& path, std::vector<std::string>& archives) {
+  const std::filesystem::path root = path;
+  std::error_code ec;
+  archives.clear();
+  if (std::filesystem::is_regular_file(root, ec)) {
+    archives.push_back(path);
+    return true;
+  }
+  if (!std::filesystem::is_directory(root, ec)) {
+    cli::FileMessage(path, "no such file or folder");
+    return false;
+  }
+  // In name order, so that the same tree always gives the same lines.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           root, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    if (it->is_regular_file(ec) && IsArchiveName(it->path())) archives.push_back(it->path().string());
+  std::sort(archives.begin(), archives.end());
+  return true;
+}
+
+namespace {
+
 int RunFind(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("find", "a pattern and a path are needed");
   const std::string& pattern = args.positionals[0];
   bool found = false, unreadable = false;
   for (size_t k = 1; k < args.positionals.size(); ++k) {
-    const std::filesystem::path root = args.positionals[k];
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(root, ec)) {
-      found = FindIn(pattern, root.string()) || found;
-      continue;
-    }
-    if (!std::filesystem::is_directory(root, ec)) {
-      cli::FileMessage(root.string(), "no such file or folder");
+    std::vector<std::string> archives;
+    if (!cli::ArchivesAt(args.positionals[k], archives)) {
       unreadable = true;
       continue;
     }
-    // In name order, so that the same tree always gives the same lines.
-    std::vector<std::string> archives;
-    for (auto it = std::filesystem::recursive_directory_iterator(
-             root, std::filesystem::directory_options::skip_permission_denied, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-      if (it->is_regular_file(ec) && IsArchiveName(it->path())) archives.push_back(it->path().string());
-    std::sort(archives.begin(), archives.end());
     for (const std::string& archive : archives) found = FindIn(pattern, archive) || found;
   }
   if (unreadable) return cli::kNothing;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "entryreader.h"
 #include "pattern.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -118,23 +119,34 @@ int RunExtract(const cli::Args& args) {
   return rc;
 }
 
+// Streams the entry a segment at a time, so that no buffer grows with its
+// size. The segment table is checked before the first byte goes out; a
+// stream found damaged part-way ends the output there, with the message.
 int RunCat(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("cat", "an archive and one entry name are needed");
-  VzrArchive archive;
-  int rc = cli::LoadArchive(args.positionals[0], archive);
+  std::unique_ptr<EntryReader> reader;
+  int rc = cli::OpenReader(args.positionals[0], reader);
   if (rc == cli::kNothing) return rc;
   const std::string& name = args.positionals[1];
-  for (uint32_t i = 0; i < archive.FileIndex.count; ++i) {
-    if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
-    cli::ClearTrace();
-    unsigned char* content = archive.Extract(i, nullptr);
-    if (!content) {
-      cli::FileMessage(args.positionals[0], name + ": " + Reason());
-      return cli::kProblems;
-    }
-    if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0) {
+  const FileIndex& index = reader->Index();
+  for (uint32_t i = 0; i < index.count; ++i) {
+    if (::strcasecmp(index.files[i].name, name.c_str()) != 0) continue;
+    bool written = true;
+    VzrError why;
+    const bool whole = reader->Stream(
+        i,
+        [&](const unsigned char* data, std::size_t n) {
+          written = std::fwrite(data, 1, n, stdout) == n;
+          return written;
+        },
+        &why);
+    if (!written || std::fflush(stdout) != 0) {
       cli::Message(std::string("standard output: ") + std::strerror(errno));
       return cli::kNothing;
+    }
+    if (!whole) {
+      cli::FileMessage(args.positionals[0], name + ": " + why.message);
+      return cli::kProblems;
     }
     return rc;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "entryreader.h"
 #include "format.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -30,29 +31,6 @@ std::string NameProblem(const FileEntry& e) {
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
-}
-
-// Why the segment table of a stored form of n bytes, for an entry of
-// fileSize bytes, is not the one the format prescribes, or "": every segment
-// but the last holds 32768 bytes, the segments hold fileSize bytes together,
-// and every stream lies inside the stored form.
-std::string TableProblem(const unsigned char* s, uint32_t n, uint32_t fileSize) {
-  if (n < vzr::kSegmentCountSize) return "segment table cut short";
-  const uint64_t count = vzr::ReadLE32(s);
-  const uint64_t area = vzr::kSegmentCountSize + count * vzr::kSegmentRecordSize;
-  if (area > n) return "segment table cut short";
-  uint64_t raw = 0;
-  for (uint64_t k = 0; k < count; ++k) {
-    const unsigned char* r = s + vzr::kSegmentCountSize + k * vzr::kSegmentRecordSize;
-    const uint32_t compLength = vzr::ReadLE32(r), rawLength = vzr::ReadLE32(r + 4);
-    const std::string which = "segment " + std::to_string(k + 1) + " of " + std::to_string(count);
-    if (k + 1 < count ? rawLength != vzr::kSegmentSize : rawLength > vzr::kSegmentSize)
-      return which + " holds " + std::to_string(rawLength) + " bytes";
-    if (area + vzr::ReadLE32(r + 8) + compLength > n) return which + ": stream outside the entry";
-    raw += rawLength;
-  }
-  if (raw != fileSize) return "segments hold " + std::to_string(raw) + " bytes, not " + std::to_string(fileSize);
-  return "";
 }
 
 // The header's own problems: too short to be whole, an index inside it, an
@@ -89,7 +67,7 @@ void CheckPlaces(const VzrArchive& a, std::vector<std::string>& problems) {
 }
 
 // Names, duplicates, and the decoding of every entry, one at a time.
-void CheckEntries(VzrArchive& a, bool quiet, std::vector<std::string>& problems, std::vector<std::string>& warnings) {
+void CheckEntries(const VzrArchive& a, const EntryReader& reader, bool quiet, std::vector<std::string>& problems, std::vector<std::string>& warnings) {
   const uint32_t count = a.FileIndex.count;
   std::unordered_set<std::string> seen;
   uint64_t total = 0, done = 0;
@@ -102,20 +80,14 @@ void CheckEntries(VzrArchive& a, bool quiet, std::vector<std::string>& problems,
     const std::string path = ExtractionPath(e.name);
     if (!seen.insert(Lower(path.empty() ? e.name : path)).second)
       warnings.push_back(std::string(e.name) + ": duplicate name");
-    cli::ClearTrace();
-    if (!a.Extract(i, nullptr)) {
-      std::string r = cli::LastTrace();
-      if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
-      problems.push_back(std::string(e.name) + ": does not decode (" + r + ")");
-    } else if (a.storageMode == vzr::kStorageSegmented) {
-      // Extract leaves the stored form it decoded in storeBuffer.
-      if (std::string p = TableProblem(a.storeBuffer, e.compSize, e.fileSize); !p.empty())
-        problems.push_back(std::string(e.name) + ": " + p);
-    }
+    // The reader checks the segment table before it decodes a byte.
+    VzrError why;
+    if (!reader.Stream(i, [](const unsigned char*, std::size_t) { return true; }, &why))
+      problems.push_back(std::string(e.name) + ": " +
+                         (why.code == EntryReader::kErrorTable ? why.message : "does not decode (" + why.message + ")"));
     done += e.fileSize;
     progress.Update(done);
   }
-  a.CloseArchiveStream();
 }
 
 // Checks one archive; prints "OK  name" or one line a problem. True when sound.
@@ -130,7 +102,11 @@ bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson
     if (a.indexDamaged) problems.push_back("damaged index");
     CheckHeader(a, problems);
     CheckPlaces(a, problems);
-    CheckEntries(a, quiet, problems, warnings);
+    VzrError why;
+    if (const auto reader = EntryReader::Open(path, &why))
+      CheckEntries(a, *reader, quiet, problems, warnings);
+    else
+      problems.push_back("cannot be read (" + why.message + ")");
   }
   if (json) {
     std::printf("%s\n{\"archive\":%s,\"ok\":%s,\"problems\":[", firstJson ? "" : ",", cli::JsonString(path).c_str(),

@@ -19,6 +19,15 @@ class EntryReader {
  public:
   static constexpr std::size_t kDefaultCacheBytes = std::size_t{64} << 20;
 
+  // VzrError codes of the reader: the archive could not be opened or holds
+  // no readable index; an entry's stored form lies outside the file, cannot
+  // be read or does not decode; its segment table is not one the format
+  // allows (every segment but the last 32768 bytes, the last at most that,
+  // together the entry's size, every stream inside the stored form).
+  static constexpr int kErrorOpen = 3;
+  static constexpr int kErrorEntry = 5;
+  static constexpr int kErrorTable = 6;
+
   struct Stats {
     uint64_t segmentsDecoded = 0;  // segment decodes done (cache misses)
     uint64_t cacheHits = 0;        // segments served from the cache

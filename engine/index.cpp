@@ -9,26 +9,27 @@
 
 #include "fileservices.h"
 #include "format.h"
+#include "indexparse.h"
 #include "trace.h"
 #include "vzrpack.h"
 
 namespace {
 
-bool ReadWord(std::FILE* f, uint32_t& value) {
+bool ReadWord(vzrindex::Source& f, uint32_t& value) {
   unsigned char bytes[4];
-  if (!vzrfs::Read(f, bytes, sizeof bytes)) return false;
+  if (!f.Read(bytes, sizeof bytes)) return false;
   value = vzr::ReadLE32(bytes);
   return true;
 }
 
 // Reads one index entry; false when the entry is damaged (cut short, or a
 // name longer than the name field holds).
-bool ReadEntry(std::FILE* f, FileEntry& entry) {
+bool ReadEntry(vzrindex::Source& f, FileEntry& entry) {
   if (!ReadWord(f, entry.nameLength) || entry.nameLength > vzr::kMaxNameLength) return false;
-  if (!vzrfs::Read(f, entry.name, entry.nameLength)) return false;
+  if (!f.Read(entry.name, entry.nameLength)) return false;
   entry.name[entry.nameLength] = '\0';
   unsigned char rest[12 + vzr::kReservedSize];
-  if (!vzrfs::Read(f, rest, sizeof rest)) return false;
+  if (!f.Read(rest, sizeof rest)) return false;
   entry.compSize = vzr::ReadLE32(rest);
   entry.fileSize = vzr::ReadLE32(rest + 4);
   entry.fileOffset = vzr::ReadLE32(rest + 8);
@@ -40,6 +41,57 @@ void ReportDamage(uint32_t kept) {
 }
 
 }  // namespace
+
+namespace {
+
+class StreamSource : public vzrindex::Source {
+ public:
+  explicit StreamSource(std::FILE* f) : f_(f) {}
+  bool Read(void* to, std::size_t n) override { return vzrfs::Read(f_, to, n); }
+  bool Seek(uint64_t offset) override { return vzrfs::Seek(f_, offset); }
+
+ private:
+  std::FILE* f_;
+};
+
+}  // namespace
+
+namespace vzrindex {
+
+Outcome Parse(Source& f, uint32_t length, Header& header, FileIndex& index, uint32_t& kept) {
+  header = Header{};
+  kept = 0;
+  if (!ReadWord(f, header.indexOffset) || !ReadWord(f, header.storageMode)) {
+    header = Header{};
+    index.resize(0);
+    return Outcome::kDamaged;
+  }
+  // No room for even the entry count: whatever this file is, its index
+  // cannot be read.
+  if (header.indexOffset >= length) return Outcome::kNoIndex;
+  uint32_t count = 0;
+  bool damaged = !f.Seek(header.indexOffset) || !ReadWord(f, count);
+  // Each entry takes at least 28 bytes: never make room for more than that.
+  const uint64_t room = damaged ? 0 : (length - uint64_t(header.indexOffset) - 4) / vzr::kIndexEntryFixedSize;
+  const auto capacity = static_cast<uint32_t>(std::min<uint64_t>(count, room));
+  index.resize(capacity);
+  for (; !damaged && kept < count; ++kept) {
+    if (kept >= capacity) {
+      damaged = true;
+      break;
+    }
+    FileEntry& entry = index.files[kept];
+    if (!ReadEntry(f, entry)) {
+      entry = FileEntry{};
+      damaged = true;
+      break;
+    }
+    header.totalSize += entry.fileSize;
+  }
+  return damaged ? Outcome::kDamaged : Outcome::kWhole;
+}
+
+}  // namespace vzrindex
 
 void VzrArchive::LoadIndex(const char* path) {
   TraceLog("LoadIndex( \"", path ? path : "", "\" )");
@@ -54,49 +106,20 @@ void VzrArchive::LoadIndex(const char* path) {
     TraceLog("vzrFileStream_openFail() ");
     return;
   }
-  std::FILE* f = vzrFileStream;
-
   uint64_t length = 0;
-  vzrfs::FileLength(f, length);
+  vzrfs::FileLength(vzrFileStream, length);
   archiveLength = static_cast<uint32_t>(std::min<uint64_t>(length, UINT32_MAX));
-  vzrfs::Seek(f, 0);
+  vzrfs::Seek(vzrFileStream, 0);
 
-  totalSize = 0;
+  StreamSource source(vzrFileStream);
+  vzrindex::Header header;
   uint32_t entries = 0;
-  const bool headerRead = ReadWord(f, indexOffset) && ReadWord(f, storageMode);
-  if (!headerRead) {
-    indexOffset = 0;
-    storageMode = 0;
-    FileIndex.resize(0);
-    indexDamaged = true;
-    ReportDamage(0);
-  } else if (indexOffset < archiveLength) {
-    uint32_t count = 0;
-    bool damaged = !vzrfs::Seek(f, indexOffset) || !ReadWord(f, count);
-    // Each entry takes at least 28 bytes: never make room for more than that.
-    const uint64_t room = damaged ? 0 : (archiveLength - uint64_t(indexOffset) - 4) / vzr::kIndexEntryFixedSize;
-    const auto capacity = static_cast<uint32_t>(std::min<uint64_t>(count, room));
-    FileIndex.resize(capacity);
-    for (; !damaged && entries < count; ++entries) {
-      if (entries >= capacity) {
-        damaged = true;
-        break;
-      }
-      FileEntry& entry = FileIndex.files[entries];
-      if (!ReadEntry(f, entry)) {
-        entry = FileEntry{};
-        damaged = true;
-        break;
-      }
-      totalSize += entry.fileSize;
-    }
-    if (damaged) ReportDamage(entries);
-    indexDamaged = damaged;
-  } else {
-    // No room for even the entry count: whatever this file is, its index
-    // cannot be read.
-    indexDamaged = true;
-  }
+  const vzrindex::Outcome outcome = vzrindex::Parse(source, archiveLength, header, FileIndex, entries);
+  indexOffset = header.indexOffset;
+  storageMode = header.storageMode;
+  totalSize = header.totalSize;
+  indexDamaged = outcome != vzrindex::Outcome::kWhole;
+  if (outcome == vzrindex::Outcome::kDamaged) ReportDamage(entries);
   FileIndex.count = entries;
   CloseArchiveStream();
 }
