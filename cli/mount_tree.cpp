@@ -19,10 +19,20 @@ Tree::Tree() {
   nodes_[kRoot].isDir = true;
 }
 
+void Tree::Reserve(std::size_t n) {
+  nodes_.reserve(nodes_.size() + n);
+  byName_.reserve(byName_.size() + n);
+}
+
+std::string Tree::Key(uint32_t dir, std::string_view name) {
+  std::string key(reinterpret_cast<const char*>(&dir), sizeof dir);
+  key += Fold(name);
+  return key;
+}
+
 uint32_t Tree::Child(uint32_t dir, std::string_view name) const {
-  const Node& d = nodes_[dir];
-  auto it = d.byName.find(Fold(name));
-  return it == d.byName.end() ? kNone : it->second;
+  auto it = byName_.find(Key(dir, name));
+  return it == byName_.end() ? kNone : it->second;
 }
 
 uint32_t Tree::Find(std::string_view path) const {
@@ -54,12 +64,12 @@ std::string Tree::PathOf(uint32_t id) const {
 void Tree::Link(uint32_t id, uint32_t dir) {
   nodes_[id].parent = dir;
   nodes_[dir].children.push_back(id);
-  nodes_[dir].byName.emplace(Fold(nodes_[id].name), id);
+  byName_.emplace(Key(dir, nodes_[id].name), id);
 }
 
 void Tree::Unlink(uint32_t id) {
   Node& dir = nodes_[nodes_[id].parent];
-  dir.byName.erase(Fold(nodes_[id].name));
+  byName_.erase(Key(nodes_[id].parent, nodes_[id].name));
   dir.children.erase(std::find(dir.children.begin(), dir.children.end(), id));
 }
 
@@ -113,13 +123,14 @@ void Tree::Remove(uint32_t id) {
   Unlink(id);
   std::vector<uint32_t> pending{id};
   while (!pending.empty()) {
-    Node& n = nodes_[pending.back()];
+    const uint32_t at = pending.back();
     pending.pop_back();
+    Node& n = nodes_[at];
     n.live = false;
     --live_;
+    for (uint32_t child : n.children) byName_.erase(Key(at, nodes_[child].name));
     pending.insert(pending.end(), n.children.begin(), n.children.end());
     n.children.clear();
-    n.byName.clear();
   }
 }
 

@@ -29,8 +29,7 @@ struct Node {
   bool live = true;        // false once removed; its number is never reused
   bool inOverlay = false;  // a file whose content is the overlay's copy
   Content content;
-  std::vector<uint32_t> children;                    // in the order they came
-  std::unordered_map<std::string, uint32_t> byName;  // folded name -> node
+  std::vector<uint32_t> children;  // in the order they came
 };
 
 // ASCII letters folded to lower case, the rest unchanged.
@@ -42,6 +41,8 @@ class Tree {
   static constexpr uint32_t kNone = UINT32_MAX;
 
   Tree();
+  // Room for n more nodes, so that a big index is placed without regrowing.
+  void Reserve(std::size_t n);
 
   // What became of an entry given to Add.
   enum class Placed {
@@ -83,8 +84,10 @@ class Tree {
   uint32_t FolderFor(uint32_t dir, const std::string& component);
   void Unlink(uint32_t id);
   void Link(uint32_t id, uint32_t dir);
+  static std::string Key(uint32_t dir, std::string_view name);
 
   std::vector<Node> nodes_;
+  std::unordered_map<std::string, uint32_t> byName_;  // folder number and folded name -> node
   uint32_t live_ = 1;
 };
 

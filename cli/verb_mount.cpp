@@ -48,6 +48,7 @@ struct MountOptions {
   int level = kDefaultCompressionLevel;
   std::size_t cacheBytes = EntryReader::kDefaultCacheBytes;
   bool allowOther = false;
+  bool threads = false;  // serve requests on several threads
 };
 
 // Everything the served operations share. The tree and the overlay are
@@ -57,6 +58,7 @@ struct MountState {
   Tree tree;
   std::unique_ptr<vzrmount::Overlay> overlay;  // writable mounts only
   bool writable = false;
+  bool noOpen = false;      // the kernel opens files without asking (read-only mounts)
   std::string archivePath;  // absolute, links resolved (the one a writable mount rewrites)
   int level = kDefaultCompressionLevel;
   int64_t time = 0;         // the archives' newest modification time
@@ -71,13 +73,15 @@ MountState& State() {
   return state;
 }
 
-// A file handle: an overlay file's descriptor (odd), or an archive entry.
+// A file handle: an overlay file's descriptor (low bits 1), an archive entry
+// (low bits 2), or 0 when the kernel opened the file without asking (a
+// read-only mount answers no open, which spares two requests per file).
 uint64_t ArchiveHandle(const vzrmount::Content& c) {
-  return (static_cast<uint64_t>(c.archive) << 33) | (static_cast<uint64_t>(c.entry) << 1);
+  return (static_cast<uint64_t>(c.archive) << 34) | (static_cast<uint64_t>(c.entry) << 2) | 2;
 }
-uint64_t FdHandle(int fd) { return (static_cast<uint64_t>(fd) << 1) | 1; }
-bool IsFd(uint64_t fh) { return fh & 1; }
-int FdOf(uint64_t fh) { return static_cast<int>(fh >> 1); }
+uint64_t FdHandle(int fd) { return (static_cast<uint64_t>(fd) << 2) | 1; }
+bool IsFd(uint64_t fh) { return (fh & 3) == 1; }
+int FdOf(uint64_t fh) { return static_cast<int>(fh >> 2); }
 
 // ---------------------------------------------------------------------------
 // Helpers of the operations (called with the lock held)
@@ -164,13 +168,18 @@ int Record(const std::string& rel) { return State().overlay->RecordRemoved(rel) 
 // ---------------------------------------------------------------------------
 // The operations
 
-void* OnInit(struct fuse_conn_info*, struct fuse_config* cfg) {
+void* OnInit(struct fuse_conn_info* conn, struct fuse_config* cfg) {
   cfg->use_ino = 1;
   cfg->readdir_ino = 1;
   if (!State().writable) {
-    // Nothing changes while mounted: the kernel may keep what it learnt.
+    // Nothing changes while mounted: the kernel may keep what it learnt, and
+    // needs to ask nothing when a file is opened or closed.
     cfg->kernel_cache = 1;
     cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 3600;
+    if (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) {
+      conn->want |= FUSE_CAP_NO_OPEN_SUPPORT;
+      State().noOpen = true;
+    }
   }
   return nullptr;
 }
@@ -210,6 +219,7 @@ int OnOpen(const char* path, struct fuse_file_info* fi) {
   if (s.tree.At(id).isDir) return -EISDIR;
   const bool writing = (fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC);
   if (writing && !s.writable) return -EROFS;
+  if (s.noOpen) return -ENOSYS;
   if (!writing && !s.tree.At(id).inOverlay) {
     fi->fh = ArchiveHandle(s.tree.At(id).content);
     fi->keep_cache = !s.writable;
@@ -222,14 +232,23 @@ int OnOpen(const char* path, struct fuse_file_info* fi) {
   return 0;
 }
 
-int OnRead(const char*, char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
+int OnRead(const char* path, char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
   if (IsFd(fi->fh)) {
     const ssize_t n = ::pread(FdOf(fi->fh), buf, size, offset);
     return n < 0 ? -errno : static_cast<int>(n);
   }
-  const auto archive = static_cast<uint32_t>(fi->fh >> 33);
-  const auto entry = static_cast<uint32_t>((fi->fh >> 1) & 0xffffffffu);
-  const int64_t n = State().readers[archive]->Read(entry, static_cast<uint64_t>(offset), buf, size);
+  vzrmount::Content content;
+  if (fi->fh == 0) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    const uint32_t id = State().tree.Find(path);
+    if (id == Tree::kNone || State().tree.At(id).isDir) return -ENOENT;
+    content = State().tree.At(id).content;
+  } else {
+    content.archive = static_cast<int32_t>(fi->fh >> 34);
+    content.entry = static_cast<uint32_t>((fi->fh >> 2) & 0xffffffffu);
+  }
+  const int64_t n =
+      State().readers[content.archive]->Read(content.entry, static_cast<uint64_t>(offset), buf, size);
   return n < 0 ? -EIO : static_cast<int>(n);
 }
 
@@ -481,6 +500,7 @@ bool LoadSources(const std::vector<std::string>& paths, const MountOptions& opti
     s.archiveBytes += fs::file_size(path, ec);
     const auto archive = static_cast<int32_t>(s.readers.size());
     const FileIndex& index = reader->Index();
+    s.tree.Reserve(reader->Count() + reader->Count() / 8);
     for (uint32_t i = 0; i < reader->Count(); ++i) {
       const FileEntry& e = index.files[i];
       const std::string_view name(e.name, std::min<std::size_t>(e.nameLength, sizeof e.name - 1));
@@ -657,7 +677,9 @@ int Serve(const std::string& mountpoint, bool foreground, const MountOptions& op
   struct fuse_session* session = fuse_get_session(fuse);
   fuse_set_signal_handlers(session);
   if (!foreground) Detach(ready[1]);
-  const int served = fuse_loop_mt(fuse, 0);
+  // One thread serves best what most programs do (one request after the
+  // other): every hand-over between threads costs a task switch.
+  const int served = options.threads ? fuse_loop_mt(fuse, 0) : fuse_loop(fuse);
   fuse_remove_signal_handlers(session);
   fuse_unmount(fuse);
   fuse_destroy(fuse);
@@ -683,6 +705,8 @@ bool ReadOptions(const cli::Args& args, MountOptions& options) {
         options.writable = true;
       } else if (option == "ro") {
         options.writable = false;
+      } else if (option == "threads") {
+        options.threads = true;
       } else if (option == "allow_other") {
         options.allowOther = true;
       } else if (option.rfind("level=", 0) == 0) {
@@ -798,6 +822,8 @@ const cli::Register mountVerb(
      "  -o level=N   compression level 0..9 of changed files in a segmented archive\n"
      "               (default 6); a raw archive stays raw\n"
      "  -o cache=MIB memory for decoded segments (default 64)\n"
+     "  -o threads   serve requests on several threads (for many programs reading\n"
+     "               at once; one thread is faster for one program at a time)\n"
      "  -o allow_other  other users may use the mount too\n",
      {{"-o", true}, {"-f", false}},
      RunMount});
