@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -49,6 +50,7 @@ struct MountOptions {
   std::size_t cacheBytes = EntryReader::kDefaultCacheBytes;
   bool allowOther = false;
   bool threads = false;  // serve requests on several threads
+  bool stats = false;    // tell at unmount how reads were served
 };
 
 // Everything the served operations share. The tree and the overlay are
@@ -65,6 +67,7 @@ struct MountState {
   uint64_t archiveBytes = 0;
   uid_t uid = 0;
   gid_t gid = 0;
+  std::atomic<uint64_t> archiveReads{0};  // read requests served from archives
   std::mutex lock;
 };
 
@@ -247,6 +250,7 @@ int OnRead(const char* path, char* buf, size_t size, off_t offset, struct fuse_f
     content.archive = static_cast<int32_t>(fi->fh >> 34);
     content.entry = static_cast<uint32_t>((fi->fh >> 2) & 0xffffffffu);
   }
+  State().archiveReads.fetch_add(1, std::memory_order_relaxed);
   const int64_t n =
       State().readers[content.archive]->Read(content.entry, static_cast<uint64_t>(offset), buf, size);
   return n < 0 ? -EIO : static_cast<int>(n);
@@ -603,6 +607,18 @@ std::string Commit() {
   return outcome;
 }
 
+// How reads were served, for -o stats.
+std::string Statistics() {
+  uint64_t decoded = 0, hits = 0;
+  for (const auto& reader : State().readers) {
+    const EntryReader::Stats stats = reader->CacheStats();
+    decoded += stats.segmentsDecoded;
+    hits += stats.cacheHits;
+  }
+  return "statistics: " + std::to_string(State().archiveReads.load()) + " reads, " + std::to_string(decoded) +
+         " segments decoded, " + std::to_string(hits) + " segments from the cache\n";
+}
+
 void ShowOutcome(const std::string& outcome) {
   std::size_t start = outcome.find('\n') + 1;
   for (std::size_t end; (end = outcome.find('\n', start)) != std::string::npos; start = end + 1)
@@ -683,7 +699,8 @@ int Serve(const std::string& mountpoint, bool foreground, const MountOptions& op
   fuse_remove_signal_handlers(session);
   fuse_unmount(fuse);
   fuse_destroy(fuse);
-  const std::string outcome = Commit();
+  std::string outcome = Commit();
+  if (options.stats) outcome += Statistics();
   WriteOutcome(outcomeFd, outcome);
   ShowOutcome(outcome);
   if (outcomeFd >= 0) ::close(outcomeFd);
@@ -705,6 +722,8 @@ bool ReadOptions(const cli::Args& args, MountOptions& options) {
         options.writable = true;
       } else if (option == "ro") {
         options.writable = false;
+      } else if (option == "stats") {
+        options.stats = true;
       } else if (option == "threads") {
         options.threads = true;
       } else if (option == "allow_other") {
@@ -824,6 +843,8 @@ const cli::Register mountVerb(
      "  -o cache=MIB memory for decoded segments (default 64)\n"
      "  -o threads   serve requests on several threads (for many programs reading\n"
      "               at once; one thread is faster for one program at a time)\n"
+     "  -o stats     at unmount, tell how many reads were served and how many\n"
+     "               segments were decoded for them\n"
      "  -o allow_other  other users may use the mount too\n",
      {{"-o", true}, {"-f", false}},
      RunMount});
