@@ -228,9 +228,13 @@ int OnOpen(const char* path, struct fuse_file_info* fi) {
     fi->keep_cache = !s.writable;
     return 0;
   }
-  if (int rc = CopyUp(id); rc != 0) return rc;
-  const int fd = ::open(OverlayPath(id).c_str(), (fi->flags & ~(O_CREAT | O_EXCL | O_NOFOLLOW)) | O_CLOEXEC);
+  // A file opened to be emptied needs no copy of what it held.
+  const bool emptied = (fi->flags & O_TRUNC) && !s.tree.At(id).inOverlay;
+  if (int rc = emptied ? MakeOverlayFolders(s.tree.PathOf(s.tree.At(id).parent)) : CopyUp(id); rc != 0) return rc;
+  const int fd = ::open(OverlayPath(id).c_str(),
+                        (fi->flags & ~(O_EXCL | O_NOFOLLOW)) | (emptied ? O_CREAT : 0) | O_CLOEXEC, 0644);
   if (fd < 0) return -errno;
+  s.tree.At(id).inOverlay = true;
   fi->fh = FdHandle(fd);
   return 0;
 }
@@ -671,6 +675,7 @@ int Serve(const std::string& mountpoint, bool foreground, const MountOptions& op
   }
   if (fuse_mount(fuse, mountpoint.c_str()) != 0) {
     fuse_destroy(fuse);
+    if (s.overlay && !s.overlay->HasChanges()) s.overlay->Discard();
     cli::FileMessage(mountpoint, "could not be mounted (is it an empty folder of yours?)");
     return cli::kNothing;
   }

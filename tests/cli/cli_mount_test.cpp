@@ -185,6 +185,20 @@ TEST(CliMount, HostileNamesHiddenAndNamedOnce) {
   EXPECT_EQ(Files(dir / "mp"), expected);
 }
 
+TEST(CliMount, ArchiveReplacedWhileMountedStillShowsWhatWasMounted) {
+  REQUIRE_FUSE();
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a.con", "mounted");
+  layout.AddRaw("b.con", "kept");
+  layout.WriteTo(dir / "r.vzr");
+  Mounted m(dir / "r.vzr", dir / "mp");
+  ASSERT_EQ(m.result.status, 0) << m.result.err;
+  testutil::WriteFileText(dir / "new.con", "a new copy moved over the archive");
+  ASSERT_EQ(RunVzr({"update", dir / "r.vzr", "a.con", dir / "new.con"}).status, 0);
+  EXPECT_EQ(Files(dir / "mp"), (std::map<std::string, std::string>{{"a.con", "mounted"}, {"b.con", "kept"}}));
+}
+
 TEST(CliMount, ModViewEqualsModUnpack) {
   REQUIRE_FUSE();
   testutil::TempDir dir;
