@@ -111,12 +111,12 @@ Tree::Placed Tree::Add(std::string_view name, int32_t archive, uint32_t entry, u
   }
   Node& existing = nodes_[found];
   if (existing.isDir) return Placed::kClash;
-  // Within one archive the first entry of a path is the one `vzr cat`
-  // returns; a later archive's entry replaces it, as unpacking the archives
-  // in order into one folder does (keeping the spelling met first).
-  if (existing.content.archive == archive) return Placed::kDuplicate;
+  // A later entry of the path replaces an earlier one, in one archive as in
+  // a mod's later archive: extraction into one folder leaves the last one
+  // (under the spelling met first), and `vzr cat` returns that one.
+  const bool sameArchive = existing.content.archive == archive;
   existing.content = content;
-  return Placed::kReplacing;
+  return sameArchive ? Placed::kDuplicate : Placed::kReplacing;
 }
 
 void Tree::Remove(uint32_t id) {

@@ -48,7 +48,7 @@ class Tree {
   enum class Placed {
     kShown,      // a new file
     kReplacing,  // took the place of an earlier archive's file of the same path
-    kDuplicate,  // the same path (any case) in the same archive: the first one stays
+    kDuplicate,  // took the place of an earlier entry of the same path (any case) in the same archive
     kRefused,    // extraction refuses the name: not shown
     kClash,      // a file where a folder stands, or a folder where a file stands
   };
