@@ -109,7 +109,7 @@ const Verb* FindVerb(const std::string& name) {
 // The verbs in the order a reader meets them: looking, checking, writing,
 // comparing, mods. A verb not named here follows in table order.
 const char* const kVerbOrder[] = {"list", "info", "extract", "cat", "test", "pack", "add", "update",
-                                  "remove", "recompress", "diff", "find", "grep", "mod"};
+                                  "remove", "recompress", "diff", "find", "grep", "mod", "mount", "umount"};
 
 void PrintOverview() {
   std::cout << "usage: vzr VERB [OPTION...] ARGUMENT...\n\n"

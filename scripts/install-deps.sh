@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   liblzo2-dev                      # a real LZO1X compressor, for tests and benchmarks only
   libre2-dev                       # the regular expressions of vzr grep
+  libfuse3-dev fuse3               # vzr mount
   qt6-base-dev fonts-dejavu-core   # the two windows
   qt6-svg-dev                      # the scalable desktop icons
   dpkg-dev file                    # the Debian package (cpack -G DEB)
