@@ -16,16 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "archivebytes.h"
+
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using testutil::Bytes;
+using testutil::PutLE32;
 
-constexpr uint32_t kHeaderSize = 156;
 constexpr uint32_t kSegmentSize = 32768;
 
-void PutLE32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
 void SetLE32(Bytes& out, std::size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) out[at + i] = static_cast<unsigned char>(v >> (8 * i));
 }
@@ -101,16 +100,10 @@ struct Entry {
 
 enum class Storage { Raw, Literal, Compressed, SmallSegments };
 
-// A whole archive: header, data area, index, trailer.
+// A whole archive: header, data area, index, trailer, by the tests' writer.
 Bytes Archive(const std::vector<Entry>& entries, Storage storage) {
-  Bytes out;
-  PutLE32(out, 0);
-  PutLE32(out, storage == Storage::Raw ? 0 : 1);
-  out.resize(kHeaderSize, 0);
-  struct Placed {
-    uint32_t offset, compSize, fileSize;
-  };
-  std::vector<Placed> placed;
+  testutil::ArchiveLayout layout;
+  layout.storageMode = storage == Storage::Raw ? 0 : 1;
   for (const Entry& e : entries) {
     Bytes stored;
     switch (storage) {
@@ -119,25 +112,9 @@ Bytes Archive(const std::vector<Entry>& entries, Storage storage) {
       case Storage::Compressed: stored = SegmentedForm(e.content, true); break;
       case Storage::SmallSegments: stored = SegmentedForm(e.content, true, 64); break;
     }
-    placed.push_back({static_cast<uint32_t>(out.size()), static_cast<uint32_t>(stored.size()),
-                      static_cast<uint32_t>(e.content.size())});
-    out.insert(out.end(), stored.begin(), stored.end());
+    layout.entries.push_back({e.name, stored, static_cast<uint32_t>(e.content.size())});
   }
-  const auto indexOffset = static_cast<uint32_t>(out.size());
-  PutLE32(out, static_cast<uint32_t>(entries.size()));
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    PutLE32(out, static_cast<uint32_t>(entries[i].name.size()));
-    out.insert(out.end(), entries[i].name.begin(), entries[i].name.end());
-    PutLE32(out, placed[i].compSize);
-    PutLE32(out, placed[i].fileSize);
-    PutLE32(out, placed[i].offset);
-    PutLE32(out, 1253856);
-    PutLE32(out, 0);
-    PutLE32(out, 0);
-  }
-  PutLE32(out, 0);
-  SetLE32(out, 0, indexOffset);
-  return out;
+  return layout.Build();
 }
 
 std::vector<Entry> OrdinaryEntries() {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "archivebytes.h"
 #include "corpora.h"
 #include "fileservices.h"
 #include "vzrpack.h"
@@ -32,37 +33,11 @@ void QuietStdout() {
   if (!std::freopen("/dev/null", "w", stdout)) std::perror("freopen");
 }
 
-void PutLE32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-// A raw archive of the given entries: header, contents, index, trailer.
+// A raw archive of the given entries, by the tests' archive writer.
 bool WriteRawArchive(const std::string& path, const std::vector<std::pair<std::string, Bytes>>& entries) {
-  Bytes out(156, 0);
-  std::vector<uint32_t> offsets;
-  for (const auto& e : entries) {
-    offsets.push_back(static_cast<uint32_t>(out.size()));
-    out.insert(out.end(), e.second.begin(), e.second.end());
-  }
-  const auto indexOffset = static_cast<uint32_t>(out.size());
-  PutLE32(out, static_cast<uint32_t>(entries.size()));
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::string& name = entries[i].first;
-    PutLE32(out, static_cast<uint32_t>(name.size()));
-    out.insert(out.end(), name.begin(), name.end());
-    PutLE32(out, static_cast<uint32_t>(entries[i].second.size()));
-    PutLE32(out, static_cast<uint32_t>(entries[i].second.size()));
-    PutLE32(out, offsets[i]);
-    PutLE32(out, 1253856);
-    PutLE32(out, 0);
-    PutLE32(out, 0);
-  }
-  PutLE32(out, 0);
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(indexOffset >> (8 * i));
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
-  return bool(f);
+  testutil::ArchiveLayout layout;
+  for (const auto& [name, content] : entries) layout.AddRaw(name, content);
+  return layout.WriteTo(path);
 }
 
 int Index(const std::string& path, int count) {

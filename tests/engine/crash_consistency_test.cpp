@@ -71,35 +71,20 @@ std::vector<Bytes> ArchiveContents() {
 std::string EntryName(std::size_t i) { return "levels/l1/file" + std::to_string(i) + ".con"; }
 
 // The archive of these contents. With gapBytes, that many unused bytes lie
-// before every entry (as in archives other tools edited), so no two entries
+// after every entry (as in archives other tools edited), so no two entries
 // are back to back and the rewrite copies each one on its own.
 Bytes BuildArchive(const std::vector<Bytes>& contents, Storage storage, std::size_t gapBytes = 0) {
-  Bytes out;
-  testutil::PutLE32(out, 0);
-  testutil::PutLE32(out, storage == Storage::Raw ? 0 : 1);
-  out.resize(156, 0);
-  std::vector<uint32_t> offsets, compSizes;
-  for (const Bytes& c : contents) {
-    out.insert(out.end(), gapBytes, 0xEE);
+  testutil::ArchiveLayout layout;
+  layout.storageMode = storage == Storage::Raw ? 0 : 1;
+  layout.gapBytes = gapBytes;
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    const Bytes& c = contents[i];
     const Bytes stored = storage == Storage::Raw       ? c
                          : storage == Storage::Literal ? testutil::LiteralSegmentedForm(c)
                                                        : CompressedSegmentedForm(c);
-    offsets.push_back(static_cast<uint32_t>(out.size()));
-    compSizes.push_back(static_cast<uint32_t>(stored.size()));
-    out.insert(out.end(), stored.begin(), stored.end());
+    layout.entries.push_back({EntryName(i), stored, static_cast<uint32_t>(c.size())});
   }
-  const auto indexOffset = static_cast<uint32_t>(out.size());
-  testutil::PutLE32(out, static_cast<uint32_t>(contents.size()));
-  for (std::size_t i = 0; i < contents.size(); ++i) {
-    const std::string name = EntryName(i);
-    testutil::PutLE32(out, static_cast<uint32_t>(name.size()));
-    out.insert(out.end(), name.begin(), name.end());
-    for (uint32_t v : {compSizes[i], static_cast<uint32_t>(contents[i].size()), offsets[i], 1253856u, 0u, 0u})
-      testutil::PutLE32(out, v);
-  }
-  testutil::PutLE32(out, 0);
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(indexOffset >> (8 * i));
-  return out;
+  return layout.Build();
 }
 
 // Loads the archive at path and extracts every entry into memory; empty when

@@ -31,16 +31,29 @@ ArchiveLayout SegmentedLayout(const std::vector<std::pair<std::string, Bytes>>& 
   return layout;
 }
 
+// Each test gets a folder of its own, an engine object, and the current
+// directory back when it ends (extraction changes it).
+class Extract : public testing::Test {
+ protected:
+  // Writes the archive name of layout into the folder and loads its index.
+  void Open(const ArchiveLayout& layout, const std::string& name = "x.vzr") {
+    layout.WriteTo(dir / name);
+    Load(archive, dir / name);
+  }
+  CurrentDirGuard keep;
+  TempDir dir;
+  VzrArchive archive;
+};
+class ExtractAll : public Extract {};
+class ExtractByName : public Extract {};
+
 }  // namespace
 
-TEST(Extract, RawEntryIntoMemoryReturnsItsBytesAndLeavesTheStreamOpen) {
-  TempDir dir;
+TEST_F(Extract, RawEntryIntoMemoryReturnsItsBytesAndLeavesTheStreamOpen) {
   ArchiveLayout layout;
   layout.AddRaw("a.con", "first");
   layout.AddRaw("b/c.txt", "second entry");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   unsigned char* got = archive.Extract(1, nullptr);
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(got, archive.fileBuffer);
@@ -52,38 +65,29 @@ TEST(Extract, RawEntryIntoMemoryReturnsItsBytesAndLeavesTheStreamOpen) {
   archive.CloseArchiveStream();
 }
 
-TEST(Extract, IndexEqualToCountIsOutOfRange) {
-  TempDir dir;
+TEST_F(Extract, IndexEqualToCountIsOutOfRange) {
   ArchiveLayout layout;
   layout.AddRaw("a", "1");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   testutil::TraceCapture capture;
   EXPECT_EQ(archive.Extract(1, nullptr), nullptr);
   EXPECT_EQ(capture.Text(), "ERROR! item out of range to extract! 1\n");
   EXPECT_EQ(archive.vzrFileStream, nullptr) << "the stream is not touched";
 }
 
-TEST(Extract, MissingArchiveFileIsReported) {
-  TempDir dir;
+TEST_F(Extract, MissingArchiveFileIsReported) {
   ArchiveLayout layout;
   layout.AddRaw("a", "1");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   fs::remove(dir / "x.vzr");
   testutil::TraceCapture capture;
   EXPECT_EQ(archive.Extract(0, nullptr), nullptr);
   EXPECT_EQ(capture.Text(), "ERROR! Extract(), .vzr file not open!\n");
 }
 
-TEST(Extract, SegmentedEntriesDecodeAcrossSegments) {
-  TempDir dir;
+TEST_F(Extract, SegmentedEntriesDecodeAcrossSegments) {
   const Bytes big = Pattern(40000, 3), small = testutil::ToBytes("hello");
-  SegmentedLayout({{"big.bin", big}, {"s.con", small}, {"empty", {}}}).WriteTo(dir / "s.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "s.vzr");
+  Open(SegmentedLayout({{"big.bin", big}, {"s.con", small}, {"empty", {}}}), "s.vzr");
   ASSERT_EQ(archive.FileIndex.count, 3u);
   unsigned char* got = archive.Extract(0, nullptr);
   ASSERT_NE(got, nullptr);
@@ -96,17 +100,13 @@ TEST(Extract, SegmentedEntriesDecodeAcrossSegments) {
   EXPECT_EQ(archive.curLength, 0u);
 }
 
-TEST(Extract, EntryWithFoldersIsWrittenBelowDestinationWhichBecomesCurrent) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(Extract, EntryWithFoldersIsWrittenBelowDestinationWhichBecomesCurrent) {
   ArchiveLayout layout;
   layout.AddRaw("a/b/c.txt", "deep");
   layout.AddRaw("xy/z", "short folder");  // a '/' among the last three characters
   layout.AddRaw("top", "");
-  layout.WriteTo(dir / "x.vzr");
+  Open(layout);
   fs::create_directory(dir / "D");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
   for (uint32_t i = 0; i < 3; ++i) ASSERT_NE(archive.Extract(i, (dir / "D").c_str()), nullptr) << i;
   EXPECT_EQ(testutil::ReadFileBytes(dir / "D/a/b/c.txt"), testutil::ToBytes("deep"));
   EXPECT_EQ(testutil::ReadFileBytes(dir / "D/xy/z"), testutil::ToBytes("short folder"));
@@ -115,39 +115,27 @@ TEST(Extract, EntryWithFoldersIsWrittenBelowDestinationWhichBecomesCurrent) {
   EXPECT_EQ(fs::current_path(), fs::path(dir / "D"));
 }
 
-TEST(Extract, EmptyEntryOfSegmentedArchiveIsAnEmptyFile) {
-  CurrentDirGuard keep;
-  TempDir dir;
-  SegmentedLayout({{"e.txt", {}}}).WriteTo(dir / "s.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "s.vzr");
+TEST_F(Extract, EmptyEntryOfSegmentedArchiveIsAnEmptyFile) {
+  Open(SegmentedLayout({{"e.txt", {}}}), "s.vzr");
   ASSERT_NE(archive.Extract(0, dir.str().c_str()), nullptr);
   ASSERT_TRUE(fs::exists(dir / "e.txt"));
   EXPECT_EQ(fs::file_size(dir / "e.txt"), 0u);
 }
 
-TEST(Extract, ReadOnlyFileAtTheTargetIsOverwritten) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(Extract, ReadOnlyFileAtTheTargetIsOverwritten) {
   ArchiveLayout layout;
   layout.AddRaw("r.txt", "new");
-  layout.WriteTo(dir / "x.vzr");
+  Open(layout);
   testutil::WriteFileText(dir / "out/r.txt", "old contents");
   ::chmod((dir / "out/r.txt").c_str(), 0444);
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
   ASSERT_NE(archive.Extract(0, (dir / "out").c_str()), nullptr);
   EXPECT_EQ(testutil::ReadFileBytes(dir / "out/r.txt"), testutil::ToBytes("new"));
 }
 
-TEST(Extract, ShortDecodeFailsWithTheSizeLineAndWritesNoFile) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(Extract, ShortDecodeFailsWithTheSizeLineAndWritesNoFile) {
   ArchiveLayout layout = SegmentedLayout({{"f.txt", testutil::ToBytes("hello")}});
   layout.entries[0].fileSize = 6;  // decodes to 5
-  layout.WriteTo(dir / "s.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "s.vzr");
+  Open(layout, "s.vzr");
   testutil::TraceCapture capture;
   EXPECT_EQ(archive.Extract(0, dir.str().c_str()), nullptr);
   EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 5 should be: 6\n");
@@ -156,7 +144,7 @@ TEST(Extract, ShortDecodeFailsWithTheSizeLineAndWritesNoFile) {
 
 // A stored form cut short by the archive's end must fail even when the
 // buffer still holds a previous entry of the right size.
-TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
+TEST_F(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
   for (uint32_t mode : {0u, 1u}) {
     TempDir dir;
     const Bytes content = Pattern(300, 9);
@@ -185,7 +173,7 @@ TEST(Extract, StoredFormPastTheArchiveEndFailsInBothModes) {
   }
 }
 
-TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
+TEST_F(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
   TempDir dir;
   for (uint32_t mode : {0u, 1u, 7u}) {
     ArchiveLayout layout;
@@ -204,28 +192,21 @@ TEST(Extract, DamagedSizesAreRefusedBeforeAnyBufferGrows) {
   }
 }
 
-TEST(Extract, RawSizeMismatchReportsTheBytesTheArchiveHolds) {
-  TempDir dir;
+TEST_F(Extract, RawSizeMismatchReportsTheBytesTheArchiveHolds) {
   ArchiveLayout layout;
   layout.entries.push_back({"short.txt", Pattern(5, 2), 10});
-  layout.WriteTo(dir / "r.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "r.vzr");
+  Open(layout, "r.vzr");
   testutil::TraceCapture capture;
   EXPECT_EQ(archive.Extract(0, nullptr), nullptr);
   EXPECT_EQ(capture.Text(), "ERROR! Extract() fileSize: 5 should be: 10\n");
 }
 
-TEST(Extract, SegmentCountZeroIsAnEmptyFileAndExtractAllGoesOn) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(Extract, SegmentCountZeroIsAnEmptyFileAndExtractAllGoesOn) {
   ArchiveLayout layout;
   layout.storageMode = 1;
   layout.entries.push_back({"empty.txt", Bytes{0, 0, 0, 0}, 0});
   layout.entries.push_back({"later.txt", testutil::LiteralSegmentedForm(testutil::ToBytes("after")), 5});
-  layout.WriteTo(dir / "s.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "s.vzr");
+  Open(layout, "s.vzr");
     fs::create_directory(dir / "out");
   testutil::TraceCapture quiet;
   ASSERT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
@@ -233,26 +214,20 @@ TEST(Extract, SegmentCountZeroIsAnEmptyFileAndExtractAllGoesOn) {
   EXPECT_EQ(testutil::ReadFileBytes(dir / "out/later.txt"), testutil::ToBytes("after"));
 }
 
-TEST(Extract, LargeEntryGrowsTheBuffersOnce) {
-  TempDir dir;
+TEST_F(Extract, LargeEntryGrowsTheBuffersOnce) {
   const Bytes content = Pattern(4500000, 5);
-  SegmentedLayout({{"big", content}}).WriteTo(dir / "b.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "b.vzr");
+  Open(SegmentedLayout({{"big", content}}), "b.vzr");
   unsigned char* got = archive.Extract(0, nullptr);
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(archive.fileBufferCapacity, 4500002u);
   EXPECT_TRUE(std::equal(content.begin(), content.end(), got));
 }
 
-TEST(ExtractByName, FindsNamesWithoutRegardToCase) {
-  TempDir dir;
+TEST_F(ExtractByName, FindsNamesWithoutRegardToCase) {
   ArchiveLayout layout;
   layout.AddRaw("b.txt", "bee");
   layout.AddRaw("a.con", "script");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   {
     testutil::TraceCapture capture;
     unsigned char* got = archive.ExtractByName("A.CON", nullptr);
@@ -265,15 +240,11 @@ TEST(ExtractByName, FindsNamesWithoutRegardToCase) {
   EXPECT_EQ(capture.Text(), "EXTRACTING BY NAME: a.co\n  ERROR! Could not ExtractByName: a.co\n\tName Not found!\n");
 }
 
-TEST(ExtractAll, WritesEveryEntryReportsSizeAndClosesTheStream) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(ExtractAll, WritesEveryEntryReportsSizeAndClosesTheStream) {
   ArchiveLayout layout;
   layout.AddRaw("m/one.txt", "1");
   layout.AddRaw("m/n/two.txt", "22");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   opstest::StatusRecorder status;
   testutil::TraceCapture capture;
   EXPECT_EQ(archive.ExtractAll((dir / "out").c_str()), 7) << "a folder that does not exist has no free space";
@@ -289,7 +260,7 @@ TEST(ExtractAll, WritesEveryEntryReportsSizeAndClosesTheStream) {
   EXPECT_EQ(archive.vzrFileStream, nullptr);
 }
 
-TEST(ExtractAll, RelativeDestinationNamesOneFolderForEveryEntry) {
+TEST_F(ExtractAll, RelativeDestinationNamesOneFolderForEveryEntry) {
   CurrentDirGuard keep;
   TempDir dir;
   ArchiveLayout layout;
@@ -305,18 +276,14 @@ TEST(ExtractAll, RelativeDestinationNamesOneFolderForEveryEntry) {
   EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"a.txt", "b/c.txt"}));
 }
 
-TEST(ExtractAll, StopsAtTheFirstFailingEntryKeepingEarlierOnes) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(ExtractAll, StopsAtTheFirstFailingEntryKeepingEarlierOnes) {
   ArchiveLayout layout;
   layout.AddRaw("first.txt", "ok");
   layout.AddRaw("second.txt", "bad");
   layout.AddRaw("third.txt", "never");
   layout.entries[1].fileSize = 2;  // raw entry whose sizes disagree
-  layout.WriteTo(dir / "x.vzr");
+  Open(layout);
   fs::create_directory(dir / "out");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
   testutil::TraceCapture capture;
   EXPECT_EQ(archive.ExtractAll((dir / "out").c_str()), 5);
   EXPECT_NE(capture.Text().find("ERROR! Could not extract file!\n"), std::string::npos);
@@ -324,7 +291,7 @@ TEST(ExtractAll, StopsAtTheFirstFailingEntryKeepingEarlierOnes) {
   EXPECT_EQ(archive.vzrFileStream, nullptr);
 }
 
-TEST(ExtractAll, NoDestinationOrNoArchive) {
+TEST_F(ExtractAll, NoDestinationOrNoArchive) {
   TempDir dir;
   VzrArchive archive;
   EXPECT_EQ(archive.ExtractAll(nullptr), 2);
@@ -347,9 +314,7 @@ TEST(GetFreeDiskSpaceMB, ReportsWholeMiBAndZeroOnFailure) {
 // come from; a file of the user's whose name differs only in case is left
 // alone, while entries of one run that differ only in case end as one file,
 // the last entry's.
-TEST(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
   testutil::WriteFileText(dir / "out/Levels/MAP.CON", "old map");
   testutil::WriteFileText(dir / "out/readme.TXT", "old readme");
   ArchiveLayout layout;
@@ -357,9 +322,7 @@ TEST(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
   layout.AddRaw("README.txt", "new readme");
   layout.AddRaw("x/Twice.txt", "first");
   layout.AddRaw("X/twice.TXT", "second");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   testutil::TraceCapture quiet;
   ASSERT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
   EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"Levels/MAP.CON", "Levels/map.con",
@@ -371,15 +334,11 @@ TEST(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
       << "a file made earlier in the same run is found again";
 }
 
-TEST(Extract, SingleEntryFindsAnExistingFolderWithoutRegardToCaseNotAFile) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(Extract, SingleEntryFindsAnExistingFolderWithoutRegardToCaseNotAFile) {
   testutil::WriteFileText(dir / "out/Data/File.BIN", "old");
   ArchiveLayout layout;
   layout.AddRaw("data/file.bin", "new");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   ASSERT_NE(archive.Extract(0, (dir / "out").c_str()), nullptr);
   EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"Data/File.BIN", "Data/file.bin"}));
   EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Data/File.BIN"), testutil::ToBytes("old"));
@@ -388,18 +347,14 @@ TEST(Extract, SingleEntryFindsAnExistingFolderWithoutRegardToCaseNotAFile) {
 
 // Folders made during a run, folders already there in another case, and a
 // file standing where a folder is needed.
-TEST(ExtractAll, NestedFoldersAreMadeOnceAndFoundWithoutRegardToCase) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(ExtractAll, NestedFoldersAreMadeOnceAndFoundWithoutRegardToCase) {
   testutil::WriteFileText(dir / "out/Mods/keep.txt", "kept");
   ArchiveLayout layout;
   layout.AddRaw("mods/new/deep/a.con", "a");
   layout.AddRaw("MODS/NEW/deep/b.con", "b");
   layout.AddRaw("mods//new/c.con", "c");
   layout.AddRaw("top/d.con", "d");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   testutil::TraceCapture quiet;
   ASSERT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
   EXPECT_EQ(opstest::FilesBelow(dir / "out"),
@@ -408,16 +363,12 @@ TEST(ExtractAll, NestedFoldersAreMadeOnceAndFoundWithoutRegardToCase) {
   EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Mods/new/deep/b.con"), testutil::ToBytes("b"));
 }
 
-TEST(ExtractAll, AFileWhereAFolderIsNeededFailsTheEntry) {
-  CurrentDirGuard keep;
-  TempDir dir;
+TEST_F(ExtractAll, AFileWhereAFolderIsNeededFailsTheEntry) {
   testutil::WriteFileText(dir / "out/Blocked", "a file");
   ArchiveLayout layout;
   layout.AddRaw("first.txt", "1");
   layout.AddRaw("blocked/inner/x.txt", "x");
-  layout.WriteTo(dir / "x.vzr");
-  VzrArchive archive;
-  Load(archive, dir / "x.vzr");
+  Open(layout);
   testutil::TraceCapture quiet;
   EXPECT_EQ(archive.ExtractAll((dir / "out").c_str()), 5);
   EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"Blocked", "first.txt"}));

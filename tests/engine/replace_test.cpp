@@ -30,33 +30,12 @@ int Replace(VzrArchive& archive, uint32_t inx, const Bytes& content, std::vector
   return result;
 }
 
-// An archive with `gap` unused bytes after every entry's stored form.
-Bytes ArchiveWithGaps(const ArchiveLayout& layout, std::size_t gap) {
-  Bytes out(156, 0);
-  out[4] = static_cast<unsigned char>(layout.storageMode);
-  for (int i = 8; i < 156; ++i) out[i] = static_cast<unsigned char>(i);  // a fixed block to be kept
-  std::vector<uint32_t> offsets;
-  for (const auto& e : layout.entries) {
-    offsets.push_back(static_cast<uint32_t>(out.size()));
-    out.insert(out.end(), e.stored.begin(), e.stored.end());
-    out.insert(out.end(), gap, 0xEE);
-  }
-  const auto indexOffset = static_cast<uint32_t>(out.size());
-  testutil::PutLE32(out, static_cast<uint32_t>(layout.entries.size()));
-  for (std::size_t i = 0; i < layout.entries.size(); ++i) {
-    const auto& e = layout.entries[i];
-    testutil::PutLE32(out, static_cast<uint32_t>(e.name.size()));
-    out.insert(out.end(), e.name.begin(), e.name.end());
-    testutil::PutLE32(out, static_cast<uint32_t>(e.stored.size()));
-    testutil::PutLE32(out, e.fileSize);
-    testutil::PutLE32(out, offsets[i]);
-    testutil::PutLE32(out, 1253856);
-    testutil::PutLE32(out, 0);
-    testutil::PutLE32(out, 0);
-  }
-  testutil::PutLE32(out, 0);
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(indexOffset >> (8 * i));
-  return out;
+// An archive with `gap` unused bytes after every entry's stored form and a
+// fixed block the rewrite must keep.
+Bytes ArchiveWithGaps(ArchiveLayout layout, std::size_t gap) {
+  layout.gapBytes = gap;
+  for (int i = 8; i < 156; ++i) layout.fixedBlock.push_back(static_cast<unsigned char>(i));
+  return layout.Build();
 }
 
 ArchiveLayout ThreeEntries(uint32_t mode) {
