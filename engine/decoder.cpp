@@ -429,8 +429,13 @@ Outcome DecodeStreamAt(Cursor& c) {
   if (t > 0 && !CopyLiterals(c, t)) return Outcome::kCrash;
   // The length of the literal run just copied: it chooses the near-match form.
   uint64_t runBefore = t;
+  // The fast path's room test as two pointer compares: ip < ipFast holds
+  // exactly while kFastIn bytes are left (never, when fewer were left at the
+  // start, since the cursors only move forwards), and likewise for op.
+  const unsigned char* const ipFast = c.InLeft() >= kFastIn ? c.ipEnd - (kFastIn - 1) : c.ip;
+  const unsigned char* const opFast = c.OutLeft() >= kFastOut ? c.opEnd - (kFastOut - 1) : c.op;
   for (;;) {
-    if (__builtin_expect(c.InLeft() >= kFastIn && c.OutLeft() >= kFastOut, 1)) {
+    if (__builtin_expect((c.ip < ipFast) & (c.op < opFast), 1)) {
       const Step step = FastStep(c, runBefore);
       if (__builtin_expect(step == Step::kDecoded, 1)) continue;
       if (step == Step::kCrash) return Outcome::kCrash;
