@@ -139,12 +139,7 @@ OverlayContent Gather(const Overlay& overlay) {
   return content;
 }
 
-std::string FailureReason(const VzrArchive& archive) {
-  if (!archive.lastError.message.empty()) return archive.lastError.message;
-  std::string reason = cli::LastTrace();
-  if (reason.rfind("ERROR! ", 0) == 0) reason.erase(0, 7);
-  return reason.empty() ? "could not be rewritten" : reason;
-}
+std::string FailureReason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be rewritten"); }
 
 }  // namespace
 
@@ -163,7 +158,6 @@ bool CommitOverlay(const std::string& archivePath, const Overlay& overlay, int l
     error = std::strerror(errno);
     return false;
   }
-  cli::ClearTrace();
   archive.LoadIndex(archivePath.c_str());
   if (archive.indexDamaged) {
     error = "its index cannot be read whole";
@@ -186,7 +180,6 @@ bool CommitOverlay(const std::string& archivePath, const Overlay& overlay, int l
   }
   if (removed.empty() && added.empty()) return true;
   archive.compressionLevel = level;
-  cli::ClearTrace();
   if (archive.AddRemoveEntries(removed, added) != 0) {
     error = FailureReason(archive);
     return false;
