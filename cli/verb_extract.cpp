@@ -195,7 +195,7 @@ int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const
     next += roundSize;
   }
   archive.FileIndex = all;
-  std::fflush(stdout);
+  cli::FlushOutput();
   return rc;
 }
 

@@ -233,6 +233,8 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   std::FILE* out = vzrfs::CreateBeside(a.vzr_file_name, tmp);
   const char* tmpPath = tmp.c_str();
   if (!out) {
+    TraceLog("ERROR! could not create the new copy beside the archive (", std::strerror(errno ? errno : EIO),
+             "): ", a.vzr_file_name);
     SetStatus("Error! Could not create Temp .vzr File!");
     return 1;
   }
