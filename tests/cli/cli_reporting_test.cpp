@@ -213,4 +213,30 @@ TEST(CliTest, DamageAmongGoodArchivesIsOneNothingCheckedIsTwo) {
   EXPECT_EQ(RunVzr({"test", dir / "bad.vzr"}).status, 2);
 }
 
+// Refusals name their cause: an index name too long for the format is
+// damage at that entry, and a rewrite that cannot make its copy says why.
+TEST(CliRefusals, AnIndexNameTooLongIsDamageAtItsEntry) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw(std::string(300, 'n'), "x");
+  layout.WriteTo(dir / "long.vzr");
+  const clitest::Result r = RunVzr({"list", dir / "long.vzr"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("damaged index at entry 1"), std::string::npos) << r.err;
+}
+
+TEST(CliRefusals, ARewriteInAReadOnlyFolderSaysWhy) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into a read-only folder";
+  testutil::TempDir dir;
+  testutil::ArchiveLayout one;
+  one.AddRaw("a.con", "a");
+  one.WriteTo(dir / "ro/a.vzr");
+  testutil::WriteFileText(dir / "new.con", "new");
+  fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+  const clitest::Result r = RunVzr({"update", dir / "ro/a.vzr", "a.con", dir / "new.con"});
+  fs::permissions(dir / "ro", fs::perms::owner_all);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+}
+
 }  // namespace
