@@ -52,7 +52,8 @@ TEST(PackNotices, AFileThatGrowsIsStoredAsOpenedAndNamed) {
   TempDir dir;
   testutil::WriteFileText(dir / "src/log.txt", std::string(4000, 'g'));
   const fs::path file = dir / "src/log.txt";
-  EXPECT_EQ(PackChanging(dir / "src", dir / "a.vzr", file, [&] { testutil::WriteFileText(file, std::string(9000, 'h')); }), 1);
+  const auto grow = [&] { testutil::WriteFileText(file, std::string(9000, 'h')); };
+  EXPECT_EQ(PackChanging(dir / "src", dir / "a.vzr", file, grow), 1);
   ASSERT_EQ(LastPackNotices().size(), 1u);
   EXPECT_EQ(LastPackNotices()[0].path, dir / "src/log.txt");
   EXPECT_EQ(LastPackNotices()[0].reason, "file changed as we read it");
