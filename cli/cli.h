@@ -106,9 +106,9 @@ int ExtractEntries(VzrArchive& archive, const std::string& shownPath, const std:
 // changed ("vzr: PATH: REASON"); true when there was one.
 bool TellPackNotices();
 
-// The last engine trace line seen since ClearTrace, for naming reasons.
-const std::string& LastTrace();
-void ClearTrace();
+// Why an engine operation failed, as its error record says, or fallback
+// when the record names no reason.
+std::string Reason(const VzrError& error, const char* fallback);
 
 // Captures the engine's status text (and, with a window, its progress) for
 // as long as it lives; the default sink comes back when it ends.
@@ -118,7 +118,6 @@ class StatusCapture {
     sink_.text = &text;
     sink_.window = window;
     SetStatusSink(&sink_);
-    ClearTrace();
   }
   ~StatusCapture() { SetStatusSink(nullptr); }
   StatusCapture(const StatusCapture&) = delete;

@@ -25,11 +25,6 @@ std::vector<Verb>& Table() {
   return table;
 }
 
-std::string& TraceLine() {
-  static std::string line;
-  return line;
-}
-
 // Whether standard error is a terminal, where a progress bar may stand.
 volatile sig_atomic_t g_barMayShow = 0;
 
@@ -235,9 +230,9 @@ int Main(int argc, char** argv) {
   }
   CatchInterruptions();
   const bool showTrace = args.trace;
+  // The reasons of failures come from the engine's error record; trace
+  // lines are only shown, and only when asked for.
   SetTraceSink([showTrace](const std::string& line) {
-    // ExtractAll's closing line for a failed entry hides the reason before it.
-    if (line != "ERROR! Could not extract file!") TraceLine() = line;
     if (showTrace) std::cerr << Shown(line) << "\n";
   });
   return FinishStandardOutput(v->run(args));
@@ -376,8 +371,15 @@ bool TellPackNotices() {
   return !LastPackNotices().empty();
 }
 
-const std::string& LastTrace() { return TraceLine(); }
-void ClearTrace() { TraceLine().clear(); }
+std::string Reason(const VzrError& error, const char* fallback) {
+  std::string reason = error.message.empty() ? fallback : error.message;
+  // The system's own words for the cause, unless the message has them.
+  if (error.sysError != 0) {
+    const std::string system = std::strerror(error.sysError);
+    if (reason.find(system) == std::string::npos) reason += " (" + system + ")";
+  }
+  return reason;
+}
 
 int LoadArchive(const std::string& path, VzrArchive& archive) {
   constexpr uint32_t kHeaderBytes = 156;

@@ -42,11 +42,7 @@ std::vector<uint32_t> Select(const VzrArchive& a, const std::vector<std::string>
   return picked;
 }
 
-std::string Reason() {
-  std::string r = cli::LastTrace();
-  if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
-  return r.empty() ? "could not be extracted" : r;
-}
+std::string Reason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
 
 // Counts the entries ExtractAll starts (it names each in the status line
 // before it writes it), so the CLI knows which ones are written.
@@ -105,10 +101,9 @@ int RunCat(const cli::Args& args) {
   // The last entry of the name: the one extraction leaves.
   for (uint32_t i = archive.FileIndex.count; i-- > 0;) {
     if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
-    cli::ClearTrace();
     unsigned char* content = archive.Extract(i, nullptr);
     if (!content) {
-      cli::FileMessage(args.positionals[0], name + ": " + Reason());
+      cli::FileMessage(args.positionals[0], name + ": " + Reason(archive));
       return cli::kProblems;
     }
     if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0)
@@ -187,11 +182,11 @@ int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const
     }
     progress.Clear();
     if (result != 5 || roundSize == 0) {
-      cli::FileMessage(result == 7 ? dir : shownPath, Reason());
+      cli::FileMessage(result == 7 ? dir : shownPath, Reason(archive));
       return cli::kNothing;
     }
     const FileEntry& failed = archive.FileIndex.files[roundSize - 1];
-    cli::FileMessage(shownPath, std::string(failed.name) + ": " + Reason());
+    cli::FileMessage(shownPath, std::string(failed.name) + ": " + Reason(archive));
     rc = cli::kProblems;
     next += roundSize;
   }

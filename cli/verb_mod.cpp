@@ -22,7 +22,7 @@
 #include "vzrpack.h"
 
 namespace fs = std::filesystem;
-using quickpack::PackCommand;
+using modkit::PackCommand;
 
 namespace {
 
@@ -68,26 +68,26 @@ std::optional<std::string> ModRoot(const std::string& given) {
     cli::FileMessage(dir, ec ? ec.message() : "not a folder");
     return std::nullopt;
   }
-  auto root = quickpack::FindModRoot(dir);
+  auto root = modkit::FindModRoot(dir);
   if (!root) cli::FileMessage(dir, "not in a mod (no Archives folder)");
   return root;
 }
 
 // What VzrPack's two lists would show, each sorted as its drop-down sorts.
 struct ModLists {
-  int gameFolder = quickpack::kNoGameFolder;
+  int gameFolder = modkit::kNoGameFolder;
   std::vector<std::string> levels, folders;
 };
 
 ModLists Discover() {
   ModLists lists;
-  lists.gameFolder = quickpack::ProbeGameFolder();
+  lists.gameFolder = modkit::ProbeGameFolder();
   auto insert = [](std::vector<std::string>& sorted, const std::string& text) {
-    sorted.insert(sorted.begin() + quickpack::SortedInsertPosition(sorted, text), text);
+    sorted.insert(sorted.begin() + modkit::SortedInsertPosition(sorted, text), text);
   };
-  if (lists.gameFolder != quickpack::kNoGameFolder)
-    for (const std::string& name : quickpack::FindLevelNames(lists.gameFolder)) insert(lists.levels, name);
-  for (const std::string& entry : quickpack::FindFolderEntries(lists.gameFolder)) insert(lists.folders, entry);
+  if (lists.gameFolder != modkit::kNoGameFolder)
+    for (const std::string& name : modkit::FindLevelNames(lists.gameFolder)) insert(lists.levels, name);
+  for (const std::string& entry : modkit::FindFolderEntries(lists.gameFolder)) insert(lists.folders, entry);
   return lists;
 }
 
@@ -132,7 +132,7 @@ bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool 
   {
     cli::StatusCapture capture(status);
     refusal =
-        quickpack::PackListText(command, gameFolder, text, makeFolders, [&compression](const std::string& name) {
+        modkit::PackListText(command, gameFolder, text, makeFolders, [&compression](const std::string& name) {
           if (compression.requested)
             PackModFolderCompressed(name.c_str(), compression.level, compression.threads);
           else
@@ -174,7 +174,7 @@ int RunModPack(const cli::Args& args) {
     names.clear();
   } else if (names.size() > 1) {
     std::error_code ec;
-    if (fs::is_directory(names[0], ec) && quickpack::FindModRoot(names[0])) {
+    if (fs::is_directory(names[0], ec) && modkit::FindModRoot(names[0])) {
       given = names[0];
       names.erase(names.begin());
     }
@@ -187,10 +187,10 @@ int RunModPack(const cli::Args& args) {
   const ModLists lists = Discover();
   int rc = cli::kDone;
   if (all) {
-    if (!lists.levels.empty()) quickpack::MakeFolders(PackCommand::kAllLevels, lists.gameFolder);
+    if (!lists.levels.empty()) modkit::MakeFolders(PackCommand::kAllLevels, lists.gameFolder);
     for (const std::string& l : lists.levels)
       if (!PackOne(PackCommand::kAllLevels, lists.gameFolder, l, false, args.quiet, compression)) rc = cli::kProblems;
-    if (!lists.folders.empty()) quickpack::MakeFolders(PackCommand::kAllFolders, lists.gameFolder);
+    if (!lists.folders.empty()) modkit::MakeFolders(PackCommand::kAllFolders, lists.gameFolder);
     for (const std::string& f : lists.folders)
       if (!PackOne(PackCommand::kAllFolders, lists.gameFolder, f, false, args.quiet, compression)) rc = cli::kProblems;
     return rc;
@@ -233,11 +233,8 @@ int RunModUnpack(const cli::Args& args) {
   // The folders the Toolset's Extract > Mod Folder unpacks, in its order,
   // each archive whole; an entry that cannot be written is named and
   // skipped, and the rest of the mod is still unpacked.
-  static constexpr const char* kArchiveFolders[] = {
-      "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr", "/Archives/hx1920/levels/*.vzr",
-      "/Archives/hxGlacier/levels/*.vzr"};
   int rc = cli::kDone;
-  for (const char* folder : kArchiveFolders) {
+  for (const char* folder : modkit::kModArchivePatterns) {
     const std::string pattern = mod + folder;
     const std::string prefix = pattern.substr(0, pattern.rfind('/') + 1);
     for (const vzrfs::FindEntry& match : vzrfs::FindMatches(pattern.c_str())) {

@@ -33,19 +33,6 @@ class EntryProgress : public StatusWindow {
   uint64_t done_ = 0;
 };
 
-// Why the rewrite failed: the engine's last error line, or its status when
-// it wrote none (a new copy that cannot be created beside the archive). The
-// engine's other trace lines (it loads the archive again) name no reason.
-std::string FailureReason(const std::string& status) {
-  for (const std::string& text : {cli::LastTrace(), status}) {
-    if (text.rfind("ERROR! ", 0) == 0 || text.rfind("Error! ", 0) == 0) {
-      std::string reason = text.substr(7);
-      if (reason != "Could not update .vzr!") return reason;
-    }
-  }
-  return "could not be rewritten";
-}
-
 int RunRecompress(const cli::Args& args) {
   if (args.positionals.size() != 1) return cli::Usage("recompress", "one archive is needed");
   const bool raw = args.Has("raw");
@@ -70,7 +57,7 @@ int RunRecompress(const cli::Args& args) {
   }
   progress.Clear();
   if (result != 0) {
-    cli::FileMessage(path, FailureReason(status));
+    cli::FileMessage(path, cli::Reason(LastEngineError(), "could not be rewritten"));
     return cli::kNothing;
   }
   return cli::kDone;

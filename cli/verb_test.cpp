@@ -96,11 +96,8 @@ void CheckEntries(VzrArchive& a, bool quiet, std::vector<std::string>& problems,
     // Names that extraction writes to the same file, in any letter case.
     if (!seen.insert(cli::EntryKey(e.name)).second)
       warnings.push_back(std::string(e.name) + ": duplicate name");
-    cli::ClearTrace();
     if (!a.Extract(i, nullptr)) {
-      std::string r = cli::LastTrace();
-      if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
-      problems.push_back(std::string(e.name) + ": does not decode (" + r + ")");
+      problems.push_back(std::string(e.name) + ": does not decode (" + a.lastError.message + ")");
     } else if (a.storageMode == vzr::kStorageSegmented) {
       // Extract leaves the stored form it decoded in storeBuffer.
       if (std::string p = TableProblem(a.storeBuffer, e.compSize, e.fileSize); !p.empty())

@@ -33,12 +33,6 @@ std::vector<char> PathBuffer(const std::string& text) {
   return buffer;
 }
 
-std::string Reason(const char* fallback) {
-  std::string r = cli::LastTrace();
-  if (r.rfind("ERROR! ", 0) == 0) r.erase(0, 7);
-  return r.empty() ? fallback : r;
-}
-
 // Why a --base cannot start entry names, or "": names that climb out of the
 // destination, start at the root or on a drive are what `vzr test` flags as
 // unsafe, and extraction refuses them.
@@ -153,7 +147,7 @@ int RunPack(const cli::Args& args) {
   const bool noticed = cli::TellPackNotices();
   // The result counts the entries, or is 1 on failure: the status says which.
   if (status.rfind("Files packed: ", 0) != 0) {
-    cli::FileMessage(archivePath, status.empty() ? Reason("could not be packed") : status);
+    cli::FileMessage(archivePath, status.empty() ? cli::Reason(LastEngineError(), "could not be packed") : status);
     return cli::kNothing;
   }
   return noticed ? cli::kProblems : cli::kDone;
@@ -219,10 +213,9 @@ int RunUpdate(const cli::Args& args) {
   }
   archive.curLength = n;
   cli::Progress progress(n, args.quiet);
-  cli::ClearTrace();
   if (archive.AddReplaceFile(inx, n) != 0) {
     progress.Clear();
-    cli::FileMessage(path, Reason("could not be rewritten"));
+    cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
   progress.Update(n);
@@ -232,11 +225,10 @@ int RunUpdate(const cli::Args& args) {
 int Rewrite(VzrArchive& archive, const std::string& path, const std::vector<uint32_t>& removed,
             const std::vector<VzrArchive::NewEntry>& added, bool quiet) {
   cli::Progress progress(archive.archiveLength, quiet);
-  cli::ClearTrace();
   const int result = archive.AddRemoveEntries(removed, added);
   progress.Clear();
   if (result != 0) {
-    cli::FileMessage(path, Reason("could not be rewritten"));
+    cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
   return cli::kDone;

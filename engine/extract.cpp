@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
@@ -55,9 +56,10 @@ bool PlausibleEntry(const FileEntry& e, uint32_t storageMode, uint64_t archiveLe
 // True when the entry's name stops at a zero byte before its nameLength:
 // other tools read the bytes after it as part of the name.
 // Refused like a name that leaves the destination.
-bool NameHoldsZero(const FileEntry& e) {
+bool NameHoldsZero(VzrArchive& archive, const FileEntry& e) {
   if (std::strlen(e.name) == e.nameLength) return false;
-  TraceLog("ERROR! Extract() refused entry name outside the destination: ", e.name);
+  vzrops::TraceFailure(archive.lastError, 1, e.name, 0, "ERROR! Extract() refused entry name outside the destination: ",
+                       e.name);
   return true;
 }
 
@@ -308,7 +310,8 @@ bool CheckEntry(VzrArchive& archive, uint32_t index) {
     if (measured && archive.storageMode == vzr::kStorageRaw && e.fileOffset < archiveLength)
       held = std::min<uint64_t>({e.compSize, archiveLength - e.fileOffset,
                                  std::max<uint64_t>(archive.fileBufferCapacity, uint64_t(e.fileSize) + 2)});
-    TraceLog("ERROR! Extract() fileSize: ", held, " should be: ", e.fileSize);
+    vzrops::TraceFailure(archive.lastError, 1, e.name, 0, "ERROR! Extract() fileSize: ", held, " should be: ",
+                         e.fileSize);
     return false;
   }
   return true;
@@ -321,7 +324,7 @@ bool CheckEntry(VzrArchive& archive, uint32_t index) {
 bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) {
   if (!CheckEntry(archive, index)) return false;
   const FileEntry& e = archive.FileIndex.files[index];
-  if (NameHoldsZero(e)) return false;
+  if (NameHoldsZero(archive, e)) return false;
   std::FILE* in = archive.vzrFileStream;
   // The output file is new or truncated, so its content starts at offset 0;
   // neither stream needs to move for a copy that ends with the file.
@@ -345,14 +348,15 @@ uint32_t GetFreeDiskSpaceMB(const char* directory) {
 }
 
 unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
+  lastError.clear();
   if (index >= FileIndex.count) {
-    TraceLog("ERROR! item out of range to extract! ", index);
+    vzrops::TraceFailure(lastError, 1, "", 0, "ERROR! item out of range to extract! ", index);
     return nullptr;
   }
   uint64_t position = 0;
   if (vzrFileStream && !vzrfs::Tell(vzrFileStream, position)) CloseArchiveStream();
   if (!vzrFileStream && OpenArchiveStream() != 0) {
-    TraceLog("ERROR! Extract(), .vzr file not open!");
+    vzrops::TraceFailure(lastError, 1, FileIndex.files[index].name, errno, "ERROR! Extract(), .vzr file not open!");
     return nullptr;
   }
 
@@ -360,7 +364,8 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
   if (!CheckEntry(*this, index)) return nullptr;
   if (!GrowFileBuffer(e.fileSize + 2) ||
       (storageMode == vzr::kStorageSegmented && !GrowStoreBuffer(e.compSize))) {
-    TraceLog("ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize, " (out of memory)");
+    vzrops::TraceFailure(lastError, 1, e.name, ENOMEM, "ERROR! Extract() fileSize: ", 0u, " should be: ", e.fileSize,
+                         " (out of memory)");
     return nullptr;
   }
 
@@ -377,11 +382,11 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
     }
   }
   if (n != e.fileSize) {
-    TraceLog("ERROR! Extract() fileSize: ", n, " should be: ", e.fileSize);
+    vzrops::TraceFailure(lastError, 1, e.name, 0, "ERROR! Extract() fileSize: ", n, " should be: ", e.fileSize);
     return nullptr;
   }
   if (!destDir) return fileBuffer;
-  if (NameHoldsZero(e)) return nullptr;
+  if (NameHoldsZero(*this, e)) return nullptr;
   const auto writeBuffer = [this](int out) { return vzrfs::WriteAt(out, 0, fileBuffer, curLength); };
   return WriteExtractedFile(*this, e.name, destDir, writeBuffer) ? fileBuffer : nullptr;
 }
@@ -391,10 +396,14 @@ namespace {
 // Writes the curLength bytes of fileBuffer as entry `name` below destDir,
 // creating its folders; the current directory is left at destDir.
 bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent) {
+  // Each failure writes its trace line and names the entry on the record.
+  const auto fail = [&archive, name](int sysError, const char* text) {
+    vzrops::TraceFailure(archive.lastError, 1, name, sysError, text, name);
+  };
   bool hadLeadingSlash = false;
   const std::string path = SafeRelativeName(name, hadLeadingSlash);
   if (path.empty()) {
-    TraceLog("ERROR! Extract() refused entry name outside the destination: ", name);
+    fail(0, "ERROR! Extract() refused entry name outside the destination: ");
     return false;
   }
   if (hadLeadingSlash && g_slashNoteArchive != archive.vzr_file_name) {
@@ -405,7 +414,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   const std::string archivePath = session ? session->ArchivePath() : vzrops::AbsolutePath(archive.vzr_file_name);
   if (!session || !session->inDestination) {
     if (!vzrfs::SetCurrentDir(destDir)) {
-      TraceLog("ERROR! Could not write file: ", name);
+      fail(errno, "ERROR! Could not write file: ");
       return false;
     }
     if (session) session->inDestination = true;
@@ -420,7 +429,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   // (nothing is made through a link: folders are made in their parent opened
   // without following links).
   if (!session && !parent.empty() && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str()))) {
-    TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
+    fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
     return false;
   }
   const std::string folder = parent.empty() ? std::string() : EntryFolder(session, path, parent);
@@ -438,7 +447,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     exists = std::filesystem::exists(std::filesystem::symlink_status(target, error));
   }
   if (exists && vzrfs::SameFile(target.c_str(), archivePath.c_str())) {
-    TraceLog("ERROR! Extract() refused to overwrite the archive being read: ", name);
+    fail(0, "ERROR! Extract() refused to overwrite the archive being read: ");
     return false;
   }
 
@@ -459,14 +468,15 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
                   : FolderFd{vzrfs::OpenFolderNoFollow(targetFolder), true};
   // A name found there already is looked at now; a new one is placed only
   // where nothing stands, so a link that appears meanwhile is found then.
-  const auto refuseLink = [name] {
-    TraceLog("ERROR! Extract() refused to write through a symbolic link: ", name);
+  const auto refuseLink = [&fail] {
+    fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
     return false;
   };
   if (dir.fd < 0) {
+    const int openError = errno;
     // A folder of the name that is a file (another entry's, say) is no link.
     if (vzrfs::HasLinkComponent(vzrfs::ResolvePath(targetFolder.c_str()))) return refuseLink();
-    TraceLog("ERROR! Could not write file: ", name);
+    fail(openError, "ERROR! Could not write file: ");
     return false;
   }
   if (exists && vzrfs::IsLinkAt(dir.fd, targetLeaf)) return refuseLink();
@@ -485,14 +495,15 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     if (exists) vzrfs::MakeWritable(target.c_str());
     const int out = vzrfs::CreateBesideAt(dir.fd, targetLeaf, part);
     if (out < 0) {
-      TraceLog("ERROR! Could not write file: ", name);
+      fail(errno, "ERROR! Could not write file: ");
       return false;
     }
     const bool written = writeContent(out);
+    const int writeError = errno;
     const bool closed = vzrfs::CloseFd(out);
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
-      TraceLog("ERROR! Could not write: ", name);
+      fail(written ? errno : writeError, "ERROR! Could not write: ");
       return false;
     }
     guard.placed = vzrfs::RenameAt(dir.fd, part, targetLeaf, exists);
@@ -501,11 +512,11 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
       guard.placed = vzrfs::RenameAt(dir.fd, part, targetLeaf);  // a file made meanwhile: replaced, as a found one is
     }
   } catch (const std::exception&) {
-    TraceLog("ERROR! Could not write: ", name);
+    fail(0, "ERROR! Could not write: ");
     return false;
   }
   if (!guard.placed) {
-    TraceLog("ERROR! Could not write file: ", name);
+    fail(errno, "ERROR! Could not write file: ");
     return false;
   }
   if (session && !exists) session->Added(folder, leaf);
@@ -515,23 +526,29 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
 }  // namespace
 
 unsigned char* VzrArchive::ExtractByName(const char* name, const char* destDir) {
+  lastError.clear();
   TraceLog("EXTRACTING BY NAME: ", name);
   const std::size_t length = name ? std::strlen(name) : 0;
   for (uint32_t i = 0; name && i < FileIndex.count; ++i) {
     const FileEntry& e = FileIndex.files[i];
     if (e.nameLength == length && ::strncasecmp(e.name, name, length) == 0) return Extract(i, destDir);
   }
-  TraceLog("  ERROR! Could not ExtractByName: ", name, "\n\tName Not found!");
+  vzrops::TraceFailure(lastError, 1, name ? name : "", 0, "  ERROR! Could not ExtractByName: ", name,
+                       "\n\tName Not found!");
   return nullptr;
 }
 
 int VzrArchive::ExtractAll(const char* destDir) {
-  if (!destDir) return 2;
+  lastError.clear();
+  if (!destDir) {
+    vzrops::SetError(lastError, 2, "", 0, "no destination folder");
+    return 2;
+  }
   // Extract changes the current directory; a relative destination must keep
   // naming the folder the caller meant for every entry.
   const std::string destination = vzrops::AbsolutePath(destDir);
   if (OpenArchiveStream() != 0) {
-    TraceLog("ERROR! Could not open .vzr file");
+    vzrops::TraceFailure(lastError, 3, "", errno, "ERROR! Could not open .vzr file");
     return 3;
   }
   const uint32_t unpackedSizeMB = totalSize / vzr::kBytesPerMiB;
@@ -539,7 +556,8 @@ int VzrArchive::ExtractAll(const char* destDir) {
   const uint64_t required = uint64_t(unpackedSizeMB) + 16;
   const uint32_t free = GetFreeDiskSpaceMB(destination.c_str());
   if (required > free) {
-    TraceLog("ERROR! Not enough free disk space. Requires:", required, " has free: ", free);
+    vzrops::TraceFailure(lastError, 7, "", ENOSPC, "ERROR! Not enough free disk space. Requires:", required,
+                         " has free: ", free);
     CloseArchiveStream();
     return 7;
   }
@@ -550,7 +568,10 @@ int VzrArchive::ExtractAll(const char* destDir) {
     const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
                                                            : Extract(i, destination.c_str()) != nullptr;
     if (!extracted) {
+      // The entry's own reason stays on the record; this closing line names none.
       TraceLog("ERROR! Could not extract file!");
+      lastError.code = 5;
+      if (lastError.entry.empty()) lastError.entry = FileIndex.files[i].name;
       result = 5;
       break;
     }

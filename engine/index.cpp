@@ -5,8 +5,10 @@
 // sized from what the rest of the file can hold, never from `count` alone,
 // and a damaged entry ends the index with the entries before it kept.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "trace.h"
@@ -35,13 +37,19 @@ bool ReadEntry(std::FILE* f, FileEntry& entry) {
   return true;
 }
 
-void ReportDamage(uint32_t kept) {
-  TraceLog("ERROR! LoadIndex(): the index is damaged, entries kept: ", kept);
+// LoadIndex returns nothing; its record says 2 for an archive that cannot
+// be opened and 1 for a damaged index.
+constexpr int kIndexDamaged = 1;
+constexpr int kArchiveNotOpened = 2;
+
+void ReportDamage(VzrError& error, uint32_t kept) {
+  vzrops::TraceFailure(error, kIndexDamaged, "", 0, "ERROR! LoadIndex(): the index is damaged, entries kept: ", kept);
 }
 
 }  // namespace
 
 void VzrArchive::LoadIndex(const char* path) {
+  lastError.clear();
   TraceLog("LoadIndex( \"", path ? path : "", "\" )");
   if (path) {
     TraceLog("vzr_file_name: ", static_cast<const void*>(vzr_file_name), " <- ", static_cast<const void*>(path));
@@ -51,7 +59,9 @@ void VzrArchive::LoadIndex(const char* path) {
 
   indexDamaged = false;
   if (OpenArchiveStream() != 0) {
+    const int openError = errno;
     TraceLog("vzrFileStream_openFail() ");
+    vzrops::SetError(lastError, kArchiveNotOpened, "", openError, "vzrFileStream_openFail()");
     return;
   }
   std::FILE* f = vzrFileStream;
@@ -69,7 +79,7 @@ void VzrArchive::LoadIndex(const char* path) {
     storageMode = 0;
     FileIndex.resize(0);
     indexDamaged = true;
-    ReportDamage(0);
+    ReportDamage(lastError, 0);
   } else if (indexOffset < archiveLength) {
     uint32_t count = 0;
     bool damaged = !vzrfs::Seek(f, indexOffset) || !ReadWord(f, count);
@@ -90,12 +100,13 @@ void VzrArchive::LoadIndex(const char* path) {
       }
       totalSize += entry.fileSize;
     }
-    if (damaged) ReportDamage(entries);
+    if (damaged) ReportDamage(lastError, entries);
     indexDamaged = damaged;
   } else {
     // No room for even the entry count: whatever this file is, its index
     // cannot be read.
     indexDamaged = true;
+    vzrops::SetError(lastError, kIndexDamaged, "", 0, "LoadIndex(): the index is damaged, entries kept: 0");
   }
   FileIndex.count = entries;
   CloseArchiveStream();

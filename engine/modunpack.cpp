@@ -1,8 +1,10 @@
 // modunpack.cpp - extracting every archive of a mod folder into one folder.
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
@@ -35,12 +37,15 @@ int ExtractMatches(const char* pattern, const std::string& folder, VzrArchive& a
     if (match->isDirectory) continue;
     const std::string tmpPath = archiveFolder + match->name;
     if (tmpPath.size() >= vzr::kPathBufferSize) {
-      TraceLog("ERROR! unpackVzrFiles() path too long: ", tmpPath);
+      vzrops::TraceFailure(LastEngineError(), 3, "", ENAMETOOLONG, "ERROR! unpackVzrFiles() path too long: ", tmpPath);
       return 3;
     }
     archive.LoadIndex(tmpPath.c_str());
     const int result = archive.ExtractAll(destination ? destinationDir.c_str() : nullptr);
-    if (result != 0) return result;
+    if (result != 0) {
+      LastEngineError() = archive.lastError;  // the failing archive's reason
+      return result;
+    }
   }
   return 0;
 }
@@ -54,6 +59,7 @@ int unpackVzrFiles(char* pattern, VzrArchive* archive, const char* destination) 
     archive = own.get();
   }
   CodePosition = 1791;
+  LastEngineError().clear();
   int result = 0;
   const std::string tmpPath = FolderPartOf(pattern);
   TraceLog("*** unpackVzrFiles() tmpPath: ", tmpPath);
@@ -62,7 +68,7 @@ int unpackVzrFiles(char* pattern, VzrArchive* archive, const char* destination) 
     result = ExtractMatches(pattern, tmpPath, *archive, destination);
   } catch (...) {
     result = 2;
-    TraceLog("ERROR! unpackVzrFiles() catch()");
+    vzrops::TraceFailure(LastEngineError(), 2, "", 0, "ERROR! unpackVzrFiles() catch()");
   }
   own.reset();
   TraceLog("END unpackVzrFiles()", pattern);

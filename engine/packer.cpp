@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
@@ -153,8 +154,8 @@ void AddRawFile(VzrArchive& pack, const char* path) {
       g_cutAtEnd = true;
       return;
     }
-    TraceLog("ERROR! could not copy into the archive: ", path);
     if (pack.writeError == 0) pack.writeError = vzrfs::LastWriteError() ? vzrfs::LastWriteError() : EIO;
+    vzrops::TraceFailure(LastEngineError(), 1, path, pack.writeError, "ERROR! could not copy into the archive: ", path);
     return;
   }
   // A file that grew is stored at the size it had when it was opened, as
@@ -188,9 +189,11 @@ void RecordWrite(VzrArchive& pack, bool ok) {
 void AddAllFiles(VzrArchive& pack) {
   const uint32_t n = pack.packNames.Count();
   const uint32_t step = n / 10;
-  if (pack.storageMode == vzr::kStorageSegmented) {
+  if (pack.storageMode == vzr::kStorageSegmented && pack.compressionLevel > 0) {
     // A compressed pack works ahead across files (packahead.cpp); the tenths
     // are told as the files are written, the same texts at the same files.
+    // Level 0 has nothing to work ahead on: its streams are a copy and the
+    // run codes, written by AddFile through the object's own buffers.
     vzrops::AddFilesCompressedAhead(pack, 0, n, [step](uint32_t i) {
       if (step > 0 && i % step == 0 && i / step < 10) {
         const char progress[] = {kProgressDigits[i / step], '0', ' ', '%', '\0'};
@@ -417,7 +420,10 @@ int PackDirectory(char* sourceDir, char* basePath, const char* archivePath, int 
 }
 
 int PackDirectoryCompressed(char* sourceDir, char* basePath, const char* archivePath, int level, unsigned threads) {
-  if (level < 0 || level > 9) return 1;
+  if (level < 0 || level > 9) {
+    vzrops::SetError(LastEngineError(), 1, "", 0, "compression level " + std::to_string(level) + " is not 0..9");
+    return 1;
+  }
   return PackDirectoryAs(sourceDir, basePath, archivePath, vzr::kStorageSegmented, level, threads);
 }
 
@@ -426,6 +432,8 @@ namespace {
 int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, uint32_t storageMode, int level,
                     unsigned threads) {
   CodePosition = 821;
+  VzrError& error = LastEngineError();
+  error.clear();
   SetStatus("Packing...");
   g_packArchive.reset();
   g_packArchive = std::make_unique<VzrArchive>();
@@ -470,6 +478,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   TraceLog("tmpDestDirLoc: ", destFolder);
 
   if (files == 0) {
+    vzrops::SetError(error, 1, "", 0, "No files to pack..");
     SetStatus("No files to pack..");
     return 1;
   }
@@ -477,12 +486,13 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const uint64_t planned = PlannedArchiveBytes(pack);
   if (planned > UINT32_MAX) {
     // The format's offsets are 32 bits: such an archive cannot be read back.
-    TraceLog("ERROR! archive would be ", planned, " bytes, the .vzr format ends at 4 GB");
+    vzrops::TraceFailure(error, 1, "", EFBIG, "ERROR! archive would be ", planned, " bytes, the .vzr format ends at 4 GB");
     SetStatus("Error! Too much data: a .vzr file cannot reach 4 GB!");
     return 1;
   }
   const uint64_t need = (g_listedBytes / vzr::kBytesPerMiB) * 2;
   if (need > GetFreeDiskSpaceMB(destFolder.c_str())) {
+    vzrops::SetError(error, 1, "", ENOSPC, "Not enough free disk space!");
     SetStatus("Not enough free disk space!");
     TraceLog("  Free Disk Space (mb): ", GetFreeDiskSpaceMB(destFolder.c_str()));
     return 1;
@@ -491,8 +501,8 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   // The archive path itself is created first (an archive already there is
   // left as it is), so that a folder or an unwritable place fails here,
   // before a single source file is read.
-  std::error_code error;
-  const bool existed = std::filesystem::exists(std::filesystem::symlink_status(archivePath, error));
+  std::error_code statusError;
+  const bool existed = std::filesystem::exists(std::filesystem::symlink_status(archivePath, statusError));
   // A link standing at the path is claimed as it is: creating through it
   // would leave a file at its target, and the finished archive replaces the
   // link itself.
@@ -506,6 +516,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   std::string part;
   pack.vzrFileStream = claim ? vzrfs::CreateBeside(archivePath, part) : nullptr;
   if (!pack.vzrFileStream) {
+    vzrops::SetError(error, 1, "", errno, Formatted("Could not create .vzr file: %s", archivePath));
     if (claim && !existed) vzrfs::DeleteFile(archivePath);
     SetStatus(Formatted("Error! Could not create .vzr file: %s", archivePath).c_str());
     return 1;
@@ -533,7 +544,9 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   if (!moved && !existed) vzrfs::DeleteFile(archivePath);
   if (moved && !existed) vzrfs::ReleaseTemporary(archivePath);
   if (!whole || (result != 0 && !moved)) {
-    TraceLog("ERROR! writing .vzr file failed (", std::strerror(writeError ? writeError : EIO), "): ", archivePath);
+    // The source file whose copy failed, if that was it, stays named.
+    vzrops::TraceFailure(error, 1, error.entry, writeError ? writeError : EIO, "ERROR! writing .vzr file failed (",
+                         std::strerror(writeError ? writeError : EIO), "): ", archivePath);
     SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
     return 1;
   }

@@ -5,28 +5,43 @@
 // entry is dropped and added back in order, its content decoded from the
 // old archive by a second reader, into a complete new copy beside the
 // archive that is moved over it only when whole.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "errors_internal.h"
 #include "format.h"
 #include "rewrite.h"
 #include "trace.h"
 #include "vzrpack.h"
 
 int RecompressArchive(const char* path, int level, unsigned threads) {
-  if (level > 9) return 1;
+  VzrError& error = LastEngineError();
+  error.clear();
+  const auto fail = [&error](int sysError, const char* message) {
+    vzrops::SetError(error, 1, "", sysError, message);
+    return 1;
+  };
+  if (level > 9) return fail(0, "compression level above 9");
   VzrArchive src;
   // A missing archive must not come into being, and a damaged one is not
   // rewritten with only the entries before the damage.
-  if (std::snprintf(src.vzr_file_name, sizeof src.vzr_file_name, "%s", path) >= int(sizeof src.vzr_file_name) ||
-      src.OpenArchiveStream() != 0)
-    return 1;
+  if (std::snprintf(src.vzr_file_name, sizeof src.vzr_file_name, "%s", path) >= int(sizeof src.vzr_file_name))
+    return fail(ENAMETOOLONG, "path too long");
+  if (src.OpenArchiveStream() != 0) return fail(errno, "Could not open .vzr File!");
   src.LoadIndex(path);
-  if (src.indexDamaged) return 1;
+  if (src.indexDamaged) {
+    error = src.lastError;
+    return 1;
+  }
 
   VzrArchive dst;
   dst.LoadIndex(path);
-  if (dst.indexDamaged || dst.FileIndex.count != src.FileIndex.count) return 1;
+  if (dst.indexDamaged) {
+    error = dst.lastError;
+    return 1;
+  }
+  if (dst.FileIndex.count != src.FileIndex.count) return fail(0, "the archive changed while it was read");
   dst.storageMode = level < 0 ? vzr::kStorageRaw : vzr::kStorageSegmented;
   dst.compressionLevel = level < 0 ? 0 : level;
   dst.compressionThreads = threads;
@@ -46,5 +61,7 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
                                 return true;
                               }});
   }
-  return vzrops::RewriteArchive(dst, plan, "RecompressArchive");
+  const int result = vzrops::RewriteArchive(dst, plan, "RecompressArchive");
+  error = dst.lastError;
+  return result;
 }

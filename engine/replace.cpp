@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "rewrite.h"
@@ -39,16 +40,16 @@ struct MoveOutcome {
 };
 
 // Copies src into a fresh file beside dst and renames that over dst, so a
-// copy that fails part-way leaves dst as it was.
-MoveOutcome CopyThenRename(const char* src, const char* dst) {
+// copy that fails part-way leaves dst as it was. A failure lands on error.
+MoveOutcome CopyThenRename(const char* src, const char* dst, VzrError& error) {
   vzrfs::UniqueFile in(vzrfs::OpenRead(src));
   if (!in) {
-    TraceLog("Error! tavMoveFile(): Could not open file: ", src);
+    vzrops::TraceFailure(error, 2, "", errno, "Error! tavMoveFile(): Could not open file: ", src);
     return {2, false};
   }
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kMoveChunk]);
   if (!buffer) {
-    TraceLog("Error! tavMoveFile(): Failed to create buffer");
+    vzrops::TraceFailure(error, 0, "", ENOMEM, "Error! tavMoveFile(): Failed to create buffer");
     return {0, false};
   }
   std::string part;
@@ -56,30 +57,34 @@ MoveOutcome CopyThenRename(const char* src, const char* dst) {
   // could be made, but not put in its place.
   std::FILE* out = vzrfs::IsDirectory(dst) ? nullptr : vzrfs::CreateBeside(dst, part);
   if (!out) {
-    TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
+    vzrops::TraceFailure(error, 3, "", errno, "Error! tavMoveFile(): Could not create file: ", dst);
     return {3, false};
   }
   uint64_t remaining = 0;
   int code = vzrfs::FileLength(in.get(), remaining) ? 1 : 4;
+  int sysError = 0;
   while (code == 1 && remaining > 0) {
     const std::size_t n = remaining < kMoveChunk ? static_cast<std::size_t>(remaining) : kMoveChunk;
     if (!vzrfs::Read(in.get(), buffer.get(), n))
-      code = 4;
+      code = 4, sysError = errno;
     else if (!vzrfs::Write(out, buffer.get(), n))
-      code = 5;
+      code = 5, sysError = errno;
     else
       remaining -= n;
   }
-  if (!vzrfs::Close(out) && code == 1) code = 5;
+  if (!vzrfs::Close(out) && code == 1) code = 5, sysError = errno;
   in.reset();
   if (code != 1) {
     vzrfs::DeleteFile(part.c_str());
-    TraceLog("Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ", code);
+    vzrops::TraceFailure(error, code, "", sysError, "Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ",
+                         code);
     return {code, false};
   }
   if (!vzrfs::ReplaceDurably(part.c_str(), dst)) {  // mostly a failed flush: a write that did not land
+    sysError = errno;
     vzrfs::DeleteFile(part.c_str());
-    TraceLog("Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ", 5);
+    vzrops::TraceFailure(error, 5, "", sysError, "Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ",
+                         5);
     return {5, false};
   }
   return {vzrfs::DeleteFile(src) ? 1 : 0, true};
@@ -87,15 +92,15 @@ MoveOutcome CopyThenRename(const char* src, const char* dst) {
 
 // A rename where one works, else a copy; either way src's bytes reach the
 // device before dst names them.
-MoveOutcome MoveFileReplacing(const char* src, const char* dst) {
+MoveOutcome MoveFileReplacing(const char* src, const char* dst, VzrError& error) {
   bool flushFailed = false;
   if (vzrfs::ReplaceDurably(src, dst, &flushFailed)) return {1, true};
   // A failed flush fails the move: copying the same unflushed bytes would not help.
   if (flushFailed) {
-    TraceLog("Error! tavMoveFile(): Could not create file: ", dst);
+    vzrops::TraceFailure(error, 5, "", errno, "Error! tavMoveFile(): Could not create file: ", dst);
     return {5, false};
   }
-  return CopyThenRename(src, dst);
+  return CopyThenRename(src, dst, error);
 }
 
 // Writes the archive the plan describes into the open temporary file `out`,
@@ -202,9 +207,18 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
 
 }  // namespace
 
-int tavMoveFile(const char* src, const char* dst) { return MoveFileReplacing(src, dst).code; }
+int tavMoveFile(const char* src, const char* dst) {
+  VzrError& error = LastEngineError();
+  error.clear();
+  const MoveOutcome moved = MoveFileReplacing(src, dst, error);
+  // Moved, but the source stayed: the move did its work, the record says what is left.
+  if (moved.code == 0 && moved.destinationUpdated && !error.failed())
+    vzrops::SetError(error, 0, "", 0, std::string("tavMoveFile(): could not remove ") + src);
+  return moved.code;
+}
 
 int VzrArchive::AddReplaceFile(uint32_t inx, uint32_t fileSize) {
+  lastError.clear();
   CodePosition = 1213;
   SetStatus("AddReplaceFile()");
   curLength = fileSize;
@@ -213,11 +227,12 @@ int VzrArchive::AddReplaceFile(uint32_t inx, uint32_t fileSize) {
 
   if (inx >= FileIndex.count) {
     SetStatus("  Adding File...ERROR!!");
-    TraceLog("ERROR!! Cannot add new file using addReplaceFile(), replace only!");
+    vzrops::TraceFailure(lastError, 1, "", 0, "ERROR!! Cannot add new file using addReplaceFile(), replace only!");
     return 1;
   }
   if (fileSize > fileBufferCapacity) {
-    TraceLog("ERROR! AddReplaceFile(): fileSize ", fileSize, " exceeds the buffer of ", fileBufferCapacity);
+    vzrops::TraceFailure(lastError, 1, FileIndex.files[inx].name, 0, "ERROR! AddReplaceFile(): fileSize ", fileSize,
+                         " exceeds the buffer of ", fileBufferCapacity);
     SetStatus("ERROR! Could not update .vzr!");
     return 1;
   }
@@ -233,13 +248,13 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   std::FILE* out = vzrfs::CreateBeside(a.vzr_file_name, tmp);
   const char* tmpPath = tmp.c_str();
   if (!out) {
-    TraceLog("ERROR! could not create the new copy beside the archive (", std::strerror(errno ? errno : EIO),
-             "): ", a.vzr_file_name);
+    vzrops::SetError(a.lastError, 1, "", errno, "Could not create Temp .vzr File!");
     SetStatus("Error! Could not create Temp .vzr File!");
     return 1;
   }
   vzrfs::UniqueFile in(vzrfs::OpenRead(a.vzr_file_name));
   if (!in) {
+    vzrops::SetError(a.lastError, 1, "", errno, "Could not open .vzr File!");
     vzrfs::Close(out);
     vzrfs::DeleteFile(tmpPath);
     SetStatus("Error! Could not open .vzr File!");
@@ -251,24 +266,31 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   const ::FileIndex onDisk = a.FileIndex;
   const uint32_t oldIndexOffset = a.indexOffset;
   const bool written = WriteRewrittenArchive(a, in.get(), out, plan);
+  // The first failed write of the copy, or the failed close.
+  int sysError = a.writeError;
   a.vzrFileStream = nullptr;
   const bool closed = vzrfs::Close(out);
+  if (!closed && sysError == 0) sysError = errno;
   in.reset();
 
   MoveOutcome moved;
   if (written && closed) {
     SetStatus("  Moving file...");
-    moved = MoveFileReplacing(tmpPath, a.vzr_file_name);
+    moved = MoveFileReplacing(tmpPath, a.vzr_file_name, a.lastError);
+    sysError = a.lastError.sysError;
   }
   if (!moved.destinationUpdated) {
     vzrfs::DeleteFile(tmpPath);
     a.FileIndex = onDisk;
     a.indexOffset = oldIndexOffset;
-    TraceLog("ERROR! ", caller, "(): the archive was left as it was: ", a.vzr_file_name);
+    vzrops::TraceFailure(a.lastError, 1, a.lastError.entry, sysError, "ERROR! ", caller,
+                         "(): the archive was left as it was: ", a.vzr_file_name);
     SetStatus("ERROR! Could not update .vzr!");
     return 1;
   }
+  // The archive was updated; a copy left behind is told, and is no failure.
   if (moved.code != 1) TraceLog("Error! ", caller, "(): could not remove ", tmpPath);
+  a.lastError.clear();
   SetStatus(".vzr was updated.");
   return 0;
 }

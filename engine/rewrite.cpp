@@ -4,6 +4,9 @@
 
 #include <strings.h>
 
+#include <cerrno>
+
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "trace.h"
@@ -22,19 +25,20 @@ bool LoadFile(VzrArchive& a, const std::string& path) {
   vzrfs::UniqueFile input(vzrfs::OpenRead(path.c_str()));
   uint64_t length = 0;
   if (!input || !vzrfs::FileLength(input.get(), length) || length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
-    TraceLog("ERROR! inputFile: ", path);
+    vzrops::TraceFailure(a.lastError, 1, path, length > 0 ? EFBIG : errno, "ERROR! inputFile: ", path);
     return false;
   }
   const auto n = static_cast<uint32_t>(length);
   if (n >= a.fileBufferCapacity) {
     const uint32_t capacity = n + vzr::kBufferGrowthMargin;
     if (!a.GrowFileBuffer(capacity) || !a.GrowStoreBuffer(vzr::StoreCapacityFor(capacity))) {
-      TraceLog("ERROR! inputFile: ", path, " (not enough memory for ", n, " bytes)");
+      vzrops::TraceFailure(a.lastError, 1, path, ENOMEM, "ERROR! inputFile: ", path, " (not enough memory for ", n,
+                           " bytes)");
       return false;
     }
   }
   if (!vzrfs::Read(input.get(), a.fileBuffer, n)) {
-    TraceLog("ERROR! inputFile: ", path, " could not be read whole");
+    vzrops::TraceFailure(a.lastError, 1, path, errno, "ERROR! inputFile: ", path, " could not be read whole");
     return false;
   }
   a.curLength = n;
@@ -58,19 +62,20 @@ const char* Refusal(const VzrArchive& a, const std::vector<bool>& dropped,
 }  // namespace
 
 int VzrArchive::AddRemoveEntries(const std::vector<uint32_t>& removed, const std::vector<NewEntry>& added) {
+  lastError.clear();
   SetStatus("AddRemoveEntries()");
   vzrops::RewritePlan plan;
   plan.dropped.assign(FileIndex.count, false);
   for (uint32_t index : removed) {
     if (index >= FileIndex.count) {
-      TraceLog("ERROR! AddRemoveEntries(): no entry ", index);
+      vzrops::TraceFailure(lastError, 1, "", 0, "ERROR! AddRemoveEntries(): no entry ", index);
       SetStatus("ERROR! Could not update .vzr!");
       return 1;
     }
     plan.dropped[index] = true;
   }
   if (const char* why = Refusal(*this, plan.dropped, added)) {
-    TraceLog("ERROR! AddRemoveEntries(): ", why);
+    vzrops::TraceFailure(lastError, 1, "", 0, "ERROR! AddRemoveEntries(): ", why);
     SetStatus("ERROR! Could not update .vzr!");
     return 1;
   }

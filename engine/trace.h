@@ -34,9 +34,15 @@ void Emit(const std::string& line);
 
 }  // namespace vzr::trace_detail
 
+// The line TraceLog(pieces...) writes, without writing it.
 template <class... Pieces>
-void TraceLog(const Pieces&... pieces) {
+std::string TraceText(const Pieces&... pieces) {
   std::string line;
   (vzr::trace_detail::AppendPiece(line, pieces), ...);
-  vzr::trace_detail::Emit(line);
+  return line;
+}
+
+template <class... Pieces>
+void TraceLog(const Pieces&... pieces) {
+  vzr::trace_detail::Emit(TraceText(pieces...));
 }

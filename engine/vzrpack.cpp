@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
 #include "trace.h"
@@ -17,6 +18,26 @@ VzrArchive* CurrentPackArchive = nullptr;
 VzrError& LastEngineError() {
   thread_local VzrError error;
   return error;
+}
+
+std::string vzrops::ReasonOf(std::string_view traceLine) {
+  const std::size_t start = traceLine.find_first_not_of(' ');
+  if (start == std::string_view::npos) return std::string();
+  traceLine.remove_prefix(start);
+  // The marks failure lines carry: "ERROR! ", "ERROR!! ", "ERRROR! ", "Error! ".
+  for (std::string_view mark : {"ERROR!! ", "ERROR! ", "ERRROR! ", "Error! "})
+    if (traceLine.substr(0, mark.size()) == mark) {
+      traceLine.remove_prefix(mark.size());
+      break;
+    }
+  return std::string(traceLine);
+}
+
+void vzrops::SetError(VzrError& error, int code, std::string entry, int sysError, std::string message) {
+  error.code = code;
+  error.entry = std::move(entry);
+  error.sysError = sysError;
+  error.message = std::move(message);
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <system_error>
 
-namespace quickpack {
+namespace modkit {
 namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -143,4 +143,4 @@ std::optional<std::string> FindModRoot(const std::string& dir) {
   return std::nullopt;
 }
 
-}  // namespace quickpack
+}  // namespace modkit

@@ -13,7 +13,7 @@
 
 #include "fileservices.h"
 
-namespace quickpack {
+namespace modkit {
 
 // Which game content folder the mod root holds (m_nGameFolder's values).
 enum GameFolder : int {
@@ -55,8 +55,15 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
 // letter case and its parent holds a hxGlacier or hx1920 folder (any case).
 bool IsModArchivesFolder(const std::string& dir);
 
+// The archive folders of a mod, as search patterns to put after the mod
+// root's path, in the order a whole mod is unpacked (Extract > Mod Folder,
+// vzr mod unpack): Archives, then each content folder, then their levels.
+inline constexpr const char* kModArchivePatterns[] = {
+    "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr", "/Archives/hx1920/levels/*.vzr",
+    "/Archives/hxGlacier/levels/*.vzr"};
+
 // The mod root for dir: its parent when dir is named "Archives" (any case),
 // dir itself when it holds an Archives folder, nothing otherwise.
 std::optional<std::string> FindModRoot(const std::string& dir);
 
-}  // namespace quickpack
+}  // namespace modkit

@@ -4,7 +4,7 @@
 #include "discovery.h"
 #include "fileservices.h"
 
-namespace quickpack {
+namespace modkit {
 
 static_assert(kMaxPackNameLength == 507, "\"name.vzr\" and its NUL must fit the packer's path buffer");
 
@@ -47,4 +47,4 @@ std::optional<std::string> PackListText(PackCommand command, int gameFolder, con
   return std::nullopt;
 }
 
-}  // namespace quickpack
+}  // namespace modkit

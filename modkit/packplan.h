@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace quickpack {
+namespace modkit {
 
 enum class PackCommand { kLevel, kFolder, kAllLevels, kAllFolders };
 
@@ -52,4 +52,4 @@ inline constexpr const char* kEmptyNameStatus = "Nothing to pack: choose or type
 inline constexpr const char* kNameTooLongStatus = "Name too long to pack (at most 507 characters).";
 inline constexpr const char* kNotInModStatus = "No mod folders found: start VzrPack in your mod's Archives folder.";
 
-}  // namespace quickpack
+}  // namespace modkit

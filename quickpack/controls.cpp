@@ -8,6 +8,9 @@
 
 namespace quickpack {
 
+using modkit::SortedInsertPosition;
+using modkit::StartsWithIgnoringCase;
+
 BitmapButton::BitmapButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
   setText(text);  // kept for accessibility and tests; the image carries the lettering
   setFocusPolicy(Qt::StrongFocus);

@@ -14,6 +14,16 @@
 #include "vzrpack.h"
 
 namespace quickpack {
+
+using modkit::FindFolderEntries;
+using modkit::FindLevelNames;
+using modkit::IsModArchivesFolder;
+using modkit::kNoGameFolder;
+using modkit::kNotInModStatus;
+using modkit::MakeFolders;
+using modkit::PackListText;
+using modkit::ProbeGameFolder;
+
 namespace {
 
 // The window template, in dialog units.

@@ -22,6 +22,9 @@ class QPushButton;
 
 namespace quickpack {
 
+// What a mod holds and what each command packs: modkit's knowledge.
+using modkit::PackCommand;
+
 // Control ids of the window template.
 enum QuickPackControl : int {
   kIdcLevelList = 1004,

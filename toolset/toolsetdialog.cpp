@@ -20,6 +20,7 @@
 
 #include "appicon.h"
 #include "choosers.h"
+#include "discovery.h"
 #include "fileservices.h"
 #include "filelistmodel.h"
 #include "messages.h"
@@ -548,10 +549,7 @@ void ToolsetDialog::OnExtractModFolder() {
   if (!mod) return;
   const auto output = vzrui::BrowseForFolder("Choose output location:", vzrui::FolderStyle::EditBox, this, start);
   if (!output) return;
-  static constexpr const char* kArchiveFolders[] = {
-      "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr",
-      "/Archives/hx1920/levels/*.vzr", "/Archives/hxGlacier/levels/*.vzr"};
-  for (const char* folder : kArchiveFolders) {
+  for (const char* folder : modkit::kModArchivePatterns) {
     std::string pattern = *mod + folder;
     if (unpackVzrFiles(pattern.data(), nullptr, output->c_str()) != 0) {
       vzrui::MessageBox(this, "Unable to extract all mod archive files!", "Error!", Buttons::Ok, Icon::Error);

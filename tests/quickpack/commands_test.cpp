@@ -9,10 +9,10 @@
 namespace quickpack_test {
 namespace {
 
-using quickpack::kGameHx1920;
-using quickpack::kGameHxGlacier;
-using quickpack::kNoGameFolder;
-using quickpack::PackCommand;
+using modkit::kGameHx1920;
+using modkit::kGameHxGlacier;
+using modkit::kNoGameFolder;
+using modkit::PackCommand;
 using Names = std::vector<std::string>;
 
 bool IsFolder(const std::string& path) { return fs::is_directory(path); }
@@ -23,24 +23,24 @@ void Type(quickpack::PackList* list, const std::string& text) {
 }
 
 TEST(PackPlan, LevelNamesByGameFolder) {
-  EXPECT_EQ(quickpack::LevelPackName(kGameHxGlacier, "Alpha"), "hxGlacier/levels/Alpha");
-  EXPECT_EQ(quickpack::LevelPackName(kGameHx1920, "Alpha"), "hx1920/levels/Alpha");
-  EXPECT_EQ(quickpack::LevelPackName(kNoGameFolder, "Alpha"), "Alpha");
+  EXPECT_EQ(modkit::LevelPackName(kGameHxGlacier, "Alpha"), "hxGlacier/levels/Alpha");
+  EXPECT_EQ(modkit::LevelPackName(kGameHx1920, "Alpha"), "hx1920/levels/Alpha");
+  EXPECT_EQ(modkit::LevelPackName(kNoGameFolder, "Alpha"), "Alpha");
 }
 
 TEST(PackPlan, FoldersInTheOrderTheyAreMade) {
-  EXPECT_EQ(quickpack::FoldersToCreate(PackCommand::kLevel, kGameHxGlacier), (Names{"hxGlacier", "hxGlacier/levels"}));
-  EXPECT_EQ(quickpack::FoldersToCreate(PackCommand::kAllLevels, kGameHx1920), (Names{"hx1920", "hx1920/levels"}));
-  EXPECT_EQ(quickpack::FoldersToCreate(PackCommand::kFolder, kGameHxGlacier), Names{"hxGlacier"});
-  EXPECT_EQ(quickpack::FoldersToCreate(PackCommand::kAllFolders, kGameHx1920), Names{"hx1920"});
+  EXPECT_EQ(modkit::FoldersToCreate(PackCommand::kLevel, kGameHxGlacier), (Names{"hxGlacier", "hxGlacier/levels"}));
+  EXPECT_EQ(modkit::FoldersToCreate(PackCommand::kAllLevels, kGameHx1920), (Names{"hx1920", "hx1920/levels"}));
+  EXPECT_EQ(modkit::FoldersToCreate(PackCommand::kFolder, kGameHxGlacier), Names{"hxGlacier"});
+  EXPECT_EQ(modkit::FoldersToCreate(PackCommand::kAllFolders, kGameHx1920), Names{"hx1920"});
   for (PackCommand c : {PackCommand::kLevel, PackCommand::kFolder, PackCommand::kAllLevels, PackCommand::kAllFolders})
-    EXPECT_TRUE(quickpack::FoldersToCreate(c, kNoGameFolder).empty());
+    EXPECT_TRUE(modkit::FoldersToCreate(c, kNoGameFolder).empty());
 }
 
 TEST(PackPlan, RefusesEmptyAndOverlongNames) {
-  EXPECT_EQ(quickpack::PackRefusal("", "hxGlacier/levels/"), std::optional<std::string>(quickpack::kEmptyNameStatus));
-  EXPECT_FALSE(quickpack::PackRefusal("x", std::string(507, 'x')));
-  EXPECT_EQ(quickpack::PackRefusal("x", std::string(508, 'x')), std::optional<std::string>(quickpack::kNameTooLongStatus));
+  EXPECT_EQ(modkit::PackRefusal("", "hxGlacier/levels/"), std::optional<std::string>(modkit::kEmptyNameStatus));
+  EXPECT_FALSE(modkit::PackRefusal("x", std::string(507, 'x')));
+  EXPECT_EQ(modkit::PackRefusal("x", std::string(508, 'x')), std::optional<std::string>(modkit::kNameTooLongStatus));
 }
 
 TEST(PackLevel, PacksTheLevelBelowTheContentFolderAndMakesItsFolders) {
@@ -98,7 +98,7 @@ TEST(PackLevel, RefusesAnEmptyNameWithoutPackingOrMakingFolders) {
   w.RecordPacks();
   w.dialog->OnPackLevel();
   EXPECT_TRUE(w.calls.empty()) << "the whole levels folder must not be packed";
-  EXPECT_EQ(w.StatusLine(), quickpack::kEmptyNameStatus);
+  EXPECT_EQ(w.StatusLine(), modkit::kEmptyNameStatus);
   EXPECT_FALSE(fs::exists(mod.InArchives("hxGlacier")));
 }
 
@@ -110,7 +110,7 @@ TEST(PackLevel, RefusesANameTooLongForThePackersPaths) {
   Type(w.dialog->m_ctlLevelList, std::string(491, 'x'));  // "hxGlacier/levels/" makes it 508
   w.dialog->OnPackLevel();
   EXPECT_TRUE(w.calls.empty());
-  EXPECT_EQ(w.StatusLine(), quickpack::kNameTooLongStatus);
+  EXPECT_EQ(w.StatusLine(), modkit::kNameTooLongStatus);
   Type(w.dialog->m_ctlLevelList, std::string(490, 'x'));  // 507: still fits
   w.dialog->OnPackLevel();
   EXPECT_EQ(w.calls.size(), 1u);
@@ -164,7 +164,7 @@ TEST(PackFolder, RefusesAnEmptyName) {
   Type(w.dialog->m_ctlFolderList, "");
   w.dialog->OnPackFolder();
   EXPECT_TRUE(w.calls.empty()) << "the mod root must not be packed into \".vzr\"";
-  EXPECT_EQ(w.StatusLine(), quickpack::kEmptyNameStatus);
+  EXPECT_EQ(w.StatusLine(), modkit::kEmptyNameStatus);
 }
 
 TEST(PackFolder, AnEscapingFailureIsShownAndTheWindowGoesOn) {

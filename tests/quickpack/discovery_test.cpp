@@ -6,9 +6,9 @@
 namespace quickpack_test {
 namespace {
 
-using quickpack::kGameHx1920;
-using quickpack::kGameHxGlacier;
-using quickpack::kNoGameFolder;
+using modkit::kGameHx1920;
+using modkit::kGameHxGlacier;
+using modkit::kNoGameFolder;
 using Names = std::vector<std::string>;
 
 TEST(Detection, FindsHxGlacier) {
@@ -62,7 +62,7 @@ TEST(Detection, LeavesTheWorkingDirectoryWhereItWas) {
   ModTree mod;
   mod.Folder("hx1920/levels");
   const fs::path before = fs::current_path();
-  EXPECT_EQ(quickpack::ProbeGameFolder(), kGameHx1920);
+  EXPECT_EQ(modkit::ProbeGameFolder(), kGameHx1920);
   EXPECT_EQ(fs::current_path(), before);
 }
 
@@ -70,7 +70,7 @@ TEST(Detection, AContentFileIsNotAContentFolder) {
   ModTree mod;
   mod.File("hxGlacier", "not a folder");
   mod.Folder("hx1920/levels/Bravo");
-  EXPECT_EQ(quickpack::ProbeGameFolder(), kGameHx1920);
+  EXPECT_EQ(modkit::ProbeGameFolder(), kGameHx1920);
 }
 
 TEST(LevelList, ListsFoldersOnlySortedWithoutRegardToCase) {
@@ -127,7 +127,7 @@ TEST(FolderList, FilesAreNeverListed) {
 
 TEST(FolderList, RuleTableOnSingleMatches) {
   auto entry = [](const std::string& name, bool dir, int game) {
-    return quickpack::FolderListEntry(vzrfs::FindEntry{name, dir, 0}, game);
+    return modkit::FolderListEntry(vzrfs::FindEntry{name, dir, 0}, game);
   };
   EXPECT_FALSE(entry("Objects", false, kNoGameFolder)) << "files are skipped";
   EXPECT_EQ(entry("hx1920", true, kGameHx1920), std::optional<std::string>("hx1920/game"));
@@ -158,7 +158,7 @@ TEST(FolderList, StartedOutsideAModExplainsWhyTheListsAreEmpty) {
   Window w;
   EXPECT_TRUE(w.Levels().empty());
   EXPECT_TRUE(w.Folders().empty());
-  EXPECT_EQ(w.StatusLine(), quickpack::kNotInModStatus);
+  EXPECT_EQ(w.StatusLine(), modkit::kNotInModStatus);
 }
 
 TEST(FolderList, StartedBesideAModButNotInItsArchivesSaysSoAndStillFillsTheLists) {
@@ -169,33 +169,33 @@ TEST(FolderList, StartedBesideAModButNotInItsArchivesSaysSoAndStillFillsTheLists
   Window w;
   EXPECT_EQ(w.Levels(), Names{"alpha"});
   EXPECT_EQ(w.Folders(), (Names{"hxGlacier/game", "Tools"}));
-  EXPECT_EQ(w.StatusLine(), quickpack::kNotInModStatus);
+  EXPECT_EQ(w.StatusLine(), modkit::kNotInModStatus);
 }
 
 TEST(ModRoot, ArchivesFolderAndModRootAreFoundInAnyLetterCase) {
   ModTree mod;
   mod.Folder("HX1920");
   mod.Folder("Tools");
-  EXPECT_TRUE(quickpack::IsModArchivesFolder(mod.Archives()));
-  EXPECT_TRUE(quickpack::IsModArchivesFolder("."));
-  EXPECT_FALSE(quickpack::IsModArchivesFolder(mod.Root() + "/Tools")) << "not named Archives";
-  EXPECT_EQ(quickpack::FindModRoot(mod.Archives() + "/"), fs::path(mod.Root()).string());
-  EXPECT_EQ(quickpack::FindModRoot(mod.Root()), fs::path(mod.Root()).string());
-  EXPECT_FALSE(quickpack::FindModRoot(mod.Root() + "/Tools"));
+  EXPECT_TRUE(modkit::IsModArchivesFolder(mod.Archives()));
+  EXPECT_TRUE(modkit::IsModArchivesFolder("."));
+  EXPECT_FALSE(modkit::IsModArchivesFolder(mod.Root() + "/Tools")) << "not named Archives";
+  EXPECT_EQ(modkit::FindModRoot(mod.Archives() + "/"), fs::path(mod.Root()).string());
+  EXPECT_EQ(modkit::FindModRoot(mod.Root()), fs::path(mod.Root()).string());
+  EXPECT_FALSE(modkit::FindModRoot(mod.Root() + "/Tools"));
   fs::rename(mod.Archives(), mod.Root() + "/aRcHiVeS");
-  EXPECT_EQ(quickpack::FindModRoot(mod.Root()), fs::path(mod.Root()).string());
+  EXPECT_EQ(modkit::FindModRoot(mod.Root()), fs::path(mod.Root()).string());
   fs::remove_all(mod.Root() + "/HX1920");
-  EXPECT_FALSE(quickpack::IsModArchivesFolder(mod.Root() + "/aRcHiVeS")) << "no content folder beside it";
+  EXPECT_FALSE(modkit::IsModArchivesFolder(mod.Root() + "/aRcHiVeS")) << "no content folder beside it";
 }
 
 TEST(SortedInsert, IgnoresCaseAndKeepsEqualNamesInArrivalOrder) {
   const Names sorted{"alpha", "Bravo", "charlie"};
-  EXPECT_EQ(quickpack::SortedInsertPosition(sorted, "ALPHA"), 1u);
-  EXPECT_EQ(quickpack::SortedInsertPosition(sorted, "b"), 1u);
-  EXPECT_EQ(quickpack::SortedInsertPosition(sorted, "bravo"), 2u);
-  EXPECT_EQ(quickpack::SortedInsertPosition(sorted, "Delta"), 3u);
-  EXPECT_EQ(quickpack::SortedInsertPosition({}, "x"), 0u);
-  EXPECT_EQ(quickpack::SortedInsertPosition({"a_b", "ab"}, "a_a"), 0u) << "'_' sorts before the letters";
+  EXPECT_EQ(modkit::SortedInsertPosition(sorted, "ALPHA"), 1u);
+  EXPECT_EQ(modkit::SortedInsertPosition(sorted, "b"), 1u);
+  EXPECT_EQ(modkit::SortedInsertPosition(sorted, "bravo"), 2u);
+  EXPECT_EQ(modkit::SortedInsertPosition(sorted, "Delta"), 3u);
+  EXPECT_EQ(modkit::SortedInsertPosition({}, "x"), 0u);
+  EXPECT_EQ(modkit::SortedInsertPosition({"a_b", "ab"}, "a_a"), 0u) << "'_' sorts before the letters";
 }
 
 }  // namespace
