@@ -42,7 +42,7 @@ std::vector<uint32_t> Select(const VzrArchive& a, const std::vector<std::string>
   return picked;
 }
 
-std::string Reason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
+std::string ExtractReason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
 
 // Counts the entries ExtractAll starts (it names each in the status line
 // before it writes it), so the CLI knows which ones are written.
@@ -103,7 +103,7 @@ int RunCat(const cli::Args& args) {
     if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
     unsigned char* content = archive.Extract(i, nullptr);
     if (!content) {
-      cli::FileMessage(args.positionals[0], name + ": " + Reason(archive));
+      cli::FileMessage(args.positionals[0], name + ": " + ExtractReason(archive));
       return cli::kProblems;
     }
     if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0)
@@ -182,11 +182,11 @@ int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const
     }
     progress.Clear();
     if (result != 5 || roundSize == 0) {
-      cli::FileMessage(result == 7 ? dir : shownPath, Reason(archive));
+      cli::FileMessage(result == 7 ? dir : shownPath, ExtractReason(archive));
       return cli::kNothing;
     }
     const FileEntry& failed = archive.FileIndex.files[roundSize - 1];
-    cli::FileMessage(shownPath, std::string(failed.name) + ": " + Reason(archive));
+    cli::FileMessage(shownPath, std::string(failed.name) + ": " + ExtractReason(archive));
     rc = cli::kProblems;
     next += roundSize;
   }
