@@ -147,7 +147,9 @@ int RunPack(const cli::Args& args) {
   const bool noticed = cli::TellPackNotices();
   // The result counts the entries, or is 1 on failure: the status says which.
   if (status.rfind("Files packed: ", 0) != 0) {
-    cli::FileMessage(archivePath, status.empty() ? cli::Reason(LastEngineError(), "could not be packed") : status);
+    // The engine's record adds the system's words for the cause to the status.
+    const std::string said = status.empty() ? "could not be packed" : status;
+    cli::FileMessage(archivePath, LastEngineError().failed() ? cli::Reason(LastEngineError(), said.c_str()) : said);
     return cli::kNothing;
   }
   return noticed ? cli::kProblems : cli::kDone;
