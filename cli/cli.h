@@ -60,6 +60,9 @@ const std::vector<Verb>& Verbs();
 void Message(const std::string& text);
 // "vzr: <file>: <reason>".
 void FileMessage(const std::string& file, const std::string& reason);
+// Flushes standard output, keeping the reason of the first failure for the
+// "write error" line vzr ends with.
+void FlushOutput();
 // "vzr: write error: REASON" for standard output, said once; returns kNothing.
 int WriteError(int error);
 // The wrong-usage line plus a pointer to the verb's help; returns kNothing.
@@ -111,6 +114,10 @@ std::vector<bool> SupersededEntries(const VzrArchive& archive);
 // nothing could be written. The current folder is kept.
 int ExtractEntries(VzrArchive& archive, const std::string& shownPath, const std::vector<uint32_t>& selected,
                    const std::string& dir, bool verbose, bool quiet);
+
+// Names on standard error every file the last pack left out or stored
+// changed ("vzr: PATH: REASON"); true when there was one.
+bool TellPackNotices();
 
 // Why an engine operation failed, as its error record says, or fallback
 // when the record names no reason.

@@ -88,16 +88,14 @@ void HoldClosedStandardStreams() {
 // /dev/full or a closed standard output turns the verb's status into 2.
 // (A closed pipe ends vzr through SIGPIPE before it gets here.)
 bool g_writeErrorTold = false;
+int g_outputError = 0;  // errno of the first flush of standard output that failed
 
 int FinishStandardOutput(int status) {
   if (g_writeErrorTold) return kNothing;
-  errno = 0;
-  std::cout.flush();  // flushes stdout too: its errno is the failed write's
-  const bool flushFailed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
-  int error = errno;
-  if (!flushFailed) return status;
-  if (error == 0) error = EIO;  // the failed write's own errno is gone
-  return WriteError(error);
+  FlushOutput();
+  if (g_outputError == 0 && std::ferror(stdout) == 0) return status;
+  // A write the buffer made by itself failed unseen: its errno is gone.
+  return WriteError(g_outputError ? g_outputError : EIO);
 }
 
 const Verb* FindVerb(const std::string& name) {
@@ -295,8 +293,14 @@ std::string Shown(std::string_view text) {
   return shown;
 }
 
+void FlushOutput() {
+  errno = 0;
+  // std::cout writes through stdout's buffer, so this flushes both.
+  if (std::fflush(stdout) != 0 && g_outputError == 0) g_outputError = errno ? errno : EIO;
+}
+
 void Message(const std::string& text) {
-  std::cout.flush();
+  FlushOutput();
   std::cerr << "vzr: " << Shown(text) << "\n";
 }
 
@@ -373,8 +377,20 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
+bool TellPackNotices() {
+  for (const PackNotice& notice : LastPackNotices())
+    FileMessage(notice.path, notice.reason + (notice.stored ? " (stored as it was read)" : " (not packed)"));
+  return !LastPackNotices().empty();
+}
+
 std::string Reason(const VzrError& error, const char* fallback) {
-  return error.message.empty() ? fallback : error.message;
+  std::string reason = error.message.empty() ? fallback : error.message;
+  // The system's own words for the cause, unless the message has them.
+  if (error.sysError != 0) {
+    const std::string system = std::strerror(error.sysError);
+    if (reason.find(system) == std::string::npos) reason += " (" + system + ")";
+  }
+  return reason;
 }
 
 namespace {
@@ -394,9 +410,8 @@ bool RequireFile(const std::string& path) {
   return problem.empty();
 }
 
-std::string DamagedText(uint32_t kept) {
-  return "damaged index: showing the " + std::to_string(kept) + " entries that could be read";
-}
+// Where the index stops being readable: the entry after the last one read.
+std::string DamagedText(uint32_t kept) { return "damaged index at entry " + std::to_string(uint64_t(kept) + 1); }
 
 }  // namespace
 
@@ -411,10 +426,14 @@ int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader, st
   VzrError why;
   reader = EntryReader::Open(path, &why);
   if (!reader) return tell(why.sysError ? std::strerror(why.sysError) : why.message, kNothing);
-  return reader->IndexDamaged() ? tell(DamagedText(reader->Count()), kProblems) : kDone;
+  return reader->IndexDamaged()
+             ? tell(DamagedText(reader->Count()) + ": showing the " + std::to_string(reader->Count()) + " entries before it",
+                    kProblems)
+             : kDone;
 }
 
 int LoadArchive(const std::string& path, VzrArchive& archive) {
+  constexpr uint32_t kHeaderBytes = 156;
   if (!RequireFile(path)) return kNothing;
   if (path.size() >= sizeof(archive.vzr_file_name)) {
     FileMessage(path, "path too long");
@@ -428,11 +447,21 @@ int LoadArchive(const std::string& path, VzrArchive& archive) {
   }
   archive.LoadIndex(path.c_str());
   if (archive.indexDamaged) {
-    if (archive.FileIndex.count == 0) {
+    const uint32_t kept = archive.FileIndex.count;
+    // A header that points at an index inside the file: it is an archive,
+    // damaged at the entry after the last one read.
+    const bool indexThere = archive.archiveLength >= kHeaderBytes && archive.indexOffset >= kHeaderBytes &&
+                            uint64_t(archive.indexOffset) + 4 <= archive.archiveLength;
+    if (kept == 0 && !indexThere) {
       FileMessage(path, "not an archive (header or index cannot be read)");
       return kNothing;
     }
-    FileMessage(path, DamagedText(archive.FileIndex.count));
+    const std::string where = "damaged index at entry " + std::to_string(uint64_t(kept) + 1);
+    if (kept == 0) {
+      FileMessage(path, where + ": no entry could be read");
+      return kNothing;
+    }
+    FileMessage(path, where + ": showing the " + std::to_string(kept) + " entries before it");
     return kProblems;
   }
   return kDone;

@@ -49,7 +49,8 @@ int RunDiff(const cli::Args& args) {
     else if (!SameContent(a, i, b, it->second)) changed.push_back(a.FileIndex.files[i].name);
   }
   for (uint32_t j = 0; j < b.FileIndex.count; ++j)
-    if (!supersededB[j] && !inA.count(cli::EntryKey(b.FileIndex.files[j].name))) onlyB.push_back(b.FileIndex.files[j].name);
+    if (!supersededB[j] && !inA.count(cli::EntryKey(b.FileIndex.files[j].name)))
+      onlyB.push_back(b.FileIndex.files[j].name);
   if (args.Has("json")) {
     auto list = [](const std::vector<std::string>& v) {
       std::string s = "[";

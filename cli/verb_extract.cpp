@@ -70,7 +70,8 @@ class KeepCurrentFolder {
   KeepCurrentFolder(const KeepCurrentFolder&) = delete;
   KeepCurrentFolder& operator=(const KeepCurrentFolder&) = delete;
   void Restore() const {
-    if (fd_ >= 0 && ::fchdir(fd_) != 0) cli::Message(std::string("could not return to the current folder: ") + std::strerror(errno));
+    if (fd_ >= 0 && ::fchdir(fd_) != 0)
+      cli::Message(std::string("could not return to the current folder: ") + std::strerror(errno));
   }
 
  private:
@@ -202,7 +203,7 @@ int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const
     next += roundSize;
   }
   archive.FileIndex = all;
-  std::fflush(stdout);
+  cli::FlushOutput();
   return rc;
 }
 

@@ -116,7 +116,7 @@ int RunModList(const cli::Args& args) {
   const ModLists lists = Discover();
   for (const std::string& l : lists.levels) std::printf("level\t%s\n", cli::Shown(l).c_str());
   for (const std::string& f : lists.folders) std::printf("folder\t%s\n", cli::Shown(f).c_str());
-  std::fflush(stdout);
+  cli::FlushOutput();
   return cli::kDone;
 }
 
@@ -144,12 +144,13 @@ bool PackOne(PackCommand command, int gameFolder, const std::string& text, bool 
     cli::FileMessage(text, *refusal);
     return false;
   }
+  const bool noticed = cli::TellPackNotices();
   if (status.rfind("Files packed: ", 0) != 0) {
     cli::FileMessage(text, status.empty() ? "could not be packed" : status);
     return false;
   }
   std::printf("%s: %s\n", cli::Shown(text).c_str(), cli::Shown(status).c_str());
-  return true;
+  return !noticed;
 }
 
 // The list entry a NAME stands for: its exact text first, then any letter case.

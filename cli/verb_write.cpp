@@ -149,12 +149,15 @@ int RunPack(const cli::Args& args) {
       PackDirectory(source.data(), basePath, archive.data(), 1);
   }
   progress.Clear();
+  const bool noticed = cli::TellPackNotices();
   // The result counts the entries, or is 1 on failure: the status says which.
   if (status.rfind("Files packed: ", 0) != 0) {
-    cli::FileMessage(archivePath, status.empty() ? cli::Reason(LastEngineError(), "could not be packed") : status);
+    // The engine's record adds the system's words for the cause to the status.
+    const std::string said = status.empty() ? "could not be packed" : status;
+    cli::FileMessage(archivePath, LastEngineError().failed() ? cli::Reason(LastEngineError(), said.c_str()) : said);
     return cli::kNothing;
   }
-  return cli::kDone;
+  return noticed ? cli::kProblems : cli::kDone;
 }
 
 // Locks and loads the archive a verb rewrites; a damaged index is never
@@ -266,9 +269,24 @@ int RunRemove(const cli::Args& args) {
   return Rewrite(archive, path, removed, {}, args.quiet);
 }
 
-// Every regular file below dir, in name order so that an add is repeatable;
-// names are '/'-separated and relative to dir.
-bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrArchive::NewEntry>& out) {
+// Adds file under name to out when it can be stored; otherwise names it and
+// why on standard error, and counts it in skipped.
+void TakeFile(const std::string& file, const std::string& name, std::vector<VzrArchive::NewEntry>& out,
+              std::size_t& skipped) {
+  const std::string problem = SourceFileProblem(file.c_str(), name.size());
+  if (problem.empty()) {
+    out.push_back({name, file});
+    return;
+  }
+  cli::FileMessage(file, problem + " (not added)");
+  ++skipped;
+}
+
+// Every file below dir, in name order so that an add is repeatable; names
+// are '/'-separated and relative to dir. Files that cannot be stored are
+// named and counted in skipped.
+bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrArchive::NewEntry>& out,
+                std::size_t& skipped) {
   std::error_code ec;
   std::vector<fs::directory_entry> entries;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(*it);
@@ -281,9 +299,12 @@ bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrA
   for (const fs::directory_entry& e : entries) {
     const std::string name = prefix + "/" + e.path().filename().string();
     if (e.is_directory(ec) && !e.is_symlink(ec)) {
-      if (!FilesBelow(e.path(), name, out)) return false;
-    } else if (e.is_regular_file(ec)) {
-      out.push_back({name, e.path().string()});
+      if (!FilesBelow(e.path(), name, out, skipped)) return false;
+    } else if (e.is_directory(ec)) {
+      cli::FileMessage(e.path().string(), "link to a folder, not followed (not added)");
+      ++skipped;
+    } else {
+      TakeFile(e.path().string(), name, out, skipped);
     }
   }
   return true;
@@ -299,6 +320,7 @@ int RunAdd(const cli::Args& args) {
   if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
   const std::string base = CleanBase(args.Value("base"));
   std::vector<VzrArchive::NewEntry> added;
+  std::size_t skipped = 0;
   for (size_t k = 1; k < args.positionals.size(); ++k) {
     fs::path source = fs::path(args.positionals[k]).lexically_normal();
     if (!source.has_filename()) source = source.parent_path();  // "dir/" names dir
@@ -312,9 +334,9 @@ int RunAdd(const cli::Args& args) {
       return cli::kNothing;
     }
     if (fs::is_directory(st)) {
-      if (!FilesBelow(source, name, added)) return cli::kNothing;
+      if (!FilesBelow(source, name, added, skipped)) return cli::kNothing;
     } else if (fs::is_regular_file(st)) {
-      added.push_back({name, source.string()});
+      TakeFile(source.string(), name, added, skipped);
     } else {
       cli::FileMessage(args.positionals[k], "not a regular file or folder");
       return cli::kNothing;
@@ -331,7 +353,12 @@ int RunAdd(const cli::Args& args) {
         break;
       }
   if (refused) return cli::kNothing;
-  return Rewrite(archive, path, {}, added, args.quiet);
+  if (added.empty() && skipped > 0) {
+    cli::FileMessage(path, "nothing added: the archive was left as it was");
+    return cli::kNothing;
+  }
+  const int rc = Rewrite(archive, path, {}, added, args.quiet);
+  return rc == cli::kDone && skipped > 0 ? cli::kProblems : rc;
 }
 
 const cli::Register packVerb({"pack", "a new archive of a folder, raw or compressed",

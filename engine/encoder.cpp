@@ -47,11 +47,16 @@ bool VzrArchive::RefuseOverlongName(const char* path) const {
 
 void VzrArchive::AddFile(const char* path) {
   CodePosition = 356;
-  if (RefuseOverlongName(path)) return;
+  if (RefuseOverlongName(path)) {
+    vzrops::NotePackProblem(path, SourceFileProblem(path, EntryNameLength(path)));
+    return;
+  }
 
   vzrfs::UniqueFile input(vzrfs::OpenRead(path));
   if (!input) {
+    const int error = errno;
     TraceLog("ERROR! inputFile: ", path);
+    vzrops::NotePackProblem(path, vzrops::OpenFailureReason(path, error));
     return;
   }
   // A length that cannot be measured reads as -1, as a failed position query
@@ -61,6 +66,7 @@ void VzrArchive::AddFile(const char* path) {
   if (!vzrfs::FileLength(input.get(), length)) length = UINT32_MAX;
   if (length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
     TraceLog("ERRROR! input file too big!: ", length);
+    vzrops::NotePackProblem(path, vzrops::TooLargeReason(length));
     curLength = 0;
     return;
   }
@@ -69,17 +75,24 @@ void VzrArchive::AddFile(const char* path) {
     const uint32_t fileCapacity = curLength + vzr::kBufferGrowthMargin;
     if (!GrowFileBuffer(fileCapacity) || !GrowStoreBuffer(vzr::StoreCapacityFor(fileCapacity))) {
       TraceLog("ERROR! inputFile: ", path, " (not enough memory for ", curLength, " bytes)");
+      vzrops::NotePackProblem(path, std::strerror(ENOMEM));
       curLength = 0;
       return;
     }
   }
+  vzrops::SourceStamp before;
+  vzrops::StampOf(input.get(), before);
   if (!vzrfs::Read(input.get(), fileBuffer, curLength)) {
     // The file shrank or could not be read whole: storing what came would
     // store garbage under its name.
     TraceLog("ERROR! inputFile: ", path);
+    vzrops::NotePackProblem(path, vzrops::ChangedSince(input.get(), before) ? std::string(vzrops::kChangedWhileRead)
+                                                                            : std::strerror(errno ? errno : EIO));
     curLength = 0;
     return;
   }
+  // A file that grew is stored at the size it had when it was opened.
+  if (vzrops::ChangedSince(input.get(), before)) vzrops::NotePackProblem(path, vzrops::kChangedWhileRead, true);
   input.reset();
   WriteEntry(curLength, path, false);
 }

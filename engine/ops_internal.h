@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -39,6 +40,27 @@ void WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSize, const
 // beforeEntry(i) runs on the calling thread just before file i is written.
 void AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end,
                              const std::function<void(uint32_t i)>& beforeEntry);
+
+// Records a file the running pack leaves out (or, with stored, keeps though
+// it changed) in LastPackNotices.
+void NotePackProblem(const std::string& path, const std::string& reason, bool stored = false);
+// Why path could not be opened for reading, error being the failed open's
+// errno: a dangling link is called so, anything else by the system's text.
+std::string OpenFailureReason(const char* path, int error);
+std::string TooLargeReason(uint64_t bytes);
+inline constexpr const char* kChangedWhileRead = "file changed as we read it";
+
+// Size and modification time of an open source file, to tell whether it
+// changed while it was read.
+struct SourceStamp {
+  uint64_t size = 0;
+  int64_t seconds = 0, nanoseconds = 0;
+  bool operator==(const SourceStamp&) const = default;
+};
+// False when the file cannot be looked at.
+bool StampOf(std::FILE* f, SourceStamp& stamp);
+// True when the file's size or time now differ from before (or cannot be had).
+bool ChangedSince(std::FILE* f, const SourceStamp& before);
 
 }  // namespace vzrops
 

@@ -16,6 +16,7 @@
 // (so the largest file is the largest single holding). Each file in flight
 // holds its content and one stream slot per segment.
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -143,16 +144,20 @@ bool Admissible(const VzrArchive& pack, const char* path, vzrfs::UniqueFile& inp
   const std::size_t nameLength = pack.EntryNameLength(path);
   if (nameLength > vzr::kMaxNameLength) {
     TraceLog("ERROR! entry name too long (", static_cast<uint64_t>(nameLength), " characters), skipped: ", path);
+    vzrops::NotePackProblem(path, SourceFileProblem(path, nameLength));
     return false;
   }
   input.reset(vzrfs::OpenRead(path));
   if (!input) {
+    const int error = errno;
     TraceLog("ERROR! inputFile: ", path);
+    vzrops::NotePackProblem(path, vzrops::OpenFailureReason(path, error));
     return false;
   }
   if (!vzrfs::FileLength(input.get(), length)) length = UINT32_MAX;
   if (length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
     TraceLog("ERRROR! input file too big!: ", length);
+    vzrops::NotePackProblem(path, vzrops::TooLargeReason(length));
     return false;
   }
   return true;
@@ -170,12 +175,19 @@ bool Load(std::FILE* input, Job& job) {
   job.streams.reset(new (std::nothrow) unsigned char[streamBytes]);
   if (!job.content || !job.streams) {
     TraceLog("ERROR! inputFile: ", job.path, " (not enough memory for ", job.length, " bytes)");
+    vzrops::NotePackProblem(job.path, std::strerror(ENOMEM));
     return false;
   }
+  vzrops::SourceStamp before;
+  vzrops::StampOf(input, before);
   if (!vzrfs::Read(input, job.content.get(), job.length)) {
     TraceLog("ERROR! inputFile: ", job.path);
+    vzrops::NotePackProblem(job.path, vzrops::ChangedSince(input, before) ? std::string(vzrops::kChangedWhileRead)
+                                                                          : std::strerror(errno ? errno : EIO));
     return false;
   }
+  // A file that grew is stored at the size it had when it was opened.
+  if (vzrops::ChangedSince(input, before)) vzrops::NotePackProblem(job.path, vzrops::kChangedWhileRead, true);
   job.records.assign(job.count, SegmentRecord{});
   return true;
 }

@@ -35,6 +35,9 @@ uint64_t g_listedBytes = 0;
 // Where the next raw file goes in the archive. Raw files are copied to this
 // offset without moving the archive stream, which is set here once after them.
 uint64_t g_rawDataEnd = 0;
+// Set when a file left bytes past g_rawDataEnd (it shrank while it was
+// copied): the finished archive is then cut at its true end.
+bool g_cutAtEnd = false;
 
 constexpr char kProgressDigits[] = "0123456789";
 
@@ -134,30 +137,47 @@ void AddRawFile(VzrArchive& pack, const char* path) {
   if (pack.basePathLength + nameLength > vzr::kMaxNameLength) {
     TraceLog("ERROR! entry name too long (", static_cast<uint32_t>(pack.basePathLength + nameLength),
              " characters), skipped: ", path);
+    vzrops::NotePackProblem(path, SourceFileProblem(path, pack.basePathLength + nameLength));
     return;
   }
   uint64_t length = 0;
   vzrfs::UniqueFile input(vzrfs::OpenRead(path, &length));
   if (!input) {
+    const int error = errno;
     TraceLog("ERROR! inputFile: ", path);
+    vzrops::NotePackProblem(path, vzrops::OpenFailureReason(path, error));
     return;
   }
   if (length >= UINT32_MAX - vzr::kBufferGrowthMargin) {
     TraceLog("ERRROR! input file too big!: ", static_cast<uint32_t>(length));
+    vzrops::NotePackProblem(path, vzrops::TooLargeReason(length));
     return;
   }
+  vzrops::SourceStamp before;
+  vzrops::StampOf(input.get(), before);
   FileEntry entry;
   entry.nameLength = static_cast<uint32_t>(nameLength);
   std::memcpy(entry.name, path + skip, nameLength);
   const uint64_t position = g_rawDataEnd;
   if (!vzrfs::CopyRangeAt(input.get(), 0, pack.vzrFileStream, position, length, pack.fileBuffer,
                           pack.fileBufferCapacity)) {
-    // A file that shrank while it was copied fails the pack as well: the
-    // bytes it left in the archive cannot be taken back.
+    // A file that shrank while it was copied is left out: the next file (or
+    // the index) goes where its bytes began, and the archive is cut to its
+    // end when it is finished. Any other failure fails the pack.
+    vzrops::SourceStamp now;
+    if (vzrops::StampOf(input.get(), now) && now.size < length) {
+      TraceLog("ERROR! inputFile changed while it was read, skipped: ", path);
+      vzrops::NotePackProblem(path, vzrops::kChangedWhileRead);
+      g_cutAtEnd = true;
+      return;
+    }
     if (pack.writeError == 0) pack.writeError = vzrfs::LastWriteError() ? vzrfs::LastWriteError() : EIO;
     vzrops::TraceFailure(LastEngineError(), 1, path, pack.writeError, "ERROR! could not copy into the archive: ", path);
     return;
   }
+  // A file that grew is stored at the size it had when it was opened, as
+  // its bytes up to there were read; the user is told.
+  if (vzrops::ChangedSince(input.get(), before)) vzrops::NotePackProblem(path, vzrops::kChangedWhileRead, true);
   g_rawDataEnd = position + length;
   entry.fileOffset = static_cast<uint32_t>(position);
   entry.compSize = entry.fileSize = static_cast<uint32_t>(length);
@@ -248,6 +268,9 @@ bool FinishArchive(VzrArchive& pack) {
   CodePosition = 1114;
   WriteWord(pack, 0);
   if (!vzrfs::Tell(pack.vzrFileStream, position) || position > UINT32_MAX) return false;
+  if (g_cutAtEnd)
+    RecordWrite(pack, std::fflush(pack.vzrFileStream) == 0 && ::ftruncate(::fileno(pack.vzrFileStream),
+                                                                          static_cast<off_t>(position)) == 0);
   RecordWrite(pack, vzrfs::Seek(pack.vzrFileStream, 0));
   WriteWord(pack, pack.indexOffset);
   WriteWord(pack, pack.storageMode);
@@ -269,10 +292,19 @@ void AddListedFiles(const std::string& prefix, const std::vector<vzrfs::FindEntr
     // socket holds no file content either.
     if (entry.isSpecial) {
       TraceLog("ERROR! not a plain file, skipped: ", path);
+      vzrops::NotePackProblem(path, "not a plain file (a pipe, socket or device)");
       continue;
     }
     if (path.size() >= vzr::kPathBufferSize) {
       TraceLog("ERROR! path too long, skipped: ", path);
+      vzrops::NotePackProblem(path, "path longer than " + std::to_string(vzr::kPathBufferSize - 1) + " characters");
+      continue;
+    }
+    // Archive names read a backslash as a folder separator: the file could
+    // be neither opened under that name nor extracted as itself.
+    if (entry.name.find('\\') != std::string::npos) {
+      TraceLog("ERROR! inputFile: ", path);
+      vzrops::NotePackProblem(path, SourceFileProblem(path.c_str(), 0));
       continue;
     }
     pack->packNames.Append(path.c_str());
@@ -326,6 +358,7 @@ void WalkDirectory(const char* dir) {
   }
   if (pattern.size() >= vzr::kPathBufferSize) {
     TraceLog("ERROR! path too long, skipped: ", pattern);
+    vzrops::NotePackProblem(dir, "folder left out: its path is too long to be listed");
     CodePosition = 779;
     return;
   }
@@ -342,6 +375,14 @@ void WalkDirectory(const char* dir) {
     // held, and a link that loops back stops here too.
     if (child.size() + 2 >= vzr::kPathBufferSize) {
       TraceLog("ERROR! path too long, skipped: ", child);
+      vzrops::NotePackProblem(child, "folder left out: its path of " + std::to_string(child.size()) +
+                                         " characters is too long to be listed");
+      continue;
+    }
+    if (entry.name.find('\\') != std::string::npos) {
+      TraceLog("ERROR! inputFile: ", child);
+      vzrops::NotePackProblem(child, "folder left out: its name holds a backslash, which archive names read as a "
+                                     "folder separator");
       continue;
     }
     if (OnWalkPath(entry)) {
@@ -414,6 +455,8 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   CurrentPackArchive = g_packArchive.get();
   VzrArchive& pack = *g_packArchive;
   g_listedBytes = 0;
+  g_cutAtEnd = false;
+  LastPackNotices().clear();
 
   const std::size_t sourceLength = std::strlen(sourceDir);
   // A source shorter than two characters is the current directory, listed

@@ -145,6 +145,35 @@ struct VzrError {
 VzrError& LastEngineError();
 
 // ---------------------------------------------------------------------------
+// Files a pack could not store as they were
+
+// A source file (or folder) that a pack left out, or stored although it
+// changed while it was read. The trace lines of each case stay; this list is
+// what the programs show the user.
+struct PackNotice {
+  std::string path;     // the source file or folder, as the pack named it
+  std::string reason;   // why, in words ("Permission denied", "file changed as we read it", ...)
+  bool stored = false;  // true: in the archive all the same (it changed while it was read)
+};
+
+// What the last PackDirectory, PackModFolder or their compressed forms on
+// this thread left out or stored changed, in walk order. Each pack clears it
+// when it starts.
+std::vector<PackNotice>& LastPackNotices();
+
+// The notices as the windows show them: a first line saying what happened,
+// then "path: reason" lines, at most maxLines of them and then a line that
+// counts the rest.
+std::string PackNoticesText(const std::vector<PackNotice>& notices, std::size_t maxLines);
+
+// Why the file at path cannot be stored as an entry whose name is
+// nameLength characters long ("" when it can): a name too long for the
+// index, a backslash in its own name (archive names read it as a folder
+// separator), a dangling link, no plain file, 4 GiB or more, or no read
+// permission (the system's own text).
+std::string SourceFileProblem(const char* path, std::size_t nameLength);
+
+// ---------------------------------------------------------------------------
 // The engine object
 
 class VzrArchive {

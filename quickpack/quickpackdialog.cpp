@@ -165,10 +165,12 @@ void QuickPackDialog::PackText(PackCommand command, const std::string& listText,
 
 void QuickPackDialog::PackGuarded(const std::string& name) {
   try {
+    LastPackNotices().clear();
     if (packer_)
       packer_(name.c_str(), kCompressRequest);
     else
       PackModFolder(name.c_str(), kCompressRequest);
+    notices_.insert(notices_.end(), LastPackNotices().begin(), LastPackNotices().end());
   } catch (...) {
     char message[64];
     std::snprintf(message, sizeof message, "Error! vzrpack Line: %d", static_cast<int>(CodePosition));
@@ -176,14 +178,25 @@ void QuickPackDialog::PackGuarded(const std::string& name) {
   }
 }
 
+// Names the files the command's packs left out, in one message box after
+// the last pack: the status line keeps the packer's own outcome.
+void QuickPackDialog::TellNotices() {
+  constexpr std::size_t kNoticeLines = 20;
+  if (!notices_.empty()) vzrui::MessageBox(this, PackNoticesText(notices_, kNoticeLines), "Warning!",
+                                           vzrui::Buttons::Ok, vzrui::Icon::Exclamation);
+  notices_.clear();
+}
+
 void QuickPackDialog::OnPackLevel() {
   UpdateData(true);
   PackText(PackCommand::kLevel, m_strLevel, true);
+  TellNotices();
 }
 
 void QuickPackDialog::OnPackFolder() {
   UpdateData(true);
   PackText(PackCommand::kFolder, m_strFolder, true);
+  TellNotices();
 }
 
 void QuickPackDialog::RestoreSelections(int levelIndex, int folderIndex) {
@@ -199,6 +212,7 @@ void QuickPackDialog::OnPackAllLevels() {
   if (n > 0) MakeFolders(PackCommand::kAllLevels, m_nGameFolder);
   for (int i = 0; i < n; ++i) PackText(PackCommand::kAllLevels, m_ctlLevelList->EntryText(i), false);
   RestoreSelections(levelIndex, folderIndex);
+  TellNotices();
 }
 
 void QuickPackDialog::OnPackAllFolders() {
@@ -208,6 +222,7 @@ void QuickPackDialog::OnPackAllFolders() {
   if (n > 0) MakeFolders(PackCommand::kAllFolders, m_nGameFolder);
   for (int i = 0; i < n; ++i) PackText(PackCommand::kAllFolders, m_ctlFolderList->EntryText(i), false);
   RestoreSelections(levelIndex, folderIndex);
+  TellNotices();
 }
 
 void QuickPackDialog::keyPressEvent(QKeyEvent* event) {

@@ -10,10 +10,12 @@
 #include <QIcon>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "controls.h"
 #include "dialog.h"
 #include "packplan.h"
+#include "vzrpack.h"
 
 class QLabel;
 class QPushButton;
@@ -100,6 +102,9 @@ class QuickPackDialog : public vzrui::ModalDialog {
   void ExplainIfNotInMod();
 
   Packer packer_;
+  // What the packs of the running command left out, told when it ends.
+  std::vector<PackNotice> notices_;
+  void TellNotices();
 };
 
 }  // namespace quickpack

@@ -28,6 +28,9 @@ std::vector<char> PathBuffer(const std::string& text) {
   return buffer;
 }
 
+// Files named in a pack's warning at most; the rest are counted.
+constexpr std::size_t kNoticeLines = 20;
+
 void Refuse(QWidget* owner, const char* text, const char* caption) {
   vzrui::MessageBox(owner, text, caption, Buttons::Ok, Icon::Exclamation);
 }
@@ -137,6 +140,10 @@ void PackDirDialog::OnPack() {
   switch (CheckPackPaths(source.data(), archive.data())) {
     case 0:
       PackDirectory(source.data(), base.data(), archive.data(), 1);
+      // Files the pack left out are never dropped without a word.
+      if (!LastPackNotices().empty())
+        vzrui::MessageBox(this, PackNoticesText(LastPackNotices(), kNoticeLines), "Warning!", Buttons::Ok,
+                          Icon::Exclamation);
       OnOK();
       return;
     case 2:

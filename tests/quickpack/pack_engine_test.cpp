@@ -23,6 +23,20 @@ const ArchiveEntry* Find(const std::vector<ArchiveEntry>& entries, const std::st
   return nullptr;
 }
 
+TEST(PackWithEngine, FilesLeftOutAreNamedInOneWarningAfterTheCommand) {
+  ModTree mod;
+  mod.File("Objects/good.con", "fine");
+  fs::create_symlink("nowhere", mod.Root() + "/Objects/gone.con");
+  Window w;
+  w.script.Message(vzrui::kIdOk);
+  w.dialog->m_ctlFolderList->SetSelectedIndex(0);
+  w.dialog->OnPackFolder();
+  ASSERT_EQ(w.Messages().size(), 1u);
+  EXPECT_EQ(w.Messages()[0].caption, "Warning!");
+  EXPECT_NE(w.Messages()[0].text.find("gone.con: dangling symbolic link"), std::string::npos) << w.Messages()[0].text;
+  EXPECT_EQ(w.StatusLine(), "Files packed: 1");
+}
+
 TEST(PackWithEngine, LevelLandsBelowArchivesUnderItsBasePath) {
   ModTree mod;
   mod.File("hxGlacier/levels/Alpha/alpha.con", "define LEVEL alpha\n");

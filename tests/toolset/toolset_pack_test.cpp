@@ -116,6 +116,19 @@ TEST_F(PackDirectoryTest, PackingOverTheOpenArchiveOpensItAgain) {
   EXPECT_EQ(StatusLine(), "Ready.");
 }
 
+TEST_F(PackDirectoryTest, FilesLeftOutAreNamedInAWarning) {
+  fs::create_symlink("nowhere", source + "/carts/gone.con");
+  script.Dialog([&](ModalDialog& d) { TypeAndPack(d, source, "Objects"); });
+  script.File(archive);
+  script.Message(vzrui::kIdOk);
+  window->OnPackDirectory();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(script.Messages()[0].caption, "Warning!");
+  EXPECT_NE(script.Messages()[0].text.find("gone.con: dangling symbolic link"), std::string::npos)
+      << script.Messages()[0].text;
+  EXPECT_EQ(EntryNames(archive), (std::vector<std::string>{"Objects/carts/lantern_cart.con", "Objects/readme.txt"}));
+}
+
 TEST_F(PackDirectoryTest, EmptySourceIsRefusedEvenWithABasePath) {
   script.Dialog([&](ModalDialog& d) {
     TypeAndPack(d, "", "Objects");
