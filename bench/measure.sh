@@ -24,19 +24,25 @@ faster() { [[ -z "$2" ]] || awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 
 # measure_pair <prepare A> <command A> <prepare B> <command B>: $runs
 # rounds of A then B (each prepared, then the caches written out). Sets
-# a_s/a_cpu/a_kb and b_s/b_cpu/b_kb from the fastest run of each. Commands
-# are strings, quoted as for eval.
+# a_s/a_cpu/a_kb and b_s/b_cpu/b_kb from the fastest run of each, and
+# pair_median/pair_low/pair_high from the ratios B / A of the rounds (wall
+# time; each round's two runs are close in time). Commands are strings,
+# quoted as for eval.
 measure_pair() {
   a_s=""; b_s=""
-  local i
+  local i ratios=""
   for ((i = 0; i < runs; i++)); do
     eval "$1"; sync
     time_once "$2"
+    local round_a="$once_s"
     if faster "$once_s" "$a_s"; then a_s="$once_s"; a_cpu="$once_cpu"; a_kb="$once_kb"; fi
     eval "$3"; sync
     time_once "$4"
     if faster "$once_s" "$b_s"; then b_s="$once_s"; b_cpu="$once_cpu"; b_kb="$once_kb"; fi
+    ratios="$ratios $(ratio "$once_s" "$round_a")"
   done
+  read -r pair_median pair_low pair_high < <(echo "$ratios" | tr ' ' '\n' | grep -v '^$' | sort -g |
+    awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.2f %.2f %.2f\n", m, v[1], v[NR] }')
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }

@@ -58,6 +58,8 @@ const std::vector<Verb>& Verbs();
 void Message(const std::string& text);
 // "vzr: <file>: <reason>".
 void FileMessage(const std::string& file, const std::string& reason);
+// "vzr: write error: REASON" for standard output, said once; returns kNothing.
+int WriteError(int error);
 // The wrong-usage line plus a pointer to the verb's help; returns kNothing.
 int Usage(const std::string& verb, const std::string& text);
 
@@ -77,8 +79,25 @@ std::string Shown(std::string_view text);
 // True when text holds a byte Shown escapes.
 bool NeedsEscape(std::string_view text);
 
-// s as a JSON string literal, quotes included (bytes >= 0x80 pass through).
+// s as a JSON string literal, quotes included: well-formed UTF-8 passes
+// through, every other byte of 0x80 or more becomes \u00XX (its Latin-1
+// reading), so the output is valid JSON whatever the bytes.
 std::string JsonString(const std::string& s);
+
+// What names one file on extraction: the path extraction writes the entry
+// to, letter case folded (the name itself when extraction refuses it).
+std::string EntryKey(const char* name);
+// By entry: true when a later entry of the index has the same EntryKey.
+// Extraction leaves the last of such entries, so cat, diff and extract all
+// take the last one.
+std::vector<bool> SupersededEntries(const VzrArchive& archive);
+
+// Extracts the selected entries (index positions) below dir, one refused or
+// failed entry costing only itself (each named on standard error); -v names
+// each file written. kDone, kProblems when an entry failed, kNothing when
+// nothing could be written. The current folder is kept.
+int ExtractEntries(VzrArchive& archive, const std::string& shownPath, const std::vector<uint32_t>& selected,
+                   const std::string& dir, bool verbose, bool quiet);
 
 // Why an engine operation failed, as its error record says, or fallback
 // when the record names no reason.

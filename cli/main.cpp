@@ -1,6 +1,7 @@
 // main.cpp - the vzr program: picks the verb, separates options from
 // positionals (options may stand anywhere, "--" ends them), routes engine
 // trace lines to standard error, and returns the verb's exit status.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,9 @@ std::vector<Verb>& Table() {
 
 // Whether standard error is a terminal, where a progress bar may stand.
 volatile sig_atomic_t g_barMayShow = 0;
+// Whether the running verb writes a single archive (pack, update, add,
+// remove, recompress), whose replacement is the whole of its work.
+volatile sig_atomic_t g_oneArchiveWriter = 0;
 
 // SIGINT and SIGTERM: the temporary files of a rewrite, a pack or an
 // extraction go, the archive stays as it was, and the status tells a script
@@ -34,12 +38,18 @@ volatile sig_atomic_t g_barMayShow = 0;
 // as they would have. Only async-signal-safe calls here.
 extern "C" void OnInterrupt(int signal) {
   vzrfs::RemoveTemporaries();
+  // A verb that writes one archive has succeeded once the new archive is in
+  // place (the rename is counted with every signal held): it says so.
+  static const char kClearBar[] = "\r                                                                      \r";
+  if (g_oneArchiveWriter && vzrfs::ArchivesReplaced() > 0) {
+    if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
+    ::_exit(kDone);
+  }
   if (signal != SIGINT && signal != SIGTERM) {
     ::signal(signal, SIG_DFL);
     ::raise(signal);  // delivered when the handler returns
     return;
   }
-  static const char kClearBar[] = "\r                                                                      \r";
   static const char kText[] = "vzr: interrupted\n";
   if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
   (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
@@ -57,6 +67,36 @@ void CatchInterruptions() {
     struct sigaction old {};
     if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::sigaction(signal, &action, nullptr);
   }
+}
+
+// A standard stream closed when vzr starts keeps its number taken, so that no
+// file a verb opens becomes "standard output" and receives its listing:
+// output to a closed standard output then fails (EBADF) and is reported.
+void HoldClosedStandardStreams() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = ::open("/dev/null", fd == STDERR_FILENO ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
+
+// Everything a verb wrote to standard output must have arrived: a full disk,
+// /dev/full or a closed standard output turns the verb's status into 2.
+// (A closed pipe ends vzr through SIGPIPE before it gets here.)
+bool g_writeErrorTold = false;
+
+int FinishStandardOutput(int status) {
+  if (g_writeErrorTold) return kNothing;
+  errno = 0;
+  std::cout.flush();  // flushes stdout too: its errno is the failed write's
+  const bool flushFailed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  int error = errno;
+  if (!flushFailed) return status;
+  if (error == 0) error = EIO;  // the failed write's own errno is gone
+  return WriteError(error);
 }
 
 const Verb* FindVerb(const std::string& name) {
@@ -112,8 +152,9 @@ const OptionRule* FindOption(const Verb& v, const std::string& name) {
 // kDone, or kNothing after a usage message; sets help when --help was given.
 int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool& help) {
   bool optionsEnded = false;
-  for (int i = first; i < argc; ++i) {
-    std::string a = argv[i];
+  std::vector<std::string> words(argv + first, argv + argc);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string a = words[i];
     if (optionsEnded || a.size() < 2 || a[0] != '-') {
       args.positionals.push_back(a);
       continue;
@@ -129,8 +170,16 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
       name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
       if (eq != std::string::npos) value = a.substr(eq + 1), hasValue = true;
     } else {
-      name = a.substr(0, 2);  // "-C", "-v"; "-CDIR" carries its value
-      if (a.size() > 2) value = a.substr(2), hasValue = true;
+      // A run of flags ("-qv") is taken one letter at a time; an option that
+      // takes a value takes the rest of the word ("-CDIR").
+      name = a.substr(0, 2);
+      const OptionRule* rule = FindOption(v, name);
+      const bool flag = name == "-q" || name == "-h" || (rule && !rule->takesValue);
+      if (a.size() > 2 && flag) {
+        words.insert(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, "-" + a.substr(2));
+      } else if (a.size() > 2) {
+        value = a.substr(2), hasValue = true;
+      }
     }
     if (name == "help" || name == "-h") { help = true; continue; }
     if (name == "trace") { args.trace = true; continue; }
@@ -140,8 +189,8 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
     if (rule->optionalValue) {
       if (hasValue && value.empty()) return Usage(v.name, "option '" + a + "' needs a value after '='");
     } else if (rule->takesValue && !hasValue) {
-      if (i + 1 >= argc) return Usage(v.name, "option '" + a + "' needs a value");
-      value = argv[++i];
+      if (i + 1 >= words.size()) return Usage(v.name, "option '" + a + "' needs a value");
+      value = words[++i];
     } else if (!rule->takesValue && hasValue) {
       return Usage(v.name, "option '" + a + "' takes no value");
     }
@@ -151,6 +200,7 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
 }
 
 int Main(int argc, char** argv) {
+  HoldClosedStandardStreams();
   if (argc < 2) {
     PrintOverview();
     return kNothing;
@@ -189,6 +239,8 @@ int Main(int argc, char** argv) {
     PrintVerbHelp(*v);
     return kDone;
   }
+  for (const char* writer : {"pack", "update", "add", "remove", "recompress"})
+    if (first == writer) g_oneArchiveWriter = 1;
   CatchInterruptions();
   const bool showTrace = args.trace;
   // The reasons of failures come from the engine's error record; trace
@@ -196,7 +248,7 @@ int Main(int argc, char** argv) {
   SetTraceSink([showTrace](const std::string& line) {
     if (showTrace) std::cerr << Shown(line) << "\n";
   });
-  return v->run(args);
+  return FinishStandardOutput(v->run(args));
 }
 
 }  // namespace
@@ -247,6 +299,12 @@ void Message(const std::string& text) {
   std::cerr << "vzr: " << Shown(text) << "\n";
 }
 
+int WriteError(int error) {
+  if (!g_writeErrorTold) Message(std::string("write error: ") + std::strerror(error));
+  g_writeErrorTold = true;
+  return kNothing;
+}
+
 void FileMessage(const std::string& file, const std::string& reason) { Message(file + ": " + reason); }
 
 bool RequireFolder(const std::string& path) {
@@ -267,10 +325,40 @@ int Usage(const std::string& verb, const std::string& text) {
   return kNothing;
 }
 
+// Length of the well-formed UTF-8 sequence at s[i] (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0 when there is none.
+std::size_t Utf8SequenceAt(const std::string& s, std::size_t i) {
+  const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) n = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) n = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+  else if (lead >= 0xF0 && lead <= 0xF4) n = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+  else return 0;
+  if (i + n > s.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < n; ++k)
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  return n;
+}
+
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      // Well-formed UTF-8 passes as it is; any other byte is read as the
+      // Latin-1 character of its value, so the output is always valid JSON.
+      const std::size_t n = Utf8SequenceAt(s, i);
+      if (n > 0) {
+        out.append(s, i, n);
+        i += n - 1;
+      } else {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      }
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20) {

@@ -32,19 +32,24 @@ int RunDiff(const cli::Args& args) {
   if (ra == cli::kNothing) return ra;
   const int rb = cli::LoadArchive(args.positionals[1], b);
   if (rb == cli::kNothing) return rb;
+  // Names that extraction writes to one file compare as one: the last entry
+  // of each, the one extraction leaves.
+  const std::vector<bool> supersededA = cli::SupersededEntries(a), supersededB = cli::SupersededEntries(b);
   std::unordered_map<std::string, uint32_t> inB;
-  for (uint32_t j = 0; j < b.FileIndex.count; ++j) inB.emplace(vzrfs::FoldCase(b.FileIndex.files[j].name), j);
+  for (uint32_t j = 0; j < b.FileIndex.count; ++j)
+    if (!supersededB[j]) inB.emplace(cli::EntryKey(b.FileIndex.files[j].name), j);
   std::vector<std::string> onlyA, onlyB, changed;
   std::unordered_map<std::string, bool> inA;
   for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
-    const std::string key = vzrfs::FoldCase(a.FileIndex.files[i].name);
+    if (supersededA[i]) continue;
+    const std::string key = cli::EntryKey(a.FileIndex.files[i].name);
     inA.emplace(key, true);
     auto it = inB.find(key);
     if (it == inB.end()) onlyA.push_back(a.FileIndex.files[i].name);
     else if (!SameContent(a, i, b, it->second)) changed.push_back(a.FileIndex.files[i].name);
   }
   for (uint32_t j = 0; j < b.FileIndex.count; ++j)
-    if (!inA.count(vzrfs::FoldCase(b.FileIndex.files[j].name))) onlyB.push_back(b.FileIndex.files[j].name);
+    if (!supersededB[j] && !inA.count(cli::EntryKey(b.FileIndex.files[j].name))) onlyB.push_back(b.FileIndex.files[j].name);
   if (args.Has("json")) {
     auto list = [](const std::vector<std::string>& v) {
       std::string s = "[";

@@ -1,6 +1,12 @@
 // verb_extract.cpp - "vzr extract" and "vzr cat": entries to files or to
 // standard output.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <unordered_set>
 
 #include <cerrno>
 #include <cstdio>
@@ -36,7 +42,7 @@ std::vector<uint32_t> Select(const VzrArchive& a, const std::vector<std::string>
   return picked;
 }
 
-std::string Reason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
+std::string ExtractReason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
 
 // Counts the entries ExtractAll starts (it names each in the status line
 // before it writes it), so the CLI knows which ones are written.
@@ -50,6 +56,26 @@ class EntryCounter : public StatusWindow {
   std::function<void()> onEntry_;
 };
 
+// The current folder of the moment it is made, taken back on request and at
+// the end: extraction changes it, and a relative destination or archive path
+// must keep naming the same place in the next round.
+class KeepCurrentFolder {
+ public:
+  KeepCurrentFolder() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~KeepCurrentFolder() {
+    Restore();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  KeepCurrentFolder(const KeepCurrentFolder&) = delete;
+  KeepCurrentFolder& operator=(const KeepCurrentFolder&) = delete;
+  void Restore() const {
+    if (fd_ >= 0 && ::fchdir(fd_) != 0) cli::Message(std::string("could not return to the current folder: ") + std::strerror(errno));
+  }
+
+ private:
+  int fd_;
+};
+
 int RunExtract(const cli::Args& args) {
   if (args.positionals.empty()) return cli::Usage("extract", "an archive is needed");
   const std::string dir = args.Value("-C", ".");
@@ -61,11 +87,63 @@ int RunExtract(const cli::Args& args) {
   const std::vector<uint32_t> picked =
       Select(archive, {args.positionals.begin() + 1, args.positionals.end()}, missed);
   if (missed) rc = cli::kProblems;
+  const int extracted = cli::ExtractEntries(archive, args.positionals[0], picked, dir, args.Has("-v"), args.quiet);
+  return std::max(rc, extracted);
+}
+
+int RunCat(const cli::Args& args) {
+  if (args.positionals.size() != 2) return cli::Usage("cat", "an archive and one entry name are needed");
+  VzrArchive archive;
+  int rc = cli::LoadArchive(args.positionals[0], archive);
+  if (rc == cli::kNothing) return rc;
+  const std::string& name = args.positionals[1];
+  // The last entry of the name: the one extraction leaves.
+  for (uint32_t i = archive.FileIndex.count; i-- > 0;) {
+    if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
+    unsigned char* content = archive.Extract(i, nullptr);
+    if (!content) {
+      cli::FileMessage(args.positionals[0], name + ": " + ExtractReason(archive));
+      return cli::kProblems;
+    }
+    if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0)
+      return cli::WriteError(errno);
+    return rc;
+  }
+  cli::FileMessage(args.positionals[0], "no entry named '" + name + "'");
+  return cli::kProblems;
+}
+
+const cli::Register extractVerb({"extract", "entries into files below a folder",
+                                 "usage: vzr extract [-C DIR] [-v] ARCHIVE [PATTERN...]\n"
+                                 "Writes every entry (or those a PATTERN selects) below DIR. Entries whose\n"
+                                 "names would land outside DIR are refused and named; the others are written.\n"
+                                 "  -C DIR       the folder to write below (default: the current folder)\n"
+                                 "  -v           name each file written on standard output\n",
+                                 {{"-C", true}, {"-v", false}},
+                                 RunExtract});
+
+const cli::Register catVerb({"cat", "one entry's content to standard output",
+                             "usage: vzr cat ARCHIVE NAME\n"
+                             "Writes the content of entry NAME (any letter case), byte for byte.\n",
+                             {},
+                             RunCat});
+
+}  // namespace
+
+int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const std::vector<uint32_t>& selected,
+                        const std::string& dir, bool verbose, bool quiet) {
+  // Of entries that extraction writes to one file, the last in the index is
+  // the one left there (and the one cat shows): the others are not written.
+  std::vector<uint32_t> picked;
+  const std::vector<bool> superseded = cli::SupersededEntries(archive);
+  for (uint32_t i : selected)
+    if (!superseded[i]) picked.push_back(i);
   const ::FileIndex all = archive.FileIndex;
   uint64_t totalBytes = 0;
   for (uint32_t i : picked) totalBytes += all.files[i].fileSize;
-  cli::Progress progress(totalBytes, args.quiet);
-  const bool verbose = args.Has("-v");
+  cli::Progress progress(totalBytes, quiet);
+  const KeepCurrentFolder here;
+  int rc = cli::kDone;
 
   // ExtractAll stops at the first entry that fails; the rest are extracted
   // in a further round, so one refused entry costs only itself.
@@ -96,60 +174,38 @@ int RunExtract(const cli::Args& args) {
       cli::StatusCapture capture(text, &counter);
       result = archive.ExtractAll(dir.c_str());
     }
+    here.Restore();
     if (result == 0) {
       if (roundSize > 0) written(roundSize - 1);
       break;
     }
     progress.Clear();
     if (result != 5 || roundSize == 0) {
-      cli::FileMessage(result == 7 ? dir : args.positionals[0], Reason(archive));
+      cli::FileMessage(result == 7 ? dir : shownPath, ExtractReason(archive));
       return cli::kNothing;
     }
     const FileEntry& failed = archive.FileIndex.files[roundSize - 1];
-    cli::FileMessage(args.positionals[0], std::string(failed.name) + ": " + Reason(archive));
+    cli::FileMessage(shownPath, std::string(failed.name) + ": " + ExtractReason(archive));
     rc = cli::kProblems;
     next += roundSize;
   }
+  archive.FileIndex = all;
   std::fflush(stdout);
   return rc;
 }
 
-int RunCat(const cli::Args& args) {
-  if (args.positionals.size() != 2) return cli::Usage("cat", "an archive and one entry name are needed");
-  VzrArchive archive;
-  int rc = cli::LoadArchive(args.positionals[0], archive);
-  if (rc == cli::kNothing) return rc;
-  const std::string& name = args.positionals[1];
-  for (uint32_t i = 0; i < archive.FileIndex.count; ++i) {
-    if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) != 0) continue;
-    unsigned char* content = archive.Extract(i, nullptr);
-    if (!content) {
-      cli::FileMessage(args.positionals[0], name + ": " + Reason(archive));
-      return cli::kProblems;
-    }
-    if (std::fwrite(content, 1, archive.curLength, stdout) != archive.curLength || std::fflush(stdout) != 0) {
-      cli::Message(std::string("standard output: ") + std::strerror(errno));
-      return cli::kNothing;
-    }
-    return rc;
-  }
-  cli::FileMessage(args.positionals[0], "no entry named '" + name + "'");
-  return cli::kProblems;
+std::string cli::EntryKey(const char* name) {
+  std::string key = ExtractionPath(name);
+  if (key.empty()) key = name;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
 }
 
-const cli::Register extractVerb({"extract", "entries into files below a folder",
-                                 "usage: vzr extract [-C DIR] [-v] ARCHIVE [PATTERN...]\n"
-                                 "Writes every entry (or those a PATTERN selects) below DIR. Entries whose\n"
-                                 "names would land outside DIR are refused and named; the others are written.\n"
-                                 "  -C DIR       the folder to write below (default: the current folder)\n"
-                                 "  -v           name each file written on standard output\n",
-                                 {{"-C", true}, {"-v", false}},
-                                 RunExtract});
-
-const cli::Register catVerb({"cat", "one entry's content to standard output",
-                             "usage: vzr cat ARCHIVE NAME\n"
-                             "Writes the content of entry NAME (any letter case), byte for byte.\n",
-                             {},
-                             RunCat});
-
-}  // namespace
+std::vector<bool> cli::SupersededEntries(const VzrArchive& archive) {
+  const uint32_t count = archive.FileIndex.count;
+  std::vector<bool> superseded(count, false);
+  std::unordered_set<std::string> later;
+  for (uint32_t i = count; i-- > 0;)
+    superseded[i] = !later.insert(EntryKey(archive.FileIndex.files[i].name)).second;
+  return superseded;
+}

@@ -16,6 +16,7 @@
 #include "cli.h"
 #include "compression.h"
 #include "discovery.h"
+#include "fileservices.h"
 #include "packplan.h"
 #include "progress.h"
 #include "vzrpack.h"
@@ -216,31 +217,41 @@ std::string Absolute(const std::string& path) {
 
 int RunModUnpack(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("mod unpack", "a mod folder and a destination are needed");
-  // Absolute paths, as the Toolset's folder choosers give them: extraction
-  // changes the current folder, which a relative pattern would follow.
   std::error_code ec;
   const std::string mod = Absolute(args.positionals[0]);
   const std::string dest = Absolute(args.positionals[1]);
-  for (const std::string& dir : {mod, dest})
-    if (!fs::is_directory(dir, ec)) {
-      cli::FileMessage(dir, ec ? ec.message() : "not a folder");
-      return cli::kNothing;
-    }
-  // The folders the Toolset's Extract > Mod Folder unpacks, in its order.
-  InFolder keepCurrent(".");  // the current folder comes back afterwards
-  cli::Progress progress(std::size(modkit::kModArchivePatterns), args.quiet);
-  uint64_t done = 0;
-  for (const char* folder : modkit::kModArchivePatterns) {
-    std::string pattern = mod + folder;
-    if (unpackVzrFiles(pattern.data(), nullptr, dest.c_str()) != 0) {
-      progress.Clear();
-      const std::string reason = LastEngineError().message;
-      cli::FileMessage(mod, "unable to extract all mod archive files" + (reason.empty() ? "" : ": " + reason));
-      return cli::kProblems;
-    }
-    progress.Update(++done);
+  if (!fs::is_directory(mod, ec)) {
+    cli::FileMessage(mod, ec ? ec.message() : "not a folder");
+    return cli::kNothing;
   }
-  return cli::kDone;
+  // A destination that is not there yet is made, as unzip -d does.
+  if (!fs::is_directory(dest, ec) && !fs::create_directories(dest, ec)) {
+    cli::FileMessage(dest, ec ? ec.message() : "not a folder");
+    return cli::kNothing;
+  }
+  // The folders the Toolset's Extract > Mod Folder unpacks, in its order,
+  // each archive whole; an entry that cannot be written is named and
+  // skipped, and the rest of the mod is still unpacked.
+  int rc = cli::kDone;
+  for (const char* folder : modkit::kModArchivePatterns) {
+    const std::string pattern = mod + folder;
+    const std::string prefix = pattern.substr(0, pattern.rfind('/') + 1);
+    for (const vzrfs::FindEntry& match : vzrfs::FindMatches(pattern.c_str())) {
+      if (match.isDirectory) continue;
+      const std::string path = prefix + match.name;
+      VzrArchive archive;
+      const int loaded = cli::LoadArchive(path, archive);
+      if (loaded == cli::kNothing) {
+        rc = cli::kProblems;
+        continue;
+      }
+      std::vector<uint32_t> every(archive.FileIndex.count);
+      for (uint32_t i = 0; i < archive.FileIndex.count; ++i) every[i] = i;
+      const int extracted = cli::ExtractEntries(archive, path, every, dest, false, args.quiet);
+      if (loaded != cli::kDone || extracted != cli::kDone) rc = cli::kProblems;
+    }
+  }
+  return rc;
 }
 
 int RunMod(const cli::Args& args) {
@@ -268,8 +279,9 @@ const cli::Register modVerb({"mod", "a mod's levels and folders: list, pack, unp
                              "               (pack) segmented archives compressed at LEVEL (0..9, without\n"
                              "               a value 6); sound and music are still packed raw\n"
                              VZR_HELP_LEVELS VZR_HELP_THREADS
-                             "  unpack  every archive of the mod into DEST, as the Toolset's\n"
-                             "          Extract > Mod Folder does\n",
+                             "  unpack  every archive of the mod into DEST (made when missing), as the\n"
+                             "          Toolset's Extract > Mod Folder does; an entry that cannot be\n"
+                             "          written is named and skipped, and the rest is still unpacked\n",
                              {{"all", false}, {"compress", true, true}, {"threads", true}},
                              RunMod});
 

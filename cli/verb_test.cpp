@@ -94,8 +94,7 @@ void CheckEntries(VzrArchive& a, bool quiet, std::vector<std::string>& problems,
     const FileEntry& e = a.FileIndex.files[i];
     if (std::string p = NameProblem(e); !p.empty()) problems.push_back(std::string(e.name) + ": " + p);
     // Names that extraction writes to the same file, in any letter case.
-    const std::string path = ExtractionPath(e.name);
-    if (!seen.insert(vzrfs::FoldCase(path.empty() ? e.name : path)).second)
+    if (!seen.insert(cli::EntryKey(e.name)).second)
       warnings.push_back(std::string(e.name) + ": duplicate name");
     if (!a.Extract(i, nullptr)) {
       problems.push_back(std::string(e.name) + ": does not decode (" + a.lastError.message + ")");
@@ -146,10 +145,15 @@ int RunTest(const cli::Args& args) {
   const bool json = args.Has("json");
   bool firstJson = true, allSound = true, unreadable = false;
   if (json) std::fputs("[", stdout);
-  for (const std::string& path : args.positionals)
+  std::size_t checked = 0;
+  for (const std::string& path : args.positionals) {
+    unreadable = false;
     allSound = TestArchive(path, args.quiet, json, firstJson, unreadable) && allSound;
+    if (!unreadable) ++checked;
+  }
   if (json) std::fputs("\n]\n", stdout);
-  return unreadable ? cli::kNothing : allSound ? cli::kDone : cli::kProblems;
+  // 2 only when not one archive could be checked; damage found is 1.
+  return checked == 0 ? cli::kNothing : allSound ? cli::kDone : cli::kProblems;
 }
 
 const cli::Register reg({"test", "checks archives without writing anything",

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "cli.h"
 #include "compression.h"
+#include "fileservices.h"
 #include "paths.h"
 #include "pattern.h"
 #include "progress.h"
@@ -31,6 +33,46 @@ std::vector<char> PathBuffer(const std::string& text) {
   std::vector<char> buffer(std::max<std::size_t>(512, text.size() + 2), '\0');
   std::copy(text.begin(), text.end(), buffer.begin());
   return buffer;
+}
+
+// Why a --base cannot start entry names, or "": names that climb out of the
+// destination, start at the root or on a drive are what `vzr test` flags as
+// unsafe, and extraction refuses them.
+std::string BaseProblem(const std::string& base) {
+  if (!base.empty() && (base[0] == '/' || base[0] == '\\')) return "starts with a separator";
+  if (base.size() >= 2 && std::isalpha(static_cast<unsigned char>(base[0])) && base[1] == ':')
+    return "starts with a drive";
+  std::size_t start = 0;
+  while (start <= base.size()) {
+    const std::size_t end = std::min(base.find_first_of("/\\", start), base.size());
+    if (base.compare(start, end - start, "..") == 0) return "holds a '..' component";
+    start = end + 1;
+  }
+  return "";
+}
+
+// The characters of text that a path must not hold, each once, or "".
+std::string IllegalCharactersOf(const std::string& text, int allowDrive) {
+  std::string found;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char one[2] = {text[i], '\0'};
+    const bool driveColon = allowDrive == 1 && i == 1 && text[i] == ':';
+    if (!driveColon && HasIllegalChars(one, 0) == 1 && found.find(text[i]) == std::string::npos) found += text[i];
+  }
+  return found;
+}
+
+// False (the refusal printed) when --base is unsafe or holds characters a
+// path must not hold.
+bool AcceptBase(const std::string& verb, const std::string& base) {
+  std::string problem = BaseProblem(base);
+  if (problem.empty()) {
+    const std::string illegal = IllegalCharactersOf(base, 0);
+    if (!illegal.empty()) problem = "holds characters a name must not hold: " + illegal;
+  }
+  if (problem.empty()) return true;
+  cli::Message(verb + ": base path '" + base + "' " + problem);
+  return false;
 }
 
 // The base path as index names carry it: '/'-separated, no leading or
@@ -77,15 +119,16 @@ int RunPack(const cli::Args& args) {
   if (cli::ReadCompression(args, "pack", "compress", compression) != cli::kDone) return cli::kNothing;
   const std::string& dir = args.positionals[0];
   const std::string& archivePath = args.positionals[1];
+  if (!AcceptBase("pack", args.Value("base"))) return cli::kNothing;
   if (!cli::RequireFolder(dir)) return cli::kNothing;
   std::vector<char> source = PathBuffer(dir);
   std::vector<char> base = PathBuffer(CleanBase(args.Value("base")));
   std::vector<char> archive = PathBuffer(archivePath);
-  if (HasIllegalChars(source.data(), 1) == 1 || HasIllegalChars(base.data(), 0) == 1 ||
-      HasIllegalChars(archive.data(), 1) == 1) {
-    cli::Message("illegal characters in a path: * ? \" < > |");
-    return cli::kNothing;
-  }
+  for (const std::string* path : {&dir, &archivePath})
+    if (const std::string illegal = IllegalCharactersOf(*path, 1); !illegal.empty()) {
+      cli::FileMessage(*path, "holds characters a path here must not hold: " + illegal);
+      return cli::kNothing;
+    }
   if (CheckPackPaths(source.data(), archive.data()) == 2) {
     cli::FileMessage(archivePath, "cannot be written inside the folder being packed");
     return cli::kNothing;
@@ -111,11 +154,26 @@ int RunPack(const cli::Args& args) {
   return cli::kDone;
 }
 
-// Loads the archive a verb rewrites; a damaged index is never rewritten.
-int LoadForRewrite(const std::string& path, VzrArchive& archive) {
+// Locks and loads the archive a verb rewrites; a damaged index is never
+// rewritten. The lock is held from this read to the rename, so a second
+// writer of the same archive waits, then reads what this one wrote.
+int LoadForRewrite(const std::string& path, VzrArchive& archive, vzrfs::ArchiveLock& lock) {
+  if (lock.Acquire(path.c_str()) == EWOULDBLOCK) {
+    cli::FileMessage(path, "another program is writing it; nothing was changed, try again");
+    return cli::kNothing;
+  }
   const int rc = cli::LoadArchive(path, archive);
   if (rc == cli::kProblems) cli::FileMessage(path, "not rewritten: its index is damaged");
   return rc == cli::kDone ? cli::kDone : cli::kNothing;
+}
+
+// Refuses (with a message) a file that is the archive itself, under
+// whatever name or link: the copy would hold the archive as it was.
+bool IsTheArchive(const std::string& file, const std::string& archive) {
+  std::error_code ec;
+  if (!fs::equivalent(file, archive, ec)) return false;
+  cli::FileMessage(file, "file is the archive");
+  return true;
 }
 
 // The level and threads new entries of a segmented archive are compressed
@@ -135,7 +193,8 @@ int RunUpdate(const cli::Args& args) {
   const std::string& file = args.positionals[2];
   VzrArchive archive;
   if (SetEntryCompression(args, "update", archive) != cli::kDone) return cli::kNothing;
-  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  vzrfs::ArchiveLock lock;
+  if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
   uint32_t inx = UINT32_MAX;
   for (uint32_t i = 0; i < archive.FileIndex.count && inx == UINT32_MAX; ++i)
     if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) == 0) inx = i;
@@ -144,39 +203,25 @@ int RunUpdate(const cli::Args& args) {
     return cli::kNothing;
   }
   std::error_code ec;
+  if (IsTheArchive(file, path)) return cli::kNothing;
   if (!fs::is_regular_file(file, ec)) {
     cli::FileMessage(file, ec ? ec.message() : "not a regular file");
     return cli::kNothing;
   }
   const uintmax_t size = fs::file_size(file, ec);
-  if (ec || size >= UINT32_MAX) {
-    cli::FileMessage(file, ec ? ec.message() : "too large for an archive entry");
+  if (ec) {
+    cli::FileMessage(file, ec.message());
     return cli::kNothing;
   }
-  const uint32_t n = static_cast<uint32_t>(size);
-  if (!archive.GrowFileBuffer(n + 2)) {
-    cli::FileMessage(file, "not enough memory");
-    return cli::kNothing;
-  }
-  FILE* f = std::fopen(file.c_str(), "rb");
-  if (!f) {
-    cli::FileMessage(file, std::strerror(errno));
-    return cli::kNothing;
-  }
-  const size_t got = n ? std::fread(archive.fileBuffer, 1, n, f) : 0;
-  std::fclose(f);
-  if (got != n) {
-    cli::FileMessage(file, "could not be read whole");
-    return cli::kNothing;
-  }
-  archive.curLength = n;
-  cli::Progress progress(n, args.quiet);
-  if (archive.AddReplaceFile(inx, n) != 0) {
+  // The engine reads the file a few segments at a time, and refuses one the
+  // format cannot hold before it writes anything.
+  cli::Progress progress(size, args.quiet);
+  if (archive.ReplaceFromFile(inx, file.c_str()) != 0) {
     progress.Clear();
     cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
-  progress.Update(n);
+  progress.Update(size);
   return cli::kDone;
 }
 
@@ -196,7 +241,8 @@ int RunRemove(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("remove", "an archive and at least one pattern are needed");
   const std::string& path = args.positionals[0];
   VzrArchive archive;
-  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  vzrfs::ArchiveLock lock;
+  if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
   const std::vector<std::string> patterns(args.positionals.begin() + 1, args.positionals.end());
   std::vector<bool> used(patterns.size(), false);
   std::vector<uint32_t> removed;
@@ -243,9 +289,11 @@ bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrA
 int RunAdd(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("add", "an archive and at least one file or folder are needed");
   const std::string& path = args.positionals[0];
+  if (!AcceptBase("add", args.Value("base"))) return cli::kNothing;
   VzrArchive archive;
   if (SetEntryCompression(args, "add", archive) != cli::kDone) return cli::kNothing;
-  if (LoadForRewrite(path, archive) != cli::kDone) return cli::kNothing;
+  vzrfs::ArchiveLock lock;
+  if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
   const std::string base = CleanBase(args.Value("base"));
   std::vector<VzrArchive::NewEntry> added;
   for (size_t k = 1; k < args.positionals.size(); ++k) {
@@ -271,6 +319,7 @@ int RunAdd(const cli::Args& args) {
   }
   // The engine refuses these too; here each one is named.
   bool refused = false;
+  for (const VzrArchive::NewEntry& e : added) refused = IsTheArchive(e.sourcePath, path) || refused;
   for (const VzrArchive::NewEntry& e : added)
     for (uint32_t i = 0; i < archive.FileIndex.count; ++i)
       if (::strcasecmp(archive.FileIndex.files[i].name, e.name.c_str()) == 0) {

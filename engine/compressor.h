@@ -1,5 +1,5 @@
-// compressor.h - the engine's own segment streams, shared by the entry writer
-// and the match-finding compressor.
+// compressor.h - the parallel segment driver: the segments of one entry
+// compressed at a level on several threads (compress_driver.cpp).
 #pragma once
 
 #include <cstdint>
@@ -7,16 +7,6 @@
 struct SegmentRecord;
 
 namespace vzr {
-
-// Bytes of the literal-only stream of an n-byte segment: run code, the bytes,
-// the end marker (4 for an empty segment).
-uint32_t LiteralStreamLength(uint32_t n);
-// Writes the literal-only stream of in[0..n) at out (LiteralStreamLength(n)
-// bytes); returns its length.
-// Writes the run code of an n-byte literal run (first-byte form) at out;
-// returns its length.
-uint32_t WriteRunCode(unsigned char* out, uint32_t n);
-uint32_t WriteLiteralStream(const unsigned char* in, uint32_t n, unsigned char* out);
 
 // Compresses in[0..length) segment by segment at level on up to `threads`
 // threads (0: every core) into store, which holds the literal-only streams of

@@ -12,23 +12,18 @@
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
+#include "segmentwriter.h"
 #include "trace.h"
 #include "vzrpack.h"
 
 namespace {
 
-// Bytes of the run-length code for a literal run of n bytes.
-uint32_t RunCodeLength(uint32_t n) {
-  if (n <= vzr::kShortRunLimit) return 1;
-  return 2 + (n - vzr::kLongRunBias - 1) / vzr::kRunStep;
-}
-
 // storeBuffer bytes the segmented streams of `length` content bytes take.
 uint64_t SegmentedStreamBytes(uint32_t length) {
   const uint64_t full = length / vzr::kSegmentSize;
   const uint32_t rest = length % vzr::kSegmentSize;
-  uint64_t bytes = full * (RunCodeLength(vzr::kSegmentSize) + vzr::kSegmentSize + sizeof vzr::kEndMarker);
-  if (rest) bytes += RunCodeLength(rest) + rest + sizeof vzr::kEndMarker;
+  uint64_t bytes = full * vzr::LiteralStreamLength(vzr::kSegmentSize);
+  if (rest) bytes += vzr::LiteralStreamLength(rest);
   return bytes;
 }
 
@@ -155,12 +150,14 @@ void vzrops::WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSiz
       write(countBytes, sizeof countBytes);
       write(table.data(), table.size());
       write(data, dataBytes);
+      // What the writes put down, without asking the stream for its position
+      // again (a system call per entry); a failed write fails the whole
+      // operation through writeError.
+      entry.compSize = static_cast<uint32_t>(sizeof countBytes + table.size() + dataBytes);
     } else {
       write(vzr::kEmptySegmentedForm, vzr::kEmptySegmentedSize);
+      entry.compSize = vzr::kEmptySegmentedSize;
     }
-    uint64_t after = position;
-    vzrfs::Tell(a.vzrFileStream, after);
-    entry.compSize = static_cast<uint32_t>(after - position);
   } else if (a.storageMode == vzr::kStorageRaw) {
     write(data, dataBytes);
     entry.compSize = dataBytes;
@@ -171,6 +168,8 @@ void vzrops::WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSiz
 uint32_t VzrArchive::EncodeSegment(uint32_t k) {
   CodePosition = 218;
   segmentStart = k * vzr::kSegmentSize;
+  // The stream opens with its literal-run header (WriteRunLength's place).
+  CodePosition = 241;
   const uint32_t written =
       vzr::WriteLiteralStream(fileBuffer + segmentStart, segments[k].rawLength, storeBuffer + outPos);
   outPos += static_cast<int32_t>(written);
@@ -181,31 +180,3 @@ void VzrArchive::WriteRunLength(int32_t& pos, uint32_t n) {
   CodePosition = 241;
   pos += static_cast<int32_t>(vzr::WriteRunCode(storeBuffer + pos, n));
 }
-
-namespace vzr {
-
-uint32_t WriteRunCode(unsigned char* out, uint32_t n) {
-  if (n <= kShortRunLimit) {
-    out[0] = static_cast<unsigned char>(n + kRunBias);
-    return 1;
-  }
-  // 0x00, then one 0x00 for each 255 while more than 255 remain, then the
-  // rest (1 to 255). The zeros are counted up front and written in one go.
-  const uint32_t m = n - kLongRunBias;
-  const uint32_t continuations = (m - 1) / kRunStep;
-  std::memset(out, 0x00, 1 + continuations);
-  out[1 + continuations] = static_cast<unsigned char>(m - continuations * kRunStep);
-  return 2 + continuations;
-}
-
-uint32_t LiteralStreamLength(uint32_t n) { return RunCodeLength(n) + n + sizeof kEndMarker; }
-
-uint32_t WriteLiteralStream(const unsigned char* in, uint32_t n, unsigned char* out) {
-  uint32_t pos = WriteRunCode(out, n);
-  if (n > 0) std::memcpy(out + pos, in, n);  // in may be null when n is 0
-  pos += n;
-  std::memcpy(out + pos, kEndMarker, sizeof kEndMarker);
-  return pos + static_cast<uint32_t>(sizeof kEndMarker);
-}
-
-}  // namespace vzr

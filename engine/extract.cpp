@@ -123,16 +123,20 @@ class ExtractSession {
   std::unordered_map<std::string, std::string> resolvedFolders;  // folder as named -> as found
 
   // The path of leaf in folder (a resolved path relative to the current
-  // directory, "" for the directory itself): the existing file that matches
+  // directory, "" for the directory itself): the existing name that matches
   // it exactly, else the first that matches it without regard to case, else
-  // the name as given (exists is then false).
-  std::string Find(const std::string& folder, const std::string& leaf, bool& exists) {
+  // the name as given (exists is then false). With ownFilesOnly, a name in
+  // another letter case counts only when this run made it: entries whose
+  // names differ only in case end as one file (the last entry's), while a
+  // file of the user's in another case is left alone.
+  std::string Find(const std::string& folder, const std::string& leaf, bool& exists, bool ownFilesOnly = false) {
     Names& names = Listing(folder);
     const std::string prefix = folder.empty() ? std::string() : folder + '/';
     exists = true;
     if (names.exact.count(leaf)) return prefix + leaf;
-    const auto match = names.folded.find(vzrfs::FoldCase(leaf));
-    if (match != names.folded.end()) return prefix + match->second;
+    const auto& folded = ownFilesOnly ? names.madeFolded : names.folded;
+    const auto match = folded.find(vzrfs::FoldCase(leaf));
+    if (match != folded.end()) return prefix + match->second;
     exists = false;
     return prefix + leaf;
   }
@@ -140,6 +144,7 @@ class ExtractSession {
     Names& names = Listing(folder);
     names.exact.insert(leaf);
     names.folded.emplace(vzrfs::FoldCase(leaf), leaf);
+    names.madeFolded.emplace(vzrfs::FoldCase(leaf), leaf);
   }
   // Folder `named` (a relative path of plain components) as found on disk,
   // looked up through the run's listings, with every missing folder created
@@ -216,6 +221,7 @@ class ExtractSession {
   struct Names {
     std::unordered_set<std::string> exact;
     std::unordered_map<std::string, std::string> folded;  // first in listing order wins
+    std::unordered_map<std::string, std::string> madeFolded;  // the names this run made
   };
   Names& Listing(const std::string& folder) {
     auto found = folders_.find(folder);
@@ -426,9 +432,10 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   bool exists = false;
   std::string target;
   if (session) {
-    target = session->Find(folder, leaf, exists);
+    target = session->Find(folder, leaf, exists, true);
   } else {
-    target = vzrfs::ResolvePath(path.c_str());
+    // The folders are found without regard to case, the file only as named.
+    target = folder.empty() ? leaf : folder + '/' + leaf;
     std::error_code error;
     exists = std::filesystem::exists(std::filesystem::symlink_status(target, error));
   }

@@ -10,6 +10,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -23,6 +25,12 @@
 namespace vzrfs {
 
 using namespace internal;
+
+namespace {
+// Archives replaced in this process; ReplaceDurably counts each rename with
+// every signal held.
+volatile sig_atomic_t g_archivesReplaced = 0;
+}  // namespace
 
 bool CreateFolder(const char* path) {
   const std::string resolved = ResolvePath(path);
@@ -166,11 +174,17 @@ bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
     return false;
   }
   if (Recording()) Record(FsOperation::Kind::Flush, AbsoluteFor(from));
+  // A signal that comes during the rename is handled once it is counted, so
+  // a handler tells a finished replacement from one that did not happen.
+  temporaries::SignalsHeld held;
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
   temporaries::ReleasePath(from);
+  g_archivesReplaced = g_archivesReplaced + 1;
   if (Recording()) Record(FsOperation::Kind::Rename, AbsoluteFor(from), AbsoluteFor(to));
   FlushFolderOf(to);
   return true;
 }
+
+int ArchivesReplaced() { return g_archivesReplaced; }
 
 }  // namespace vzrfs

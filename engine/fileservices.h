@@ -92,6 +92,64 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath);
 // delete. The fault hook is asked before the flush as before a write, so a
 // test can make the flush fail.
 bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed = nullptr);
+// Writers of an existing archive (every rewrite, a pack over an archive).
+//
+// The file an archive path leads to: links followed to the real file, whose
+// folder the new copy is written in and which the rename replaces, so a link
+// to an archive stays a link. A path that is no link, or a link that leads
+// nowhere, is given back resolved as it stands.
+std::string ArchiveTarget(const char* path);
+
+// What a writer saw of a file when it read it: a rewrite moves its copy
+// over the archive only while the archive is still this one.
+struct FileIdentity {
+  uint64_t device = 0, inode = 0, size = 0;
+  int64_t mtimeNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+bool IdentityOf(std::FILE* f, FileIdentity& identity);
+bool IdentityOfPath(const char* path, FileIdentity& identity);  // links followed
+
+// An exclusive advisory lock (flock) on the archive file itself, held by one
+// writer over its whole read, rewrite and rename. The system drops it when
+// the holder ends, however it ends, so a killed writer never blocks the
+// next. The rename gives the archive a new inode: a writer that gets the
+// lock on an inode the path no longer names takes the lock of the file that
+// is there now. Locks of one process nest (a program that holds the lock
+// while it reads calls the engine, which takes it again).
+class ArchiveLock {
+ public:
+  ArchiveLock() = default;
+  ~ArchiveLock() { Release(); }
+  ArchiveLock(const ArchiveLock&) = delete;
+  ArchiveLock& operator=(const ArchiveLock&) = delete;
+
+  // Waits up to ArchiveLockWaitMs for another writer to finish. 0 when held;
+  // EWOULDBLOCK when another writer still held it; ENOENT when there is no
+  // archive (nothing to lose); another errno when it cannot be opened.
+  int Acquire(const char* path);
+  void Release();
+
+ private:
+  int slot_ = -1;
+};
+// How long a writer waits for another one (5 s; tests shorten it).
+int ArchiveLockWaitMs();
+void SetArchiveLockWaitMs(int milliseconds);
+
+// 0 when the user may replace the archive that f reads, else EACCES, as
+// `cp` refuses to write over a file: a file the user may not write, and a
+// file without its owner's write bit even for a superuser.
+int MayReplace(std::FILE* archive);
+// Gives the new file out the mode bits of the archive f reads and, where the
+// process may (a superuser, or a group the user is in), its owner and group.
+void TakeOverModeAndOwner(std::FILE* out, std::FILE* archive);
+
+// Archives replaced in this process: ReplaceDurably counts each rename with
+// every signal held, so a signal handler that sees a nonzero count knows the
+// new archive is in place.
+int ArchivesReplaced();
+
 // Extraction without following links. Paths are relative to the current
 // directory (or absolute) and taken as written.
 // Whether a component of path that exists is a symbolic link.

@@ -58,6 +58,7 @@ void VzrArchive::LoadIndex(const char* path) {
   }
 
   indexDamaged = false;
+  loadedFile = {};
   if (OpenArchiveStream() != 0) {
     const int openError = errno;
     TraceLog("vzrFileStream_openFail() ");
@@ -65,6 +66,9 @@ void VzrArchive::LoadIndex(const char* path) {
     return;
   }
   std::FILE* f = vzrFileStream;
+  vzrfs::FileIdentity identity;
+  if (vzrfs::IdentityOf(f, identity))
+    loadedFile = {identity.device, identity.inode, identity.size, identity.mtimeNs, true};
 
   uint64_t length = 0;
   vzrfs::FileLength(f, length);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -78,7 +79,7 @@ std::string LeafName(const std::string& path) {
 // folder into itself must not read the file it is truncating. Only a path
 // with the archive's file name can be it, so only those are compared.
 void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
-  const std::string archive = vzrfs::ResolvePath(archivePath);
+  const std::string archive = vzrfs::ArchiveTarget(archivePath);  // a link's file is the one replaced
   if (!vzrfs::UniqueFile(vzrfs::OpenRead(archive.c_str()))) return;  // no old archive to meet
   const std::string leaf = LeafName(archive);
   std::vector<std::string> kept;
@@ -95,6 +96,30 @@ void DropArchiveFromNames(VzrArchive& pack, const char* archivePath) {
   if (!dropped) return;
   pack.packNames.Clear();
   for (const std::string& path : kept) pack.packNames.Append(path.c_str());
+}
+
+// Why a pack may not put its archive at target (no reason when it may):
+// another writer holds the archive, it is a folder or too long a name, or
+// the user may not write it (as `cp` refuses). The status shows the reason
+// of a refusal the user can act on.
+struct Refusal {
+  std::string why;
+  bool shown = false;
+  int error = 0;
+};
+Refusal CannotReplace(const std::string& target, int lockResult) {
+  if (lockResult == EWOULDBLOCK) return {"another program is writing the archive; nothing was changed", true, EWOULDBLOCK};
+  struct stat st;
+  const std::size_t slash = target.rfind('/');
+  const std::size_t leaf = target.size() - (slash == std::string::npos ? 0 : slash + 1);
+  if (leaf > NAME_MAX) return {std::strerror(ENAMETOOLONG), false, ENAMETOOLONG};
+  if (::lstat(target.c_str(), &st) != 0) return {};
+  if (S_ISDIR(st.st_mode)) return {std::strerror(EISDIR), false, EISDIR};
+  if (S_ISLNK(st.st_mode)) return {};  // a link that leads nowhere
+  vzrfs::UniqueFile old(vzrfs::OpenRead(target.c_str()));
+  const int forbidden = old ? vzrfs::MayReplace(old.get()) : EACCES;
+  if (forbidden) return {std::strerror(forbidden), true, forbidden};
+  return {};
 }
 
 // AddFile for a raw archive: the same checkpoint, trace lines and index
@@ -161,9 +186,11 @@ void RecordWrite(VzrArchive& pack, bool ok) {
 void AddAllFiles(VzrArchive& pack) {
   const uint32_t n = pack.packNames.Count();
   const uint32_t step = n / 10;
-  if (pack.storageMode == vzr::kStorageSegmented) {
+  if (pack.storageMode == vzr::kStorageSegmented && pack.compressionLevel > 0) {
     // A compressed pack works ahead across files (packahead.cpp); the tenths
     // are told as the files are written, the same texts at the same files.
+    // Level 0 has nothing to work ahead on: its streams are a copy and the
+    // run codes, written by AddFile through the object's own buffers.
     vzrops::AddFilesCompressedAhead(pack, 0, n, [step](uint32_t i) {
       if (step > 0 && i % step == 0 && i / step < 10) {
         const char progress[] = {kProgressDigits[i / step], '0', ' ', '%', '\0'};
@@ -443,29 +470,29 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
     return 1;
   }
 
-  // The archive path itself is created first (an archive already there is
-  // left as it is), so that a folder or an unwritable place fails here,
-  // before a single source file is read.
-  std::error_code statusError;
-  const bool existed = std::filesystem::exists(std::filesystem::symlink_status(archivePath, statusError));
-  // A link standing at the path is claimed as it is: creating through it
-  // would leave a file at its target, and the finished archive replaces the
-  // link itself.
-  const int claimFd = ::open(archivePath, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
-  const bool claim = claimFd >= 0 || (existed && errno == ELOOP);
-  if (claimFd >= 0) ::close(claimFd);
-  // An interruption takes a claimed path away again, with the new file.
-  if (claim && !existed) vzrfs::RegisterTemporary(archivePath);
-  // The archive is written under a new name beside archivePath and moved
-  // over it only when whole, so a failed pack keeps an archive packed before.
+  // Nothing is created under the archive's name before the pack is whole:
+  // the new file beside it proves the folder takes a file, and a kill leaves
+  // at most that file. A link at the path is followed, so the real archive
+  // is replaced and the link stays; a link that leads nowhere is replaced.
+  const std::string target = vzrfs::ArchiveTarget(archivePath);
+  vzrfs::ArchiveLock lock;
+  const int locked = lock.Acquire(target.c_str());
+  const Refusal refusal = CannotReplace(target, locked);
   std::string part;
-  pack.vzrFileStream = claim ? vzrfs::CreateBeside(archivePath, part) : nullptr;
+  vzrfs::UniqueFile old(refusal.why.empty() ? vzrfs::OpenRead(target.c_str()) : nullptr);
+  pack.vzrFileStream = refusal.why.empty() ? vzrfs::CreateBeside(target.c_str(), part) : nullptr;
   if (!pack.vzrFileStream) {
-    vzrops::SetError(error, 1, "", errno, Formatted("Could not create .vzr file: %s", archivePath));
-    if (claim && !existed) vzrfs::DeleteFile(archivePath);
-    SetStatus(Formatted("Error! Could not create .vzr file: %s", archivePath).c_str());
+    std::string status = Formatted("Error! Could not create .vzr file: %s", archivePath);
+    const int sysError = errno;
+    if (!refusal.why.empty()) TraceLog("ERROR! ", refusal.why, ": ", archivePath);
+    if (refusal.shown) status += " (" + refusal.why + ")";
+    vzrops::SetError(error, 1, "", refusal.why.empty() ? sysError : refusal.error,
+                     refusal.shown ? status.substr(7) : Formatted("Could not create .vzr file: %s", archivePath));
+    SetStatus(status.c_str());
     return 1;
   }
+  vzrfs::TakeOverModeAndOwner(pack.vzrFileStream, old.get());
+  old.reset();
   pack.storageMode = storageMode;
   pack.compressionLevel = level;
   pack.compressionThreads = threads;
@@ -484,10 +511,8 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
 
   // An archive of no entries replaces nothing: an earlier one stays.
   const bool whole = writeError == 0 && closed && addressable;
-  const bool moved = whole && result != 0 && vzrfs::ReplaceDurably(part.c_str(), archivePath);
+  const bool moved = whole && result != 0 && vzrfs::ReplaceDurably(part.c_str(), target.c_str());
   if (!moved) vzrfs::DeleteFile(part.c_str());
-  if (!moved && !existed) vzrfs::DeleteFile(archivePath);
-  if (moved && !existed) vzrfs::ReleaseTemporary(archivePath);
   if (!whole || (result != 0 && !moved)) {
     // The source file whose copy failed, if that was it, stays named.
     vzrops::TraceFailure(error, 1, error.entry, writeError ? writeError : EIO, "ERROR! writing .vzr file failed (",

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "errors_internal.h"
+#include "fileservices.h"
 #include "format.h"
 #include "rewrite.h"
 #include "trace.h"
@@ -23,6 +24,13 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
     return 1;
   };
   if (level > 9) return fail(0, "compression level above 9");
+  // Held from the first read to the rename, so no other writer's change
+  // made meanwhile is lost.
+  vzrfs::ArchiveLock lock;
+  if (lock.Acquire(path) == EWOULDBLOCK) {
+    TraceLog("ERROR! RecompressArchive(): another program is writing the archive; nothing was changed: ", path);
+    return fail(EWOULDBLOCK, "another program is writing the archive; nothing was changed");
+  }
   VzrArchive src;
   // A missing archive must not come into being, and a damaged one is not
   // rewritten with only the entries before the damage.
@@ -59,7 +67,8 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
                                 std::memcpy(dst.fileBuffer, content, size);
                                 dst.curLength = size;
                                 return true;
-                              }});
+                              },
+                              {}});
   }
   const int result = vzrops::RewriteArchive(dst, plan, "RecompressArchive");
   error = dst.lastError;

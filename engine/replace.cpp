@@ -53,11 +53,14 @@ MoveOutcome CopyThenRename(const char* src, const char* dst, VzrError& error) {
     return {0, false};
   }
   std::string part;
-  std::FILE* out = vzrfs::CreateBeside(dst, part);
+  // A folder at dst can never be replaced by a file: the copy beside it
+  // could be made, but not put in its place.
+  std::FILE* out = vzrfs::IsDirectory(dst) ? nullptr : vzrfs::CreateBeside(dst, part);
   if (!out) {
     vzrops::TraceFailure(error, 3, "", errno, "Error! tavMoveFile(): Could not create file: ", dst);
     return {3, false};
   }
+  vzrfs::TakeOverModeAndOwner(out, in.get());
   uint64_t remaining = 0;
   int code = vzrfs::FileLength(in.get(), remaining) ? 1 : 4;
   int sysError = 0;
@@ -143,6 +146,22 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
     e.compSize = static_cast<uint32_t>(position - e.fileOffset);
     return position <= UINT32_MAX;
   };
+  // Writes the file at source as entry e at the end of the copy, streamed.
+  auto writeStreamed = [&](FileEntry& e, const std::string& source) {
+    if (!copyRun()) return false;
+    uint64_t length = 0, stored = 0;
+    vzrfs::UniqueFile input(vzrfs::OpenRead(source.c_str(), &length));
+    if (!input || length >= UINT32_MAX) {
+      vzrops::TraceFailure(a.lastError, 1, source, input ? EFBIG : errno, "ERROR! inputFile: ", source);
+      return false;
+    }
+    e.fileOffset = static_cast<uint32_t>(position);
+    e.fileSize = static_cast<uint32_t>(length);
+    if (!vzrops::WriteEntryFromFile(a, input.get(), length, position, stored)) return false;
+    position += stored;
+    e.compSize = static_cast<uint32_t>(stored);
+    return position <= UINT32_MAX;
+  };
   std::vector<FileEntry> next;
   next.reserve(a.FileIndex.count + plan.additions.size());
   uint32_t replacedAt = UINT32_MAX;  // its place in the new index
@@ -160,7 +179,7 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
     } else {
       SetStatus("  Replacing File...");
       a.curLength = plan.replacedSize;
-      if (!writeNew(e)) return false;
+      if (plan.replacedSource.empty() ? !writeNew(e) : !writeStreamed(e, plan.replacedSource)) return false;
       replacedAt = static_cast<uint32_t>(next.size());
     }
     if (position + runLength > UINT32_MAX) return false;
@@ -171,7 +190,7 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
     FileEntry e;
     e.nameLength = static_cast<uint32_t>(std::min<std::size_t>(addition.name.size(), vzr::kMaxNameLength));
     std::memcpy(e.name, addition.name.data(), e.nameLength);
-    if (!addition.load() || !writeNew(e)) return false;
+    if (addition.load ? !addition.load() || !writeNew(e) : !writeStreamed(e, addition.sourcePath)) return false;
     next.push_back(e);
   }
   if (!copyRun()) return false;
@@ -201,6 +220,36 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
   vzr::WriteLE32(words, a.indexOffset);
   vzr::WriteLE32(words + 4, a.storageMode);
   return vzrfs::Seek(out, 0) && vzrfs::Write(out, words, sizeof words);
+}
+
+// Why the new archive cannot fit the format's 32-bit sizes, known before a
+// byte is written (empty when it may fit): a file of 4 GiB or more, or kept
+// entries, new files and index past 4 GiB. Content loaded by a callback is
+// not known yet and counts nothing here.
+std::string SizeRefusal(const VzrArchive& a, const vzrops::RewritePlan& plan) {
+  uint64_t total = vzr::kHeaderSize + 4 + vzr::kTrailerSize;
+  std::string refusal;
+  auto fromFile = [&](const std::string& path) {
+    uint64_t length = 0;
+    vzrfs::UniqueFile f(vzrfs::OpenRead(path.c_str(), &length));
+    if (f && length >= UINT32_MAX && refusal.empty())
+      refusal = path + ": " + std::to_string(length) + " bytes, an entry ends below 4 GiB";
+    return vzrops::StoredBytesAtLeast(a, length);
+  };
+  for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
+    if (i < plan.dropped.size() && plan.dropped[i]) continue;
+    const FileEntry& e = a.FileIndex.files[i];
+    uint64_t stored = e.compSize;
+    if (i == plan.replaced)
+      stored = plan.replacedSource.empty() ? vzrops::StoredBytesAtLeast(a, plan.replacedSize)
+                                           : fromFile(plan.replacedSource);
+    total += stored + vzr::kIndexEntryFixedSize + e.nameLength;
+  }
+  for (const vzrops::RewritePlan::Addition& addition : plan.additions)
+    total += (addition.load ? 0 : fromFile(addition.sourcePath)) + vzr::kIndexEntryFixedSize + addition.name.size();
+  if (refusal.empty() && total > UINT32_MAX)
+    refusal = "the archive would be at least " + std::to_string(total) + " bytes, the .vzr format ends at 4 GiB";
+  return refusal;
 }
 
 }  // namespace
@@ -241,16 +290,41 @@ int VzrArchive::AddReplaceFile(uint32_t inx, uint32_t fileSize) {
   return vzrops::RewriteArchive(*this, plan, "AddReplaceFile");
 }
 
+namespace {
+
+// Fails a rewrite before anything was replaced: the reason in the trace, the
+// error record and the status line.
+int RefuseRewrite(VzrArchive& a, const char* caller, int sysError, const std::string& why) {
+  vzrops::TraceFailure(a.lastError, 1, "", sysError, "ERROR! ", caller, "(): ", why, ": ", a.vzr_file_name);
+  SetStatus("ERROR! Could not update .vzr!");
+  return 1;
+}
+
+bool SameIdentity(const VzrArchive::DiskIdentity& loaded, const vzrfs::FileIdentity& now) {
+  return loaded.device == now.device && loaded.inode == now.inode && loaded.size == now.size &&
+         loaded.mtimeNs == now.mtimeNs;
+}
+
+}  // namespace
+
 int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* caller) {
+  a.lastError.clear();
+  // A link is followed: the real archive is rewritten beside itself and the link stays.
+  const std::string target = vzrfs::ArchiveTarget(a.vzr_file_name);
+  vzrfs::ArchiveLock lock;
+  if (lock.Acquire(target.c_str()) == EWOULDBLOCK)
+    return RefuseRewrite(a, caller, EWOULDBLOCK, "another program is writing the archive; nothing was changed");
+  if (const std::string tooLarge = SizeRefusal(a, plan); !tooLarge.empty())
+    return RefuseRewrite(a, caller, EFBIG, tooLarge);
   std::string tmp;
-  std::FILE* out = vzrfs::CreateBeside(a.vzr_file_name, tmp);
+  std::FILE* out = vzrfs::CreateBeside(target.c_str(), tmp);
   const char* tmpPath = tmp.c_str();
   if (!out) {
     vzrops::SetError(a.lastError, 1, "", errno, "Could not create Temp .vzr File!");
     SetStatus("Error! Could not create Temp .vzr File!");
     return 1;
   }
-  vzrfs::UniqueFile in(vzrfs::OpenRead(a.vzr_file_name));
+  vzrfs::UniqueFile in(vzrfs::OpenRead(target.c_str()));
   if (!in) {
     vzrops::SetError(a.lastError, 1, "", errno, "Could not open .vzr File!");
     vzrfs::Close(out);
@@ -258,6 +332,16 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
     SetStatus("Error! Could not open .vzr File!");
     return 1;
   }
+  vzrfs::FileIdentity read;
+  const bool changed = vzrfs::IdentityOf(in.get(), read) && a.loadedFile.known && !SameIdentity(a.loadedFile, read);
+  const int forbidden = changed ? 0 : vzrfs::MayReplace(in.get());
+  if (changed || forbidden != 0) {
+    vzrfs::Close(out);
+    vzrfs::DeleteFile(tmpPath);
+    return changed ? RefuseRewrite(a, caller, ESTALE, "the archive was changed on disk since it was read")
+                   : RefuseRewrite(a, caller, forbidden, std::strerror(forbidden));
+  }
+  vzrfs::TakeOverModeAndOwner(out, in.get());
   SetStatus("  Please wait...");
 
   // The index as it describes the archive on disk, restored on failure.
@@ -271,16 +355,21 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   if (!closed && sysError == 0) sysError = errno;
   in.reset();
 
+  // Only a program that ignores the lock can have changed it meanwhile.
+  vzrfs::FileIdentity now;
+  const bool stillRead = vzrfs::IdentityOfPath(target.c_str(), now) && now == read;
   MoveOutcome moved;
-  if (written && closed) {
+  if (written && closed && stillRead) {
     SetStatus("  Moving file...");
-    moved = MoveFileReplacing(tmpPath, a.vzr_file_name, a.lastError);
+    moved = MoveFileReplacing(tmpPath, target.c_str(), a.lastError);
     sysError = a.lastError.sysError;
   }
   if (!moved.destinationUpdated) {
     vzrfs::DeleteFile(tmpPath);
     a.FileIndex = onDisk;
     a.indexOffset = oldIndexOffset;
+    if (written && closed && !stillRead)
+      return RefuseRewrite(a, caller, ESTALE, "the archive was changed on disk while it was rewritten");
     vzrops::TraceFailure(a.lastError, 1, a.lastError.entry, sysError, "ERROR! ", caller,
                          "(): the archive was left as it was: ", a.vzr_file_name);
     SetStatus("ERROR! Could not update .vzr!");
@@ -288,6 +377,9 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   }
   // The archive was updated; a copy left behind is told, and is no failure.
   if (moved.code != 1) TraceLog("Error! ", caller, "(): could not remove ", tmpPath);
+  // The next save of this object compares with the archive it has just written.
+  if (moved.code == 1 && vzrfs::IdentityOfPath(target.c_str(), now))
+    a.loadedFile = {now.device, now.inode, now.size, now.mtimeNs, true};
   a.lastError.clear();
   SetStatus(".vzr was updated.");
   return 0;

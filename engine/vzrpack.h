@@ -197,6 +197,16 @@ class VzrArchive {
   // Why the last operation on this object failed; cleared when one starts.
   VzrError lastError;
 
+  // The archive file as LoadIndex read it (or as the last rewrite left it).
+  // A rewrite refuses to replace a file that is no longer this one: another
+  // program changed the archive since it was read.
+  struct DiskIdentity {
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t mtimeNs = 0;
+    bool known = false;
+  };
+  DiskIdentity loadedFile;
+
   // Closes any held stream, opens vzr_file_name for binary reading.
   // 0 when open, 2 when it could not be opened (no stream is then held).
   int OpenArchiveStream();
@@ -238,6 +248,10 @@ class VzrArchive {
   // archive through a new file beside it. 0 updated, 1 not updated (the archive on
   // disk and FileIndex are then as they were; the reason on lastError).
   int AddReplaceFile(uint32_t inx, uint32_t fileSize);
+  // As AddReplaceFile, with the content of the file at path, read a few
+  // segments at a time: a file of any size needs no buffer of its size, and
+  // one the format cannot hold is refused before anything is written.
+  int ReplaceFromFile(uint32_t inx, const char* path);
 
   // In one rewrite of the archive as AddReplaceFile does it: drops the
   // entries whose indexes are in `removed`, then adds after the kept entries

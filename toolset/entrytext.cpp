@@ -1,5 +1,7 @@
 #include "entrytext.h"
 
+#include <QStringDecoder>
+
 #include <array>
 #include <map>
 
@@ -99,6 +101,14 @@ QString EightBitToQt(const std::string& bytes) {
   out.reserve(static_cast<qsizetype>(bytes.size()));
   for (char b : bytes) out += ByteToChar(static_cast<unsigned char>(b));
   return out;
+}
+
+QString EntryNameToQt(const std::string& bytes) {
+  // Names packed from today's file systems are UTF-8; older tools wrote
+  // single-byte names, which are never valid UTF-8 once they leave ASCII.
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+  const QString decoded = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  return utf8.hasError() ? EightBitToQt(bytes) : decoded;
 }
 
 bool IsUtf16Text(const unsigned char* data, std::size_t size) {

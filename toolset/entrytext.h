@@ -35,6 +35,9 @@ QChar ByteToChar(unsigned char byte);
 int CharToByte(QChar c);
 // A whole 8-bit string (an entry name, say) for display.
 QString EightBitToQt(const std::string& bytes);
+// An entry name for display: as UTF-8 when it is valid UTF-8, else byte for
+// byte as EightBitToQt shows it. The name's bytes themselves never change.
+QString EntryNameToQt(const std::string& bytes);
 
 bool IsUtf16Text(const unsigned char* data, std::size_t size);
 EntryText DecodeEntryText(const unsigned char* data, std::size_t size);

@@ -27,7 +27,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   const FileEntry& entry = archive_->FileIndex.files[row];
   switch (index.column()) {
     case kName:
-      return EightBitToQt(std::string(entry.name, strnlen(entry.name, sizeof entry.name)));
+      return EntryNameToQt(std::string(entry.name, strnlen(entry.name, sizeof entry.name)));
     case kSize:  // shown signed, as the platform's "%d" shows it
       return QString::number(static_cast<int32_t>(entry.fileSize));
     case kOffset:

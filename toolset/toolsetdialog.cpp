@@ -14,6 +14,7 @@
 #include <QTextDocument>
 #include <QTreeView>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -164,6 +165,9 @@ void ToolsetDialog::BuildControls() {
 
   statusLabel_ = new QLabel("Status:");
   saveButton_ = new QPushButton("Save Changes");
+  // Enter in the window does nothing: the button must not become the
+  // dialog's default, which Enter would press (Ctrl+S and a click save).
+  saveButton_->setAutoDefault(false);
   saveButton_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   connect(saveButton_, &QPushButton::clicked, this, [this] { OnSaveChanges(); });
   currentFileLabel_ = new QLabel("CurrentFile:");
@@ -202,9 +206,8 @@ void ToolsetDialog::OnInitDialog() {
 
 void ToolsetDialog::DoDataExchange(vzrui::DataExchange& dx) {
   dx.Text(statusLabel_, m_strStatus);
-  // Entry names are 8-bit text: shown through the same one-to-one mapping as
-  // the editor, and never read back from the label.
-  dx.Custom([this] { currentFileLabel_->setText(EightBitToQt(m_strCurrentFile)); }, nullptr);
+  // Entry names are shown as the list shows them, and never read back.
+  dx.Custom([this] { currentFileLabel_->setText(EntryNameToQt(m_strCurrentFile)); }, nullptr);
 }
 
 void ToolsetDialog::SetStatusText(const std::string& text) {
@@ -289,14 +292,19 @@ void ToolsetDialog::OnFileOpen() {
 void ToolsetDialog::OpenArchiveFile(const std::string& path) {
   // Edits of the text shown are offered for saving before its archive goes.
   if (!OfferToSaveBeforeReplacing()) return;
+  LoadArchive(path);
+}
 
+void ToolsetDialog::LoadArchive(const std::string& path) {
   m_nCurrentFile = 0;
   m_bModified = 0;
   TraceLog("LoadIndex(): ", path);
   model_->Clear();
   m_pArchive.reset();
   m_pArchive = std::make_unique<VzrArchive>();
-  archiveFolder_ = FromQt(QFileInfo(ToQt(path)).absolutePath());
+  const QFileInfo file(ToQt(path));
+  archiveFolder_ = FromQt(file.absolutePath());
+  archivePath_ = FromQt(file.absoluteFilePath());
   m_pArchive->LoadIndex(path.c_str());
   FillFileList();
   // The text of the previous archive could never be saved again: it goes.
@@ -395,11 +403,19 @@ void ToolsetDialog::OnItemchangedMainlist() {
       CodePosition = 781;
       UpdateData(false);
       CodePosition = 783;
+      if (!data) WarnUnreadableEntry();
     }
   } catch (...) {
     vzrui::MessageBox(this, Format("Exception Error! OnItemchangedMainlist() \n   Code position: %d", CodePosition));
   }
   CodePosition = 794;
+}
+
+// An empty editor alone would read as an empty script: the user is told why.
+void ToolsetDialog::WarnUnreadableEntry() {
+  const std::string& reason = m_pArchive->lastError.message;
+  vzrui::MessageBox(this, "The entry could not be read: " + (reason.empty() ? std::string("unknown reason") : reason),
+                    {}, Buttons::Ok, Icon::Exclamation);
 }
 
 void ToolsetDialog::SetEditorText(const unsigned char* data, std::size_t size) {
@@ -460,6 +476,7 @@ bool ToolsetDialog::doGoSaveChanges() {
     m_pArchive->curLength = size;
     updated = m_pArchive->AddReplaceFile(inx, size) == 0;
     if (updated) loadedBytes_ = text;
+    if (!updated) ExplainRefusedSave(m_pArchive->lastError);
     // A save the engine refused leaves the text marked as modified.
     m_bModified = text != loadedBytes_ ? 1 : 0;
     FillFileList();
@@ -470,6 +487,20 @@ bool ToolsetDialog::doGoSaveChanges() {
     return false;
   }
   return updated;
+}
+
+// A save refused because another program changed or is writing the
+// archive says so: the edits stay, and the user decides what to keep.
+void ToolsetDialog::ExplainRefusedSave(const VzrError& error) {
+  const char* text = nullptr;
+  if (error.sysError == ESTALE)
+    text = "The archive was changed on disk since it was opened.\nYour changes were not saved; "
+           "open the archive again to see its new content.";
+  else if (error.sysError == EWOULDBLOCK)
+    text = "Another program is writing the archive.\nYour changes were not saved; try again in a moment.";
+  else if (error.sysError == EACCES)
+    text = "The archive is read-only.\nYour changes were not saved.";
+  if (text) vzrui::MessageBox(this, text, "Not saved", Buttons::Ok, Icon::Exclamation);
 }
 
 bool ToolsetDialog::OfferToSaveBeforeReplacing() {
@@ -564,9 +595,27 @@ void ToolsetDialog::OnPackDirectory() {
   dialog.m_strSourceDir = m_strLastSourceDir;
   dialog.m_strBasePath = m_strLastBasePath;
   dialog.SetStartFolder(ChooserStartFolder());
-  dialog.DoModal();
+  const int result = dialog.DoModal();
   m_strLastSourceDir = dialog.m_strSourceDir;
   m_strLastBasePath = dialog.m_strBasePath;
+  if (result == vzrui::kIdOk && IsOpenArchive(dialog.m_strArchivePath)) ReloadAfterPack();
+}
+
+bool ToolsetDialog::IsOpenArchive(const std::string& path) const {
+  if (!m_pArchive || path.empty()) return false;
+  const QFileInfo target(ToQt(path));
+  const QFileInfo open(ToQt(archivePath_));
+  if (target.exists() && open.exists()) return target.canonicalFilePath() == open.canonicalFilePath();
+  return target.absoluteFilePath() == open.absoluteFilePath();
+}
+
+// The pack replaced the open archive: the old index, and any text shown from
+// it, now describe bytes that are gone. The archive is opened again as Open
+// does, and the status line keeps the pack's outcome.
+void ToolsetDialog::ReloadAfterPack() {
+  const std::string packStatus = m_strStatus;
+  LoadArchive(archivePath_);
+  SetStatusText(packStatus);
 }
 
 }  // namespace toolset

@@ -128,9 +128,16 @@ class ToolsetDialog : public vzrui::ModalDialog {
   void BuildControls();
   void LayOutControls();
   void ShowNoText();
+  void WarnUnreadableEntry();
+  // Open's work once the user may lose nothing: load the archive at path.
+  void LoadArchive(const std::string& path);
+  // True when path names the archive that is open.
+  bool IsOpenArchive(const std::string& path) const;
+  void ReloadAfterPack();
   // Asks "Text was modified. Save changes?" when the shown text differs from
   // the entry; false when the user's edits could not be saved.
   bool OfferToSaveBeforeReplacing();
+  void ExplainRefusedSave(const VzrError& error);
   bool ExitCheck();
 
   QMenuBar* menuBar_ = nullptr;
@@ -142,6 +149,7 @@ class ToolsetDialog : public vzrui::ModalDialog {
   // Absolute folder of the archive opened last (empty before the first),
   // fixed at open time: later commands change the current directory.
   std::string archiveFolder_;
+  std::string archivePath_;  // its absolute path, fixed likewise
   // The entry as it was loaded or last saved, and how its text maps back.
   std::string loadedBytes_;
   EntryText shownText_;

@@ -4,12 +4,17 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "messages.h"
 #include "script.h"
 #include "textconv.h"
 
@@ -54,32 +59,6 @@ std::string PatternsWithSpaces(const std::string& patterns) {
 
 // The folder a chooser shows first.
 QString StartIn(const std::string& folder) { return folder.empty() ? QDir::homePath() : ToQt(folder); }
-
-// The classic browser: the folder tree from the top of the file system, with
-// the start folder selected.
-std::optional<std::string> ClassicFolderTree(const std::string& title, QWidget* owner, const std::string& start) {
-  QDialog dialog(owner);
-  dialog.setWindowTitle(QObject::tr("Browse for Folder"));
-  auto* layout = new QVBoxLayout(&dialog);
-  if (!title.empty()) layout->addWidget(new QLabel(ToQt(title), &dialog));
-  auto* model = new QFileSystemModel(&dialog);
-  model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-  model->setRootPath(QDir::rootPath());
-  auto* tree = new QTreeView(&dialog);
-  tree->setModel(model);
-  for (int column = 1; column < model->columnCount(); ++column) tree->hideColumn(column);
-  tree->header()->hide();
-  tree->setCurrentIndex(model->index(StartIn(start)));
-  tree->scrollTo(tree->currentIndex());
-  layout->addWidget(tree);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  layout->addWidget(buttons);
-  dialog.resize(320, 400);
-  if (dialog.exec() != QDialog::Accepted || !tree->currentIndex().isValid()) return std::nullopt;
-  return FromQt(QDir::cleanPath(model->filePath(tree->currentIndex())));
-}
 
 }  // namespace
 
@@ -135,12 +114,87 @@ std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogRequest
   return ApplyDefaultExtension(*chosen, request.defaultExtension);
 }
 
+FolderTreeDialog::FolderTreeDialog(const std::string& title, QWidget* owner, const std::string& startFolder)
+    : QDialog(owner) {
+  setWindowTitle(QObject::tr("Browse for Folder"));
+  auto* layout = new QVBoxLayout(this);
+  if (!title.empty()) layout->addWidget(new QLabel(ToQt(title), this));
+  model_ = new QFileSystemModel(this);
+  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+  model_->setRootPath(QDir::rootPath());
+  tree_ = new QTreeView(this);
+  tree_->setModel(model_);
+  for (int column = 1; column < model_->columnCount(); ++column) tree_->hideColumn(column);
+  tree_->header()->hide();
+  layout->addWidget(tree_);
+
+  auto* pathRow = new QHBoxLayout;
+  auto* pathLabel = new QLabel(QObject::tr("Folder:"), this);
+  pathField_ = new QLineEdit(this);
+  pathLabel->setBuddy(pathField_);
+  pathRow->addWidget(pathLabel);
+  pathRow->addWidget(pathField_);
+  layout->addLayout(pathRow);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);  // Enter in the field is OK
+  QObject::connect(buttons, &QDialogButtonBox::accepted, this, &FolderTreeDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+  resize(320, 400);
+
+  start_ = model_->index(StartIn(startFolder));
+  tree_->setCurrentIndex(start_);
+  ShowSelectedPath();
+  KeepStartInView();
+  // Folders are read in the background: each folder above the start that
+  // arrives pushes it down, so it is brought back into view.
+  QObject::connect(model_, &QFileSystemModel::directoryLoaded, this, [this] { KeepStartInView(); });
+  QObject::connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { KeepStartInView(); });
+  QObject::connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+    if (tree_->currentIndex() != QModelIndex(start_)) userMoved_ = true;
+    ShowSelectedPath();
+  });
+}
+
+void FolderTreeDialog::KeepStartInView() {
+  if (userMoved_ || !start_.isValid()) return;
+  tree_->scrollTo(start_, QAbstractItemView::PositionAtCenter);
+}
+
+void FolderTreeDialog::ShowSelectedPath() {
+  const QModelIndex current = tree_->currentIndex();
+  pathField_->setText(current.isValid() ? QDir::toNativeSeparators(QDir::cleanPath(model_->filePath(current)))
+                                        : QString());
+}
+
+void FolderTreeDialog::accept() {
+  const QString typed = pathField_->text().trimmed();
+  const QModelIndex current = tree_->currentIndex();
+  if (typed.isEmpty() && !current.isValid()) return;
+  const QString base = current.isValid() ? model_->filePath(current) : QDir::rootPath();
+  const QString path = typed.isEmpty() ? base : QDir(base).absoluteFilePath(QDir::fromNativeSeparators(typed));
+  if (!QFileInfo(path).isDir()) {
+    MessageBox(this, "The path is not a folder:\n" + FromQt(typed), FromQt(windowTitle()), Buttons::Ok,
+               Icon::Exclamation);
+    pathField_->setFocus();
+    pathField_->selectAll();
+    return;
+  }
+  chosen_ = FromQt(QDir::cleanPath(path));
+  QDialog::accept();
+}
+
 std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle style, QWidget* owner,
                                            const std::string& startFolder) {
   if (detail::ScriptActive())
     return detail::AnswerFolder(
         FolderQuestion{title, style, owner, owner ? FromQt(owner->windowTitle()) : "", startFolder});
-  if (style == FolderStyle::Classic) return ClassicFolderTree(title, owner, startFolder);
+  if (style == FolderStyle::Classic) {
+    FolderTreeDialog dialog(title, owner, startFolder);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Chosen();
+  }
   const QString folder = QFileDialog::getExistingDirectory(owner, ToQt(title), StartIn(startFolder),
                                                            QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   if (folder.isEmpty()) return std::nullopt;

@@ -1,10 +1,15 @@
 // choosers.h - file open/save dialogs and the folder browser.
 #pragma once
 
+#include <QDialog>
+#include <QPersistentModelIndex>
 #include <QStringList>
 #include <optional>
 #include <string>
 
+class QFileSystemModel;
+class QLineEdit;
+class QTreeView;
 class QWidget;
 
 namespace vzrui {
@@ -34,6 +39,35 @@ std::string ApplyDefaultExtension(const std::string& path, const std::string& ex
 enum class FolderStyle {
   EditBox = 0,  // new style: a folder dialog with an edit box for the path
   Classic = 1,  // classic: a folder tree with the title above it
+};
+
+// The classic browser: the title above the folder tree of the whole file
+// system and a path field below it. The start folder is selected, and kept
+// in view while the folders above it are read. The field shows the selected
+// folder's path; a path typed or pasted into it (relative paths start from
+// the selected folder) is what OK and Enter choose, once it is found to be a
+// folder; otherwise a message says so and the browser stays open.
+class FolderTreeDialog : public QDialog {
+ public:
+  FolderTreeDialog(const std::string& title, QWidget* owner, const std::string& startFolder);
+
+  // The chosen folder, once the dialog was accepted.
+  std::optional<std::string> Chosen() const { return chosen_; }
+  QTreeView* Tree() const { return tree_; }
+  QLineEdit* PathField() const { return pathField_; }
+
+  void accept() override;
+
+ private:
+  void KeepStartInView();
+  void ShowSelectedPath();
+
+  QFileSystemModel* model_;
+  QTreeView* tree_;
+  QLineEdit* pathField_;
+  QPersistentModelIndex start_;
+  bool userMoved_ = false;
+  std::optional<std::string> chosen_;
 };
 
 // Asks for a folder; its full path, or nothing when the user cancels. An

@@ -1,6 +1,8 @@
 #include "messages.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMessageBox>
 
 #include "script.h"
@@ -55,7 +57,61 @@ int FromQtButton(int pressed, Buttons buttons) {
   }
   return HarmlessButton(buttons);  // closed without a button
 }
+
+// The toolkit's box takes Escape and its close box as No on a Yes/No
+// question; the platform's box cannot be left without an answer there, and
+// neither can this one.
+class PlatformMessageBox : public QMessageBox {
+ public:
+  PlatformMessageBox(QWidget* owner, const std::string& text, const std::string& caption, vzrui::Buttons buttons,
+                     vzrui::Icon icon)
+      : QMessageBox(ToQtIcon(icon), ToQt(caption), ToQt(text), ToQtButtons(buttons), owner),
+        buttons_(buttons),
+        escapable_(CanEscape(buttons)) {
+    setTextFormat(Qt::PlainText);
+    if (!escapable_) {
+      setWindowFlag(Qt::CustomizeWindowHint, true);
+      setWindowFlag(Qt::WindowCloseButtonHint, false);
+    }
+  }
+
+  int Answer() const { return FromQtButton(standardButton(clickedButton()), buttons_); }
+
+  // Shows the box and presses Escape on it as a user would: the button it
+  // ended with, or nothing when it stays (it is hidden again then).
+  std::optional<int> PressEscape() {
+    show();
+    QWidget* target = focusWidget() ? focusWidget() : this;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    if (!isVisible()) return Answer();
+    hide();
+    return std::nullopt;
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (!escapable_ && event->matches(QKeySequence::Cancel)) {
+      event->accept();
+      return;
+    }
+    QMessageBox::keyPressEvent(event);
+  }
+  void closeEvent(QCloseEvent* event) override {
+    if (!escapable_) {
+      event->ignore();
+      return;
+    }
+    QMessageBox::closeEvent(event);
+  }
+
+ private:
+  Buttons buttons_;
+  bool escapable_;
+};
 }  // namespace
+
+bool CanEscape(Buttons buttons) { return buttons != Buttons::YesNo; }
 
 int HarmlessButton(Buttons buttons) {
   switch (buttons) {
@@ -78,11 +134,14 @@ std::string ApplicationName() {
 
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption, Buttons buttons, Icon icon) {
   const std::string shownCaption = caption.empty() ? ApplicationName() : caption;
-  if (detail::ScriptActive()) return detail::AnswerMessage(MessageQuestion{text, shownCaption, buttons, icon});
+  if (detail::ScriptActive())
+    return detail::AnswerMessage(MessageQuestion{text, shownCaption, buttons, icon}, [&] {
+      return PlatformMessageBox(owner, text, shownCaption, buttons, icon).PressEscape();
+    });
 
-  QMessageBox box(ToQtIcon(icon), ToQt(shownCaption), ToQt(text), ToQtButtons(buttons), owner);
-  box.setTextFormat(Qt::PlainText);
-  return FromQtButton(box.exec(), buttons);
+  PlatformMessageBox box(owner, text, shownCaption, buttons, icon);
+  box.exec();
+  return box.Answer();
 }
 
 }  // namespace vzrui

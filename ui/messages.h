@@ -18,14 +18,17 @@ void SetApplicationName(const std::string& name);
 std::string ApplicationName();
 
 // Shows a modal message box and returns the button pressed: kIdOk, kIdCancel,
-// kIdYes or kIdNo. An empty caption shows the application's name. Closing the
-// box without a button counts as Cancel where there is one, as No for Yes/No,
-// and as OK for OK.
+// kIdYes or kIdNo. An empty caption shows the application's name. Escape and
+// the close box count as Cancel where there is one and as OK for OK; a Yes/No
+// question cannot be escaped or closed: the box stays until Yes or No.
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption = {},
                Buttons buttons = Buttons::Ok, Icon icon = Icon::None);
 
-// The answer of a question closed without a button (Escape, close box), and
-// of a scripted question left without a fitting answer: the most harmless one.
+// The answer of a scripted question left without a fitting answer: the most
+// harmless one.
 int HarmlessButton(Buttons buttons);
+
+// Whether Escape and the close box end a box with these buttons.
+bool CanEscape(Buttons buttons);
 
 }  // namespace vzrui

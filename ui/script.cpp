@@ -44,6 +44,10 @@ ScriptedAnswers& ScriptedAnswers::Message(int button) {
   answers_.push_back(MessageAnswer{button});
   return *this;
 }
+ScriptedAnswers& ScriptedAnswers::PressEscape() {
+  answers_.push_back(EscapeAnswer{});
+  return *this;
+}
 ScriptedAnswers& ScriptedAnswers::File(const std::string& path) {
   answers_.push_back(FileAnswer{path});
   return *this;
@@ -80,8 +84,12 @@ std::optional<Wanted> ScriptedAnswers::Take(const std::string& what) {
   return answer;
 }
 
-int ScriptedAnswers::AnswerMessage(const MessageQuestion& q) {
+int ScriptedAnswers::AnswerMessage(const MessageQuestion& q, const EscapePress& pressEscape) {
   asked_.push_back(q);
+  while (!answers_.empty() && std::holds_alternative<EscapeAnswer>(answers_.front())) {
+    answers_.pop_front();
+    if (const auto ended = pressEscape()) return *ended;
+  }
   const auto answer = Take<MessageAnswer>(Describe(q));
   if (!answer) return HarmlessButton(q.buttons);
   if (!ButtonFits(answer->button, q.buttons)) {
@@ -141,7 +149,9 @@ std::string Describe(const Question& q) {
 
 namespace detail {
 bool ScriptActive() { return g_active != nullptr; }
-int AnswerMessage(const MessageQuestion& q) { return g_active->AnswerMessage(q); }
+int AnswerMessage(const MessageQuestion& q, const ScriptedAnswers::EscapePress& pressEscape) {
+  return g_active->AnswerMessage(q, pressEscape);
+}
 std::optional<std::string> AnswerFile(const FileQuestion& q) { return g_active->AnswerFile(q); }
 std::optional<std::string> AnswerFolder(const FolderQuestion& q) { return g_active->AnswerFolder(q); }
 void PlayDialog(ModalDialog& dialog) { g_active->PlayDialog(dialog); }

@@ -57,6 +57,10 @@ class ScriptedAnswers {
 
   // Queue answers, in the order the questions will come.
   ScriptedAnswers& Message(int button);  // kIdOk, kIdYes, kIdNo, kIdCancel
+  // The user presses Escape on the next message box, the real box, shown for
+  // the purpose: a box that Escape ends answers with the button it ended
+  // with; a box that stays takes the answer queued after this one.
+  ScriptedAnswers& PressEscape();
   ScriptedAnswers& File(const std::string& path);
   ScriptedAnswers& CancelFile();
   ScriptedAnswers& Folder(const std::string& path);
@@ -77,8 +81,10 @@ class ScriptedAnswers {
   bool AllUsed() const { return answers_.empty(); }
   std::size_t Remaining() const { return answers_.size(); }
 
-  // Used by the layer itself.
-  int AnswerMessage(const MessageQuestion& q);
+  // Used by the layer itself. pressEscape presses Escape on the real box:
+  // the button it ended with, or nothing while it stays.
+  using EscapePress = std::function<std::optional<int>()>;
+  int AnswerMessage(const MessageQuestion& q, const EscapePress& pressEscape);
   std::optional<std::string> AnswerFile(const FileQuestion& q);
   std::optional<std::string> AnswerFolder(const FolderQuestion& q);
   void PlayDialog(ModalDialog& dialog);
@@ -87,6 +93,7 @@ class ScriptedAnswers {
   struct MessageAnswer {
     int button;
   };
+  struct EscapeAnswer {};
   struct FileAnswer {
     std::optional<std::string> path;
   };
@@ -96,7 +103,7 @@ class ScriptedAnswers {
   struct DialogAnswer {
     DialogAction action;
   };
-  using Answer = std::variant<MessageAnswer, FileAnswer, FolderAnswer, DialogAnswer>;
+  using Answer = std::variant<MessageAnswer, EscapeAnswer, FileAnswer, FolderAnswer, DialogAnswer>;
 
   template <class Wanted>
   std::optional<Wanted> Take(const std::string& what);
@@ -111,7 +118,7 @@ std::string Describe(const Question& q);
 
 namespace detail {
 bool ScriptActive();
-int AnswerMessage(const MessageQuestion& q);
+int AnswerMessage(const MessageQuestion& q, const ScriptedAnswers::EscapePress& pressEscape);
 std::optional<std::string> AnswerFile(const FileQuestion& q);
 std::optional<std::string> AnswerFolder(const FolderQuestion& q);
 void PlayDialog(ModalDialog& dialog);

@@ -1,13 +1,73 @@
 #include "statusbinding.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include "dialog.h"
 
 namespace vzrui {
 
-void DialogStatusWindow::PushFieldsToControls() { dialog_.UpdateData(false); }
+namespace {
+
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::Close:  // the close box: a window does not close mid-command
+      return true;
+    default:
+      return false;
+  }
+}
+
+// While it lives, user input reaching the application is dropped.
+class InputDropper : public QObject {
+ public:
+  InputDropper() { QCoreApplication::instance()->installEventFilter(this); }
+  ~InputDropper() override { QCoreApplication::instance()->removeEventFilter(this); }
+  InputDropper(const InputDropper&) = delete;
+  InputDropper& operator=(const InputDropper&) = delete;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override { return IsUserInput(event->type()); }
+};
+
+}  // namespace
+
+DialogStatusWindow::DialogStatusWindow(ModalDialog& dialog) : dialog_(dialog) { sinceRepaint_.start(); }
+
+// The engine sets texts without asking for a repaint in some long loops
+// (extraction names every entry): a new text asks for one itself.
+void DialogStatusWindow::PushFieldsToControls() {
+  dialog_.UpdateData(false);
+  RepaintNow();
+}
 
 void DialogStatusWindow::RepaintNow() {
-  if (dialog_.isVisible()) dialog_.repaint();
+  if (repainting_ || !dialog_.isVisible() || !QCoreApplication::instance()) return;
+  if (sinceRepaint_.elapsed() < 1000 / kRepaintsPerSecond) return;
+  repainting_ = true;
+  {
+    InputDropper dropper;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    dialog_.repaint();
+  }
+  repainting_ = false;
+  sinceRepaint_.restart();
 }
 
 ProcessStatusSink::ProcessStatusSink(ModalDialog& window) : window_(window) {

@@ -6,8 +6,9 @@
 #
 #   bench/ops/run.sh [tool] [disk folder] [ram folder]
 #
-# tool defaults to build/bench/ops/ops_bench_tool; set RUNS (default 3) for
-# the number of timed runs per command (the fastest counts), SMALL (10000)
+# tool defaults to build/bench/ops/ops_bench_tool; set RUNS for
+# the number of timed runs per command (default 5; each row gives the fastest
+# run of each side and the median and spread of the paired runs' ratios), SMALL (10000)
 # and LARGE_MIB (20,35,50) for the tree.
 set -euo pipefail
 
@@ -15,7 +16,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 tool="${1:-$here/../../build/bench/ops/ops_bench_tool}"
 disk_root="${2:-${TMPDIR:-/var/tmp}}"
 ram_root="${3:-/dev/shm}"
-runs="${RUNS:-3}"
+runs="${RUNS:-5}"
 small="${SMALL:-10000}"
 large="${LARGE_MIB:-20,35,50}"
 replaced="bench/d0/e0/f0/file0.con"
@@ -30,9 +31,9 @@ mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 # row <what> <tool name> <goal>: the engine's figures against the tool's,
 # from e_s/e_cpu/e_kb and t_s/t_cpu/t_kb.
 row() {
-  printf "  %-8s engine %7.3f s (cpu %5.2f s) %6s MiB | %-7s %7.3f s (cpu %5.2f s) %6s MiB | ratio %5s, cpu %5s (goal <= %s)\n" \
+  printf "  %-8s engine %7.3f s (cpu %5.2f s) %6s MiB | %-7s %7.3f s (cpu %5.2f s) %6s MiB | fastest %5s, cpu %5s | median %5s (%s-%s, %d runs) (goal <= %s)\n" \
     "$1" "$e_s" "$e_cpu" "$(mib "$e_kb")" "$2" "$t_s" "$t_cpu" "$(mib "$t_kb")" \
-    "$(ratio "$e_s" "$t_s")" "$(ratio "$e_cpu" "$t_cpu")" "$3"
+    "$(ratio "$e_s" "$t_s")" "$(ratio "$e_cpu" "$t_cpu")" "$pair_median" "$pair_low" "$pair_high" "$runs" "$3"
 }
 # pair <prepare> <tool command> <prepare> <engine command>: both timed in
 # alternation; the tool's figures go to t_*, the engine's to e_*.
@@ -50,7 +51,7 @@ bench_in() {
   "$tool" tree "$w/tree" "$small" "$large"
   local bytes
   bytes="$(du -sb "$w/tree" | cut -f1)"
-  echo "$label ($w): $small small files + ${large} MiB, $((bytes / 1048576)) MiB in all; fastest of $runs runs"
+  echo "$label ($w): $small small files + ${large} MiB, $((bytes / 1048576)) MiB in all; $runs alternating runs"
 
   pair "rm -f '$w/t.tar'" "tar -cf '$w/t.tar' -C '$w/tree' ." \
        "rm -f '$w/t.vzr'" "'$tool' pack '$w/tree' '$w/t.vzr'"

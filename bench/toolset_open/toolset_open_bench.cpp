@@ -4,17 +4,23 @@
 // offscreen (OnFileOpen, FillFileList, and the list's layout and paint that
 // follow), against LoadIndex alone on the same archive. The list is a model
 // over the index, so the window should add little: the goal is a ratio of at
-// most 2.0. Trace lines go to /dev/null; the figures go to standard output.
+// most 1.2. The repetitions of the two run interleaved, so a busy spell of
+// the machine hits both; the ratio is the median of the paired repetitions,
+// printed with its spread. Trace lines go to /dev/null; the figures go to
+// standard output.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "script.h"
 #include "statusbinding.h"
@@ -74,23 +80,33 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-      realTime[run.benchmark_name()] = run.GetAdjustedRealTime();
-      cpuTime[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      realTime[run.benchmark_name()].push_back(run.GetAdjustedRealTime());
+      cpuTime[run.benchmark_name()].push_back(run.GetAdjustedCPUTime());
     }
   }
-  std::map<std::string, double> realTime;
-  std::map<std::string, double> cpuTime;
+  std::map<std::string, std::vector<double>> realTime;
+  std::map<std::string, std::vector<double>> cpuTime;
 };
 
-// The window's time over the index load's, or nothing when either is missing.
-void PrintRatio(std::ostream& out, const char* kind, const std::map<std::string, double>& times) {
+constexpr double kGoal = 1.2;
+
+// The window's time over the index load's, median and spread of the paired
+// repetitions, or nothing when either is missing.
+void PrintRatio(std::ostream& out, const char* kind, const std::map<std::string, std::vector<double>>& times) {
   const auto load = times.find("LoadIndex/100000");
   const auto open = times.find("OnFileOpen+FillFileList/100000");
-  if (load == times.end() || open == times.end() || load->second <= 0) return;
-  const double ratio = open->second / load->second;
-  char line[160];
-  std::snprintf(line, sizeof line, "Open in the window / LoadIndex alone (%s time): %.2f (goal <= 2.00) %s\n", kind,
-                ratio, ratio <= 2.0 ? "met" : "NOT MET");
+  if (load == times.end() || open == times.end()) return;
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < std::min(load->second.size(), open->second.size()); ++i)
+    if (load->second[i] > 0) ratios.push_back(open->second[i] / load->second[i]);
+  if (ratios.empty()) return;
+  std::sort(ratios.begin(), ratios.end());
+  const std::size_t m = ratios.size() / 2;
+  const double median = ratios.size() % 2 ? ratios[m] : (ratios[m - 1] + ratios[m]) / 2;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "Open in the window / LoadIndex alone (%s time): %.2f (%.2f-%.2f, %zu runs; goal <= %.2f) %s\n", kind,
+                median, ratios.front(), ratios.back(), ratios.size(), kGoal, median <= kGoal ? "met" : "NOT MET");
   out << line;
 }
 
@@ -106,7 +122,17 @@ int main(int argc, char** argv) {
   std::ofstream out("/dev/fd/" + std::to_string(figures));
 
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
+  // Five repetitions unless asked otherwise, interleaved.
+  std::vector<char*> args(argv, argv + argc);
+  static char defaultRepetitions[] = "--benchmark_repetitions=5";
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  if (std::none_of(args.begin(), args.end(),
+                   [](const char* a) { return std::strncmp(a, "--benchmark_repetitions", 23) == 0; }))
+    args.push_back(defaultRepetitions);
+  args.push_back(interleave);
+  int argCount = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&argCount, args.data());
   testutil::TempDir dir;
   static const std::string path = WriteLargeArchive(dir.str());
   out << "archive: " << kEntries << " entries\n";

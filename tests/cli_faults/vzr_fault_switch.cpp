@@ -4,7 +4,12 @@
 // disk; with VZR_FAULT_KILL set as well, the program ends on the spot just
 // before it instead (exit code 86), as a kill would end it. With
 // VZR_FAULT_PAUSE=N the N-th write waits for a signal instead, so a test
-// can interrupt the program at a known point.
+// can interrupt the program at a known point; with VZR_FAULT_RESUME=FILE as
+// well it waits only until FILE exists, then goes on. VZR_FAULT_LOCK_WAIT_MS
+// sets how long a writer waits for another one, and
+// VZR_FAULT_SIGNAL_AFTER_RENAME=SIG sends the program SIG as soon as an
+// archive has been renamed into place.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,10 +21,20 @@
 namespace {
 
 const bool g_installed = [] {
+  if (const char* wait = std::getenv("VZR_FAULT_LOCK_WAIT_MS")) vzrfs::SetArchiveLockWaitMs(std::atoi(wait));
+  if (const char* sig = std::getenv("VZR_FAULT_SIGNAL_AFTER_RENAME")) {
+    const int signal = std::atoi(sig);
+    vzrfs::SetOperationRecorder([signal](const vzrfs::FsOperation& op) {
+      if (op.kind == vzrfs::FsOperation::Kind::Rename) ::kill(::getpid(), signal);
+    });
+  }
   if (const char* pause = std::getenv("VZR_FAULT_PAUSE")) {
     const uint64_t n = std::strtoull(pause, nullptr, 10);
-    vzrfs::SetWriteFaultHook([n](uint64_t write) {
-      while (write == n) ::pause();  // the program's signal handler ends it
+    const char* resume = std::getenv("VZR_FAULT_RESUME");
+    vzrfs::SetWriteFaultHook([n, resume](uint64_t write) {
+      if (write == n && resume)
+        while (::access(resume, F_OK) != 0) ::usleep(2000);
+      while (write == n && !resume) ::pause();  // the program's signal handler ends it
       return 0;
     });
     return true;

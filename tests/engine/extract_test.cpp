@@ -310,9 +310,10 @@ TEST(GetFreeDiskSpaceMB, ReportsWholeMiBAndZeroOnFailure) {
   EXPECT_EQ(GetFreeDiskSpaceMB((dir / "no/such/folder").c_str()), 0u);
 }
 
-// Files and folders are found without regard to case, as on the systems the
-// archives come from: an entry overwrites the file whose name differs from
-// it only in case instead of creating a second one beside it.
+// Folders are found without regard to case, as on the systems the archives
+// come from; a file of the user's whose name differs only in case is left
+// alone, while entries of one run that differ only in case end as one file,
+// the last entry's.
 TEST_F(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
   testutil::WriteFileText(dir / "out/Levels/MAP.CON", "old map");
   testutil::WriteFileText(dir / "out/readme.TXT", "old readme");
@@ -324,22 +325,24 @@ TEST_F(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
   Open(layout);
   testutil::TraceCapture quiet;
   ASSERT_EQ(archive.ExtractAll((dir / "out").c_str()), 0);
-  EXPECT_EQ(opstest::FilesBelow(dir / "out"),
-            (std::vector<std::string>{"Levels/MAP.CON", "readme.TXT", "x/Twice.txt"}));
-  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Levels/MAP.CON"), testutil::ToBytes("new map"));
-  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/readme.TXT"), testutil::ToBytes("new readme"));
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"Levels/MAP.CON", "Levels/map.con",
+                                                                         "README.txt", "readme.TXT", "x/Twice.txt"}));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Levels/MAP.CON"), testutil::ToBytes("old map"));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Levels/map.con"), testutil::ToBytes("new map"));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/readme.TXT"), testutil::ToBytes("old readme"));
   EXPECT_EQ(testutil::ReadFileBytes(dir / "out/x/Twice.txt"), testutil::ToBytes("second"))
       << "a file made earlier in the same run is found again";
 }
 
-TEST_F(Extract, SingleEntryFindsAnExistingFileWithoutRegardToCase) {
+TEST_F(Extract, SingleEntryFindsAnExistingFolderWithoutRegardToCaseNotAFile) {
   testutil::WriteFileText(dir / "out/Data/File.BIN", "old");
   ArchiveLayout layout;
   layout.AddRaw("data/file.bin", "new");
   Open(layout);
   ASSERT_NE(archive.Extract(0, (dir / "out").c_str()), nullptr);
-  EXPECT_EQ(opstest::FilesBelow(dir / "out"), std::vector<std::string>{"Data/File.BIN"});
-  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Data/File.BIN"), testutil::ToBytes("new"));
+  EXPECT_EQ(opstest::FilesBelow(dir / "out"), (std::vector<std::string>{"Data/File.BIN", "Data/file.bin"}));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Data/File.BIN"), testutil::ToBytes("old"));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out/Data/file.bin"), testutil::ToBytes("new"));
 }
 
 // Folders made during a run, folders already there in another case, and a

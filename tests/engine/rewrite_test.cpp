@@ -82,3 +82,22 @@ TEST(AddRemoveEntries, RefusalsAndFailuresLeaveArchiveAndIndexAsTheyWere) {
     EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
   }
 }
+
+// A file of several segment groups is streamed in to the same bytes as a
+// whole-buffer write gives; the engine's buffers never grow to its size.
+TEST(AddRemoveEntries, FileOfManySegmentGroupsIsStreamedToTheSameBytes) {
+  const Bytes big = Pattern(64 * 32768 * 2 + 100, 5);
+  for (uint32_t mode : {0u, 1u}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    TempDir dir;
+    Layout(mode, {{"a.con", Pattern(10, 1)}}).WriteTo(dir / "x.vzr");
+    testutil::WriteFileBytes(dir / "big.bin", big);
+    VzrArchive archive;
+    Load(archive, dir / "x.vzr");
+    const uint32_t fileBuffer = archive.fileBufferCapacity, storeBuffer = archive.storeBufferCapacity;
+    ASSERT_EQ(archive.AddRemoveEntries({}, {{"big.bin", dir / "big.bin"}}), 0);
+    EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), Layout(mode, {{"a.con", Pattern(10, 1)}, {"big.bin", big}}).Build());
+    EXPECT_EQ(archive.fileBufferCapacity, fileBuffer);
+    EXPECT_EQ(archive.storeBufferCapacity, storeBuffer);
+  }
+}

@@ -1,6 +1,9 @@
 // window_test.cpp - the window itself: caption, template layout, keys, help,
 // the drawn button images, and a screenshot for the README.
+#include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QThread>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
@@ -160,6 +163,61 @@ TEST(QuickPackWindow, CloseBoxEndsTheProgram) {
   w.dialog->close();
   EXPECT_FALSE(w.dialog->isVisible());
   EXPECT_EQ(w.dialog->EndResult(), vzrui::kIdCancel);
+}
+
+// The texts the status line showed each time it was painted.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label->installEventFilter(this); }
+  std::vector<std::string> texts;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint && (texts.empty() || texts.back() != label_->text().toStdString()))
+      texts.push_back(label_->text().toStdString());
+    return false;
+  }
+
+ private:
+  QLabel* label_;
+};
+
+void PostClick(QWidget* button) {
+  const QPointF centre = QRectF(button->rect()).center();
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+    QCoreApplication::postEvent(button, new QMouseEvent(type, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                                                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                                        Qt::NoModifier));
+}
+
+TEST(QuickPackWindow, LongPackRepaintsItsProgressAtMostTenTimesASecondAndDropsClicks) {
+  ModTree mod;
+  TypicalMod(mod);
+  Window w;
+  PaintedTexts painted(w.dialog->m_ctlStatus);
+  QElapsedTimer clock;
+  w.dialog->SetPacker([&](const char*, int) {
+    clock.start();
+    for (int step = 0; step < 60; ++step) {  // work of some 600 ms
+      if (step == 5) PostClick(w.dialog->m_ctlHelp);
+      // As extraction names each entry: a text, no repaint request.
+      GetStatusSink()->SetText(("step " + std::to_string(step)).c_str());
+      QThread::msleep(10);
+    }
+    return 0;
+  });
+  w.dialog->OnPackFolder();
+  const qint64 worked = clock.elapsed();
+  const std::size_t paintedDuringWork = painted.texts.size();
+  QApplication::processEvents();
+  EXPECT_GE(paintedDuringWork, 3u) << "progress shows while the work runs";
+  EXPECT_LE(paintedDuringWork, static_cast<std::size_t>(worked / 100 + 1)) << "at most ten repaints a second";
+  EXPECT_TRUE(w.Messages().empty()) << "the click on ? during the work was neither acted on nor replayed";
+
+  w.script.Message(vzrui::kIdOk);
+  PostClick(w.dialog->m_ctlHelp);
+  QApplication::processEvents();
+  EXPECT_EQ(w.Messages().size(), 1u) << "the same click, once the work is done, opens the help";
 }
 
 TEST(ButtonImages, SizesAndFaces) {

@@ -2,6 +2,7 @@
 // save questions answered by script and the archive read back by the engine.
 #include <QTextCursor>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "fileservices.h"
@@ -101,6 +102,16 @@ TEST_F(ToolsetWindowTest, EditThenSelectAnotherRowAndAnswerYes) {
   EXPECT_EQ(CurrentFileLabel(), "menu/menu.ssc");
   EXPECT_TRUE(window->SelectedRows().empty()) << "the save rebuilt the list";
   EXPECT_EQ(Cell(0, 1), "7");
+}
+
+TEST_F(ToolsetWindowTest, EscapeOnTheSaveQuestionKeepsItOpenAndTheEdit) {
+  const std::string path = OpenArchive(ThreeEntries());
+  Click(0);
+  Type("cue kept\n");
+  script.PressEscape().Message(kIdYes);  // Escape: the box stays; then Yes
+  Click(2);
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("cue kept\r\n")) << "the edit was not thrown away";
 }
 
 TEST_F(ToolsetWindowTest, ReselectingTheEditedEntryAsksBeforeLoadingItAgain) {
@@ -350,11 +361,55 @@ TEST_F(ToolsetWindowTest, OpenCancelledAsksNothingAndKeepsTheEdits) {
   EXPECT_EQ(EditorText(), "edits\n");
 }
 
-TEST_F(ToolsetWindowTest, EntryThatCannotBeReadShowsNothing) {
+TEST_F(ToolsetWindowTest, EntryThatCannotBeReadShowsNothingAndSaysWhy) {
   const std::string path = OpenArchive(ThreeEntries());
   std::filesystem::remove(path);
+  script.Message(vzrui::kIdOk);
   Click(0);
   EXPECT_EQ(EditorText(), "");
   EXPECT_EQ(CurrentFileLabel(), "NoFile");
-  EXPECT_TRUE(script.Messages().empty());
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(script.Messages()[0].text, "The entry could not be read: " + window->m_pArchive->lastError.message);
+}
+
+TEST_F(ToolsetWindowTest, EntryThatCannotBeDecodedWarnsWithTheEnginesReason) {
+  ArchiveLayout layout;
+  layout.storageMode = 1;
+  Bytes stored = testutil::LiteralSegmentedForm(ToBytes("cue a\r\n"));
+  stored[16] = 0xFF;  // the first segment's run header no longer fits its stream
+  layout.entries.push_back({"levels/init.con", stored, 7});
+  OpenArchive(layout);
+  testutil::TraceCapture trace;
+  script.Message(vzrui::kIdOk);
+  Click(0);
+  EXPECT_NE(trace.Text().find(" Looking at: levels/init.con"), std::string::npos) << "the trace line stays";
+  EXPECT_EQ(EditorText(), "");
+  EXPECT_EQ(CurrentFileLabel(), "NoFile");
+  EXPECT_EQ(StatusLine(), "Ready.");
+  const std::string reason = window->m_pArchive->lastError.message;
+  EXPECT_FALSE(reason.empty());
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(script.Messages()[0].text, "The entry could not be read: " + reason);
+  EXPECT_EQ(script.Messages()[0].icon, Icon::Exclamation);
+}
+
+TEST_F(ToolsetWindowTest, SaveRefusesAnArchiveChangedOnDiskSinceItWasOpened) {
+  const std::string path = OpenArchive(ThreeEntries());
+  Click(0);
+  Type("mine\n");
+  // Another program rewrites the archive while the text is being edited.
+  {
+    VzrArchive other;
+    other.LoadIndex(path.c_str());
+    std::memcpy(other.fileBuffer, "theirs", 6);
+    ASSERT_EQ(other.AddReplaceFile(2, 6), 0);
+  }
+  const Bytes theirs = testutil::ReadFileBytes(path);
+  script.Message(vzrui::kIdOk);
+  window->OnSaveChanges();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_NE(script.Messages()[0].text.find("changed on disk since it was opened"), std::string::npos)
+      << script.Messages()[0].text;
+  EXPECT_EQ(testutil::ReadFileBytes(path), theirs) << "their change is kept";
+  EXPECT_EQ(window->m_bModified, 1) << "and the edits stay in the editor";
 }

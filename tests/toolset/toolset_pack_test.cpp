@@ -95,6 +95,27 @@ TEST_F(PackDirectoryTest, PacksTheDirectoryUnderTheBasePath) {
   EXPECT_TRUE(window->m_pArchive == nullptr) << "the open archive is not touched";
 }
 
+TEST_F(PackDirectoryTest, PackingOverTheOpenArchiveOpensItAgain) {
+  ArchiveLayout layout;
+  layout.AddRaw("a/first.con", "the old first script, long enough to move the next one");
+  layout.AddRaw("a/second.con", "old second");
+  OpenArchive(layout, "objects.vzr");
+  Click(1);
+  script.Dialog([&](ModalDialog& d) { TypeAndPack(d, source, "Objects"); });
+  script.File(archive);
+  window->OnPackDirectory();
+  const std::vector<std::string> packed = EntryNames(archive);
+  ASSERT_EQ(window->ListModel()->rowCount(), 2);
+  std::vector<std::string> listed{Cell(0, 0).toStdString(), Cell(1, 0).toStdString()};
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, packed) << "the list shows the new index";
+  EXPECT_EQ(CurrentFileLabel(), "NoFile") << "the old entry's text is gone";
+  const int scriptRow = Cell(0, 0).endsWith(".con") ? 0 : 1;
+  Click(scriptRow);
+  EXPECT_EQ(EditorText(), "cart") << "the entry's own bytes";
+  EXPECT_EQ(StatusLine(), "Ready.");
+}
+
 TEST_F(PackDirectoryTest, EmptySourceIsRefusedEvenWithABasePath) {
   script.Dialog([&](ModalDialog& d) {
     TypeAndPack(d, "", "Objects");

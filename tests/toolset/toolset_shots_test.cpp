@@ -3,8 +3,11 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QTest>
+#include <filesystem>
 
 #include "appicon.h"
+#include "choosers.h"
 #include "packdirdialog.h"
 #include "toolset_fixture.h"
 
@@ -47,6 +50,18 @@ TEST_F(ToolsetWindowTest, PackDirectoryDialogPicture) {
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(ShotPath("toolset-packdir.png")));
   EXPECT_EQ(dialog.SourceEdit()->text(), "/home/user/mods/MyMod/Objects") << "set-up pushes the fields";
+}
+
+TEST_F(ToolsetWindowTest, FolderChooserPicture) {
+  const std::string start = dir / "mods/MyMod/Objects";
+  for (const char* folder : {"mods/MyMod/Archives", "mods/MyMod/Menu", "mods/MyMod/Objects", "mods/Other"})
+    std::filesystem::create_directories(dir / folder);
+  vzrui::FolderTreeDialog chooser("Choose directory to pack", window.get(), start);
+  chooser.show();
+  QTest::qWait(500);  // the folders above the start are read in the background
+  const QPixmap shot = chooser.grab();
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_TRUE(shot.save(ShotPath("folder-chooser.png")));
 }
 
 TEST(ToolsetIcon, DrawnAtBothSizes) {

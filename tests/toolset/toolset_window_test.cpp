@@ -88,6 +88,22 @@ TEST_F(ToolsetWindowTest, EnterDoesNothingAndEscapeCloses) {
   EXPECT_EQ(window->EndResult(), vzrui::kIdCancel);
 }
 
+TEST_F(ToolsetWindowTest, EnterWithAScriptSelectedLeavesTheArchiveAlone) {
+  ArchiveLayout layout;
+  layout.AddRaw("levels/init.con", "a = 1\r\n");
+  const std::string path = OpenArchive(layout);
+  Click(0);
+  ASSERT_TRUE(SaveEnabled());
+  const auto written = std::filesystem::last_write_time(path);
+  window->m_ctlFileList->setFocus();
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(window->m_ctlFileList, &enter);  // the list passes it on to the window
+  EXPECT_FALSE(window->IsEnded());
+  EXPECT_EQ(StatusLine(), "Ready.") << "no save ran";
+  EXPECT_EQ(std::filesystem::last_write_time(path), written);
+  EXPECT_EQ(window->SelectedRows(), std::vector<int>{0}) << "a save would have rebuilt the list";
+}
+
 TEST_F(ToolsetWindowTest, FileExitAndCloseBoxCloseWithoutEdits) {
   window->MenuAction(toolset::kIdAppExit)->trigger();
   EXPECT_TRUE(window->IsEnded());
@@ -192,4 +208,26 @@ TEST_F(ToolsetWindowTest, ControlsFollowAResize) {
   EXPECT_EQ(window->height() - window->GetDlgItem(toolset::kIdcStatus)->geometry().bottom(), statusGap)
       << "the status line keeps its distance from the bottom";
   EXPECT_EQ(window->GetDlgItem(toolset::kIdcSaveChanges)->y(), saveTop + 40);
+}
+
+TEST_F(ToolsetWindowTest, NamesShowAsUtf8WhenTheyAreElseByteForByte) {
+  const std::string utf8Name = "levels/gr\xC3\xB6\xC3\x9F" "e.con";  // größe.con in UTF-8
+  const std::string singleByteName = "levels/gr\xF6\xDF" "e.con";   // the same in one byte a letter
+  ArchiveLayout layout;
+  layout.AddRaw(utf8Name, "u");
+  layout.AddRaw(singleByteName, "s");
+  OpenArchive(layout);
+  const QString shown = QString::fromUtf8("levels/größe.con");
+  EXPECT_EQ(Cell(0, 0), shown);
+  EXPECT_EQ(Cell(1, 0), shown) << "byte for byte, as before";
+  Click(0);
+  EXPECT_EQ(QString::fromStdString(CurrentFileLabel()), shown);
+
+  const std::string out = dir / "out";
+  std::filesystem::create_directory(out);
+  script.Folder(out);
+  window->m_ctlFileList->selectAll();
+  window->OnExtractSelected();
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/" + utf8Name), testutil::ToBytes("u"));
+  EXPECT_EQ(testutil::ReadFileBytes(out + "/" + singleByteName), testutil::ToBytes("s")) << "the name's own bytes";
 }

@@ -7,6 +7,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QApplication>
+#include <QTest>
+#include <QTreeView>
+#include <filesystem>
+
+#include "testutil.h"
 
 #include "choosers.h"
 #include "dialog.h"
@@ -211,6 +216,20 @@ TEST(MessageBoxes, AnswerOfAnotherKindIsAProblem) {
   EXPECT_EQ(script.Remaining(), 1u);
 }
 
+// Escape is pressed on the real box: a Yes/No question stays until answered,
+// the others end as Cancel or OK.
+TEST(MessageBoxes, EscapeLeavesAYesNoQuestionOpen) {
+  ScriptedAnswers script;
+  script.PressEscape().PressEscape().Message(kIdYes);
+  EXPECT_EQ(MessageBox(nullptr, "Save?", "Question", Buttons::YesNo, Icon::Question), kIdYes);
+  script.PressEscape();
+  EXPECT_EQ(MessageBox(nullptr, "Exit?", "Question", Buttons::YesNoCancel, Icon::Question), kIdCancel);
+  script.PressEscape();
+  EXPECT_EQ(MessageBox(nullptr, "Done"), kIdOk);
+  EXPECT_EQ(script.Messages().size(), 3u) << "each box was asked once";
+  EXPECT_TRUE(script.Problems().empty());
+}
+
 TEST(FileFilters, PlatformPairsBecomeToolkitFilters) {
   EXPECT_EQ(ConvertFilter("VZR File (*.vzr)| *.vzr"), QStringList{"VZR File (*.vzr)"});
   EXPECT_EQ(ConvertFilter("VZR File Archive (*.vzr)| *.vzr||"), QStringList{"VZR File Archive (*.vzr)"});
@@ -263,6 +282,56 @@ TEST(FolderBrowser, ScriptRecordsTitleStyleAndOwner) {
   EXPECT_EQ(asked[0].owner, &owner);
   EXPECT_EQ(asked[1].style, FolderStyle::EditBox);
   EXPECT_EQ(asked[1].owner, nullptr);
+}
+
+// A start folder below many others, as a real home or mod folder is.
+class FolderTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < 80; ++i) std::filesystem::create_directories(dir / ("a" + std::to_string(100 + i)));
+    std::filesystem::create_directories(start);
+    std::filesystem::create_directories(other);
+    testutil::WriteFileText(dir / "notes.txt", "not a folder");
+  }
+  bool StartInView(FolderTreeDialog& dialog) const {
+    QTreeView* tree = dialog.Tree();
+    return tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()));
+  }
+  testutil::TempDir dir;
+  std::string start = dir / "zz_start";
+  std::string other = dir / "a150";
+};
+
+TEST_F(FolderTreeTest, StartFolderIsSelectedAndScrolledIntoView) {
+  FolderTreeDialog dialog("Choose directory to pack", nullptr, start);
+  dialog.show();
+  // Once the 80 folders before it are read and sorted, it is still in view.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Tree()->currentIndex().row() == 80; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return StartInView(dialog); }, 2000));
+  EXPECT_EQ(dialog.PathField()->text().toStdString(), start) << "the field shows the selected folder";
+  EXPECT_EQ(dialog.windowTitle(), "Browse for Folder");
+}
+
+TEST_F(FolderTreeTest, TypedPathAndEnterChooseThatFolder) {
+  FolderTreeDialog dialog("", nullptr, start);
+  dialog.show();
+  dialog.PathField()->setText(QString::fromStdString(other));
+  QTest::keyClick(dialog.PathField(), Qt::Key_Return);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(dialog.Chosen(), std::optional<std::string>(other));
+}
+
+TEST_F(FolderTreeTest, PathThatIsNoFolderSaysSoAndStaysOpen) {
+  ScriptedAnswers script;
+  script.Message(kIdOk);
+  FolderTreeDialog dialog("", nullptr, start);
+  dialog.show();
+  dialog.PathField()->setText(QString::fromStdString(dir / "notes.txt"));
+  QTest::keyClick(dialog.PathField(), Qt::Key_Return);
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(script.Messages()[0].text, "The path is not a folder:\n" + std::string(dir / "notes.txt"));
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(dialog.Chosen(), std::nullopt);
 }
 
 TEST(StatusBinding, SinkSetsTheFieldAndPushesIt) {

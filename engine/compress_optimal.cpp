@@ -1,0 +1,443 @@
+// compress_optimal.cpp - level 9: an optimal parse over the exact byte costs
+// of the instruction forms.
+#include <algorithm>
+#include <vector>
+
+#include "compress_levels.h"
+#include "segmentwriter.h"
+
+namespace vzr::compress {
+namespace {
+
+// One literal run and the match after it (none for the last run).
+struct ParseStep {
+  uint32_t literalStart, literalCount, length, distance;
+};
+
+// The parse's tables, per thread, so a segment allocates nothing after the
+// first; one element per position 0..n unless said otherwise.
+struct OptimalTables {
+  std::vector<uint16_t> head;   // position + 1 of the root of the tree per four-byte hash
+  std::vector<uint16_t> head2;  // position + 1 of the latest position per two-byte value
+  // The cheapest stream up to a match ending here, packed so that the smaller
+  // value is the cheaper one: bytes << 34, the literal class the match follows
+  // at its start (kAfter*) << 32, 65535 - its length << 16, its distance.
+  std::vector<uint64_t> arrival;
+  std::vector<uint8_t> shortRun;      // best run of 1 to 3 literals before a match starting here
+  std::vector<uint16_t> longRunFrom;  // start of the best run of 4 or more literals ending here
+  std::vector<ParseStep> steps;
+  std::vector<uint16_t> tree;   // smaller and larger child (position + 1) of each position
+  std::vector<uint16_t> head3;  // position + 1 of the latest position per three-byte hash
+  std::vector<uint16_t> prev3;  // position + 1 of the previous position of equal three-byte hash
+};
+
+OptimalTables& ThreadTables() {
+  thread_local OptimalTables tables;
+  return tables;
+}
+
+// A word read from memory, as a number whose most significant byte is the
+// first one: such numbers compare as their bytes do.
+inline uint64_t FrontFirst(uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) {
+    v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
+    v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    return (v << 32) | (v >> 32);
+  } else {
+    return v;
+  }
+}
+
+// Level 9: an optimal parse. Every position's matches (for each length a
+// distance found that gives it its lowest price: length 3 from a hash chain,
+// longer ones from a binary tree, length 2 from the last occurrence of the
+// two bytes) are weighed with the exact byte costs of the instruction
+// forms, and the cheapest stream over all of them is found by dynamic
+// programming from the front. The cost of a match depends on the literals
+// before it only through three classes of that run: none, 1 to 3 (held in
+// the previous match's low bits; only then may a length-2 near match follow),
+// and 4 or more (a run code; only then may a length-3 near match at 2049 to
+// 3072 follow). Each position therefore keeps the cheapest arrival in each
+// class. A match of at least kTakeWhole bytes is extended to its end and
+// taken whole: the positions it covers are neither searched nor weighed,
+// nor entered in the tree (a shallow insertion would cut the tree's older
+// positions off, which costs more matches than the covered ones bring).
+constexpr uint32_t kInfinite = 0x3FFFFFFF;
+constexpr uint32_t kMaxCandidates = 64;
+constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
+constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
+constexpr uint32_t kHead3Bits = 15;
+constexpr uint32_t kTreeDepth = kLevels[kMaxLevel].chainDepth;  // candidates a walk visits at most
+constexpr uint32_t kTreeLimit = kLevels[kMaxLevel].niceLength;  // a walk compares no further
+constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
+// A walk records at most one match per tree step, after one of length 3.
+static_assert(kLevels[kMaxLevel].chainDepth + 1 <= kMaxCandidates);
+static_assert(kTakeWhole <= kLevels[kMaxLevel].niceLength);  // the tree finds no longer match
+
+enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
+
+
+// MatchCost for lengths up to kTreeLimit, without a branch.
+inline uint32_t TreeMatchCost(uint32_t length, uint32_t distance) {
+  static_assert(kTreeLimit < 34 + 255 && kTreeLimit < 10 + 255);
+  const uint32_t direct = distance <= kMaxMidDistance ? kMaxMidDirectLength : kMaxFarDirectLength;
+  return 3 + uint32_t(length > direct) - uint32_t((distance <= kMaxShortDistance) & (length <= kMaxShortLength));
+}
+
+// Common length of a[0..limit) and b[0..limit), both known equal before
+// len: eight bytes at a time, the last eight (overlapping what is known)
+// read as one word.
+inline uint32_t CommonLength(const unsigned char* a, const unsigned char* b, uint32_t len, uint32_t limit) {
+  while (len + 8 <= limit) {
+    const uint64_t diff = Load64(a + len) ^ Load64(b + len);
+    if (diff != 0) return len + EqualPrefix(diff);
+    len += 8;
+  }
+  if (len == limit) return len;
+  if (limit >= 8) {
+    const uint64_t diff = Load64(a + limit - 8) ^ Load64(b + limit - 8);
+    return diff != 0 ? limit - 8 + EqualPrefix(diff) : limit;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
+inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+
+class OptimalParser {
+ public:
+  OptimalParser(const unsigned char* in, uint32_t n, const LevelParams& p, OptimalTables& t)
+      : in_(in), n_(n), p_(p), t_(t) {
+    ClearTable(t.head2, 65536);
+    ClearTable(t.head3, std::size_t(1) << kHead3Bits);
+    t.prev3.resize(n);
+    t.arrival.resize(n + 1 + kEnumerateLimit);
+    t.tree.resize(2 * std::size_t(n));
+    t.shortRun.resize(n + 1);
+    t.longRunFrom.resize(n + 1);
+    std::fill(t.arrival.begin(), t.arrival.end(), uint64_t(kInfinite) << 34);
+    t.arrival[0] = 0;
+  }
+
+  uint32_t Write(unsigned char* out) {
+    Parse();
+    return Emit(out);
+  }
+
+ private:
+  struct Arrival {
+    uint32_t cost[3];
+  };
+
+  // The best run of 4 or more literals before the position being weighed.
+  struct LongRun {
+    uint32_t cost = kInfinite;  // the arrival after it (its first literal after a match)
+    uint32_t from = 0;
+    uint32_t step = 0;  // where the run from `from` next needs a longer code
+  };
+
+  // The cheapest arrival at j in each literal class; records the runs chosen.
+  // Inlined into the parse with its tables as locals, so nothing is reloaded
+  // after the byte stores.
+  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, uint8_t* shortRun,
+                                                 uint16_t* longRunFrom, LongRun& run) {
+    auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
+    Arrival a{{cost(j), kInfinite, kInfinite}};
+    if (j > 3) [[likely]] {
+      // The cheapest of the three runs without a branch: cost and run packed,
+      // so that on equal cost the shortest run wins.
+      const uint64_t v = std::min({(uint64_t(cost(j - 1) + 1) << 2) | 1, (uint64_t(cost(j - 2) + 2) << 2) | 2,
+                                   (uint64_t(cost(j - 3) + 3) << 2) | 3});
+      a.cost[kAfterShortRun] = static_cast<uint32_t>(std::min(v >> 2, uint64_t(kInfinite)));
+      shortRun[j] = static_cast<uint8_t>(v & 3);
+    } else {
+      for (uint32_t r = 1; r <= j; ++r) {
+        const uint32_t i = j - r;
+        if (cost(i) == kInfinite) continue;
+        const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
+        if (v < a.cost[kAfterShortRun]) {
+          a.cost[kAfterShortRun] = v;
+          shortRun[j] = static_cast<uint8_t>(r);
+        }
+      }
+    }
+    // The best long run so far grows by one literal (two when its code takes
+    // a byte more, at 19, 274, ...), or a new one starts 4 back. On equal
+    // cost the new one is taken only while the old one is shorter than 19:
+    // the old one's code then takes its second byte first; once it has, the
+    // new one would take it later and cost a byte more. All without
+    // branches: which run wins is as unpredictable as the data.
+    const uint32_t stepped = uint32_t(j == run.step);
+    run.step += stepped * 255;
+    run.cost = run.cost == kInfinite ? kInfinite : run.cost + 1 + stepped;
+    if (j >= 5) [[likely]] {
+      const uint32_t v = cost(j - 4) + 5;
+      const uint32_t start = 0 - uint32_t((v < run.cost) | ((v == run.cost) & (j - run.from < 19)));
+      run.cost = (v & start) | (run.cost & ~start);
+      run.from = ((j - 4) & start) | (run.from & ~start);
+      run.step = ((j - 4 + 19) & start) | (run.step & ~start);
+    }
+    a.cost[kAfterLongRun] = run.cost;
+    longRunFrom[j] = static_cast<uint16_t>(run.from);
+    // The whole prefix as the first run (its code is at least a byte).
+    if (j + 1 < run.cost && j >= 4 && j + RunCodeLength(j) < run.cost) [[unlikely]] {
+      a.cost[kAfterLongRun] = j + RunCodeLength(j);
+      longRunFrom[j] = 0;
+    }
+    return a;
+  }
+
+  [[gnu::always_inline]] static void Relax(uint64_t* arrival, uint32_t end, uint32_t cost, uint32_t length,
+                                           uint32_t distance, uint8_t from) {
+    // Without a branch: which arrival is cheaper is as unpredictable as the data.
+    // On equal cost the longer match wins (its length is stored inverted).
+    const uint64_t packed = (uint64_t(cost) << 34) | (uint64_t(from) << 32) | ((0xFFFF - length) << 16) | distance;
+    uint64_t& slot = arrival[end];
+    slot = std::min(slot, packed);
+  }
+
+  // One match found at a position.
+  struct Match {
+    uint32_t length, distance;
+  };
+
+  // Positions of equal four-byte hash form a binary search tree ordered by
+  // the bytes that follow them, the latest at the root. Inserting j walks
+  // the path j's bytes take from the root, which passes the candidates that
+  // share the longest prefixes with j; each longer one is recorded (with
+  // lengths and distances growing). The walk re-links the tree around j,
+  // which becomes the new root. The matches are recorded from rec on, those
+  // longer than best; gives the end of the records. The walk's steps depend
+  // on each other through memory, so they take no branch that the data
+  // decides but the one that ends the walk.
+  template <bool kWide>
+  [[gnu::always_inline]] Match* TreeInsert(uint32_t j, Match* rec, uint32_t best) {
+    // Candidates are positions + 1 (0: none).
+    uint16_t* const tree = t_.tree.data();
+    uint16_t* head = t_.head.data();
+    const uint32_t h = Hash4(Load32(in_ + j), p_.hashBits);
+    uint32_t candidate = head[h];
+    const uint32_t j1 = j + 1;
+    head[h] = static_cast<uint16_t>(j1);
+    // kWide: eight bytes can be read at every length below the limit.
+    const uint32_t limit = kWide ? kTreeLimit : std::min(kTreeLimit, n_ - j);
+    const unsigned char* const cur = in_ + j;
+    // Where the next larger (0) and smaller (1) candidate hangs, and the
+    // length known common with every candidate on that side. Which side a
+    // candidate takes is as unpredictable as the data: selected, not branched.
+    uint16_t* link[2] = {&tree[2 * j + 1], &tree[2 * j]};
+    uint32_t known0 = 0, known1 = 0;
+    for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
+      uint16_t* const pair = &tree[2 * (candidate - 1)];
+      const uint32_t child0 = pair[0], child1 = pair[1];  // read before the side is known
+      const unsigned char* const pb = in_ + (candidate - 1);
+      uint32_t len = std::min(known0, known1);
+      uint32_t side;  // 1: the candidate's bytes are the smaller
+      if constexpr (kWide) {
+        uint64_t x, y;
+        for (;;) {
+          x = Load64(pb + len);
+          y = Load64(cur + len);
+          if (x != y) break;
+          len += 8;
+          if (len >= limit) break;
+        }
+        if (x != y) {
+          len += EqualPrefix(x ^ y);
+          // The first differing byte decides, as in the words read from the front.
+          side = uint32_t(FrontFirst(x) < FrontFirst(y));
+        } else {
+          side = 0;
+        }
+      } else {
+        len = CommonLength(pb, cur, len, limit);
+        side = len < limit ? uint32_t(pb[len] < cur[len]) : 0;
+      }
+      if (len >= limit) {
+        // The candidate's bytes equal j's as far as compared: j takes its place.
+        if (limit > best) *rec++ = {limit, j1 - candidate};
+        *link[1] = static_cast<uint16_t>(child0);
+        *link[0] = static_cast<uint16_t>(child1);
+        return rec;
+      }
+      // Recorded without a branch; kept only when longer than the last.
+      rec->length = len;
+      rec->distance = j1 - candidate;
+      const uint32_t longer = (best - len) >> 31;  // len > best (both below 2^31)
+      rec += longer;
+      best = std::max(best, len);
+      // The candidate hangs on its side, and the walk goes on to its child
+      // towards j, all selected without a branch.
+      const uint32_t mask = 0 - side;
+      *link[side] = static_cast<uint16_t>(candidate);
+      link[side] = pair + side;
+      known1 = (len & mask) | (known1 & ~mask);
+      known0 = (known0 & mask) | (len & ~mask);
+      candidate = (child1 & mask) | (child0 & ~mask);
+      if (depth == 1) break;
+    }
+    *link[0] = *link[1] = 0;
+    return rec;
+  }
+
+  // The matches at j (n - j at least 3), lengths and distances growing, and
+  // j entered; gives their number. Length 3 comes from the latest positions
+  // of equal three-byte hash (the nearest is the cheapest), the longer ones
+  // from the tree of equal four-byte hash; keyed by four bytes, the trees
+  // are smaller and their walks shorter than those of a tree per three
+  // bytes. Not inlined: the walk then has the registers to itself.
+  [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches) {
+    uint16_t* head3 = t_.head3.data();
+    uint16_t* prev3 = t_.prev3.data();
+    const uint32_t h = Hash3(in_ + j, kHead3Bits);
+    uint32_t c = head3[h];
+    head3[h] = static_cast<uint16_t>(j + 1);
+    prev3[j] = static_cast<uint16_t>(c);
+    Match* rec = matches;
+    for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
+      if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
+        *rec++ = {3, j - (c - 1)};
+        break;
+      }
+    }
+    if (j + 4 > n_) return static_cast<uint32_t>(rec - matches);
+    const uint32_t best = rec != matches ? 3 : 2;
+    rec = j + kTreeLimit + 8 <= n_ ? TreeInsert<true>(j, rec, best) : TreeInsert<false>(j, rec, best);
+    return static_cast<uint32_t>(rec - matches);
+  }
+
+  void Parse() {
+    Match matches[kMaxCandidates] = {};
+    uint64_t* const arrival = t_.arrival.data();
+    uint8_t* const shortRun = t_.shortRun.data();
+    uint16_t* const longRunFrom = t_.longRunFrom.data();
+    uint16_t* const head2 = t_.head2.data();
+    LongRun run;
+    FindMatches(0, matches);  // enters position 0 (n is at least 4)
+    head2[Hash2(in_)] = 1;
+    for (uint32_t j = 1; j < n_; ++j) {
+      const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
+      if (j + 3 > n_) continue;
+      uint8_t from = kAfterMatch;
+      for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
+        if (a.cost[k] < a.cost[from]) from = k;
+      const uint32_t base = a.cost[from];
+      // Length 2: only as a near match after 1 to 3 literals.
+      const uint32_t key = Hash2(in_ + j);
+      const uint32_t two = head2[key];
+      head2[key] = static_cast<uint16_t>(j + 1);
+      {
+        // Stored without a branch: a slot that does not apply stores the
+        // arrival unchanged.
+        const uint32_t distance = j + 1 - two;
+        const bool near = (two != 0) & (distance <= kMaxNearDistance) & (a.cost[kAfterShortRun] != kInfinite);
+        const uint64_t packed = (uint64_t(a.cost[kAfterShortRun] + 2) << 34) | (uint64_t(kAfterShortRun) << 32) |
+                                (uint64_t(0xFFFF - 2) << 16) | distance;
+        uint64_t& slot = arrival[j + 2];
+        slot = std::min(slot, packed | (uint64_t(near) - 1));
+      }
+      const uint32_t count = FindMatches(j, matches);
+      if (count == 0) continue;
+      // Every length from 3 to the enumeration limit. Up to the limit a match
+      // costs 2 bytes within the short distance and 3 beyond it at any
+      // distance, so two matches price them all: the longest within the
+      // short distance every length it reaches, the longest the rest. The
+      // arrival is packed as Relax packs it, stepped by length, and stored
+      // without a branch for every length to the limit, those past top
+      // unchanged (the arrival has room past n for them).
+      const uint32_t top = std::min(matches[count - 1].length, kEnumerateLimit);
+      static_assert(kEnumerateLimit <= kMaxShortLength && kEnumerateLimit <= kMaxFarDirectLength);
+      const uint64_t packed3 = (uint64_t(base + 3) << 34) | (uint64_t(from) << 32) | (uint64_t(0xFFFF - 3) << 16);
+      // The matches within the short distance come first; counted without
+      // a branch over the first four (the array is kept initialised past
+      // count), in a loop beyond.
+      uint32_t s = 0;
+      for (uint32_t m = 0; m < 4; ++m) s += uint32_t(m < count) & uint32_t(matches[m].distance <= kMaxShortDistance);
+      if (count > 4) [[unlikely]]
+        for (uint32_t m = 4; m < count; ++m) s += matches[m].distance <= kMaxShortDistance;
+      const uint32_t shortTop = s != 0 ? std::min(matches[s - 1].length, top) : 2;
+      const uint64_t shortPacked = packed3 - (uint64_t(1) << 34) + (s != 0 ? matches[s - 1].distance : 0);
+      const uint64_t longPacked = packed3 + matches[count - 1].distance;
+      uint64_t* const slots = arrival + j;
+      for (uint32_t length = 3; length <= kEnumerateLimit; ++length) {
+        const uint64_t isShort = 0 - uint64_t(length <= shortTop), beyond = 0 - uint64_t(length > top);
+        const uint64_t packed = ((longPacked ^ ((shortPacked ^ longPacked) & isShort)) - (uint64_t(length - 3) << 16)) | beyond;
+        slots[length] = std::min(slots[length], packed);
+      }
+      // Length 3 as a near match after a run of 4 or more literals.
+      if (matches[0].distance > kMaxShortDistance && matches[0].distance <= kMaxNearAfterRunDistance &&
+          a.cost[kAfterLongRun] != kInfinite)
+        Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, matches[0].distance, kAfterLongRun);
+      // Beyond the limit, each match at its own length: the longest without
+      // a test (within the limit it is weighed again at the price it has
+      // there, which changes nothing), the others in a loop that seldom runs.
+      {
+        const Match& m = matches[count - 1];
+        Relax(arrival, j + m.length, base + TreeMatchCost(m.length, m.distance), m.length, m.distance, from);
+      }
+      for (uint32_t m = count - 1; m-- > 0 && matches[m].length > top;)
+        Relax(arrival, j + matches[m].length, base + TreeMatchCost(matches[m].length, matches[m].distance),
+              matches[m].length, matches[m].distance, from);
+      if (matches[count - 1].length >= kTakeWhole) {
+        // A long match is taken whole: extended to its end, and the parse
+        // resumes there without weighing the positions it covers.
+        const uint32_t d = matches[count - 1].distance;
+        uint32_t len = matches[count - 1].length;
+        len += MatchLength(in_, j - d + len, j + len, n_);
+        Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
+        j += len - 1;
+        run.cost = kInfinite;
+      }
+    }
+    end_ = ArriveAt(n_, arrival, shortRun, longRunFrom, run);
+  }
+
+  // Start of the literal run that arrives at j in class k.
+  uint32_t Origin(uint32_t j, uint8_t k) const {
+    return k == kAfterMatch ? j : k == kAfterShortRun ? j - t_.shortRun[j] : t_.longRunFrom[j];
+  }
+
+  uint32_t Emit(unsigned char* out) {
+    // Walk back from the end, then write front to back.
+    std::vector<ParseStep>& steps = t_.steps;
+    steps.clear();
+    uint8_t k = kAfterMatch;
+    for (uint8_t c = kAfterShortRun; c <= kAfterLongRun; ++c)
+      if (end_.cost[c] < end_.cost[k]) k = c;
+    uint32_t j = n_;
+    uint32_t length = 0, distance = 0;
+    for (;;) {
+      const uint32_t i = Origin(j, k);
+      steps.push_back({i, j - i, length, distance});
+      if (i == 0) break;
+      const uint64_t a = t_.arrival[i];
+      length = 0xFFFF - ((a >> 16) & 0xFFFF);
+      distance = a & 0xFFFF;
+      k = static_cast<uint8_t>((a >> 32) & 3);
+      j = i - length;
+    }
+    StreamWriter writer(out, in_ + n_);
+    for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
+      writer.Literals(in_ + s->literalStart, s->literalCount);
+      if (s->length != 0) writer.Match(s->distance, s->length);
+    }
+    return writer.End();
+  }
+
+  const unsigned char* in_;
+  uint32_t n_;
+  const LevelParams& p_;
+  OptimalTables& t_;
+  Arrival end_{};
+};
+
+}  // namespace
+
+uint32_t CompressOptimal(const unsigned char* in, uint32_t n, unsigned char* out) {
+  OptimalTables& t = ThreadTables();
+  ClearTable(t.head, std::size_t(1) << kLevels[kMaxLevel].hashBits);
+  OptimalParser parser(in, n, kLevels[kMaxLevel], t);
+  return parser.Write(out);
+}
+
+}  // namespace vzr::compress

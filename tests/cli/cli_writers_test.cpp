@@ -1,0 +1,236 @@
+// Black-box tests of what keeps writers of one archive from losing data:
+// two writers at once, an archive stored inside itself, a read-only archive,
+// and a signal that comes after the new archive is in place. The test
+// build vzr_faulty stands still at a chosen write while holding the archive.
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "run_vzr.h"
+
+using clitest::RunVzr;
+using testutil::WriteFileText;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Text(const std::string& path) {
+  testutil::Bytes b = testutil::ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+int Wait(pid_t pid) {
+  int ws = 0;
+  ::waitpid(pid, &ws, 0);
+  return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+}
+
+// Whether pid ends within ms milliseconds (its status then goes to status).
+bool EndsWithin(pid_t pid, int ms, int& status) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int ws = 0;
+    if (::waitpid(pid, &ws, WNOHANG) == pid) {
+      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+      return true;
+    }
+    ::usleep(5000);
+  }
+  return false;
+}
+
+// An archive of one entry and a `vzr add` of first.con that stands still at
+// its first write, the archive read and its copy begun, until `go` exists.
+struct HeldWriter {
+  testutil::TempDir dir;
+  std::string archive = dir / "a.vzr";
+  pid_t pid = -1;
+
+  HeldWriter() {
+    WriteFileText(dir / "src/old.con", "old");
+    WriteFileText(dir / "first.con", "first");
+    WriteFileText(dir / "second.con", "second");
+    EXPECT_EQ(RunVzr({"pack", dir / "src", archive}).status, 0);
+    ::setenv("VZR_FAULT_PAUSE", "1", 1);
+    ::setenv("VZR_FAULT_RESUME", (dir / "go").c_str(), 1);
+    pid = clitest::StartVzr({"add", archive, dir / "first.con"}, dir / "out1", dir / "err1", "", VZR_FAULTY_BINARY);
+    ::unsetenv("VZR_FAULT_PAUSE");
+    ::unsetenv("VZR_FAULT_RESUME");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (testutil::TemporariesBeside(archive).empty() && std::chrono::steady_clock::now() < deadline)
+      ::usleep(2000);
+  }
+  int Finish() {
+    WriteFileText(dir / "go", "");
+    return Wait(pid);
+  }
+};
+
+}  // namespace
+
+// The second writer waits for the first, then adds to what the first wrote:
+// without the lock it would finish first and its entry would be lost.
+TEST(CliWriters, SecondWriterWaitsAndBothChangesAreKept) {
+  HeldWriter first;
+  ASSERT_FALSE(testutil::TemporariesBeside(first.archive).empty()) << "the first writer never started its copy";
+  const pid_t second = clitest::StartVzr({"add", first.archive, first.dir / "second.con"}, first.dir / "out2",
+                                         first.dir / "err2");
+  int status = -1;
+  EXPECT_FALSE(EndsWithin(second, 1000, status)) << "the second writer did not wait: " << Text(first.dir / "err2");
+  EXPECT_EQ(first.Finish(), 0) << Text(first.dir / "err1");
+  if (status == -1) status = Wait(second);
+  EXPECT_EQ(status, 0) << Text(first.dir / "err2");
+  EXPECT_EQ(RunVzr({"list", first.archive}).out, "old.con\nfirst.con\nsecond.con\n");
+}
+
+// A writer that cannot get the archive in time refuses and changes nothing.
+TEST(CliWriters, WriterThatWaitsTooLongRefuses) {
+  HeldWriter first;
+  const testutil::Bytes before = testutil::ReadFileBytes(first.archive);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"add", first.archive, first.dir / "second.con"},
+                                             {"remove", first.archive, "old.con"},
+                                             {"update", first.archive, "old.con", first.dir / "second.con"},
+                                             {"recompress", first.archive},
+                                             {"pack", first.dir / "src", first.archive}}) {
+    ::setenv("VZR_FAULT_LOCK_WAIT_MS", "200", 1);
+    const pid_t pid = clitest::StartVzr(args, first.dir / "out2", first.dir / "err2", "", VZR_FAULTY_BINARY);
+    ::unsetenv("VZR_FAULT_LOCK_WAIT_MS");
+    EXPECT_EQ(Wait(pid), 2) << args[0];
+    EXPECT_NE(Text(first.dir / "err2").find("another program is writing"), std::string::npos)
+        << args[0] << ": " << Text(first.dir / "err2");
+    EXPECT_EQ(testutil::ReadFileBytes(first.archive), before) << args[0];
+  }
+  EXPECT_EQ(first.Finish(), 0);
+  EXPECT_EQ(RunVzr({"list", first.archive}).out, "old.con\nfirst.con\n");
+}
+
+// The archive as a file to add or to update from, under any name.
+TEST(CliWriters, FileThatIsTheArchiveIsRefused) {
+  testutil::TempDir dir;
+  WriteFileText(dir / "src/old.con", "old");
+  const std::string archive = dir / "d/a.vzr";
+  fs::create_directories(dir / "d");
+  ASSERT_EQ(RunVzr({"pack", dir / "src", archive}).status, 0);
+  fs::create_symlink("a.vzr", dir / "d/link.vzr");
+  const testutil::Bytes before = testutil::ReadFileBytes(archive);
+  const std::vector<std::string> cases[] = {
+      {"add", archive, archive},
+      {"add", archive, dir / "d/../d/link.vzr"},
+      {"add", archive, dir / "d"},
+      {"update", archive, "old.con", archive},
+      {"update", dir / "d/link.vzr", "old.con", archive},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    const clitest::Result r = RunVzr(args);
+    EXPECT_EQ(r.status, 2) << args[0] << " " << args.back();
+    EXPECT_NE(r.err.find("file is the archive"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(testutil::ReadFileBytes(archive), before);
+}
+
+TEST(CliWriters, ReadOnlyArchiveIsRefusedAsCpRefuses) {
+  testutil::TempDir dir;
+  WriteFileText(dir / "src/old.con", "old");
+  const std::string archive = dir / "a.vzr";
+  ASSERT_EQ(RunVzr({"pack", dir / "src", archive}).status, 0);
+  ASSERT_EQ(::chmod(archive.c_str(), 0444), 0);
+  const testutil::Bytes before = testutil::ReadFileBytes(archive);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"remove", archive, "old.con"}, {"pack", dir / "src", archive}}) {
+    const clitest::Result r = RunVzr(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(testutil::ReadFileBytes(archive), before);
+}
+
+// A signal that comes once the new archive is in place finds the command
+// done: it exits 0, as the archive says.
+TEST(CliWriters, SignalAfterTheRenameReportsSuccess) {
+  testutil::TempDir dir;
+  WriteFileText(dir / "src/old.con", "old");
+  WriteFileText(dir / "new.con", "new");
+  const std::string archive = dir / "a.vzr";
+  ASSERT_EQ(RunVzr({"pack", dir / "src", archive}).status, 0);
+  struct Case {
+    std::vector<std::string> args;
+    int signal;
+    std::string listing;
+  } cases[] = {
+      {{"add", archive, dir / "new.con"}, SIGINT, "old.con\nnew.con\n"},
+      {{"remove", archive, "old.con"}, SIGTERM, "new.con\n"},
+      {{"recompress", archive}, SIGHUP, "new.con\n"},
+  };
+  for (const Case& c : cases) {
+    ::setenv("VZR_FAULT_SIGNAL_AFTER_RENAME", std::to_string(c.signal).c_str(), 1);
+    const pid_t pid = clitest::StartVzr(c.args, dir / "out", dir / "err", "", VZR_FAULTY_BINARY);
+    ::unsetenv("VZR_FAULT_SIGNAL_AFTER_RENAME");
+    EXPECT_EQ(Wait(pid), 0) << c.args[0] << ": " << Text(dir / "err");
+    EXPECT_EQ(RunVzr({"list", archive}).out, c.listing) << c.args[0];
+    EXPECT_TRUE(testutil::TemporariesBeside(archive).empty());
+  }
+}
+
+namespace {
+
+// Runs vzr and gives its exit status and peak resident memory in KiB.
+int RunMeasured(const std::vector<std::string>& args, const std::string& dir, long& peakKiB) {
+  const pid_t pid = clitest::StartVzr(args, dir + "/out", dir + "/err");
+  int ws = 0;
+  struct rusage usage {};
+  ::wait4(pid, &ws, 0, &usage);
+  peakKiB = usage.ru_maxrss;
+  return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+}
+
+bool MakeSparse(const std::string& path, uint64_t bytes) {
+  WriteFileText(path, "");
+  return ::truncate(path.c_str(), static_cast<off_t>(bytes)) == 0;
+}
+
+}  // namespace
+
+// A file far larger than the engine's buffers goes through a few segments
+// at a time; one the format cannot hold is refused before anything is
+// written. Sparse files keep the disk out of it.
+TEST(CliWriters, HugeFilesAreStreamedAndRefusedBeforeWriting) {
+  testutil::TempDir dir;
+  WriteFileText(dir / "src/old.con", "old");
+  const std::string archive = dir / "a.vzr";
+  ASSERT_EQ(RunVzr({"pack", "--compress=0", dir / "src", archive}).status, 0);
+  constexpr uint64_t kMiB = 1 << 20;
+  if (!MakeSparse(dir / "big.bin", 300 * kMiB) || !MakeSparse(dir / "huge.bin", 4096 * kMiB) ||
+      !MakeSparse(dir / "half1.bin", 2100 * kMiB) || !MakeSparse(dir / "half2.bin", 2100 * kMiB))
+    GTEST_SKIP() << "no sparse files here";
+  long peak = 0;
+  ASSERT_EQ(RunMeasured({"add", "-q", archive, dir / "big.bin"}, dir.str(), peak), 0) << Text(dir / "err");
+  EXPECT_LT(peak, 100 * 1024) << "KiB for a 300 MiB file";
+  ASSERT_EQ(RunMeasured({"update", "-q", archive, "old.con", dir / "big.bin"}, dir.str(), peak), 0);
+  EXPECT_LT(peak, 100 * 1024) << "KiB for a 300 MiB file";
+  EXPECT_EQ(RunVzr({"list", "--long", archive}).status, 0);
+
+  // In a raw archive every stored size is known before the first write.
+  const std::string raw = dir / "raw.vzr";
+  ASSERT_EQ(RunVzr({"pack", dir / "src", raw}).status, 0);
+  const testutil::Bytes before = testutil::ReadFileBytes(raw);
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"add", raw, dir / "huge.bin"}, "an entry ends below 4 GiB"},
+      {{"update", raw, "old.con", dir / "huge.bin"}, "an entry ends below 4 GiB"},
+      {{"add", raw, dir / "half1.bin", dir / "half2.bin"}, "the .vzr format ends at 4 GiB"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RunMeasured(c.args, dir.str(), peak), 2) << c.args[0];
+    EXPECT_NE(Text(dir / "err").find(c.message), std::string::npos) << Text(dir / "err");
+    EXPECT_LT(peak, 100 * 1024) << c.args[0];
+    EXPECT_EQ(testutil::ReadFileBytes(raw), before);
+    EXPECT_TRUE(testutil::TemporariesBeside(raw).empty());
+  }
+}
