@@ -228,7 +228,7 @@ int RunUpdate(const cli::Args& args) {
     return cli::kNothing;
   }
   progress.Update(size);
-  return cli::kDone;
+  return cli::TellPackNotices() ? cli::kProblems : cli::kDone;
 }
 
 int Rewrite(VzrArchive& archive, const std::string& path, const std::vector<uint32_t>& removed,
@@ -240,7 +240,7 @@ int Rewrite(VzrArchive& archive, const std::string& path, const std::vector<uint
     cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
-  return cli::kDone;
+  return cli::TellPackNotices() ? cli::kProblems : cli::kDone;
 }
 
 int RunRemove(const cli::Args& args) {

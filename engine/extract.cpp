@@ -145,6 +145,7 @@ class ExtractSession {
     names.exact.insert(leaf);
     names.folded.emplace(vzrfs::FoldCase(leaf), leaf);
     names.madeFolded.emplace(vzrfs::FoldCase(leaf), leaf);
+    MadeFiles().insert(MadeKey(folder, leaf));
   }
   // Folder `named` (a relative path of plain components) as found on disk,
   // looked up through the run's listings, with every missing folder created
@@ -231,8 +232,20 @@ class ExtractSession {
       if (entry.name == "." || entry.name == "..") continue;
       names.exact.insert(entry.name);
       names.folded.emplace(vzrfs::FoldCase(entry.name), entry.name);
+      if (MadeFiles().count(MadeKey(folder, entry.name))) names.madeFolded.emplace(vzrfs::FoldCase(entry.name), entry.name);
     }
     return names;
+  }
+  // Files extraction made in this process, by destination and folded path:
+  // a later run into the same destination (the next round after a refused
+  // entry, the next archive of a mod) treats them as its own, so a later
+  // entry of the name replaces them as within one run.
+  static std::unordered_set<std::string>& MadeFiles() {
+    static std::unordered_set<std::string> made;
+    return made;
+  }
+  std::string MadeKey(const std::string& folder, const std::string& leaf) const {
+    return destination_ + '\n' + vzrfs::FoldCase(folder.empty() ? leaf : folder + '/' + leaf);
   }
   struct OpenFolder {
     std::string name;  // the component below the one before

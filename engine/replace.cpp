@@ -17,6 +17,7 @@
 #include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
+#include "ops_internal.h"
 #include "rewrite.h"
 #include "trace.h"
 #include "vzrpack.h"
@@ -157,7 +158,14 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
     }
     e.fileOffset = static_cast<uint32_t>(position);
     e.fileSize = static_cast<uint32_t>(length);
+    vzrfs::FileIdentity before, after;
+    const bool stamped = vzrfs::IdentityOf(input.get(), before);
     if (!vzrops::WriteEntryFromFile(a, input.get(), length, position, stored)) return false;
+    // A file written to while it was read is stored at the size it had when
+    // opened; like tar, say so rather than store it silently.
+    if (stamped && vzrfs::IdentityOf(input.get(), after) &&
+        (after.size != before.size || after.mtimeNs != before.mtimeNs))
+      vzrops::NotePackProblem(source, "file changed as we read it", true);
     position += stored;
     e.compSize = static_cast<uint32_t>(stored);
     return position <= UINT32_MAX;
@@ -309,6 +317,7 @@ bool SameIdentity(const VzrArchive::DiskIdentity& loaded, const vzrfs::FileIdent
 
 int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* caller) {
   a.lastError.clear();
+  LastPackNotices().clear();
   // A link is followed: the real archive is rewritten beside itself and the link stays.
   const std::string target = vzrfs::ArchiveTarget(a.vzr_file_name);
   vzrfs::ArchiveLock lock;

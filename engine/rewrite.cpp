@@ -27,7 +27,8 @@ const char* Refusal(const VzrArchive& a, const std::vector<bool>& dropped,
     for (std::size_t j = 0; j < i; ++j)
       if (vzrfs::EqualsIgnoringCase(added[j].name, name)) return "a new name is given twice";
     for (uint32_t k = 0; k < a.FileIndex.count; ++k)
-      if (!dropped[k] && vzrfs::EqualsIgnoringCase(a.FileIndex.files[k].name, name)) return "a new name is already in the archive";
+      if (!dropped[k] && vzrfs::EqualsIgnoringCase(a.FileIndex.files[k].name, name))
+        return "a new name is already in the archive";
   }
   return nullptr;
 }

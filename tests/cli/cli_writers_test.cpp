@@ -222,7 +222,7 @@ TEST(CliWriters, HugeFilesAreStreamedAndRefusedBeforeWriting) {
     std::vector<std::string> args;
     std::string message;
   } cases[] = {
-      {{"add", raw, dir / "huge.bin"}, "an entry ends below 4 GiB"},
+      {{"add", raw, dir / "huge.bin"}, "too large for an archive entry (the format ends at 4 GiB)"},
       {{"update", raw, "old.con", dir / "huge.bin"}, "an entry ends below 4 GiB"},
       {{"add", raw, dir / "half1.bin", dir / "half2.bin"}, "the .vzr format ends at 4 GiB"},
   };

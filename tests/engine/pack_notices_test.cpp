@@ -112,3 +112,32 @@ TEST(TavMoveFile, ADestinationFolderThatCannotBeReplacedIsCode3) {
 }
 
 }  // namespace
+
+// An entry added to an existing archive is streamed from its file; one that
+// changes meanwhile is named like a packed one.
+TEST(PackNotices, AFileThatChangesWhileAddedIsNamed) {
+  TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("old.txt", "kept");
+  layout.WriteTo(dir / "a.vzr");
+  const fs::path file = dir / "new.txt";
+  testutil::WriteFileText(file, std::string(4000, 'g'));
+  VzrArchive archive;
+  archive.LoadIndex((dir / "a.vzr").c_str());
+  bool changed = false;
+  vzrfs::SetWriteFaultHook([&](uint64_t) {
+    if (!changed && HeldOpen(file)) {
+      testutil::WriteFileText(file, std::string(9000, 'h'));
+      changed = true;
+    }
+    return 0;
+  });
+  testutil::TraceCapture quiet;
+  const int result = archive.AddRemoveEntries({}, {{"new.txt", file.string()}});
+  vzrfs::SetWriteFaultHook(nullptr);
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(LastPackNotices().size(), 1u);
+  EXPECT_EQ(LastPackNotices()[0].path, file.string());
+  EXPECT_EQ(LastPackNotices()[0].reason, "file changed as we read it");
+}
