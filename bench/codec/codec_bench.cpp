@@ -32,6 +32,7 @@
 #include "corpora.h"
 #include "format.h"
 #include "vzrpack.h"
+#include "../repetitions.h"
 
 namespace {
 
@@ -292,16 +293,7 @@ int main(int argc, char** argv) {
   if (lzo_init() != LZO_E_OK) return 1;
   // Five repetitions unless asked otherwise, interleaved across benchmarks;
   // the summary gives the median and the spread.
-  std::vector<char*> args(argv, argv + argc);
-  static char defaultRepetitions[] = "--benchmark_repetitions=5";
-  static char interleave[] = "--benchmark_enable_random_interleaving=true";
-  if (std::none_of(args.begin(), args.end(),
-                   [](const char* a) { return std::strncmp(a, "--benchmark_repetitions", 23) == 0; }))
-    args.push_back(defaultRepetitions);
-  args.push_back(interleave);
-  int argCount = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&argCount, args.data());
+  InitializeInterleaved(argc, argv);
 
   static const std::vector<Corpus> corpora = {{"text", ScriptText(kCorpusSize, 1)},
                                               {"binary", MixedBinary(kCorpusSize, 2)},

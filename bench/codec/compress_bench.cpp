@@ -24,6 +24,7 @@
 #include "corpora.h"
 #include "format.h"
 #include "vzrpack.h"
+#include "../repetitions.h"
 
 namespace {
 
@@ -252,16 +253,7 @@ int main(int argc, char** argv) {
   SetCpus(false);
   if (lzo_init() != LZO_E_OK) return 1;
   // Five repetitions unless asked otherwise, interleaved across benchmarks.
-  std::vector<char*> args(argv, argv + argc);
-  static char defaultRepetitions[] = "--benchmark_repetitions=5";
-  static char interleave[] = "--benchmark_enable_random_interleaving=true";
-  if (std::none_of(args.begin(), args.end(),
-                   [](const char* a) { return std::strncmp(a, "--benchmark_repetitions", 23) == 0; }))
-    args.push_back(defaultRepetitions);
-  args.push_back(interleave);
-  int argCount = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&argCount, args.data());
+  InitializeInterleaved(argc, argv);
   Recorder recorder;
   benchmark::RunSpecifiedBenchmarks(&recorder);
   std::printf("\nratios (speed: ours faster when above 1; size: ours smaller when below 1)\n");

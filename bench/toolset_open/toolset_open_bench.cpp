@@ -27,6 +27,7 @@
 #include "testutil.h"
 #include "toolsetdialog.h"
 #include "vzrpack.h"
+#include "../repetitions.h"
 
 namespace {
 
@@ -123,16 +124,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   // Five repetitions unless asked otherwise, interleaved.
-  std::vector<char*> args(argv, argv + argc);
-  static char defaultRepetitions[] = "--benchmark_repetitions=5";
-  static char interleave[] = "--benchmark_enable_random_interleaving=true";
-  if (std::none_of(args.begin(), args.end(),
-                   [](const char* a) { return std::strncmp(a, "--benchmark_repetitions", 23) == 0; }))
-    args.push_back(defaultRepetitions);
-  args.push_back(interleave);
-  int argCount = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&argCount, args.data());
+  InitializeInterleaved(argc, argv);
   testutil::TempDir dir;
   static const std::string path = WriteLargeArchive(dir.str());
   out << "archive: " << kEntries << " entries\n";
