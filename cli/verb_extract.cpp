@@ -102,10 +102,9 @@ int RunCat(const cli::Args& args) {
   int rc = cli::OpenReader(args.positionals[0], reader);
   if (rc == cli::kNothing) return rc;
   const std::string& name = args.positionals[1];
-  const FileIndex& index = reader->Index();
   // The last entry of the name: the one extraction leaves.
-  for (uint32_t i = index.count; i-- > 0;) {
-    if (::strcasecmp(index.files[i].name, name.c_str()) != 0) continue;
+  for (uint32_t i = reader->Count(); i-- > 0;) {
+    if (::strcasecmp(reader->Entry(i).name, name.c_str()) != 0) continue;
     bool written = true;
     VzrError why;
     const bool whole = reader->Stream(

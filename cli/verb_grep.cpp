@@ -98,7 +98,7 @@ class JobQueue {
 };
 
 void Search(Job& job, const cli::Matcher& matcher, const cli::GrepOutput& how) {
-  const FileEntry& e = job.reader->Index().files[job.entry];
+  const EntryReader::EntryInfo e = job.reader->Entry(job.entry);
   const std::string name = e.name;
   cli::EntrySearch search(matcher, how, job.archive, name);
   VzrError why;
@@ -175,12 +175,12 @@ int RunGrep(const cli::Args& args) {
     if (job.failed) {
       progress.Clear();
       std::fflush(stdout);
-      cli::FileMessage(job.archive, job.reader ? std::string(job.reader->Index().files[job.entry].name) + ": " + job.error
+      cli::FileMessage(job.archive, job.reader ? std::string(job.reader->Entry(job.entry).name) + ": " + job.error
                                                : job.error);
       problems = true;
     }
     if (!job.reader) return;
-    const FileEntry& e = job.reader->Index().files[job.entry];
+    const EntryReader::EntryInfo e = job.reader->Entry(job.entry);
     if (job.matches > 0) matched = true;
     std::fwrite(job.output.data(), 1, job.output.size(), stdout);
     done += e.compSize;
@@ -208,7 +208,7 @@ int RunGrep(const cli::Args& args) {
     if (!opened) continue;
     const std::shared_ptr<const EntryReader> reader(std::move(opened));
     for (uint32_t i = 0; i < reader->Count(); ++i) {
-      if (!cli::SelectsAny(names, reader->Index().files[i].name)) continue;
+      if (!cli::SelectsAny(names, reader->Entry(i).name)) continue;
       auto job = std::make_unique<Job>();
       job->reader = reader;
       job->archive = path;

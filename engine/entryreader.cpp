@@ -114,7 +114,15 @@ struct SegmentTable {
   std::vector<uint64_t> contentAt;  // one more than segments: the last is fileSize
 
   std::size_t Segments() const { return rawLength.size(); }
-  std::size_t Bytes() const { return Segments() * 32 + 64; }
+  // The memory it takes while cached, allocations' headers, its shared
+  // block and the cache's own record included: most entries have one
+  // segment, where these outweigh the numbers themselves.
+  std::size_t Bytes() const {
+    constexpr std::size_t kAllocation = 16, kSharedAndRecord = 96;
+    return sizeof(SegmentTable) + kSharedAndRecord + 4 * kAllocation +
+           streamAt.capacity() * sizeof(uint64_t) + compLength.capacity() * sizeof(uint32_t) +
+           rawLength.capacity() * sizeof(uint32_t) + contentAt.capacity() * sizeof(uint64_t);
+  }
   // The segment holding content byte `offset` (< fileSize).
   std::size_t SegmentOf(uint64_t offset) const {
     return static_cast<std::size_t>(std::upper_bound(contentAt.begin(), contentAt.end(), offset) - contentAt.begin()) - 1;
@@ -132,12 +140,37 @@ struct CacheKeyHash {
 
 using Segment = std::shared_ptr<const std::vector<unsigned char>>;
 
+// The index as the reader keeps it: the numbers of each entry, and every
+// name in one block (each followed by a zero byte).
+struct CompactIndex : vzrindex::Sink {
+  struct Stored {
+    uint32_t nameAt, nameLength, compSize, fileSize, fileOffset;
+  };
+  std::vector<Stored> entries;
+  std::vector<char> names;
+  FileEntry scratch;
+
+  void Room(uint32_t n) override { entries.reserve(n); }
+  FileEntry& Slot(uint32_t) override { return scratch; }
+  void Keep(uint32_t) override {
+    const auto at = static_cast<uint32_t>(names.size());
+    names.insert(names.end(), scratch.name, scratch.name + scratch.nameLength);
+    names.push_back('\0');
+    entries.push_back({at, scratch.nameLength, scratch.compSize, scratch.fileSize, scratch.fileOffset});
+  }
+  uint32_t Count() const { return static_cast<uint32_t>(entries.size()); }
+  EntryReader::EntryInfo At(uint32_t i) const {
+    const Stored& e = entries[i];
+    return {names.data() + e.nameAt, e.nameLength, e.compSize, e.fileSize, e.fileOffset};
+  }
+};
+
 }  // namespace
 
 struct EntryReader::State {
   std::string path;
   int fd = -1;
-  ::FileIndex index;
+  CompactIndex index;
   uint32_t storageMode = 0;
   uint64_t fileLength = 0;
   bool indexDamaged = false;
@@ -156,8 +189,8 @@ struct EntryReader::State {
     if (fd >= 0) ::close(fd);
   }
 
-  const FileEntry& Entry(uint32_t i) const { return index.files[i]; }
-  std::string Name(uint32_t i) const { return index.files[i].name; }
+  EntryInfo Entry(uint32_t i) const { return index.At(i); }
+  std::string Name(uint32_t i) const { return index.At(i).name; }
 
   // Whether entry i's stored form lies inside the file and could be a real
   // one; *error says why not.
@@ -176,7 +209,7 @@ struct EntryReader::State {
 };
 
 bool EntryReader::State::Plausible(uint32_t i, VzrError* error) const {
-  const FileEntry& e = Entry(i);
+  const EntryInfo e = Entry(i);
   bool fits = uint64_t(e.fileOffset) + e.compSize <= fileLength;
   if (fits && storageMode == vzr::kStorageRaw) fits = e.compSize == e.fileSize;
   else if (fits && storageMode == vzr::kStorageSegmented) fits = e.compSize >= vzr::kSegmentCountSize;
@@ -189,7 +222,7 @@ bool EntryReader::State::Plausible(uint32_t i, VzrError* error) const {
 }
 
 bool EntryReader::State::LoadTable(uint32_t i, SegmentTable& t, VzrError* error) const {
-  const FileEntry& e = Entry(i);
+  const EntryInfo e = Entry(i);
   unsigned char word[4];
   if (!ReadAt(fd, e.fileOffset, word, sizeof word)) {
     Fail(error, kEntryFailed, e.name, "read error", errno);
@@ -399,15 +432,16 @@ std::unique_ptr<EntryReader> EntryReader::Open(const std::string& path, VzrError
     Fail(error, kOpenFailed, "", "not an archive (header or index cannot be read)");
     return nullptr;
   }
-  state->index.count = kept;
+  state->index.entries.shrink_to_fit();
+  state->index.names.shrink_to_fit();
   state->storageMode = header.storageMode;
   state->indexDamaged = outcome != vzrindex::Outcome::kWhole;
   return std::unique_ptr<EntryReader>(new EntryReader(std::move(state)));
 }
 
 const std::string& EntryReader::Path() const { return state_->path; }
-const FileIndex& EntryReader::Index() const { return state_->index; }
-uint32_t EntryReader::Count() const { return state_->index.count; }
+EntryReader::EntryInfo EntryReader::Entry(uint32_t i) const { return state_->Entry(i); }
+uint32_t EntryReader::Count() const { return state_->index.Count(); }
 uint32_t EntryReader::StorageMode() const { return state_->storageMode; }
 bool EntryReader::IndexDamaged() const { return state_->indexDamaged; }
 int64_t EntryReader::ModificationTime() const { return state_->modificationTime; }
@@ -419,12 +453,12 @@ EntryReader::Stats EntryReader::CacheStats() const {
 
 int64_t EntryReader::Read(uint32_t i, uint64_t offset, void* out, std::size_t n, VzrError* error) const {
   const State& s = *state_;
-  if (i >= s.index.count) {
+  if (i >= s.index.Count()) {
     Fail(error, kEntryFailed, "", "entry " + std::to_string(i) + " out of range");
     return -1;
   }
   if (!s.Plausible(i, error)) return -1;
-  const FileEntry& e = s.Entry(i);
+  const EntryInfo e = s.Entry(i);
   if (offset >= e.fileSize || n == 0) return 0;
   const uint64_t want = std::min<uint64_t>(n, e.fileSize - offset);
   auto* to = static_cast<unsigned char*>(out);
@@ -452,12 +486,12 @@ int64_t EntryReader::Read(uint32_t i, uint64_t offset, void* out, std::size_t n,
 bool EntryReader::Stream(uint32_t i, const std::function<bool(const unsigned char*, std::size_t)>& sink,
                          VzrError* error) const {
   const State& s = *state_;
-  if (i >= s.index.count) {
+  if (i >= s.index.Count()) {
     Fail(error, kEntryFailed, "", "entry " + std::to_string(i) + " out of range");
     return false;
   }
   if (!s.Plausible(i, error)) return false;
-  const FileEntry& e = s.Entry(i);
+  const EntryInfo e = s.Entry(i);
   // Buffers kept by each thread from one entry to the next: a run over
   // many small entries then costs no allocation (and no fresh pages) each.
   thread_local std::vector<unsigned char> block, current, before, scratch;

@@ -43,8 +43,20 @@ class EntryReader {
   EntryReader(const EntryReader&) = delete;
   EntryReader& operator=(const EntryReader&) = delete;
 
+  // What the index says of entry i (i < Count()). name holds nameLength
+  // bytes and then a zero byte, and stays valid while the reader lives.
+  struct EntryInfo {
+    const char* name = "";
+    uint32_t nameLength = 0;
+    uint32_t compSize = 0;
+    uint32_t fileSize = 0;
+    uint32_t fileOffset = 0;
+  };
+
   const std::string& Path() const;
-  const FileIndex& Index() const;
+  // The index is kept compact (a few words and the name's bytes per entry),
+  // so a big archive's reader stays small.
+  EntryInfo Entry(uint32_t i) const;
   uint32_t Count() const;
   uint32_t StorageMode() const;
   bool IndexDamaged() const;

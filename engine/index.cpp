@@ -65,12 +65,12 @@ class StreamSource : public vzrindex::Source {
 
 namespace vzrindex {
 
-Outcome Parse(Source& f, uint32_t length, Header& header, FileIndex& index, uint32_t& kept) {
+Outcome Parse(Source& f, uint32_t length, Header& header, Sink& sink, uint32_t& kept) {
   header = Header{};
   kept = 0;
   if (!ReadWord(f, header.indexOffset) || !ReadWord(f, header.storageMode)) {
     header = Header{};
-    index.resize(0);
+    sink.Room(0);
     return Outcome::kDamaged;
   }
   // No room for even the entry count: whatever this file is, its index
@@ -81,21 +81,36 @@ Outcome Parse(Source& f, uint32_t length, Header& header, FileIndex& index, uint
   // Each entry takes at least 28 bytes: never make room for more than that.
   const uint64_t room = damaged ? 0 : (length - uint64_t(header.indexOffset) - 4) / vzr::kIndexEntryFixedSize;
   const auto capacity = static_cast<uint32_t>(std::min<uint64_t>(count, room));
-  index.resize(capacity);
+  sink.Room(capacity);
   for (; !damaged && kept < count; ++kept) {
     if (kept >= capacity) {
       damaged = true;
       break;
     }
-    FileEntry& entry = index.files[kept];
+    FileEntry& entry = sink.Slot(kept);
     if (!ReadEntry(f, entry)) {
       entry = FileEntry{};
       damaged = true;
       break;
     }
     header.totalSize += entry.fileSize;
+    sink.Keep(kept);
   }
   return damaged ? Outcome::kDamaged : Outcome::kWhole;
+}
+
+Outcome Parse(Source& f, uint32_t length, Header& header, FileIndex& index, uint32_t& kept) {
+  class InPlace : public Sink {
+   public:
+    explicit InPlace(FileIndex& index) : index_(index) {}
+    void Room(uint32_t n) override { index_.resize(n); }
+    FileEntry& Slot(uint32_t k) override { return index_.files[k]; }
+    void Keep(uint32_t) override {}
+
+   private:
+    FileIndex& index_;
+  } sink(index);
+  return Parse(f, length, header, sink, kept);
 }
 
 }  // namespace vzrindex

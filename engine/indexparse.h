@@ -30,10 +30,26 @@ enum class Outcome {
   kNoIndex,        // indexOffset at or past the end: no entries
 };
 
+// Where the entries read go, in index order.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Room for at most n entries (never more than the file can hold).
+  virtual void Room(uint32_t n) = 0;
+  // The record entry k (< the room given) is read into; Keep(k) follows
+  // once it is whole. A damaged entry is not kept.
+  virtual FileEntry& Slot(uint32_t k) = 0;
+  virtual void Keep(uint32_t k) = 0;
+};
+
 // Reads the header and the index of an archive of `length` bytes (the
-// length as LoadIndex keeps it). FileIndex gets the entries read, in index
-// order, with room never sized beyond what the file can hold; `kept` is
-// their number. For kNoIndex, `index` is left as it was (count untouched).
+// length as LoadIndex keeps it) into sink; `kept` is the number of entries
+// kept. For kNoIndex the sink is given nothing.
+Outcome Parse(Source& source, uint32_t length, Header& header, Sink& sink, uint32_t& kept);
+
+// The same into a FileIndex, read in place, its room never sized beyond
+// what the file can hold. For kNoIndex, `index` is left as it was (count
+// untouched).
 Outcome Parse(Source& source, uint32_t length, Header& header, FileIndex& index, uint32_t& kept);
 
 }  // namespace vzrindex
