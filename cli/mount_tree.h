@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace vzrmount {
@@ -81,13 +80,26 @@ class Tree {
   std::vector<uint32_t> FilesBelow(uint32_t id) const;
 
  private:
-  uint32_t FolderFor(uint32_t dir, const std::string& component);
+  uint32_t FolderFor(uint32_t dir, std::string_view component);
+  uint32_t MakeNode(uint32_t dir, std::string_view name, bool isDir);
   void Unlink(uint32_t id);
   void Link(uint32_t id, uint32_t dir);
-  static std::string Key(uint32_t dir, std::string_view name);
+
+  // The name table: open addressing with linear probing over (hash, node)
+  // pairs, keyed by the folder's number and the folded name, which are
+  // read from the node itself (no key is stored twice).
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t node = kNone;
+  };
+  static uint32_t HashOf(uint32_t dir, std::string_view name);
+  void Index(uint32_t id);
+  void Unindex(uint32_t id);
+  void Grow();
 
   std::vector<Node> nodes_;
-  std::unordered_map<std::string, uint32_t> byName_;  // folder number and folded name -> node
+  std::vector<Slot> slots_;  // a power of two long, at most half full
+  std::size_t indexed_ = 0;
   uint32_t live_ = 1;
 };
 

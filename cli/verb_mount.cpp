@@ -507,11 +507,10 @@ bool LoadSources(const std::vector<std::string>& paths, const MountOptions& opti
     std::error_code ec;
     s.archiveBytes += fs::file_size(path, ec);
     const auto archive = static_cast<int32_t>(s.readers.size());
-    const FileIndex& index = reader->Index();
     s.tree.Reserve(reader->Count() + reader->Count() / 8);
     for (uint32_t i = 0; i < reader->Count(); ++i) {
-      const FileEntry& e = index.files[i];
-      const std::string_view name(e.name, std::min<std::size_t>(e.nameLength, sizeof e.name - 1));
+      const EntryReader::EntryInfo e = reader->Entry(i);
+      const std::string_view name(e.name, e.nameLength);
       const Tree::Placed placed = s.tree.Add(name, archive, i, e.fileSize);
       if (placed == Tree::Placed::kRefused)
         cli::FileMessage(path, "'" + std::string(name) + "' not shown: extraction refuses this name");
