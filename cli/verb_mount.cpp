@@ -6,9 +6,12 @@
 // the entry reader reads archive content, and a writable mount keeps its
 // changes in the overlay (mount_overlay), applied to the archive in one
 // rewrite when the mount ends.
+//
+// It speaks FUSE's node-number interface: the kernel's node numbers are the
+// tree's own, so nothing else keeps a table of the nodes the kernel knows.
 #define FUSE_USE_VERSION 31
 #include <fcntl.h>
-#include <fuse.h>
+#include <fuse_lowlevel.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -26,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cli.h"
@@ -68,8 +72,18 @@ struct MountState {
   uid_t uid = 0;
   gid_t gid = 0;
   std::atomic<uint64_t> archiveReads{0};  // read requests served from archives
+  // Names looked up in another letter case than the node's get node numbers
+  // of their own (from kAliasBase on), as different names of one file: the
+  // kernel then treats a rename that changes only the case as a rename.
+  std::vector<uint32_t> aliasOf;                       // alias number - kAliasBase -> node
+  std::unordered_map<std::string, uint64_t> aliasFor;  // node and spelling -> alias number
+  // The overlay files open for writing, by node: a file removed while open
+  // still has its size (the kernel asks by node).
+  std::unordered_multimap<uint32_t, int> openFiles;
   std::mutex lock;
 };
+
+constexpr uint64_t kAliasBase = uint64_t{1} << 32;
 
 MountState& State() {
   static MountState state;
@@ -89,27 +103,65 @@ int FdOf(uint64_t fh) { return static_cast<int>(fh >> 2); }
 // ---------------------------------------------------------------------------
 // Helpers of the operations (called with the lock held)
 
+// The kernel's node numbers are the tree's node numbers plus one (the root
+// is FUSE_ROOT_ID), so no second table maps one to the other.
+fuse_ino_t InoOf(uint32_t id) { return fuse_ino_t{id} + 1; }
+uint32_t IdOf(fuse_ino_t ino) {
+  const MountState& s = State();
+  if (ino >= kAliasBase) return ino - kAliasBase < s.aliasOf.size() ? s.aliasOf[ino - kAliasBase] : Tree::kNone;
+  return ino >= 1 && ino - 1 < s.tree.Size() ? static_cast<uint32_t>(ino - 1) : Tree::kNone;
+}
+// The kernel's node number for node id found under `name`.
+fuse_ino_t InoFor(uint32_t id, const char* name) {
+  MountState& s = State();
+  if (s.tree.At(id).name == name) return InoOf(id);
+  const std::string key = std::to_string(id) + '/' + name;
+  const auto [at, added] = s.aliasFor.emplace(key, kAliasBase + s.aliasOf.size());
+  if (added) s.aliasOf.push_back(id);
+  return at->second;
+}
+// A node still in the tree, or kNone.
+uint32_t LiveOf(fuse_ino_t ino) {
+  const uint32_t id = IdOf(ino);
+  return id != Tree::kNone && State().tree.At(id).live ? id : Tree::kNone;
+}
+// A folder still in the tree, or kNone.
+uint32_t FolderOf(fuse_ino_t ino) {
+  const uint32_t id = LiveOf(ino);
+  return id != Tree::kNone && State().tree.At(id).isDir ? id : Tree::kNone;
+}
+
+// How long the kernel may keep what it was told: nothing changes in a
+// read-only mount; in a writable one the kernel hears of every change, but
+// is kept to a second as a folder would be over a network.
+double KeepFor() { return State().writable ? 1.0 : 3600.0; }
+
 std::string OverlayPath(uint32_t id) { return State().overlay->TreePath(State().tree.PathOf(id)); }
 
 void FillStat(uint32_t id, struct stat* st) {
   MountState& s = State();
   const Node& n = s.tree.At(id);
   std::memset(st, 0, sizeof *st);
-  st->st_ino = id + 1;
+  st->st_ino = InoOf(id);
   st->st_uid = s.uid;
   st->st_gid = s.gid;
   st->st_atime = st->st_mtime = st->st_ctime = s.time;
   st->st_blksize = 4096;
   if (n.isDir) {
     st->st_mode = S_IFDIR | (s.writable ? 0755 : 0555);
-    st->st_nlink = 2;
+    st->st_nlink = n.live ? 2 : 0;
     return;
   }
   st->st_mode = S_IFREG | (s.writable ? 0644 : 0444);
-  st->st_nlink = 1;
+  st->st_nlink = n.live ? 1 : 0;
   st->st_size = static_cast<off_t>(n.content.size);
   struct stat real {};
-  if (n.inOverlay && ::lstat(OverlayPath(id).c_str(), &real) == 0) {
+  // A removed node's path may name another file by now: an open copy's
+  // descriptor tells.
+  const auto open = n.live ? s.openFiles.end() : s.openFiles.find(id);
+  const bool known = open != s.openFiles.end() ? ::fstat(open->second, &real) == 0
+                                               : n.inOverlay && n.live && ::lstat(OverlayPath(id).c_str(), &real) == 0;
+  if (known) {
     st->st_size = real.st_size;
     st->st_atim = real.st_atim;
     st->st_mtim = real.st_mtim;
@@ -117,6 +169,23 @@ void FillStat(uint32_t id, struct stat* st) {
   }
   st->st_blocks = (st->st_size + 511) / 512;
 }
+
+void ReplyEntry(fuse_req_t req, uint32_t id, fuse_ino_t ino) {
+  struct fuse_entry_param e {};
+  e.ino = ino;
+  FillStat(id, &e.attr);
+  e.attr_timeout = e.entry_timeout = KeepFor();
+  fuse_reply_entry(req, &e);
+}
+
+void ReplyAttr(fuse_req_t req, uint32_t id) {
+  struct stat st {};
+  FillStat(id, &st);
+  fuse_reply_attr(req, &st, KeepFor());
+}
+
+// Replies with an error when rc is one (-errno), else with nothing more.
+void ReplyDone(fuse_req_t req, int rc) { fuse_reply_err(req, -rc); }
 
 // The folder and the last name of a path; kNone when the folder is missing.
 uint32_t ParentOf(const char* path, std::string& leaf) {
@@ -169,55 +238,87 @@ int CopyUp(uint32_t id) {
 int Record(const std::string& rel) { return State().overlay->RecordRemoved(rel) ? 0 : -EIO; }
 
 // ---------------------------------------------------------------------------
-// The operations
+// The operations. Each takes the lock for what it reads or changes of the
+// tree; archive reads need none.
 
-void* OnInit(struct fuse_conn_info* conn, struct fuse_config* cfg) {
-  cfg->use_ino = 1;
-  cfg->readdir_ino = 1;
-  if (!State().writable) {
-    // Nothing changes while mounted: the kernel may keep what it learnt, and
-    // needs to ask nothing when a file is opened or closed.
-    cfg->kernel_cache = 1;
-    cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 3600;
-    if (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) {
-      conn->want |= FUSE_CAP_NO_OPEN_SUPPORT;
-      State().noOpen = true;
-    }
+void OnInit(void*, struct fuse_conn_info* conn) {
+  // Nothing changes in a read-only mount: the kernel needs to ask nothing
+  // when a file is opened or closed (two requests per file spared).
+  if (!State().writable && (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT)) {
+    conn->want |= FUSE_CAP_NO_OPEN_SUPPORT;
+    State().noOpen = true;
   }
-  return nullptr;
 }
 
-int OnGetattr(const char* path, struct stat* st, struct fuse_file_info*) {
-  std::lock_guard<std::mutex> guard(State().lock);
-  const uint32_t id = State().tree.Find(path);
-  if (id == Tree::kNone) return -ENOENT;
-  FillStat(id, st);
-  return 0;
-}
-
-int OnReaddir(const char* path, void* buf, fuse_fill_dir_t fill, off_t, struct fuse_file_info*,
-              enum fuse_readdir_flags) {
-  std::lock_guard<std::mutex> guard(State().lock);
-  const Tree& tree = State().tree;
-  const uint32_t id = tree.Find(path);
-  if (id == Tree::kNone) return -ENOENT;
-  if (!tree.At(id).isDir) return -ENOTDIR;
-  struct stat st {};
-  FillStat(id, &st);
-  fill(buf, ".", &st, 0, FUSE_FILL_DIR_PLUS);
-  FillStat(tree.At(id).parent, &st);
-  fill(buf, "..", &st, 0, FUSE_FILL_DIR_PLUS);
-  for (uint32_t child : tree.At(id).children) {
-    FillStat(child, &st);
-    if (fill(buf, tree.At(child).name.c_str(), &st, 0, FUSE_FILL_DIR_PLUS) != 0) break;
-  }
-  return 0;
-}
-
-int OnOpen(const char* path, struct fuse_file_info* fi) {
+void OnLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
   MountState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  const uint32_t id = s.tree.Find(path);
+  const uint32_t dir = FolderOf(parent);
+  const uint32_t id = dir == Tree::kNone ? Tree::kNone : s.tree.Child(dir, name);
+  if (id != Tree::kNone) return ReplyEntry(req, id, InoFor(id, name));
+  if (dir == Tree::kNone || s.writable) return (void)fuse_reply_err(req, ENOENT);
+  // A name missing from a read-only mount stays missing: the kernel may
+  // remember that too.
+  struct fuse_entry_param none {};
+  none.entry_timeout = KeepFor();
+  fuse_reply_entry(req, &none);
+}
+
+void OnGetattr(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info*) {
+  MountState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  const uint32_t id = IdOf(ino);
+  if (id == Tree::kNone) return (void)fuse_reply_err(req, ENOENT);
+  ReplyAttr(req, id);
+}
+
+// One reply of a folder listing, from position `from` on: ".", "..", then
+// the folder's nodes in the order they came.
+void ReplyListing(fuse_req_t req, fuse_ino_t ino, size_t size, off_t from, bool plus) {
+  MountState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  const uint32_t id = LiveOf(ino);
+  if (id == Tree::kNone) return (void)fuse_reply_err(req, ENOENT);
+  const Node& folder = s.tree.At(id);
+  if (!folder.isDir) return (void)fuse_reply_err(req, ENOTDIR);
+  thread_local std::vector<char> buffer;
+  buffer.resize(size);
+  std::size_t used = 0;
+  for (std::size_t k = from < 0 ? 0 : static_cast<std::size_t>(from); k < folder.children.size() + 2; ++k) {
+    const uint32_t node = k == 0 ? id : k == 1 ? folder.parent : folder.children[k - 2];
+    const char* name = k == 0 ? "." : k == 1 ? ".." : s.tree.At(node).name.c_str();
+    const auto next = static_cast<off_t>(k + 1);
+    std::size_t need;
+    if (plus) {
+      struct fuse_entry_param e {};
+      FillStat(node, &e.attr);
+      if (k >= 2) {  // "." and ".." are the kernel's own
+        e.ino = InoOf(node);
+        e.attr_timeout = e.entry_timeout = KeepFor();
+      }
+      need = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name, &e, next);
+    } else {
+      struct stat st {};
+      FillStat(node, &st);
+      need = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, next);
+    }
+    if (need > size - used) break;
+    used += need;
+  }
+  fuse_reply_buf(req, buffer.data(), used);
+}
+
+void OnReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info*) {
+  ReplyListing(req, ino, size, off, false);
+}
+void OnReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info*) {
+  ReplyListing(req, ino, size, off, true);
+}
+
+int Open(fuse_ino_t ino, struct fuse_file_info* fi) {
+  MountState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  const uint32_t id = LiveOf(ino);
   if (id == Tree::kNone) return -ENOENT;
   if (s.tree.At(id).isDir) return -EISDIR;
   const bool writing = (fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC);
@@ -235,20 +336,29 @@ int OnOpen(const char* path, struct fuse_file_info* fi) {
                         (fi->flags & ~(O_EXCL | O_NOFOLLOW)) | (emptied ? O_CREAT : 0) | O_CLOEXEC, 0644);
   if (fd < 0) return -errno;
   s.tree.At(id).inOverlay = true;
+  s.openFiles.emplace(id, fd);
   fi->fh = FdHandle(fd);
   return 0;
 }
 
-int OnRead(const char* path, char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
+void OnOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
+  if (int rc = Open(ino, fi); rc != 0) return ReplyDone(req, rc);
+  fuse_reply_open(req, fi);
+}
+
+void OnRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, struct fuse_file_info* fi) {
+  thread_local std::vector<char> buffer;
+  if (buffer.size() < size) buffer.resize(size);
   if (IsFd(fi->fh)) {
-    const ssize_t n = ::pread(FdOf(fi->fh), buf, size, offset);
-    return n < 0 ? -errno : static_cast<int>(n);
+    const ssize_t n = ::pread(FdOf(fi->fh), buffer.data(), size, offset);
+    if (n < 0) return (void)fuse_reply_err(req, errno);
+    return (void)fuse_reply_buf(req, buffer.data(), static_cast<size_t>(n));
   }
   vzrmount::Content content;
   if (fi->fh == 0) {
     std::lock_guard<std::mutex> guard(State().lock);
-    const uint32_t id = State().tree.Find(path);
-    if (id == Tree::kNone || State().tree.At(id).isDir) return -ENOENT;
+    const uint32_t id = IdOf(ino);
+    if (id == Tree::kNone || State().tree.At(id).isDir) return (void)fuse_reply_err(req, ENOENT);
     content = State().tree.At(id).content;
   } else {
     content.archive = static_cast<int32_t>(fi->fh >> 34);
@@ -256,61 +366,109 @@ int OnRead(const char* path, char* buf, size_t size, off_t offset, struct fuse_f
   }
   State().archiveReads.fetch_add(1, std::memory_order_relaxed);
   const int64_t n =
-      State().readers[content.archive]->Read(content.entry, static_cast<uint64_t>(offset), buf, size);
-  return n < 0 ? -EIO : static_cast<int>(n);
+      State().readers[content.archive]->Read(content.entry, static_cast<uint64_t>(offset), buffer.data(), size);
+  if (n < 0) return (void)fuse_reply_err(req, EIO);
+  fuse_reply_buf(req, buffer.data(), static_cast<size_t>(n));
 }
 
-int OnWrite(const char*, const char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
-  if (!IsFd(fi->fh)) return -EBADF;
+void OnWrite(fuse_req_t req, fuse_ino_t, const char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
+  if (!IsFd(fi->fh)) return (void)fuse_reply_err(req, EBADF);
   const ssize_t n = ::pwrite(FdOf(fi->fh), buf, size, offset);
-  return n < 0 ? -errno : static_cast<int>(n);
+  if (n < 0) return (void)fuse_reply_err(req, errno);
+  fuse_reply_write(req, static_cast<size_t>(n));
 }
 
-int OnRelease(const char*, struct fuse_file_info* fi) {
-  if (IsFd(fi->fh)) ::close(FdOf(fi->fh));
-  return 0;
+void OnRelease(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
+  if (IsFd(fi->fh)) {
+    MountState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto [first, last] = s.openFiles.equal_range(IdOf(ino));
+    for (auto it = first; it != last; ++it)
+      if (it->second == FdOf(fi->fh)) {
+        s.openFiles.erase(it);
+        break;
+      }
+    ::close(FdOf(fi->fh));
+  }
+  fuse_reply_err(req, 0);
 }
 
-int OnFsync(const char*, int dataOnly, struct fuse_file_info* fi) {
-  if (!IsFd(fi->fh)) return 0;
-  return (dataOnly ? ::fdatasync(FdOf(fi->fh)) : ::fsync(FdOf(fi->fh))) == 0 ? 0 : -errno;
+void OnFsync(fuse_req_t req, fuse_ino_t, int dataOnly, struct fuse_file_info* fi) {
+  if (!IsFd(fi->fh)) return (void)fuse_reply_err(req, 0);
+  fuse_reply_err(req, (dataOnly ? ::fdatasync(FdOf(fi->fh)) : ::fsync(FdOf(fi->fh))) == 0 ? 0 : errno);
 }
 
-int OnCreate(const char* path, mode_t mode, struct fuse_file_info* fi) {
+int Create(fuse_ino_t parent, const char* name, mode_t mode, struct fuse_file_info* fi, uint32_t& made) {
   MountState& s = State();
   if (!s.writable) return -EROFS;
-  std::lock_guard<std::mutex> guard(s.lock);
-  std::string leaf;
-  const uint32_t dir = ParentOf(path, leaf);
+  const uint32_t dir = FolderOf(parent);
   if (dir == Tree::kNone) return -ENOENT;
-  if (s.tree.Child(dir, leaf) != Tree::kNone) return -EEXIST;
-  const std::string rel = JoinPath(s.tree.PathOf(dir), leaf);
+  if (s.tree.Child(dir, name) != Tree::kNone) return -EEXIST;
+  const std::string rel = JoinPath(s.tree.PathOf(dir), name);
   if (rel.size() > kLongestName) return -ENAMETOOLONG;
   if (int rc = MakeOverlayFolders(s.tree.PathOf(dir)); rc != 0) return rc;
   const int fd = ::open(s.overlay->TreePath(rel).c_str(), fi->flags | O_CREAT | O_TRUNC | O_CLOEXEC, mode | 0600);
   if (fd < 0) return -errno;
-  s.tree.At(s.tree.Make(dir, leaf, false)).inOverlay = true;
+  made = s.tree.Make(dir, name, false);
+  s.tree.At(made).inOverlay = true;
+  s.openFiles.emplace(made, fd);
   fi->fh = FdHandle(fd);
   return 0;
 }
 
-int OnTruncate(const char* path, off_t size, struct fuse_file_info* fi) {
+void OnCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, struct fuse_file_info* fi) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  uint32_t made = Tree::kNone;
+  if (int rc = Create(parent, name, mode, fi, made); rc != 0) return ReplyDone(req, rc);
+  struct fuse_entry_param e {};
+  e.ino = InoOf(made);
+  FillStat(made, &e.attr);
+  e.attr_timeout = e.entry_timeout = KeepFor();
+  fuse_reply_create(req, &e, fi);
+}
+
+int Truncate(uint32_t id, off_t size, struct fuse_file_info* fi) {
   MountState& s = State();
-  if (!s.writable) return -EROFS;
   if (fi && IsFd(fi->fh)) return ::ftruncate(FdOf(fi->fh), size) == 0 ? 0 : -errno;
-  std::lock_guard<std::mutex> guard(s.lock);
-  const uint32_t id = s.tree.Find(path);
-  if (id == Tree::kNone) return -ENOENT;
+  if (!s.tree.At(id).live) return -ENOENT;
   if (s.tree.At(id).isDir) return -EISDIR;
   if (int rc = CopyUp(id); rc != 0) return rc;
   return ::truncate(OverlayPath(id).c_str(), size) == 0 ? 0 : -errno;
 }
 
-int OnUnlink(const char* path) {
+// An archive's entries carry no times of their own; a copy keeps its own.
+int SetTimes(uint32_t id, const struct stat* attr, int toSet) {
+  if (!State().tree.At(id).inOverlay || !State().tree.At(id).live) return 0;
+  auto pick = [](bool now, bool given, const struct timespec& t) {
+    return now ? timespec{0, UTIME_NOW} : given ? t : timespec{0, UTIME_OMIT};
+  };
+  const struct timespec tv[2] = {
+      pick(toSet & FUSE_SET_ATTR_ATIME_NOW, toSet & FUSE_SET_ATTR_ATIME, attr->st_atim),
+      pick(toSet & FUSE_SET_ATTR_MTIME_NOW, toSet & FUSE_SET_ATTR_MTIME, attr->st_mtim)};
+  return ::utimensat(AT_FDCWD, OverlayPath(id).c_str(), tv, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : -errno;
+}
+
+// Size and times; modes and owners are accepted and change nothing (the
+// format keeps none, and editors that save a copy set them).
+void OnSetattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, struct fuse_file_info* fi) {
+  MountState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  const uint32_t id = IdOf(ino);
+  if (id == Tree::kNone) return (void)fuse_reply_err(req, ENOENT);
+  if (!s.writable) return (void)fuse_reply_err(req, EROFS);
+  int rc = 0;
+  if (toSet & FUSE_SET_ATTR_SIZE) rc = Truncate(id, attr->st_size, fi);
+  if (rc == 0 && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW | FUSE_SET_ATTR_MTIME_NOW)))
+    rc = SetTimes(id, attr, toSet);
+  if (rc != 0) return ReplyDone(req, rc);
+  ReplyAttr(req, id);
+}
+
+int Unlink(fuse_ino_t parent, const char* name) {
   MountState& s = State();
   if (!s.writable) return -EROFS;
-  std::lock_guard<std::mutex> guard(s.lock);
-  const uint32_t id = s.tree.Find(path);
+  const uint32_t dir = FolderOf(parent);
+  const uint32_t id = dir == Tree::kNone ? Tree::kNone : s.tree.Child(dir, name);
   if (id == Tree::kNone) return -ENOENT;
   if (s.tree.At(id).isDir) return -EISDIR;
   // The journal first: until the copy goes, the file still shows.
@@ -320,33 +478,47 @@ int OnUnlink(const char* path) {
   return 0;
 }
 
-int OnMkdir(const char* path, mode_t) {
+void OnUnlink(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  ReplyDone(req, Unlink(parent, name));
+}
+
+int Mkdir(fuse_ino_t parent, const char* name, uint32_t& made) {
   MountState& s = State();
   if (!s.writable) return -EROFS;
-  std::lock_guard<std::mutex> guard(s.lock);
-  std::string leaf;
-  const uint32_t dir = ParentOf(path, leaf);
+  const uint32_t dir = FolderOf(parent);
   if (dir == Tree::kNone) return -ENOENT;
-  if (s.tree.Child(dir, leaf) != Tree::kNone) return -EEXIST;
-  const std::string rel = JoinPath(s.tree.PathOf(dir), leaf);
+  if (s.tree.Child(dir, name) != Tree::kNone) return -EEXIST;
+  const std::string rel = JoinPath(s.tree.PathOf(dir), name);
   if (rel.size() > kLongestName) return -ENAMETOOLONG;
   if (int rc = MakeOverlayFolders(rel); rc != 0) return rc;
-  s.tree.Make(dir, leaf, true);
+  made = s.tree.Make(dir, name, true);
   return 0;
 }
 
-int OnRmdir(const char* path) {
+void OnMkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  uint32_t made = Tree::kNone;
+  if (int rc = Mkdir(parent, name, made); rc != 0) return ReplyDone(req, rc);
+  ReplyEntry(req, made, InoOf(made));
+}
+
+int Rmdir(fuse_ino_t parent, const char* name) {
   MountState& s = State();
   if (!s.writable) return -EROFS;
-  std::lock_guard<std::mutex> guard(s.lock);
-  const uint32_t id = s.tree.Find(path);
+  const uint32_t dir = FolderOf(parent);
+  const uint32_t id = dir == Tree::kNone ? Tree::kNone : s.tree.Child(dir, name);
   if (id == Tree::kNone) return -ENOENT;
   if (!s.tree.At(id).isDir) return -ENOTDIR;
-  if (id == Tree::kRoot) return -EBUSY;
   if (!s.tree.At(id).children.empty()) return -ENOTEMPTY;
   if (::rmdir(OverlayPath(id).c_str()) != 0 && errno != ENOENT) return -errno;
   s.tree.Remove(id);
   return 0;
+}
+
+void OnRmdir(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  ReplyDone(req, Rmdir(parent, name));
 }
 
 // Moves a file or folder; its content ends up in the overlay under the new
@@ -365,18 +537,17 @@ int MoveInOverlay(uint32_t id, const std::string& to) {
   return ::rename(from.c_str(), s.overlay->TreePath(to).c_str()) == 0 ? 0 : -errno;
 }
 
-int OnRename(const char* from, const char* to, unsigned int flags) {
+int Rename(fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName, unsigned int flags) {
   MountState& s = State();
   if (!s.writable) return -EROFS;
   if (flags & RENAME_EXCHANGE) return -EINVAL;
-  std::lock_guard<std::mutex> guard(s.lock);
   Tree& tree = s.tree;
-  const uint32_t id = tree.Find(from);
+  const uint32_t from = FolderOf(parent);
+  const uint32_t id = from == Tree::kNone ? Tree::kNone : tree.Child(from, name);
   if (id == Tree::kNone) return -ENOENT;
-  if (id == Tree::kRoot) return -EBUSY;
-  std::string leaf;
-  const uint32_t dir = ParentOf(to, leaf);
+  const uint32_t dir = FolderOf(newParent);
   if (dir == Tree::kNone) return -ENOENT;
+  const std::string leaf = newName;
   if (tree.IsWithin(dir, id)) return -EINVAL;
   const uint32_t target = tree.Child(dir, leaf);
   if (target == id && tree.At(id).name == leaf) return 0;
@@ -401,61 +572,57 @@ int OnRename(const char* from, const char* to, unsigned int flags) {
   return 0;
 }
 
-int OnChmod(const char*, mode_t, struct fuse_file_info*) { return State().writable ? 0 : -EROFS; }
-int OnChown(const char*, uid_t, gid_t, struct fuse_file_info*) { return State().writable ? 0 : -EROFS; }
-
-int OnUtimens(const char* path, const struct timespec tv[2], struct fuse_file_info*) {
-  MountState& s = State();
-  if (!s.writable) return -EROFS;
-  std::lock_guard<std::mutex> guard(s.lock);
-  const uint32_t id = s.tree.Find(path);
-  if (id == Tree::kNone) return -ENOENT;
-  // An archive's entries carry no times of their own; a copy keeps its own.
-  if (!s.tree.At(id).inOverlay) return 0;
-  return ::utimensat(AT_FDCWD, OverlayPath(id).c_str(), tv, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : -errno;
+void OnRename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+              unsigned int flags) {
+  std::lock_guard<std::mutex> guard(State().lock);
+  ReplyDone(req, Rename(parent, name, newParent, newName, flags));
 }
 
-int OnStatfs(const char*, struct statvfs* st) {
+void OnStatfs(fuse_req_t req, fuse_ino_t) {
   MountState& s = State();
-  if (s.writable) return ::statvfs(s.overlay->Folder().c_str(), st) == 0 ? 0 : -errno;
-  std::memset(st, 0, sizeof *st);
-  st->f_bsize = st->f_frsize = 4096;
-  st->f_blocks = (s.archiveBytes + 4095) / 4096;
-  std::lock_guard<std::mutex> guard(s.lock);
-  st->f_files = s.tree.LiveCount();
-  st->f_namemax = 255;
-  return 0;
+  struct statvfs st {};
+  if (s.writable) {
+    if (::statvfs(s.overlay->Folder().c_str(), &st) != 0) return (void)fuse_reply_err(req, errno);
+    return (void)fuse_reply_statfs(req, &st);
+  }
+  st.f_bsize = st.f_frsize = 4096;
+  st.f_blocks = (s.archiveBytes + 4095) / 4096;
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    st.f_files = s.tree.LiveCount();
+  }
+  st.f_namemax = 255;
+  fuse_reply_statfs(req, &st);
 }
 
-int OnAccess(const char* path, int mask) {
+void OnAccess(fuse_req_t req, fuse_ino_t ino, int mask) {
   MountState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  const uint32_t id = s.tree.Find(path);
-  if (id == Tree::kNone) return -ENOENT;
-  if ((mask & W_OK) && !s.writable) return -EROFS;
-  if ((mask & X_OK) && !s.tree.At(id).isDir) return -EACCES;
-  return 0;
+  const uint32_t id = LiveOf(ino);
+  if (id == Tree::kNone) return (void)fuse_reply_err(req, ENOENT);
+  if ((mask & W_OK) && !s.writable) return (void)fuse_reply_err(req, EROFS);
+  if ((mask & X_OK) && !s.tree.At(id).isDir) return (void)fuse_reply_err(req, EACCES);
+  fuse_reply_err(req, 0);
 }
 
-struct fuse_operations Operations() {
-  struct fuse_operations ops {};
+struct fuse_lowlevel_ops Operations() {
+  struct fuse_lowlevel_ops ops {};
   ops.init = OnInit;
+  ops.lookup = OnLookup;
   ops.getattr = OnGetattr;
+  ops.setattr = OnSetattr;
   ops.readdir = OnReaddir;
+  ops.readdirplus = OnReaddirplus;
   ops.open = OnOpen;
   ops.read = OnRead;
   ops.write = OnWrite;
   ops.release = OnRelease;
   ops.fsync = OnFsync;
   ops.create = OnCreate;
-  ops.truncate = OnTruncate;
   ops.unlink = OnUnlink;
   ops.mkdir = OnMkdir;
   ops.rmdir = OnRmdir;
   ops.rename = OnRename;
-  ops.chmod = OnChmod;
-  ops.chown = OnChown;
-  ops.utimens = OnUtimens;
   ops.statfs = OnStatfs;
   ops.access = OnAccess;
   return ops;
@@ -666,14 +833,14 @@ int Serve(const std::string& mountpoint, bool foreground, const MountOptions& op
   if (!s.writable) fuseOptions += ",ro";
   if (options.allowOther) fuseOptions += ",allow_other";
   for (const char* a : {"vzr", "-o", fuseOptions.c_str()}) fuse_opt_add_arg(&args.args, a);
-  const struct fuse_operations ops = Operations();
-  struct fuse* fuse = fuse_new(&args.args, &ops, sizeof ops, nullptr);
-  if (!fuse) {
+  const struct fuse_lowlevel_ops ops = Operations();
+  struct fuse_session* session = fuse_session_new(&args.args, &ops, sizeof ops, nullptr);
+  if (!session) {
     cli::FileMessage(mountpoint, "could not be mounted");
     return cli::kNothing;
   }
-  if (fuse_mount(fuse, mountpoint.c_str()) != 0) {
-    fuse_destroy(fuse);
+  if (fuse_session_mount(session, mountpoint.c_str()) != 0) {
+    fuse_session_destroy(session);
     if (s.overlay && !s.overlay->HasChanges()) s.overlay->Discard();
     cli::FileMessage(mountpoint, "could not be mounted (is it an empty folder of yours?)");
     return cli::kNothing;
@@ -694,22 +861,23 @@ int Serve(const std::string& mountpoint, bool foreground, const MountOptions& op
   // here SIGINT, SIGTERM and SIGHUP end the serving, so the mount goes and
   // the changes are applied.
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
-  struct fuse_session* session = fuse_get_session(fuse);
   fuse_set_signal_handlers(session);
   if (!foreground) Detach(ready[1]);
   // One thread serves best what most programs do (one request after the
   // other): every hand-over between threads costs a task switch.
-  const int served = options.threads ? fuse_loop_mt(fuse, 0) : fuse_loop(fuse);
+  const int served = options.threads ? fuse_session_loop_mt(session, 0) : fuse_session_loop(session);
   fuse_remove_signal_handlers(session);
-  fuse_unmount(fuse);
-  fuse_destroy(fuse);
+  fuse_session_unmount(session);
+  fuse_session_destroy(session);
   std::string outcome = Commit();
   if (options.stats) outcome += Statistics();
   WriteOutcome(outcomeFd, outcome);
   ShowOutcome(outcome);
   if (outcomeFd >= 0) ::close(outcomeFd);
   if (outcome.rfind("ok", 0) != 0) return cli::kProblems;
-  return served == 0 ? cli::kDone : cli::kProblems;
+  // Ctrl+C, SIGTERM and SIGHUP are how a foreground mount is meant to end.
+  const bool endedAsMeant = served == 0 || served == SIGINT || served == SIGTERM || served == SIGHUP;
+  return endedAsMeant ? cli::kDone : cli::kProblems;
 }
 
 bool ReadOptions(const cli::Args& args, MountOptions& options) {
