@@ -3,6 +3,7 @@
 // The tree the mount shows is also checked as a unit, without FUSE.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -300,6 +301,64 @@ TEST(CliMount, FailedRewriteKeepsTheOverlayForTheNextMount) {
     EXPECT_EQ(m.Unmount().status, 0);
   }
   EXPECT_EQ(RunVzr({"cat", dir / "f.vzr", "a.con"}).out, "changed");
+}
+
+TEST(CliMount, OneFileUnderEveryCaseOfItsNameAndStillReadableWhenRemovedOpen) {
+  REQUIRE_FUSE();
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("Scripts/A.con", "hello");
+  layout.AddRaw("b.con", "bbbb");
+  layout.WriteTo(dir / "c.vzr");
+  {
+    Mounted m(dir / "c.vzr", dir / "mp", {"-o", "rw"});
+    ASSERT_EQ(m.result.status, 0) << m.result.err;
+    struct stat exact {}, other {};
+    ASSERT_EQ(::stat((dir / "mp/Scripts/A.con").c_str(), &exact), 0);
+    ASSERT_EQ(::stat((dir / "mp/SCRIPTS/a.CON").c_str(), &other), 0);
+    EXPECT_EQ(exact.st_ino, other.st_ino);
+    EXPECT_EQ(Text(dir / "mp/scripts/a.con"), "hello");
+    ASSERT_EQ(::rename((dir / "mp/b.con").c_str(), (dir / "mp/B.con").c_str()), 0);  // only the case changes
+    EXPECT_EQ(Files(dir / "mp"), (std::map<std::string, std::string>{{"Scripts/A.con", "hello"}, {"B.con", "bbbb"}}));
+    const int fd = ::open((dir / "mp/B.con").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::unlink((dir / "mp/B.con").c_str()), 0);
+    ASSERT_EQ(::pwrite(fd, "cc", 2, 4), 2);
+    struct stat open {};
+    char back[8] = {};
+    EXPECT_EQ(::fstat(fd, &open), 0);
+    EXPECT_EQ(open.st_size, 6);
+    EXPECT_EQ(::pread(fd, back, sizeof back, 0), 6);
+    EXPECT_STREQ(back, "bbbbcc");
+    ::close(fd);
+    EXPECT_EQ(m.Unmount().status, 0);
+  }
+  fs::create_directories(dir / "out");
+  ASSERT_EQ(RunVzr({"extract", "-C", dir / "out", dir / "c.vzr"}).status, 0);
+  EXPECT_EQ(Files(dir / "out"), (std::map<std::string, std::string>{{"Scripts/A.con", "hello"}}));
+}
+
+TEST(CliMount, ForegroundMountEndedBySigtermAppliesTheChangesAndSucceeds) {
+  REQUIRE_FUSE();
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a.con", "old");
+  layout.WriteTo(dir / "t.vzr");
+  fs::create_directories(dir / "mp");
+  const pid_t server = clitest::StartVzr({"mount", "-f", "-o", "rw", dir / "t.vzr", dir / "mp"}, dir / "out", dir / "err");
+  struct stat point {}, parent {};
+  for (int i = 0; i < 100 && (point.st_dev == parent.st_dev); ++i) {
+    ::usleep(50000);
+    ::stat((dir / "mp").c_str(), &point);
+    ::stat(dir.path().c_str(), &parent);
+  }
+  ASSERT_NE(point.st_dev, parent.st_dev) << Text(dir / "err");
+  testutil::WriteFileText(dir / "mp/n.con", "new");
+  ASSERT_EQ(::kill(server, SIGTERM), 0);
+  int ws = 0;
+  ASSERT_EQ(::waitpid(server, &ws, 0), server);
+  EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0) << ws << " " << Text(dir / "err");
+  EXPECT_EQ(RunVzr({"cat", dir / "t.vzr", "n.con"}).out, "new");
 }
 
 }  // namespace
