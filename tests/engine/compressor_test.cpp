@@ -214,11 +214,11 @@ TEST(CompressSegment, LevelOneStreamDoesNotDependOnTheBuffer) {
   }
 }
 
-// Level 1 searches the halves of a larger segment apart and joins their
-// streams with one literal run: matches only in one half, a join run of
-// 1 to 3 literals (held in the first half's last match), the second half
-// reaching back into the first, and no match at all.
-TEST(CompressSegment, LevelOneJoinsTheHalvesOfASegment) {
+// Level 1 around a half of random bytes: matches only in one half (the
+// second found although the step has grown over the first), a run of 1 to 3
+// literals between repeats, the second half repeating the first, and no
+// match at all.
+TEST(CompressSegment, LevelOneMatchesAroundARandomHalf) {
   ASSERT_EQ(lzo_init(), LZO_E_OK);
   std::mt19937 rng(5);
   auto random = [&](std::size_t n) {
