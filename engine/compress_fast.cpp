@@ -1,6 +1,5 @@
 // compress_fast.cpp - level 1: one probe of a table of the latest position
 // per four-byte hash, for speed first.
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -15,14 +14,6 @@ using vzr::FastMatchOf;
 using vzr::FastRun;
 
 constexpr uint32_t kHashBits = kLevels[1].hashBits;
-
-// The search steps 1 + (literals pending) / 32 bytes, at most 1 + kMaxSkip:
-// incompressible data is still crossed in a few hundred probes per segment,
-// and a compressible stretch after it is found within that many bytes
-// instead of after a jump of up to a kilobyte. The largest step is a power
-// of two, so it keeps its phase against data of a power-of-two period and a
-// repeat of data probed at that step is probed at the same offsets.
-constexpr std::size_t kMaxSkip = 255;
 
 // Level 1's table, per thread, so a segment allocates nothing after the first.
 std::vector<uint16_t>& ThreadTable() {
@@ -51,8 +42,8 @@ std::vector<uint16_t>& ThreadTable() {
 // Level 1: one probe of a table of the latest position per four-byte hash,
 // matches of four bytes or more (one 32-bit compare decides), extended
 // forwards eight bytes at a time and backwards into the pending literals. The
-// step grows with the literals pending (up to kMaxSkip), so incompressible
-// data is crossed quickly. The table starts zeroed, which reads as position 0: a false
+// step grows with the literals pending, so incompressible data is crossed
+// quickly. The table starts zeroed, which reads as position 0: a false
 // candidate fails the compare like any other.
 //
 // One pass over the whole segment, so every match may come from anywhere
@@ -100,7 +91,7 @@ uint32_t Compress(const unsigned char* in, uint32_t n, unsigned char* out, std::
       const unsigned char* ref = in + table[h];
       table[h] = static_cast<uint16_t>(ip - in);
       if (Load32(ref) == v) return ref;
-      ip += 1 + std::min<std::size_t>(static_cast<std::size_t>(ip - anchor) >> 5, kMaxSkip);
+      ip += 1 + ((ip - anchor) >> 5);
     }
     return nullptr;
   };
