@@ -15,15 +15,10 @@ using vzr::FastRun;
 
 constexpr uint32_t kHashBits = kLevels[1].hashBits;
 
-// Level 1's tables, per thread, so a segment allocates nothing after the first.
-struct FastTables {
-  std::vector<uint16_t> head;         // the latest position per hash, one table per lane
-  std::vector<unsigned char> lane;   // the second lane's instructions
-};
-
-FastTables& ThreadTables() {
-  thread_local FastTables tables;
-  return tables;
+// Level 1's table, per thread, so a segment allocates nothing after the first.
+std::vector<uint16_t>& ThreadTable() {
+  thread_local std::vector<uint16_t> table;
+  return table;
 }
 
 // The end of a match of at least four bytes at p from q (both at its start),
@@ -51,6 +46,12 @@ FastTables& ThreadTables() {
 // quickly. The table starts zeroed, which reads as position 0: a false
 // candidate fails the compare like any other.
 //
+// One pass over the whole segment, so every match may come from anywhere
+// before it. (Splitting a segment into two halves searched in turn overlaps
+// their chains of dependent loads, but the second half then cannot see the
+// first: on text that repeats across the segment the streams grew by up to
+// 10%, for a speed gain lost in the noise.)
+//
 // Positions up to 16 before the end are probed, so a run's literals can be
 // written with one fixed 16-byte copy and the first eight bytes past a
 // candidate's four compared without a bounds check. The common instruction
@@ -62,17 +63,21 @@ FastTables& ThreadTables() {
 // might not fit: before each literal run and the match after it, there must
 // be room for the bytes they cover, one more per 128 of them (their codes'
 // extensions) and 32 (the codes and the fixed copies past them).
-uint32_t OneLane(const unsigned char* in, uint32_t n, unsigned char* out, std::size_t capacity, uint16_t* table) {
+uint32_t Compress(const unsigned char* in, uint32_t n, unsigned char* out, std::size_t capacity, uint16_t* table) {
   constexpr uint32_t bits = kHashBits;
   constexpr uint32_t kTail = 16;
   const unsigned char* const end = in + n;
   unsigned char* op = out;
   const unsigned char* anchor = in;  // the first literal not yet written
   const unsigned char* ip = in + 1;
-  // Whether the instructions covering the input up to p fit.
+  // Whether the instructions covering the input up to p fit, with 32 bytes
+  // to spare: checked against the room's end less those 32 (a buffer that
+  // small fits nothing).
+  if (capacity < 32) return 0;
+  const unsigned char* const limit = out + (capacity - 32);
   auto room = [&](const unsigned char* p) {
     const std::size_t covered = static_cast<std::size_t>(p - anchor);
-    return static_cast<std::size_t>(op - out) + covered + (covered >> 7) + 32 <= capacity;
+    return static_cast<std::ptrdiff_t>(covered + (covered >> 7)) <= limit - op;
   };
   if (n <= kTail) return room(end) ? static_cast<uint32_t>(FastEnd(FastRun(op, in, n, true), out)) : 0;
   const unsigned char* const probeEnd = end - kTail;  // the last position probed
@@ -143,159 +148,12 @@ uint32_t OneLane(const unsigned char* in, uint32_t n, unsigned char* out, std::s
   return static_cast<uint32_t>(FastEnd(op, out));
 }
 
-// A segment of at least kMinLaneSegment bytes: the same search in
-// two lanes, the first and the second half, stepped in turn one match each
-// so that the two chains of dependent loads (bytes, table, candidate, length)
-// overlap. Each lane has a table of its own (as large as the one-lane
-// table: a lane that cannot see the other's positions finds fewer matches,
-// and fewer collisions win some of them back), and its matches start and end
-// inside its half (their sources lie before them in the segment). The first lane writes
-// into out, the second into lane; then the literals between the first lane's
-// last match and the second lane's first become one run, and the second
-// lane's instructions are copied after it.
-constexpr uint32_t kMinLaneSegment = 4096;
-
-uint32_t TwoLanes(const unsigned char* in, uint32_t n, unsigned char* out, std::size_t capacity,
-                  unsigned char* lane, std::size_t laneCapacity, uint16_t* table) {
-  constexpr uint32_t bits = kHashBits;
-  constexpr uint32_t kTail = 16;
-  struct Lane {
-    const unsigned char* ip;
-    const unsigned char* anchor;  // the first literal not yet written
-    unsigned char* op;
-    const unsigned char* probeEnd;  // the last position probed
-    const unsigned char* end;       // matches end here at the latest
-    uint16_t* table;
-    const unsigned char* limit;  // the end of the room less 32 bytes
-  };
-  const unsigned char* const mid = in + n / 2;
-  const unsigned char* const end = in + n;
-  // Room is checked against the buffer's end less 32 bytes. The check asks
-  // for 32 bytes beyond those covered, which a buffer under 64 bytes never
-  // has for a segment this long: the driver then makes the stream in its scratch.
-  if (capacity < 64 || laneCapacity < 64) return 0;
-  Lane a{in + 1, in, out, mid - kTail, mid, table, out + capacity - 32};
-  Lane b{mid, mid, lane, end - kTail, end, table + (std::size_t(1) << bits), lane + laneCapacity - 32};
-  bool failed = false;
-
-  // As in CompressFast, for one lane.
-  auto search = [&](Lane& l) __attribute__((always_inline)) -> const unsigned char* {
-    const unsigned char* ip = l.ip;
-    while (ip <= l.probeEnd) {
-      const uint32_t v = Load32(ip);
-      const uint32_t h = Hash4(v, bits);
-      const unsigned char* ref = in + l.table[h];
-      l.table[h] = static_cast<uint16_t>(ip - in);
-      if (Load32(ref) == v) {
-        l.ip = ip;
-        return ref;
-      }
-      ip += 1 + ((ip - l.anchor) >> 5);
-    }
-    return nullptr;
-  };
-  auto extend = [&](Lane& l, const unsigned char* ref) __attribute__((always_inline)) {
-    return ForwardMatchEnd(l.ip, ref, l.end);
-  };
-  auto extendBack = [&](Lane& l, const unsigned char*& ref) __attribute__((always_inline)) {
-    while (l.ip > l.anchor && ref > in && l.ip[-1] == ref[-1]) {
-      --l.ip;
-      --ref;
-    }
-  };
-  auto room = [&](const Lane& l, std::size_t covered) __attribute__((always_inline)) {
-    return static_cast<std::ptrdiff_t>(covered + (covered >> 7)) <= l.limit - l.op;
-  };
-  auto finish = [&](Lane& l, const unsigned char* ref, const unsigned char* p) __attribute__((always_inline)) {
-    l.op = FastMatchOf(l.op, static_cast<uint32_t>(l.ip - ref), static_cast<uint32_t>(p - l.ip));
-    if (p <= l.probeEnd) l.table[Hash4(Load32(p - 1), bits)] = static_cast<uint16_t>(p - 1 - in);
-    l.ip = l.anchor = p;
-  };
-  // The lane's next match with the run before it; false when the lane is done.
-  auto next = [&](Lane& l) __attribute__((always_inline)) {
-    const unsigned char* ref = search(l);
-    if (ref == nullptr) return false;
-    const unsigned char* p = extend(l, ref);
-    if (!room(l, static_cast<std::size_t>(p - l.anchor))) [[unlikely]] {
-      failed = true;
-      return false;
-    }
-    if (l.ip != l.anchor) {
-      extendBack(l, ref);
-      const uint32_t run = static_cast<uint32_t>(l.ip - l.anchor);
-      unsigned char* op = l.op;
-      if (run <= 16) {
-        op[-2] = static_cast<unsigned char>(op[-2] | (run <= 3 ? run : 0));
-        *op = static_cast<unsigned char>(run - 3);
-        op += run > 3;
-        std::memcpy(op, l.anchor, 16);
-        op += run;
-      } else {
-        op = FastRun(op, l.anchor, run, false);
-      }
-      l.op = op;
-    }
-    finish(l, ref, p);
-    return true;
-  };
-
-  // The first match of each lane: the first lane's run before it is the
-  // segment's first; the second lane's is written at the join.
-  bool liveA = false, liveB = false;
-  const unsigned char* bFirst = nullptr;  // where the second lane's first match starts
-  if (const unsigned char* ref = search(a)) {
-    const unsigned char* p = extend(a, ref);
-    if (!room(a, static_cast<std::size_t>(p - a.anchor))) return 0;
-    extendBack(a, ref);
-    a.op = FastRun(a.op, a.anchor, static_cast<uint32_t>(a.ip - a.anchor), true);
-    finish(a, ref, p);
-    liveA = true;
-  }
-  if (const unsigned char* ref = search(b)) {
-    const unsigned char* p = extend(b, ref);
-    if (!room(b, static_cast<std::size_t>(p - b.anchor))) return 0;
-    extendBack(b, ref);
-    bFirst = b.ip;
-    finish(b, ref, p);
-    liveB = true;
-  }
-  while (liveA && liveB) {
-    liveA = next(a);
-    liveB = next(b);
-  }
-  while (liveA) liveA = next(a);
-  while (liveB) liveB = next(b);
-  if (failed) return 0;
-
-  // The join: one run up to the second lane's first match, its instructions,
-  // then the last run.
-  unsigned char* op = a.op;
-  const unsigned char* rest = a.anchor;
-  if (bFirst != nullptr) {
-    const std::size_t run = static_cast<std::size_t>(bFirst - a.anchor);
-    const std::size_t written = static_cast<std::size_t>(b.op - lane);
-    if (!room(a, run + written)) return 0;
-    op = FastRun(op, a.anchor, static_cast<uint32_t>(run), op == out);
-    std::memcpy(op, lane, written);
-    op += written;
-    a.op = op;
-    rest = b.anchor;
-  }
-  if (!room(a, static_cast<std::size_t>(end - rest))) return 0;
-  op = FastRun(op, rest, static_cast<uint32_t>(end - rest), op == out);
-  return static_cast<uint32_t>(FastEnd(op, out));
-}
-
 }  // namespace
 
 uint32_t CompressFast(const unsigned char* in, uint32_t n, unsigned char* out, std::size_t capacity) {
-  FastTables& t = ThreadTables();
-  const bool lanes = n >= kMinLaneSegment;
-  ClearTable(t.head, std::size_t(lanes ? 2 : 1) << kHashBits);
-  if (!lanes) return OneLane(in, n, out, capacity, t.head.data());
-  const std::size_t laneSize = ScratchSize(LiteralStreamLength(n), n) / 2 + 64;
-  if (t.lane.size() < laneSize) t.lane.resize(laneSize);
-  return TwoLanes(in, n, out, capacity, t.lane.data(), laneSize, t.head.data());
+  std::vector<uint16_t>& table = ThreadTable();
+  ClearTable(table, std::size_t(1) << kHashBits);
+  return Compress(in, n, out, capacity, table.data());
 }
 
 }  // namespace vzr::compress
