@@ -35,7 +35,7 @@ inline constexpr LevelParams kLevels[kMaxLevel + 1] = {
     {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
     {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
-    {15, 32, false, 64},
+    {15, 128, false, 64},
 };
 
 // Bytes a level's stream may take before the driver drops it for the
