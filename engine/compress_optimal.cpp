@@ -329,16 +329,13 @@ class OptimalParser {
       if (matches[0].distance > kMaxShortDistance && matches[0].distance <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
         Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, matches[0].distance, kAfterLongRun);
-      // Beyond the limit, each match at its own length: the longest without
-      // a test (within the limit it is weighed again at the price it has
-      // there, which changes nothing), the others in a loop that seldom runs.
-      {
-        const Match& m = matches[count - 1];
-        Relax(arrival, j + m.length, base + NiceMatchCost(m.length, m.distance), m.length, m.distance, from);
-      }
-      for (uint32_t m = count - 1; m-- > 0 && matches[m].length > top;)
-        Relax(arrival, j + matches[m].length, base + NiceMatchCost(matches[m].length, matches[m].distance),
-              matches[m].length, matches[m].distance, from);
+      // Beyond the limit every length too, each at the distance of the
+      // nearest match that reaches it: the positions inside a long match are
+      // then reached at its price, and are not searched.
+      for (uint32_t m = 0, length = top + 1; m < count; ++m)
+        for (; length <= matches[m].length; ++length)
+          Relax(arrival, j + length, base + NiceMatchCost(length, matches[m].distance), length, matches[m].distance,
+                from);
       if (matches[count - 1].length >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
