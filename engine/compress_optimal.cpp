@@ -58,7 +58,7 @@ OptimalTables& ThreadTables() {
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
-constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
+constexpr uint32_t kTakeWhole = 24;       // a match this long is taken whole
 constexpr uint32_t kHead3Bits = 15;
 constexpr uint32_t kHead4Bits = kLevels[kMaxLevel].hashBits;
 constexpr uint32_t kChainSteps = kLevels[kMaxLevel].chainDepth;  // candidates a search visits at most
@@ -281,13 +281,15 @@ class OptimalParser {
       for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
         if (a.cost[k] < a.cost[from]) from = k;
       const uint32_t base = a.cost[from];
-      // Length 2: only as a near match after 1 to 3 literals.
       const uint32_t key = Hash2(in_ + j);
       const uint32_t two = head2[key];
       head2[key] = static_cast<uint16_t>(j + 1);
+      Enter(j);
+      if ((arrival[j + 1] >> 34) <= base) continue;  // see above: not searched
       {
-        // Stored without a branch: a slot that does not apply stores the
-        // arrival unchanged.
+        // Length 2: only as a near match after 1 to 3 literals. Stored
+        // without a branch: a slot that does not apply stores the arrival
+        // unchanged.
         const uint32_t distance = j + 1 - two;
         const bool near = (two != 0) & (distance <= kMaxNearDistance) & (a.cost[kAfterShortRun] != kInfinite);
         const uint64_t packed = (uint64_t(a.cost[kAfterShortRun] + 2) << 34) | (uint64_t(kAfterShortRun) << 32) |
@@ -295,8 +297,6 @@ class OptimalParser {
         uint64_t& slot = arrival[j + 2];
         slot = std::min(slot, packed | (uint64_t(near) - 1));
       }
-      Enter(j);
-      if ((arrival[j + 1] >> 34) <= base) continue;  // see above: not searched
       const uint32_t count = FindMatches(j, matches);
       if (count == 0) continue;
       // Every length from 3 to the enumeration limit. Up to the limit a match
