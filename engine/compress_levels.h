@@ -10,7 +10,7 @@
 //
 //   level 1     compress_fast.cpp     one hash probe per position, skipping faster through unmatched data
 //   levels 2-8  compress_lazy.cpp     hash chains, a one-byte lazy step from level 3
-//   level 9     compress_optimal.cpp  an optimal parse over a binary tree's matches
+//   level 9     compress_optimal.cpp  an optimal parse over hash-chain matches, searched at few positions
 #pragma once
 
 #include <bit>
