@@ -27,8 +27,8 @@ struct OptimalTables {
   std::vector<ParseStep> steps;
   std::vector<uint16_t> head3;  // position + 1 of the latest position per three-byte hash
   std::vector<uint16_t> prev3;  // position + 1 of the previous position of equal three-byte hash
-  std::vector<uint16_t> head4;  // the same per four-byte hash
-  std::vector<uint16_t> prev4;
+  std::vector<uint16_t> head4;  // position + 1 of the latest position per four-byte hash
+  std::vector<uint16_t> prev4;  // position + 1 of the previous position of equal four-byte hash
 };
 
 OptimalTables& ThreadTables() {
