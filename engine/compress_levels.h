@@ -10,7 +10,7 @@
 //
 //   level 1     compress_fast.cpp     one hash probe per position, skipping faster through unmatched data
 //   levels 2-8  compress_lazy.cpp     hash chains, a one-byte lazy step from level 3
-//   level 9     compress_optimal.cpp  an optimal parse over a binary tree's matches
+//   level 9     compress_optimal.cpp  an optimal parse over hash-chain matches, searched at few positions
 #pragma once
 
 #include <bit>
@@ -35,7 +35,7 @@ inline constexpr LevelParams kLevels[kMaxLevel + 1] = {
     {0, 0, false, 0},        {14, 1, false, 0},        {15, 4, false, 32},
     {15, 8, true, 64},       {15, 16, true, 128},      {15, 32, true, 256},
     {15, 64, true, 512},     {15, 256, true, 258},     {15, 1024, true, 1024},
-    {15, 32, false, 64},
+    {15, 128, false, 64},
 };
 
 // Bytes a level's stream may take before the driver drops it for the
@@ -71,7 +71,12 @@ inline uint32_t Hash3(const unsigned char* p, uint32_t bits) {
   return (v * 2654435761u) >> (32 - bits);
 }
 
-inline uint32_t Hash4(uint32_t v, uint32_t bits) { return (v * 0x9E3779B1u) >> (32 - bits); }
+// v is four bytes as Load32 read them; hashing them in little-endian order
+// keeps the table slots, and so the stream, the same on every machine.
+inline uint32_t Hash4(uint32_t v, uint32_t bits) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return (v * 0x9E3779B1u) >> (32 - bits);
+}
 
 // Bytes equal at the start of two eight-byte words whose XOR is diff (not 0).
 inline uint32_t EqualPrefix(uint64_t diff) {

@@ -17,7 +17,6 @@ struct ParseStep {
 // The parse's tables, per thread, so a segment allocates nothing after the
 // first; one element per position 0..n unless said otherwise.
 struct OptimalTables {
-  std::vector<uint16_t> head;   // position + 1 of the root of the tree per four-byte hash
   std::vector<uint16_t> head2;  // position + 1 of the latest position per two-byte value
   // The cheapest stream up to a match ending here, packed so that the smaller
   // value is the cheaper one: bytes << 34, the literal class the match follows
@@ -26,9 +25,10 @@ struct OptimalTables {
   std::vector<uint8_t> shortRun;      // best run of 1 to 3 literals before a match starting here
   std::vector<uint16_t> longRunFrom;  // start of the best run of 4 or more literals ending here
   std::vector<ParseStep> steps;
-  std::vector<uint16_t> tree;   // smaller and larger child (position + 1) of each position
   std::vector<uint16_t> head3;  // position + 1 of the latest position per three-byte hash
   std::vector<uint16_t> prev3;  // position + 1 of the previous position of equal three-byte hash
+  std::vector<uint16_t> head4;  // position + 1 of the latest position per four-byte hash
+  std::vector<uint16_t> prev4;  // position + 1 of the previous position of equal four-byte hash
 };
 
 OptimalTables& ThreadTables() {
@@ -36,50 +36,43 @@ OptimalTables& ThreadTables() {
   return tables;
 }
 
-// A word read from memory, as a number whose most significant byte is the
-// first one: such numbers compare as their bytes do.
-inline uint64_t FrontFirst(uint64_t v) {
-  if constexpr (std::endian::native == std::endian::little) {
-    v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
-    v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
-    return (v << 32) | (v >> 32);
-  } else {
-    return v;
-  }
-}
-
 // Level 9: an optimal parse. Every position's matches (for each length a
-// distance found that gives it its lowest price: length 3 from a hash chain,
-// longer ones from a binary tree, length 2 from the last occurrence of the
-// two bytes) are weighed with the exact byte costs of the instruction
-// forms, and the cheapest stream over all of them is found by dynamic
-// programming from the front. The cost of a match depends on the literals
-// before it only through three classes of that run: none, 1 to 3 (held in
-// the previous match's low bits; only then may a length-2 near match follow),
-// and 4 or more (a run code; only then may a length-3 near match at 2049 to
-// 3072 follow). Each position therefore keeps the cheapest arrival in each
-// class. A match of at least kTakeWhole bytes is extended to its end and
-// taken whole: the positions it covers are neither searched nor weighed,
-// nor entered in the tree (a shallow insertion would cut the tree's older
-// positions off, which costs more matches than the covered ones bring).
+// distance found that gives it its lowest price: length 3 from a chain of
+// three-byte hashes, longer ones from a chain of four-byte hashes, length 2
+// from the last occurrence of the two bytes) are weighed with the exact byte
+// costs of the instruction forms, and the cheapest stream over all of them
+// is found by dynamic programming from the front. The cost of a match
+// depends on the literals before it only through three classes of that run:
+// none, 1 to 3 (held in the previous match's low bits; only then may a
+// length-2 near match follow), and 4 or more (a run code; only then may a
+// length-3 near match at 2049 to 3072 follow). Each position therefore keeps
+// the cheapest arrival in each class.
+//
+// The work lies in the searches, so few positions are searched, while every
+// position is entered in the chains (a few stores) so that every later
+// search sees it. A position is not searched when the next one is reached
+// no dearer: a match from here is then seldom cheaper than one from there,
+// which skips most positions inside matches. A match of at least
+// kTakeWhole bytes is extended to its end and taken whole: the positions it
+// covers are entered but neither searched nor weighed.
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
-constexpr uint32_t kTakeWhole = 32;       // a match this long is taken whole
+constexpr uint32_t kTakeWhole = 24;       // a match this long is taken whole
 constexpr uint32_t kHead3Bits = 15;
-constexpr uint32_t kTreeDepth = kLevels[kMaxLevel].chainDepth;  // candidates a walk visits at most
-constexpr uint32_t kTreeLimit = kLevels[kMaxLevel].niceLength;  // a walk compares no further
+constexpr uint32_t kHead4Bits = kLevels[kMaxLevel].hashBits;
+constexpr uint32_t kChainSteps = kLevels[kMaxLevel].chainDepth;  // candidates a search visits at most
+constexpr uint32_t kNiceLength = kLevels[kMaxLevel].niceLength;  // a search compares no further
 constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
-// A walk records at most one match per tree step, after one of length 3.
-static_assert(kLevels[kMaxLevel].chainDepth + 1 <= kMaxCandidates);
-static_assert(kTakeWhole <= kLevels[kMaxLevel].niceLength);  // the tree finds no longer match
+// A search records matches of growing lengths, 3 to kNiceLength.
+static_assert(kNiceLength - 2 <= kMaxCandidates);
+static_assert(kTakeWhole <= kNiceLength);  // the search finds no longer match
 
 enum : uint8_t { kAfterMatch, kAfterShortRun, kAfterLongRun };
 
-
-// MatchCost for lengths up to kTreeLimit, without a branch.
-inline uint32_t TreeMatchCost(uint32_t length, uint32_t distance) {
-  static_assert(kTreeLimit < 34 + 255 && kTreeLimit < 10 + 255);
+// MatchCost for lengths up to kNiceLength, without a branch.
+inline uint32_t NiceMatchCost(uint32_t length, uint32_t distance) {
+  static_assert(kNiceLength < 34 + 255 && kNiceLength < 10 + 255);
   const uint32_t direct = distance <= kMaxMidDistance ? kMaxMidDirectLength : kMaxFarDirectLength;
   return 3 + uint32_t(length > direct) - uint32_t((distance <= kMaxShortDistance) & (length <= kMaxShortLength));
 }
@@ -106,13 +99,13 @@ inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_
 
 class OptimalParser {
  public:
-  OptimalParser(const unsigned char* in, uint32_t n, const LevelParams& p, OptimalTables& t)
-      : in_(in), n_(n), p_(p), t_(t) {
+  OptimalParser(const unsigned char* in, uint32_t n, OptimalTables& t) : in_(in), n_(n), t_(t) {
     ClearTable(t.head2, 65536);
     ClearTable(t.head3, std::size_t(1) << kHead3Bits);
+    ClearTable(t.head4, std::size_t(1) << kHead4Bits);
     t.prev3.resize(n);
+    t.prev4.resize(n);
     t.arrival.resize(n + 1 + kEnumerateLimit);
-    t.tree.resize(2 * std::size_t(n));
     t.shortRun.resize(n + 1);
     t.longRunFrom.resize(n + 1);
     std::fill(t.arrival.begin(), t.arrival.end(), uint64_t(kInfinite) << 34);
@@ -201,99 +194,35 @@ class OptimalParser {
     uint32_t length, distance;
   };
 
-  // Positions of equal four-byte hash form a binary search tree ordered by
-  // the bytes that follow them, the latest at the root. Inserting j walks
-  // the path j's bytes take from the root, which passes the candidates that
-  // share the longest prefixes with j; each longer one is recorded (with
-  // lengths and distances growing). The walk re-links the tree around j,
-  // which becomes the new root. The matches are recorded from rec on, those
-  // longer than best; gives the end of the records. The walk's steps depend
-  // on each other through memory, so they take no branch that the data
-  // decides but the one that ends the walk.
-  template <bool kWide>
-  [[gnu::always_inline]] Match* TreeInsert(uint32_t j, Match* rec, uint32_t best) {
-    // Candidates are positions + 1 (0: none).
-    uint16_t* const tree = t_.tree.data();
-    uint16_t* head = t_.head.data();
-    const uint32_t h = Hash4(Load32(in_ + j), p_.hashBits);
-    uint32_t candidate = head[h];
-    const uint32_t j1 = j + 1;
-    head[h] = static_cast<uint16_t>(j1);
-    // kWide: eight bytes can be read at every length below the limit.
-    const uint32_t limit = kWide ? kTreeLimit : std::min(kTreeLimit, n_ - j);
-    const unsigned char* const cur = in_ + j;
-    // Where the next larger (0) and smaller (1) candidate hangs, and the
-    // length known common with every candidate on that side. Which side a
-    // candidate takes is as unpredictable as the data: selected, not branched.
-    uint16_t* link[2] = {&tree[2 * j + 1], &tree[2 * j]};
-    uint32_t known0 = 0, known1 = 0;
-    for (uint32_t depth = kTreeDepth; candidate != 0; --depth) {
-      uint16_t* const pair = &tree[2 * (candidate - 1)];
-      const uint32_t child0 = pair[0], child1 = pair[1];  // read before the side is known
-      const unsigned char* const pb = in_ + (candidate - 1);
-      uint32_t len = std::min(known0, known1);
-      uint32_t side;  // 1: the candidate's bytes are the smaller
-      if constexpr (kWide) {
-        uint64_t x, y;
-        for (;;) {
-          x = Load64(pb + len);
-          y = Load64(cur + len);
-          if (x != y) break;
-          len += 8;
-          if (len >= limit) break;
-        }
-        if (x != y) {
-          len += EqualPrefix(x ^ y);
-          // The first differing byte decides, as in the words read from the front.
-          side = uint32_t(FrontFirst(x) < FrontFirst(y));
-        } else {
-          side = 0;
-        }
-      } else {
-        len = CommonLength(pb, cur, len, limit);
-        side = len < limit ? uint32_t(pb[len] < cur[len]) : 0;
-      }
-      if (len >= limit) {
-        // The candidate's bytes equal j's as far as compared: j takes its place.
-        if (limit > best) *rec++ = {limit, j1 - candidate};
-        *link[1] = static_cast<uint16_t>(child0);
-        *link[0] = static_cast<uint16_t>(child1);
-        return rec;
-      }
-      // Recorded without a branch; kept only when longer than the last.
-      rec->length = len;
-      rec->distance = j1 - candidate;
-      const uint32_t longer = (best - len) >> 31;  // len > best (both below 2^31)
-      rec += longer;
-      best = std::max(best, len);
-      // The candidate hangs on its side, and the walk goes on to its child
-      // towards j, all selected without a branch.
-      const uint32_t mask = 0 - side;
-      *link[side] = static_cast<uint16_t>(candidate);
-      link[side] = pair + side;
-      known1 = (len & mask) | (known1 & ~mask);
-      known0 = (known0 & mask) | (len & ~mask);
-      candidate = (child1 & mask) | (child0 & ~mask);
-      if (depth == 1) break;
-    }
-    *link[0] = *link[1] = 0;
-    return rec;
+  // Enters j (n - j at least 3) in the chains.
+  [[gnu::always_inline]] void Enter(uint32_t j) {
+    uint16_t* const head3 = t_.head3.data();
+    const uint32_t h3 = Hash3(in_ + j, kHead3Bits);
+    t_.prev3[j] = head3[h3];
+    head3[h3] = static_cast<uint16_t>(j + 1);
+    if (j + 4 > n_) return;
+    uint16_t* const head4 = t_.head4.data();
+    const uint32_t h4 = Hash4(Load32(in_ + j), kHead4Bits);
+    t_.prev4[j] = head4[h4];
+    head4[h4] = static_cast<uint16_t>(j + 1);
   }
 
-  // The matches at j (n - j at least 3), lengths and distances growing, and
-  // j entered; gives their number. Length 3 comes from the latest positions
-  // of equal three-byte hash (the nearest is the cheapest), the longer ones
-  // from the tree of equal four-byte hash; keyed by four bytes, the trees
-  // are smaller and their walks shorter than those of a tree per three
-  // bytes. Not inlined: the walk then has the registers to itself.
+  // The matches at j (entered, n - j at least 3), lengths and distances
+  // growing; gives their number. Length 3 comes from the nearest of the
+  // latest positions of equal three-byte hash (the nearest is the cheapest),
+  // the longer ones from the chain of equal four-byte hash, nearest first,
+  // each kept when longer than all before it. A match longer than best
+  // also matches at every offset o up to best - 4, so its position plus o
+  // lies on the chain of j + o: once a match is found the walk follows,
+  // of those chains, the one whose next link reaches furthest back, and
+  // skips the candidates in between, which cannot be longer. Every
+  // position before j is entered, so the walk reads only this segment's
+  // links. Not inlined: the walk then has the registers to itself.
   [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches) {
-    uint16_t* head3 = t_.head3.data();
-    uint16_t* prev3 = t_.prev3.data();
-    const uint32_t h = Hash3(in_ + j, kHead3Bits);
-    uint32_t c = head3[h];
-    head3[h] = static_cast<uint16_t>(j + 1);
-    prev3[j] = static_cast<uint16_t>(c);
+    const uint16_t* const prev3 = t_.prev3.data();
+    const uint16_t* const prev4 = t_.prev4.data();
     Match* rec = matches;
+    uint32_t c = prev3[j];
     for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
       if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
         *rec++ = {3, j - (c - 1)};
@@ -301,8 +230,38 @@ class OptimalParser {
       }
     }
     if (j + 4 > n_) return static_cast<uint32_t>(rec - matches);
-    const uint32_t best = rec != matches ? 3 : 2;
-    rec = j + kTreeLimit + 8 <= n_ ? TreeInsert<true>(j, rec, best) : TreeInsert<false>(j, rec, best);
+    uint32_t best = rec != matches ? 3 : 2;
+    const uint32_t limit = std::min(kNiceLength, n_ - j);
+    const unsigned char* const cur = in_ + j;
+    // c - 1 is a position on the chain of j + offset; the candidate lies offset before it.
+    uint32_t offset = 0;
+    c = prev4[j];
+    for (uint32_t k = kChainSteps; c != 0 && k > 0; --k) {
+      if (c - 1 < offset) break;
+      const uint32_t candidate = c - 1 - offset;
+      const unsigned char* const pb = in_ + candidate;
+      if (pb[best] == cur[best]) {
+        const uint32_t len = CommonLength(pb, cur, 0, limit);
+        if (len > best) {
+          *rec++ = {len, j - candidate};
+          best = len;
+          if (len >= limit) break;
+          uint32_t reach = 0;
+          for (uint32_t o = 0; o + 4 <= best && candidate + o < j; ++o) {
+            const uint32_t link = prev4[candidate + o];
+            if (link == 0) return static_cast<uint32_t>(rec - matches);  // no longer match
+            const uint32_t gap = candidate + o + 1 - link;
+            if (gap > reach) {
+              reach = gap;
+              offset = o;
+            }
+          }
+          c = prev4[candidate + offset];
+          continue;
+        }
+      }
+      c = prev4[c - 1];
+    }
     return static_cast<uint32_t>(rec - matches);
   }
 
@@ -313,7 +272,7 @@ class OptimalParser {
     uint16_t* const longRunFrom = t_.longRunFrom.data();
     uint16_t* const head2 = t_.head2.data();
     LongRun run;
-    FindMatches(0, matches);  // enters position 0 (n is at least 4)
+    Enter(0);  // n is at least 4
     head2[Hash2(in_)] = 1;
     for (uint32_t j = 1; j < n_; ++j) {
       const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
@@ -322,13 +281,15 @@ class OptimalParser {
       for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
         if (a.cost[k] < a.cost[from]) from = k;
       const uint32_t base = a.cost[from];
-      // Length 2: only as a near match after 1 to 3 literals.
       const uint32_t key = Hash2(in_ + j);
       const uint32_t two = head2[key];
       head2[key] = static_cast<uint16_t>(j + 1);
+      Enter(j);
+      if ((arrival[j + 1] >> 34) <= base) continue;  // see above: not searched
       {
-        // Stored without a branch: a slot that does not apply stores the
-        // arrival unchanged.
+        // Length 2: only as a near match after 1 to 3 literals. Stored
+        // without a branch: a slot that does not apply stores the arrival
+        // unchanged.
         const uint32_t distance = j + 1 - two;
         const bool near = (two != 0) & (distance <= kMaxNearDistance) & (a.cost[kAfterShortRun] != kInfinite);
         const uint64_t packed = (uint64_t(a.cost[kAfterShortRun] + 2) << 34) | (uint64_t(kAfterShortRun) << 32) |
@@ -368,16 +329,13 @@ class OptimalParser {
       if (matches[0].distance > kMaxShortDistance && matches[0].distance <= kMaxNearAfterRunDistance &&
           a.cost[kAfterLongRun] != kInfinite)
         Relax(arrival, j + 3, a.cost[kAfterLongRun] + 2, 3, matches[0].distance, kAfterLongRun);
-      // Beyond the limit, each match at its own length: the longest without
-      // a test (within the limit it is weighed again at the price it has
-      // there, which changes nothing), the others in a loop that seldom runs.
-      {
-        const Match& m = matches[count - 1];
-        Relax(arrival, j + m.length, base + TreeMatchCost(m.length, m.distance), m.length, m.distance, from);
-      }
-      for (uint32_t m = count - 1; m-- > 0 && matches[m].length > top;)
-        Relax(arrival, j + matches[m].length, base + TreeMatchCost(matches[m].length, matches[m].distance),
-              matches[m].length, matches[m].distance, from);
+      // Beyond the limit every length too, each at the distance of the
+      // nearest match that reaches it: the positions inside a long match are
+      // then reached at its price, and are not searched.
+      for (uint32_t m = 0, length = top + 1; m < count; ++m)
+        for (; length <= matches[m].length; ++length)
+          Relax(arrival, j + length, base + NiceMatchCost(length, matches[m].distance), length, matches[m].distance,
+                from);
       if (matches[count - 1].length >= kTakeWhole) {
         // A long match is taken whole: extended to its end, and the parse
         // resumes there without weighing the positions it covers.
@@ -385,6 +343,7 @@ class OptimalParser {
         uint32_t len = matches[count - 1].length;
         len += MatchLength(in_, j - d + len, j + len, n_);
         Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
+        for (uint32_t q = j + 1; q < j + len && q + 3 <= n_; ++q) Enter(q);
         j += len - 1;
         run.cost = kInfinite;
       }
@@ -426,7 +385,6 @@ class OptimalParser {
 
   const unsigned char* in_;
   uint32_t n_;
-  const LevelParams& p_;
   OptimalTables& t_;
   Arrival end_{};
 };
@@ -435,8 +393,7 @@ class OptimalParser {
 
 uint32_t CompressOptimal(const unsigned char* in, uint32_t n, unsigned char* out) {
   OptimalTables& t = ThreadTables();
-  ClearTable(t.head, std::size_t(1) << kLevels[kMaxLevel].hashBits);
-  OptimalParser parser(in, n, kLevels[kMaxLevel], t);
+  OptimalParser parser(in, n, t);
   return parser.Write(out);
 }
 
