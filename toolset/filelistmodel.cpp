@@ -18,6 +18,19 @@ int FileListModel::rowCount(const QModelIndex& parent) const { return parent.isV
 
 int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
 
+QModelIndex FileListModel::index(int row, int column, const QModelIndex& parent) const {
+  const bool inside = !parent.isValid() && row >= 0 && row < rows_ && column >= 0 && column < kColumnCount;
+  return inside ? createIndex(row, column) : QModelIndex();
+}
+
+// What the table model gives its rows: selectable, enabled, never a parent.
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
+bool FileListModel::hasChildren(const QModelIndex& parent) const { return !parent.isValid() && rows_ > 0; }
+
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !archive_ || !index.isValid()) return {};
   // The engine may rewrite the index while a command runs and the window

@@ -26,6 +26,12 @@ class FileListModel : public QAbstractTableModel {
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  // The view lays out every row once per reset, asking each for its index,
+  // flags and children: these answer from the row count alone, without the
+  // base class's virtual round trips.
+  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
