@@ -135,12 +135,7 @@ void AddRawFile(VzrArchive& pack, const char* path) {
   const std::size_t pathLength = std::strlen(path);
   const std::size_t skip = std::min<std::size_t>(pack.srcPrefixLength, pathLength);
   const std::size_t nameLength = pathLength - skip;
-  if (pack.basePathLength + nameLength > vzr::kMaxNameLength) {
-    TraceLog("ERROR! entry name too long (", static_cast<uint32_t>(pack.basePathLength + nameLength),
-             " characters), skipped: ", path);
-    vzrops::NotePackProblem(path, SourceFileProblem(path, pack.basePathLength + nameLength));
-    return;
-  }
+  if (vzrops::SkipOverlongName(pack, path)) return;
   uint64_t length = 0;
   vzrfs::UniqueFile input(vzrfs::OpenRead(path, &length));
   if (!input) {

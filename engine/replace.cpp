@@ -19,7 +19,7 @@
 #include "format.h"
 #include "ops_internal.h"
 #include "replacementfile_internal.h"
-#include "rewrite.h"
+#include "rewrite_internal.h"
 #include "trace.h"
 #include "vzrpack.h"
 

@@ -1,4 +1,4 @@
-// rewrite.h - the one way an existing archive is rewritten: a complete new
+// rewrite_internal.h - the one way an existing archive is rewritten: a complete new
 // copy beside it, kept stored forms copied without decoding, moved over the
 // archive only when whole. Internal to the engine.
 #pragma once
