@@ -29,28 +29,27 @@ uint64_t SegmentedStreamBytes(uint32_t length) {
 
 }  // namespace
 
-// Length of the name the index will hold for path: the base path, then the
-// path after srcPrefixLength.
-std::size_t VzrArchive::EntryNameLength(const char* path) const {
+std::size_t vzrops::EntryNameLength(const VzrArchive& pack, const char* path) {
   const std::size_t pathLength = std::strlen(path);
-  return basePathLength + (pathLength > srcPrefixLength ? pathLength - srcPrefixLength : 0);
+  return pack.basePathLength + (pathLength > pack.srcPrefixLength ? pathLength - pack.srcPrefixLength : 0);
 }
 
-// The index cannot hold a longer name, and cutting it short would store the
-// file under a name nobody chose: such a file is refused with a trace line.
-bool VzrArchive::RefuseOverlongName(const char* path) const {
-  const std::size_t nameLength = EntryNameLength(path);
+bool vzrops::RefuseOverlongName(const VzrArchive& pack, const char* path) {
+  const std::size_t nameLength = EntryNameLength(pack, path);
   if (nameLength <= vzr::kMaxNameLength) return false;
   TraceLog("ERROR! entry name too long (", static_cast<uint64_t>(nameLength), " characters), skipped: ", path);
   return true;
 }
 
+bool vzrops::SkipOverlongName(const VzrArchive& pack, const char* path) {
+  if (!RefuseOverlongName(pack, path)) return false;
+  NotePackProblem(path, SourceFileProblem(path, EntryNameLength(pack, path)));
+  return true;
+}
+
 void VzrArchive::AddFile(const char* path) {
   CodePosition = 356;
-  if (RefuseOverlongName(path)) {
-    vzrops::NotePackProblem(path, SourceFileProblem(path, EntryNameLength(path)));
-    return;
-  }
+  if (vzrops::SkipOverlongName(*this, path)) return;
 
   vzrfs::UniqueFile input(vzrfs::OpenRead(path));
   if (!input) {
@@ -99,7 +98,7 @@ void VzrArchive::AddFile(const char* path) {
 
 void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
   // A replaced entry keeps its index record, so only a new one needs a name.
-  if (!replacing && RefuseOverlongName(path)) return;
+  if (!replacing && vzrops::RefuseOverlongName(*this, path)) return;
   if (storageMode == vzr::kStorageSegmented && length > 0) {
     const uint64_t needed = SegmentedStreamBytes(curLength);
     if (needed > UINT32_MAX || !GrowStoreBuffer(static_cast<uint32_t>(needed))) {

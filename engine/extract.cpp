@@ -26,6 +26,7 @@
 #include "format.h"
 #include "ops_internal.h"
 #include "paths.h"
+#include "replacementfile_internal.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -487,41 +488,33 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   }
   if (exists && vzrfs::IsLinkAt(dir.fd, targetLeaf)) return refuseLink();
   // Until it is renamed, the new file goes again on every way out (its
-  // registration borrows dir.fd, which outlives this guard).
-  std::string part;
-  struct PartGuard {
-    int dirFd;
-    const std::string& part;
-    bool placed = false;
-    ~PartGuard() {
-      if (!placed && !part.empty()) vzrfs::DeleteAt(dirFd, part);
-    }
-  } guard{dir.fd, part};
+  // registration borrows dir.fd, which outlives it).
+  vzrfs::ReplacementFile part;
+  bool placed = false;
   try {
     if (exists) vzrfs::MakeWritable(target.c_str());
-    const int out = vzrfs::CreateBesideAt(dir.fd, targetLeaf, part);
-    if (out < 0) {
+    if (!part.CreateBesideAt(dir.fd, targetLeaf)) {
       fail(errno, "ERROR! Could not write file: ");
       return false;
     }
-    const bool written = writeContent(out);
+    const bool written = writeContent(part.Descriptor());
     const int writeError = errno;
-    const bool closed = vzrfs::CloseFd(out);
+    const bool closed = part.Close();
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
       fail(written ? errno : writeError, "ERROR! Could not write: ");
       return false;
     }
-    guard.placed = vzrfs::RenameAt(dir.fd, part, targetLeaf, exists);
-    if (!guard.placed && !exists && errno == EEXIST) {
+    placed = part.CommitAt(exists);
+    if (!placed && !exists && errno == EEXIST) {
       if (vzrfs::IsLinkAt(dir.fd, targetLeaf)) return refuseLink();
-      guard.placed = vzrfs::RenameAt(dir.fd, part, targetLeaf);  // a file made meanwhile: replaced, as a found one is
+      placed = part.CommitAt(true);  // a file made meanwhile: replaced, as a found one is
     }
   } catch (const std::exception&) {
     fail(0, "ERROR! Could not write: ");
     return false;
   }
-  if (!guard.placed) {
+  if (!placed) {
     fail(errno, "ERROR! Could not write file: ");
     return false;
   }

@@ -20,7 +20,7 @@
 
 #include "fileservices_internal.h"
 #include "paths.h"
-#include "temporaries.h"
+#include "temporaries_internal.h"
 
 namespace vzrfs {
 

@@ -115,8 +115,11 @@ void RecordCopied(int inFd, uint64_t inOffset, int outFd, uint64_t outOffset, st
 }
 
 // Copies n bytes between two descriptors at explicit offsets, leaving both
-// file offsets alone; inside the kernel where it can, else through buffer.
-// The fault hook is asked once per chunk of at most bufferSize bytes.
+// file offsets alone; inside the kernel where it can, else through buffer:
+// a file system or pair of files the kernel cannot copy between (EXDEV,
+// ENOSYS, EINVAL, EOPNOTSUPP), or a kernel copy that moves nothing, goes on
+// with reads and writes, which tell a source that really ended. The fault
+// hook is asked once per chunk of at most bufferSize bytes, either way.
 bool CopyAtOffsets(int inFd, uint64_t inPos, int outFd, uint64_t outPos, uint64_t n, unsigned char* buffer,
                    std::size_t bufferSize) {
   bool kernelCopy = true;
@@ -132,9 +135,9 @@ bool CopyAtOffsets(int inFd, uint64_t inPos, int outFd, uint64_t outPos, uint64_
         done += static_cast<uint64_t>(copied);
         continue;
       }
-      if (copied == 0) return false;  // the source ended early
-      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return RecordFailure();
-      kernelCopy = false;  // fall back to plain reads and writes
+      if (copied < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+        return RecordFailure();
+      kernelCopy = false;
     }
     const ssize_t got = ::pread(inFd, buffer, chunk, static_cast<off_t>(inPos + done));
     if (got <= 0) return false;

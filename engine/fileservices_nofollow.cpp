@@ -10,7 +10,7 @@
 
 #include "fileservices.h"
 #include "fileservices_internal.h"
-#include "temporaries.h"
+#include "temporaries_internal.h"
 
 namespace vzrfs {
 

@@ -41,6 +41,16 @@ void WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSize, const
 void AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end,
                              const std::function<void(uint32_t i)>& beforeEntry);
 
+// Length of the name the index will hold for path in pack: the base path,
+// then the path after srcPrefixLength.
+std::size_t EntryNameLength(const VzrArchive& pack, const char* path);
+// The index cannot hold a longer name, and cutting it short would store the
+// file under a name nobody chose: true (with a trace line naming the path)
+// when path's index name would be too long.
+bool RefuseOverlongName(const VzrArchive& pack, const char* path);
+// RefuseOverlongName, and a refused file is named in LastPackNotices too.
+bool SkipOverlongName(const VzrArchive& pack, const char* path);
+
 // Records a file the running pack leaves out (or, with stored, keeps though
 // it changed) in LastPackNotices.
 void NotePackProblem(const std::string& path, const std::string& reason, bool stored = false);

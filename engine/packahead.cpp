@@ -141,12 +141,7 @@ class SegmentQueue {
 // length fits the format. The trace lines are AddFile's.
 bool Admissible(const VzrArchive& pack, const char* path, vzrfs::UniqueFile& input, uint64_t& length) {
   CodePosition = 356;
-  const std::size_t nameLength = pack.EntryNameLength(path);
-  if (nameLength > vzr::kMaxNameLength) {
-    TraceLog("ERROR! entry name too long (", static_cast<uint64_t>(nameLength), " characters), skipped: ", path);
-    vzrops::NotePackProblem(path, SourceFileProblem(path, nameLength));
-    return false;
-  }
+  if (vzrops::SkipOverlongName(pack, path)) return false;
   input.reset(vzrfs::OpenRead(path));
   if (!input) {
     const int error = errno;

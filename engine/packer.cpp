@@ -22,6 +22,7 @@
 #include "format.h"
 #include "ops_internal.h"
 #include "paths.h"
+#include "replacementfile_internal.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -134,12 +135,7 @@ void AddRawFile(VzrArchive& pack, const char* path) {
   const std::size_t pathLength = std::strlen(path);
   const std::size_t skip = std::min<std::size_t>(pack.srcPrefixLength, pathLength);
   const std::size_t nameLength = pathLength - skip;
-  if (pack.basePathLength + nameLength > vzr::kMaxNameLength) {
-    TraceLog("ERROR! entry name too long (", static_cast<uint32_t>(pack.basePathLength + nameLength),
-             " characters), skipped: ", path);
-    vzrops::NotePackProblem(path, SourceFileProblem(path, pack.basePathLength + nameLength));
-    return;
-  }
+  if (vzrops::SkipOverlongName(pack, path)) return;
   uint64_t length = 0;
   vzrfs::UniqueFile input(vzrfs::OpenRead(path, &length));
   if (!input) {
@@ -521,9 +517,9 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   vzrfs::ArchiveLock lock;
   const int locked = lock.Acquire(target.c_str());
   const Refusal refusal = CannotReplace(target, locked);
-  std::string part;
+  vzrfs::ReplacementFile part;
   vzrfs::UniqueFile old(refusal.why.empty() ? vzrfs::OpenRead(target.c_str()) : nullptr);
-  pack.vzrFileStream = refusal.why.empty() ? vzrfs::CreateBeside(target.c_str(), part) : nullptr;
+  pack.vzrFileStream = refusal.why.empty() && part.CreateBeside(target) ? part.Stream() : nullptr;
   if (!pack.vzrFileStream) {
     std::string status = Formatted("Error! Could not create .vzr file: %s", archivePath);
     const int sysError = errno;
@@ -546,7 +542,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
 
   const int result = static_cast<int>(pack.FileIndex.count);
   CodePosition = 1128;
-  const bool closed = vzrfs::Close(pack.vzrFileStream);
+  const bool closed = part.Close();
   pack.vzrFileStream = nullptr;
   const int writeError = pack.writeError;
   g_packArchive.reset();
@@ -554,8 +550,8 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
 
   // An archive of no entries replaces nothing: an earlier one stays.
   const bool whole = writeError == 0 && closed && addressable;
-  const bool moved = whole && result != 0 && vzrfs::ReplaceDurably(part.c_str(), target.c_str());
-  if (!moved) vzrfs::DeleteFile(part.c_str());
+  const bool moved = whole && result != 0 && part.CommitDurably();
+  if (!moved) part.Discard();
   if (!whole || (result != 0 && !moved)) {
     // The source file whose copy failed, if that was it, stays named.
     vzrops::TraceFailure(error, 1, error.entry, writeError ? writeError : EIO, "ERROR! writing .vzr file failed (",

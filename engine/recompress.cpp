@@ -12,7 +12,7 @@
 #include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
-#include "rewrite.h"
+#include "rewrite_internal.h"
 #include "trace.h"
 #include "vzrpack.h"
 

@@ -18,7 +18,8 @@
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
-#include "rewrite.h"
+#include "replacementfile_internal.h"
+#include "rewrite_internal.h"
 #include "trace.h"
 #include "vzrpack.h"
 
@@ -53,14 +54,14 @@ MoveOutcome CopyThenRename(const char* src, const char* dst, VzrError& error) {
     vzrops::TraceFailure(error, 0, "", ENOMEM, "Error! tavMoveFile(): Failed to create buffer");
     return {0, false};
   }
-  std::string part;
   // A folder at dst can never be replaced by a file: the copy beside it
   // could be made, but not put in its place.
-  std::FILE* out = vzrfs::IsDirectory(dst) ? nullptr : vzrfs::CreateBeside(dst, part);
-  if (!out) {
+  vzrfs::ReplacementFile part;
+  if (vzrfs::IsDirectory(dst) || !part.CreateBeside(dst)) {
     vzrops::TraceFailure(error, 3, "", errno, "Error! tavMoveFile(): Could not create file: ", dst);
     return {3, false};
   }
+  std::FILE* out = part.Stream();
   vzrfs::TakeOverModeAndOwner(out, in.get());
   uint64_t remaining = 0;
   int code = vzrfs::FileLength(in.get(), remaining) ? 1 : 4;
@@ -74,17 +75,17 @@ MoveOutcome CopyThenRename(const char* src, const char* dst, VzrError& error) {
     else
       remaining -= n;
   }
-  if (!vzrfs::Close(out) && code == 1) code = 5, sysError = errno;
+  if (!part.Close() && code == 1) code = 5, sysError = errno;
   in.reset();
   if (code != 1) {
-    vzrfs::DeleteFile(part.c_str());
+    part.Discard();
     vzrops::TraceFailure(error, code, "", sysError, "Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ",
                          code);
     return {code, false};
   }
-  if (!vzrfs::ReplaceDurably(part.c_str(), dst)) {  // mostly a failed flush: a write that did not land
+  if (!part.CommitDurably()) {  // mostly a failed flush: a write that did not land
     sysError = errno;
-    vzrfs::DeleteFile(part.c_str());
+    part.Discard();
     vzrops::TraceFailure(error, 5, "", sysError, "Error! tavMoveFile(), reading or writing to .vzr file, tmpRetValue: ",
                          5);
     return {5, false};
@@ -92,17 +93,23 @@ MoveOutcome CopyThenRename(const char* src, const char* dst, VzrError& error) {
   return {vzrfs::DeleteFile(src) ? 1 : 0, true};
 }
 
-// A rename where one works, else a copy; either way src's bytes reach the
-// device before dst names them.
-MoveOutcome MoveFileReplacing(const char* src, const char* dst, VzrError& error) {
-  bool flushFailed = false;
-  if (vzrfs::ReplaceDurably(src, dst, &flushFailed)) return {1, true};
-  // A failed flush fails the move: copying the same unflushed bytes would not help.
+// What follows a durable replace of dst by src that failed: a copy where
+// the rename could not be made. A failed flush fails the move: copying the
+// same unflushed bytes would not help.
+MoveOutcome CopyUnlessFlushFailed(const char* src, const char* dst, bool flushFailed, VzrError& error) {
   if (flushFailed) {
     vzrops::TraceFailure(error, 5, "", errno, "Error! tavMoveFile(): Could not create file: ", dst);
     return {5, false};
   }
   return CopyThenRename(src, dst, error);
+}
+
+// A rename where one works, else a copy; either way src's bytes reach the
+// device before dst names them.
+MoveOutcome MoveFileReplacing(const char* src, const char* dst, VzrError& error) {
+  bool flushFailed = false;
+  if (vzrfs::ReplaceDurably(src, dst, &flushFailed)) return {1, true};
+  return CopyUnlessFlushFailed(src, dst, flushFailed, error);
 }
 
 // Writes the archive the plan describes into the open temporary file `out`,
@@ -325,10 +332,8 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
     return RefuseRewrite(a, caller, EWOULDBLOCK, "another program is writing the archive; nothing was changed");
   if (const std::string tooLarge = SizeRefusal(a, plan); !tooLarge.empty())
     return RefuseRewrite(a, caller, EFBIG, tooLarge);
-  std::string tmp;
-  std::FILE* out = vzrfs::CreateBeside(target.c_str(), tmp);
-  const char* tmpPath = tmp.c_str();
-  if (!out) {
+  vzrfs::ReplacementFile part;
+  if (!part.CreateBeside(target)) {
     vzrops::SetError(a.lastError, 1, "", errno, "Could not create Temp .vzr File!");
     SetStatus("Error! Could not create Temp .vzr File!");
     return 1;
@@ -336,8 +341,7 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   vzrfs::UniqueFile in(vzrfs::OpenRead(target.c_str()));
   if (!in) {
     vzrops::SetError(a.lastError, 1, "", errno, "Could not open .vzr File!");
-    vzrfs::Close(out);
-    vzrfs::DeleteFile(tmpPath);
+    part.Discard();
     SetStatus("Error! Could not open .vzr File!");
     return 1;
   }
@@ -345,22 +349,21 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   const bool changed = vzrfs::IdentityOf(in.get(), read) && a.loadedFile.known && !SameIdentity(a.loadedFile, read);
   const int forbidden = changed ? 0 : vzrfs::MayReplace(in.get());
   if (changed || forbidden != 0) {
-    vzrfs::Close(out);
-    vzrfs::DeleteFile(tmpPath);
+    part.Discard();
     return changed ? RefuseRewrite(a, caller, ESTALE, "the archive was changed on disk since it was read")
                    : RefuseRewrite(a, caller, forbidden, std::strerror(forbidden));
   }
-  vzrfs::TakeOverModeAndOwner(out, in.get());
+  vzrfs::TakeOverModeAndOwner(part.Stream(), in.get());
   SetStatus("  Please wait...");
 
   // The index as it describes the archive on disk, restored on failure.
   const ::FileIndex onDisk = a.FileIndex;
   const uint32_t oldIndexOffset = a.indexOffset;
-  const bool written = WriteRewrittenArchive(a, in.get(), out, plan);
+  const bool written = WriteRewrittenArchive(a, in.get(), part.Stream(), plan);
   // The first failed write of the copy, or the failed close.
   int sysError = a.writeError;
   a.vzrFileStream = nullptr;
-  const bool closed = vzrfs::Close(out);
+  const bool closed = part.Close();
   if (!closed && sysError == 0) sysError = errno;
   in.reset();
 
@@ -368,13 +371,21 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   vzrfs::FileIdentity now;
   const bool stillRead = vzrfs::IdentityOfPath(target.c_str(), now) && now == read;
   MoveOutcome moved;
+  // Kept for the trace line of a copy that could not be removed.
+  const std::string partName = part.Name();
   if (written && closed && stillRead) {
     SetStatus("  Moving file...");
-    moved = MoveFileReplacing(tmpPath, target.c_str(), a.lastError);
+    bool flushFailed = false;
+    if (part.CommitDurably(&flushFailed)) {
+      moved = {1, true};
+    } else {
+      moved = CopyUnlessFlushFailed(partName.c_str(), target.c_str(), flushFailed, a.lastError);
+      if (moved.destinationUpdated) part.Release();  // the copy fallback removed it, or told it could not
+    }
     sysError = a.lastError.sysError;
   }
   if (!moved.destinationUpdated) {
-    vzrfs::DeleteFile(tmpPath);
+    part.Discard();
     a.FileIndex = onDisk;
     a.indexOffset = oldIndexOffset;
     if (written && closed && !stillRead)
@@ -385,7 +396,7 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
     return 1;
   }
   // The archive was updated; a copy left behind is told, and is no failure.
-  if (moved.code != 1) TraceLog("Error! ", caller, "(): could not remove ", tmpPath);
+  if (moved.code != 1) TraceLog("Error! ", caller, "(): could not remove ", partName);
   // The next save of this object compares with the archive it has just written.
   if (moved.code == 1 && vzrfs::IdentityOfPath(target.c_str(), now))
     a.loadedFile = {now.device, now.inode, now.size, now.mtimeNs, true};

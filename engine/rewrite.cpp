@@ -1,6 +1,6 @@
 // rewrite.cpp - adding and dropping entries of a loaded archive, through the
 // same rewrite AddReplaceFile uses.
-#include "rewrite.h"
+#include "rewrite_internal.h"
 
 #include <cerrno>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include "compressor.h"
 #include "fileservices.h"
 #include "format.h"
-#include "rewrite.h"
+#include "rewrite_internal.h"
 #include "segmentwriter.h"
 #include "vzrpack.h"
 

@@ -3,7 +3,7 @@
 // registry is a fixed array of slots, each with an atomic state, a folder
 // descriptor and a name buffer: the handler reads them without locks and
 // only calls unlinkat.
-#include "temporaries.h"
+#include "temporaries_internal.h"
 
 #include <fcntl.h>
 #include <pthread.h>

@@ -6,8 +6,10 @@
 // the C++ standard library, reports outcomes through integer results, trace
 // lines on standard output and an error record (VzrError), and throws no
 // exceptions of its own. What only the engine's own files share is in its
-// internal headers (*_internal.h, rewrite.h, temporaries.h, compressor.h);
-// fileservices.h and paths.h are the platform layer every part may use.
+// internal headers (*_internal.h, and the compressor's compressor.h,
+// compress_levels.h and segmentwriter.h, indexparse.h); fileservices.h and
+// paths.h are the platform layer every part may use, format.h the format's
+// numbers, entryreader.h random access to entries, trace.h the trace channel.
 #pragma once
 
 #include <cstddef>
@@ -301,15 +303,7 @@ class VzrArchive {
   bool GrowFileBuffer(uint32_t n);
   bool GrowStoreBuffer(uint32_t n);
 
-  // Length of the index name of a source path: base path plus the path after
-  // srcPrefixLength.
-  std::size_t EntryNameLength(const char* path) const;
-
  private:
-  // True (with a trace line naming the path) when path's index name would be
-  // longer than an index name can be.
-  bool RefuseOverlongName(const char* path) const;
-
   std::unique_ptr<unsigned char[]> fileBufferStorage_;
   std::unique_ptr<unsigned char[]> storeBufferStorage_;
 };

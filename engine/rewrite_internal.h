@@ -1,6 +1,7 @@
-// rewrite.h - the one way an existing archive is rewritten: a complete new
-// copy beside it, kept stored forms copied without decoding, moved over the
-// archive only when whole. Internal to the engine.
+// rewrite_internal.h - the one way an existing archive is rewritten: a
+// complete new copy beside it (a ReplacementFile), kept stored forms copied
+// inside the kernel without decoding, moved over the archive only when
+// whole. Internal to the engine.
 #pragma once
 
 #include <cstdint>

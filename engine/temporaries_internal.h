@@ -1,4 +1,4 @@
-// temporaries.h - the registry of temporary files behind
+// temporaries_internal.h - the registry of temporary files behind
 // vzrfs::RegisterTemporary and RemoveTemporaries, as the file services use
 // it. Internal to the engine.
 #pragma once
