@@ -63,9 +63,8 @@ void DialogStatusWindow::RepaintNow() {
   repainting_ = true;
   {
     InputDropper dropper;
-    // Handling the posted events paints what changed; a second, full
-    // repaint of the window would only paint it all again.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    dialog_.repaint();
   }
   repainting_ = false;
   sinceRepaint_.restart();
