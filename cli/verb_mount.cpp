@@ -398,14 +398,25 @@ void OnFsync(fuse_req_t req, fuse_ino_t, int dataOnly, struct fuse_file_info* fi
   fuse_reply_err(req, (dataOnly ? ::fdatasync(FdOf(fi->fh)) : ::fsync(FdOf(fi->fh))) == 0 ? 0 : errno);
 }
 
-int Create(fuse_ino_t parent, const char* name, mode_t mode, struct fuse_file_info* fi, uint32_t& made) {
+// Where a new name may go under parent: its folder and its path in the
+// tree, or the error that refuses it (read-only, no such folder, taken,
+// too long).
+int PlaceForNewName(fuse_ino_t parent, const char* name, uint32_t& dir, std::string& rel) {
   MountState& s = State();
   if (!s.writable) return -EROFS;
-  const uint32_t dir = FolderOf(parent);
+  dir = FolderOf(parent);
   if (dir == Tree::kNone) return -ENOENT;
   if (s.tree.Child(dir, name) != Tree::kNone) return -EEXIST;
-  const std::string rel = JoinPath(s.tree.PathOf(dir), name);
+  rel = JoinPath(s.tree.PathOf(dir), name);
   if (rel.size() > kLongestName) return -ENAMETOOLONG;
+  return 0;
+}
+
+int Create(fuse_ino_t parent, const char* name, mode_t mode, struct fuse_file_info* fi, uint32_t& made) {
+  MountState& s = State();
+  uint32_t dir = Tree::kNone;
+  std::string rel;
+  if (int rc = PlaceForNewName(parent, name, dir, rel); rc != 0) return rc;
   if (int rc = MakeOverlayFolders(s.tree.PathOf(dir)); rc != 0) return rc;
   const int fd = ::open(s.overlay->TreePath(rel).c_str(), fi->flags | O_CREAT | O_TRUNC | O_CLOEXEC, mode | 0600);
   if (fd < 0) return -errno;
@@ -485,12 +496,9 @@ void OnUnlink(fuse_req_t req, fuse_ino_t parent, const char* name) {
 
 int Mkdir(fuse_ino_t parent, const char* name, uint32_t& made) {
   MountState& s = State();
-  if (!s.writable) return -EROFS;
-  const uint32_t dir = FolderOf(parent);
-  if (dir == Tree::kNone) return -ENOENT;
-  if (s.tree.Child(dir, name) != Tree::kNone) return -EEXIST;
-  const std::string rel = JoinPath(s.tree.PathOf(dir), name);
-  if (rel.size() > kLongestName) return -ENAMETOOLONG;
+  uint32_t dir = Tree::kNone;
+  std::string rel;
+  if (int rc = PlaceForNewName(parent, name, dir, rel); rc != 0) return rc;
   if (int rc = MakeOverlayFolders(rel); rc != 0) return rc;
   made = s.tree.Make(dir, name, true);
   return 0;
