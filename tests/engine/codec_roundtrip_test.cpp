@@ -46,17 +46,7 @@ Bytes CompressedForm(const Bytes& content, Level level) {
   std::vector<Bytes> streams;
   for (std::size_t at = 0; at < content.size(); at += kSegment)
     streams.push_back(Compress(content.data() + at, std::min(kSegment, content.size() - at), level));
-  Bytes out;
-  PutLE32(out, static_cast<uint32_t>(streams.size()));
-  uint32_t offset = 0;
-  for (std::size_t k = 0; k < streams.size(); ++k) {
-    PutLE32(out, static_cast<uint32_t>(streams[k].size()));
-    PutLE32(out, static_cast<uint32_t>(std::min(kSegment, content.size() - k * kSegment)));
-    PutLE32(out, offset);
-    offset += static_cast<uint32_t>(streams[k].size());
-  }
-  for (const Bytes& s : streams) out.insert(out.end(), s.begin(), s.end());
-  return out;
+  return testutil::SegmentedForm(streams, content.size());
 }
 
 // --- Corpora -------------------------------------------------------------

@@ -34,17 +34,7 @@ Bytes CompressedForm(const Bytes& content) {
     out.resize(outLength);
     streams.push_back(out);
   }
-  Bytes form;
-  testutil::PutLE32(form, static_cast<uint32_t>(streams.size()));
-  uint32_t offset = 0;
-  for (std::size_t k = 0; k < streams.size(); ++k) {
-    testutil::PutLE32(form, static_cast<uint32_t>(streams[k].size()));
-    testutil::PutLE32(form, static_cast<uint32_t>(std::min<std::size_t>(32768, content.size() - k * 32768)));
-    testutil::PutLE32(form, offset);
-    offset += static_cast<uint32_t>(streams[k].size());
-  }
-  for (const Bytes& s : streams) form.insert(form.end(), s.begin(), s.end());
-  return form;
+  return testutil::SegmentedForm(streams, content.size());
 }
 
 Bytes Text(std::size_t n) {

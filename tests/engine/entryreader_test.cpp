@@ -41,17 +41,7 @@ Bytes CompressedForm(const Bytes& content, int level) {
     s.resize(CompressSegment(content.data() + at, n, s.data(), static_cast<uint32_t>(s.size()), level));
     streams.push_back(s);
   }
-  Bytes form;
-  testutil::PutLE32(form, static_cast<uint32_t>(streams.size()));
-  uint32_t offset = 0;
-  for (std::size_t k = 0; k < streams.size(); ++k) {
-    testutil::PutLE32(form, static_cast<uint32_t>(streams[k].size()));
-    testutil::PutLE32(form, static_cast<uint32_t>(std::min<std::size_t>(32768, content.size() - k * 32768)));
-    testutil::PutLE32(form, offset);
-    offset += static_cast<uint32_t>(streams[k].size());
-  }
-  for (const Bytes& s : streams) form.insert(form.end(), s.begin(), s.end());
-  return form;
+  return testutil::SegmentedForm(streams, content.size());
 }
 
 // An archive of entries of several sizes, raw (level < 0) or compressed.

@@ -97,6 +97,22 @@ struct ArchiveLayout {
   bool WriteTo(const std::string& path) const { return WriteFileBytes(path, Build()); }
 };
 
+// The segmented stored form of contentSize bytes whose 32768-byte segments
+// were encoded, in order, as streams: count, table, then the streams back to back.
+inline Bytes SegmentedForm(const std::vector<Bytes>& streams, std::size_t contentSize) {
+  Bytes out;
+  PutLE32(out, static_cast<uint32_t>(streams.size()));
+  uint32_t offset = 0;
+  for (std::size_t k = 0; k < streams.size(); ++k) {
+    PutLE32(out, static_cast<uint32_t>(streams[k].size()));
+    PutLE32(out, static_cast<uint32_t>(std::min<std::size_t>(32768, contentSize - k * 32768)));
+    PutLE32(out, offset);
+    offset += static_cast<uint32_t>(streams[k].size());
+  }
+  for (const Bytes& s : streams) out.insert(out.end(), s.begin(), s.end());
+  return out;
+}
+
 // The segmented stored form of content as this system writes it: one literal
 // run and the end marker per 32768-byte segment.
 inline Bytes LiteralSegmentedForm(const Bytes& content) {
@@ -121,17 +137,7 @@ inline Bytes LiteralSegmentedForm(const Bytes& content) {
     s.insert(s.end(), {0x11, 0x00, 0x00});
     streams.push_back(s);
   }
-  Bytes out;
-  PutLE32(out, static_cast<uint32_t>(streams.size()));
-  uint32_t offset = 0;
-  for (std::size_t k = 0; k < streams.size(); ++k) {
-    PutLE32(out, static_cast<uint32_t>(streams[k].size()));
-    PutLE32(out, static_cast<uint32_t>(std::min<std::size_t>(32768, content.size() - k * 32768)));
-    PutLE32(out, offset);
-    offset += static_cast<uint32_t>(streams[k].size());
-  }
-  for (const Bytes& s : streams) out.insert(out.end(), s.begin(), s.end());
-  return out;
+  return SegmentedForm(streams, content.size());
 }
 
 }  // namespace testutil
