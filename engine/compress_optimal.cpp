@@ -52,9 +52,11 @@ OptimalTables& ThreadTables() {
 // position is entered in the chains (a few stores) so that every later
 // search sees it. A position is not searched when the next one is reached
 // no dearer: a match from here is then seldom cheaper than one from there,
-// which skips most positions inside matches. A match of at least
-// kTakeWhole bytes is extended to its end and taken whole: the positions it
-// covers are entered but neither searched nor weighed.
+// which skips most positions inside matches. A searched position inside the
+// reach of the matches found so far looks only for a match reaching past
+// them. A match of at least kTakeWhole bytes is extended to its end and
+// taken whole: the positions it covers are entered but neither searched nor
+// weighed.
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
@@ -64,6 +66,7 @@ constexpr uint32_t kHead4Bits = kLevels[kMaxLevel].hashBits;
 constexpr uint32_t kChainSteps = kLevels[kMaxLevel].chainDepth;  // candidates a search visits at most
 constexpr uint32_t kNiceLength = kLevels[kMaxLevel].niceLength;  // a search compares no further
 constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
+constexpr uint32_t kStartChains = 16;   // chains weighed for the start of a walk for a useful length
 // A search records matches of growing lengths, 3 to kNiceLength.
 static_assert(kNiceLength - 2 <= kMaxCandidates);
 static_assert(kTakeWhole <= kNiceLength);  // the search finds no longer match
@@ -217,8 +220,13 @@ class OptimalParser {
   // of those chains, the one whose next link reaches furthest back, and
   // skips the candidates in between, which cannot be longer. Every
   // position before j is entered, so the walk reads only this segment's
-  // links. Not inlined: the walk then has the registers to itself.
-  [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches) {
+  // links. The walk looks only for matches longer than useful (the length
+  // that reaches past every match found so far): shorter ones seldom make
+  // an arrival cheaper, and a longer one lies on the chain of every j + o
+  // for o up to useful - 3, so the walk can start on the one of them whose
+  // latest position lies furthest back, and needs none if one is empty.
+  // Not inlined: the walk then has the registers to itself.
+  [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches, uint32_t useful) {
     const uint16_t* const prev3 = t_.prev3.data();
     const uint16_t* const prev4 = t_.prev4.data();
     Match* rec = matches;
@@ -236,6 +244,22 @@ class OptimalParser {
     // c - 1 is a position on the chain of j + offset; the candidate lies offset before it.
     uint32_t offset = 0;
     c = prev4[j];
+    if (useful > best) {
+      if (useful >= limit) return static_cast<uint32_t>(rec - matches);
+      best = useful;
+      const uint16_t* const head4 = t_.head4.data();
+      uint32_t reach = 0;
+      for (uint32_t o = 0; o + 3 <= best && o < kStartChains; ++o) {
+        const uint32_t link = o == 0 ? prev4[j] : head4[Hash4(Load32(cur + o), kHead4Bits)];
+        if (link == 0) return static_cast<uint32_t>(rec - matches);  // no useful match
+        const uint32_t gap = j + o + 1 - link;
+        if (gap > reach) {
+          reach = gap;
+          offset = o;
+          c = link;
+        }
+      }
+    }
     for (uint32_t k = kChainSteps; c != 0 && k > 0; --k) {
       if (c - 1 < offset) break;
       const uint32_t candidate = c - 1 - offset;
@@ -272,6 +296,7 @@ class OptimalParser {
     uint16_t* const longRunFrom = t_.longRunFrom.data();
     uint16_t* const head2 = t_.head2.data();
     LongRun run;
+    uint32_t frontier = 0;  // the furthest end of a match found so far
     Enter(0);  // n is at least 4
     head2[Hash2(in_)] = 1;
     for (uint32_t j = 1; j < n_; ++j) {
@@ -297,8 +322,9 @@ class OptimalParser {
         uint64_t& slot = arrival[j + 2];
         slot = std::min(slot, packed | (uint64_t(near) - 1));
       }
-      const uint32_t count = FindMatches(j, matches);
+      const uint32_t count = FindMatches(j, matches, frontier > j ? frontier - j : 0);
       if (count == 0) continue;
+      frontier = std::max(frontier, j + matches[count - 1].length);
       // Every length from 3 to the enumeration limit. Up to the limit a match
       // costs 2 bytes within the short distance and 3 beyond it at any
       // distance, so two matches price them all: the longest within the
