@@ -17,7 +17,9 @@ struct ParseStep {
 // The parse's tables, per thread, so a segment allocates nothing after the
 // first; one element per position 0..n unless said otherwise.
 struct OptimalTables {
-  std::vector<uint16_t> head2;  // position + 1 of the latest position per two-byte value
+  // Position + 1 of the latest entered position per two-byte value: 0 rules
+  // out every match.
+  std::vector<uint16_t> head2;
   // The cheapest stream up to a match ending here, packed so that the smaller
   // value is the cheaper one: bytes << 34, the literal class the match follows
   // at its start (kAfter*) << 32, 65535 - its length << 16, its distance.
@@ -322,6 +324,7 @@ class OptimalParser {
         uint64_t& slot = arrival[j + 2];
         slot = std::min(slot, packed | (uint64_t(near) - 1));
       }
+      if (two == 0) continue;  // the first two bytes are new: no match
       const uint32_t count = FindMatches(j, matches, frontier > j ? frontier - j : 0);
       if (count == 0) continue;
       frontier = std::max(frontier, j + matches[count - 1].length);
@@ -369,7 +372,10 @@ class OptimalParser {
         uint32_t len = matches[count - 1].length;
         len += MatchLength(in_, j - d + len, j + len, n_);
         Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
-        for (uint32_t q = j + 1; q < j + len && q + 3 <= n_; ++q) Enter(q);
+        for (uint32_t q = j + 1; q < j + len && q + 3 <= n_; ++q) {
+          Enter(q);
+          head2[Hash2(in_ + q)] = static_cast<uint16_t>(q + 1);
+        }
         j += len - 1;
         run.cost = kInfinite;
       }
