@@ -68,6 +68,7 @@ constexpr uint32_t kHead4Bits = kLevels[kMaxLevel].hashBits;
 constexpr uint32_t kChainSteps = kLevels[kMaxLevel].chainDepth;  // candidates a search visits at most
 constexpr uint32_t kNiceLength = kLevels[kMaxLevel].niceLength;  // a search compares no further
 constexpr uint32_t kThreeSteps = 4;     // positions of equal three-byte hash tried for a length-3 match
+constexpr uint32_t kThreeUseful = 5;    // no length-3 match is looked for once the useful length is this
 constexpr uint32_t kStartChains = 16;   // chains weighed for the start of a walk for a useful length
 // A search records matches of growing lengths, 3 to kNiceLength.
 static_assert(kNiceLength - 2 <= kMaxCandidates);
@@ -227,12 +228,14 @@ class OptimalParser {
   // an arrival cheaper, and a longer one lies on the chain of every j + o
   // for o up to useful - 3, so the walk can start on the one of them whose
   // latest position lies furthest back, and needs none if one is empty.
+  // Nor is a length-3 match looked for when useful is kThreeUseful or more:
+  // it then seldom makes the arrival three ahead cheaper.
   // Not inlined: the walk then has the registers to itself.
   [[gnu::noinline]] uint32_t FindMatches(uint32_t j, Match* matches, uint32_t useful) {
     const uint16_t* const prev3 = t_.prev3.data();
     const uint16_t* const prev4 = t_.prev4.data();
     Match* rec = matches;
-    uint32_t c = prev3[j];
+    uint32_t c = useful >= kThreeUseful ? 0 : prev3[j];
     for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
       if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
         *rec++ = {3, j - (c - 1)};
