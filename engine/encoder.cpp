@@ -27,6 +27,93 @@ uint64_t SegmentedStreamBytes(uint32_t length) {
   return bytes;
 }
 
+// Content from this size up leaves as literal-only streams straight from
+// fileBuffer: the copy it saves then costs more than the stream's flush and
+// the gathered write.
+constexpr uint32_t kLiteralsInPlaceFrom = 64 * 1024;
+
+// The entry's index record (unless replacing) and stored form at the
+// archive stream's position; writeData puts down the streams (or the raw
+// bytes), dataBytes of them.
+template <typename WriteData>
+void WriteEntryForm(VzrArchive& a, const char* path, uint32_t fileSize, const SegmentRecord* records, uint32_t count,
+                    uint32_t dataBytes, bool replacing, WriteData writeData) {
+  FileEntry entry;
+  const std::size_t pathLength = std::strlen(path);
+  const std::size_t skip = std::min<std::size_t>(a.srcPrefixLength, pathLength);
+  entry.nameLength = static_cast<uint32_t>(std::min<std::size_t>(pathLength - skip, vzr::kMaxNameLength));
+  std::memcpy(entry.name, path + skip, entry.nameLength);
+  entry.name[entry.nameLength] = '\0';
+  entry.fileSize = fileSize;
+  uint64_t position = 0;
+  vzrfs::Tell(a.vzrFileStream, position);
+  entry.fileOffset = static_cast<uint32_t>(position);
+
+  auto noteFailure = [&a](bool written) {
+    if (!written && a.writeError == 0) a.writeError = errno ? errno : EIO;
+  };
+  auto write = [&a, &noteFailure](const void* bytes, std::size_t n) {
+    noteFailure(vzrfs::Write(a.vzrFileStream, bytes, n));
+  };
+
+  if (a.storageMode == vzr::kStorageSegmented) {
+    if (count > 0) {
+      // Segment count, table, streams: the streams lie back to back.
+      unsigned char countBytes[4];
+      vzr::WriteLE32(countBytes, count);
+      std::vector<unsigned char> table(std::size_t(count) * vzr::kSegmentRecordSize);
+      for (uint32_t k = 0; k < count; ++k) {
+        unsigned char* record = table.data() + std::size_t(k) * vzr::kSegmentRecordSize;
+        vzr::WriteLE32(record, records[k].compLength);
+        vzr::WriteLE32(record + 4, records[k].rawLength);
+        vzr::WriteLE32(record + 8, records[k].streamOffset);
+      }
+      write(countBytes, sizeof countBytes);
+      write(table.data(), table.size());
+      noteFailure(writeData());
+      // What the writes put down, without asking the stream for its position
+      // again (a system call per entry); a failed write fails the whole
+      // operation through writeError.
+      entry.compSize = static_cast<uint32_t>(sizeof countBytes + table.size() + dataBytes);
+    } else {
+      write(vzr::kEmptySegmentedForm, vzr::kEmptySegmentedSize);
+      entry.compSize = vzr::kEmptySegmentedSize;
+    }
+  } else if (a.storageMode == vzr::kStorageRaw) {
+    noteFailure(writeData());
+    entry.compSize = dataBytes;
+  }
+  if (!replacing) a.FileIndex.append(entry);
+}
+
+// The literal-only streams of the segments, written from fileBuffer where
+// the bytes lie: each segment's run code, its bytes and the end marker, as
+// pieces of one gathered write. The same bytes as EncodeSegment over every
+// segment and one write of storeBuffer, without that copy of the content.
+void WriteLiteralsInPlace(VzrArchive& a, const char* path, bool replacing) {
+  constexpr uint32_t kCodeRoom = vzr::RunCodeLength(vzr::kSegmentSize);  // the longest code a segment has
+  unsigned char fullCode[kCodeRoom], lastCode[kCodeRoom];
+  const uint32_t lastRaw = a.curLength - (a.segmentCount - 1) * vzr::kSegmentSize;
+  const uint32_t fullCodeLength = vzr::WriteRunCode(fullCode, vzr::kSegmentSize);
+  const uint32_t lastCodeLength = vzr::WriteRunCode(lastCode, lastRaw);
+  std::vector<vzrfs::ConstBytes> pieces;
+  pieces.reserve(std::size_t(a.segmentCount) * 3);
+  a.outPos = 0;
+  for (uint32_t k = 0; k < a.segmentCount; ++k) {
+    const bool last = k + 1 == a.segmentCount;
+    const uint32_t raw = last ? lastRaw : vzr::kSegmentSize;
+    a.segments[k] = {vzr::LiteralStreamLength(raw), raw, static_cast<uint32_t>(a.outPos)};
+    pieces.push_back({last ? lastCode : fullCode, last ? lastCodeLength : fullCodeLength});
+    pieces.push_back({a.fileBuffer + std::size_t(k) * vzr::kSegmentSize, raw});
+    pieces.push_back({vzr::kEndMarker, sizeof vzr::kEndMarker});
+    a.outPos += static_cast<int32_t>(a.segments[k].compLength);
+  }
+  a.segmentStart = (a.segmentCount - 1) * vzr::kSegmentSize;
+  CodePosition = 241;
+  WriteEntryForm(a, path, a.curLength, a.segments.data(), a.segmentCount, static_cast<uint32_t>(a.outPos),
+                         replacing, [&a, &pieces] { return vzrfs::WriteGathered(a.vzrFileStream, pieces.data(), pieces.size()); });
+}
+
 }  // namespace
 
 std::size_t vzrops::EntryNameLength(const VzrArchive& pack, const char* path) {
@@ -111,6 +198,10 @@ void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
     if (compressionLevel > 0) {
       outPos = static_cast<int32_t>(vzr::CompressSegments(fileBuffer, curLength, storeBuffer, segments.data(),
                                                           segmentCount, compressionLevel, compressionThreads));
+    } else if (curLength >= kLiteralsInPlaceFrom) {
+      WriteLiteralsInPlace(*this, path, replacing);
+      std::vector<SegmentRecord>().swap(segments);
+      return;
     } else {
       for (uint32_t k = 0; k < segmentCount; ++k) {
         const uint32_t remaining = curLength - k * vzr::kSegmentSize;
@@ -132,49 +223,8 @@ void VzrArchive::WriteEntry(uint32_t length, const char* path, bool replacing) {
 // packer's compress-ahead, so both write the same bytes for the same content.
 void vzrops::WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSize, const SegmentRecord* records,
                                uint32_t count, const unsigned char* data, uint32_t dataBytes, bool replacing) {
-  FileEntry entry;
-  const std::size_t pathLength = std::strlen(path);
-  const std::size_t skip = std::min<std::size_t>(a.srcPrefixLength, pathLength);
-  entry.nameLength = static_cast<uint32_t>(std::min<std::size_t>(pathLength - skip, vzr::kMaxNameLength));
-  std::memcpy(entry.name, path + skip, entry.nameLength);
-  entry.name[entry.nameLength] = '\0';
-  entry.fileSize = fileSize;
-  uint64_t position = 0;
-  vzrfs::Tell(a.vzrFileStream, position);
-  entry.fileOffset = static_cast<uint32_t>(position);
-
-  auto write = [&a](const void* bytes, std::size_t n) {
-    if (!vzrfs::Write(a.vzrFileStream, bytes, n) && a.writeError == 0) a.writeError = errno ? errno : EIO;
-  };
-
-  if (a.storageMode == vzr::kStorageSegmented) {
-    if (count > 0) {
-      // Segment count, table, streams: the streams of `data` lie back to back.
-      unsigned char countBytes[4];
-      vzr::WriteLE32(countBytes, count);
-      std::vector<unsigned char> table(std::size_t(count) * vzr::kSegmentRecordSize);
-      for (uint32_t k = 0; k < count; ++k) {
-        unsigned char* record = table.data() + std::size_t(k) * vzr::kSegmentRecordSize;
-        vzr::WriteLE32(record, records[k].compLength);
-        vzr::WriteLE32(record + 4, records[k].rawLength);
-        vzr::WriteLE32(record + 8, records[k].streamOffset);
-      }
-      write(countBytes, sizeof countBytes);
-      write(table.data(), table.size());
-      write(data, dataBytes);
-      // What the writes put down, without asking the stream for its position
-      // again (a system call per entry); a failed write fails the whole
-      // operation through writeError.
-      entry.compSize = static_cast<uint32_t>(sizeof countBytes + table.size() + dataBytes);
-    } else {
-      write(vzr::kEmptySegmentedForm, vzr::kEmptySegmentedSize);
-      entry.compSize = vzr::kEmptySegmentedSize;
-    }
-  } else if (a.storageMode == vzr::kStorageRaw) {
-    write(data, dataBytes);
-    entry.compSize = dataBytes;
-  }
-  if (!replacing) a.FileIndex.append(entry);
+  WriteEntryForm(a, path, fileSize, records, count, dataBytes, replacing,
+                 [&a, data, dataBytes] { return vzrfs::Write(a.vzrFileStream, data, dataBytes); });
 }
 
 uint32_t VzrArchive::EncodeSegment(uint32_t k) {

@@ -101,6 +101,7 @@ std::FILE* CreateExclusive(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   std::FILE* f = ::fdopen(fd, "wb");
+  if (f) internal::LearnPosition(f);
   if (!f) {
     ::close(fd);
     ::unlink(path.c_str());

@@ -203,6 +203,15 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 bool Read(std::FILE* f, void* data, std::size_t n);
 std::size_t ReadSome(std::FILE* f, void* data, std::size_t n);  // bytes read
 bool Write(std::FILE* f, const void* data, std::size_t n);
+// Writes the pieces back to back at f's position as one Write of them all
+// would (the fault hook is asked once), without first gathering them into
+// one buffer: the stream's buffer is flushed and the pieces leave straight
+// from where they lie, in as few system calls as the system allows.
+struct ConstBytes {
+  const void* data;
+  std::size_t size;
+};
+bool WriteGathered(std::FILE* f, const ConstBytes* pieces, std::size_t count);
 bool Seek(std::FILE* f, uint64_t offset);
 bool Tell(std::FILE* f, uint64_t& offset);
 bool FileLength(std::FILE* f, uint64_t& length);  // keeps the position

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "fileservices.h"
@@ -29,5 +30,10 @@ bool RecordFailure();
 
 // Six random letters or digits for a new file's name.
 std::string RandomSuffix();
+
+// Seeks a stream just opened for writing to its start, where it already is:
+// the C library then keeps count of its position, and the position asked
+// for each entry written costs no system call.
+void LearnPosition(std::FILE* f);
 
 }  // namespace vzrfs::internal

@@ -3,6 +3,7 @@
 // what it wrote.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,9 +35,12 @@ std::FILE* OpenRead(const char* path, uint64_t* length) {
   return f;
 }
 
+void internal::LearnPosition(std::FILE* f) { ::fseeko(f, 0, SEEK_SET); }
+
 std::FILE* OpenWrite(const char* path) {
   const std::string resolved = ResolvePath(path);
   std::FILE* f = std::fopen(resolved.c_str(), "wb");
+  if (f) LearnPosition(f);
   if (f && Recording()) Record(FsOperation::Kind::Create, AbsoluteFor(resolved));
   return f;
 }
@@ -54,6 +58,60 @@ bool Write(std::FILE* f, const void* data, std::size_t n) {
   if (std::fwrite(data, 1, n, f) != n) return RecordFailure();
   if (recording) RecordWrite(::fileno(f), offset, data, n);
   return true;
+}
+
+namespace {
+
+// Writes vec[0..count) whole at fd's position, going on after a short write
+// (vec is used up as it goes).
+bool WriteVector(int fd, iovec* vec, int count) {
+  while (count > 0) {
+    const ssize_t put = ::writev(fd, vec, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return false;
+    }
+    auto left = static_cast<std::size_t>(put);
+    for (; count > 0 && left >= vec->iov_len; ++vec, --count) left -= vec->iov_len;
+    if (count > 0) {
+      vec->iov_base = static_cast<char*>(vec->iov_base) + left;
+      vec->iov_len -= left;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteGathered(std::FILE* f, const ConstBytes* pieces, std::size_t count) {
+  if (InjectedFailure()) return false;
+  errno = 0;
+  uint64_t offset = 0;
+  if (!Tell(f, offset)) {
+    // A stream without a position (a pipe) takes the pieces through its buffer.
+    for (std::size_t i = 0; i < count; ++i)
+      if (pieces[i].size > 0 && std::fwrite(pieces[i].data, 1, pieces[i].size, f) != pieces[i].size)
+        return RecordFailure();
+    return true;
+  }
+  if (std::fflush(f) != 0) return RecordFailure();
+  const int fd = ::fileno(f);
+  constexpr std::size_t kBatch = 512;  // within every system's limit of pieces per call
+  iovec vec[kBatch];
+  uint64_t at = offset;
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t batch = std::min(kBatch, count - done);
+    for (std::size_t i = 0; i < batch; ++i) vec[i] = {const_cast<void*>(pieces[done + i].data), pieces[done + i].size};
+    if (!WriteVector(fd, vec, static_cast<int>(batch))) return RecordFailure();
+    for (std::size_t i = 0; i < batch; ++i, ++done) {
+      if (Recording()) RecordWrite(fd, at, pieces[done].data, pieces[done].size);
+      at += pieces[done].size;
+    }
+  }
+  // The stream is told where the descriptor now stands, so its own idea of
+  // the position stays right whatever the C library keeps.
+  return Seek(f, at) || RecordFailure();
 }
 
 bool WriteAt(int fd, uint64_t offset, const void* data, std::size_t n) {

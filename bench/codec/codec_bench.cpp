@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "corpora.h"
+#include "fileservices.h"
 #include "format.h"
 #include "vzrpack.h"
 #include "../repetitions.h"
@@ -240,7 +241,7 @@ void PrepareEntryWriters(EntryWriters& writers, const Bytes& content) {
     archive->curLength = static_cast<uint32_t>(std::min(kEntryFileSize, content.size() - at));
     std::memcpy(archive->fileBuffer, content.data() + at, archive->curLength);
     std::memset(archive->storeBuffer, 0, archive->storeBufferCapacity);
-    archive->vzrFileStream = std::fopen("/dev/null", "wb");
+    archive->vzrFileStream = vzrfs::OpenWrite("/dev/null");  // opened as the engine opens an archive
     if (archive->vzrFileStream == nullptr) std::abort();
     writers.bytes += archive->curLength;
     writers.files.push_back(std::move(archive));

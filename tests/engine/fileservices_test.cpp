@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <thread>
 
 #include "testutil.h"
 
@@ -162,6 +164,52 @@ TEST(FileServices, CopyRangeCopiesFromTheCurrentPositions) {
   ASSERT_GE(written.size(), 150008u);
   written.resize(150008);  // what a failed copy wrote after it is not asserted
   EXPECT_EQ(written, testutil::ToBytes("HEAD" + content.substr(10, 150000) + "TAIL"));
+}
+
+// More pieces than one system call takes, after bytes still in the stream's
+// buffer: one question to the fault hook, every byte in order, and the
+// stream's position right for the writes after it.
+TEST(FileServices, GatheredWriteFollowsBufferedBytesAndKeepsThePosition) {
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < 70000; ++i) content.push_back(static_cast<char>('a' + i % 26));
+  std::vector<vzrfs::ConstBytes> pieces;
+  std::string expected = "HEAD";
+  for (std::size_t at = 0, k = 0; at < content.size(); at += k % 300, ++k) {
+    const std::size_t size = std::min(content.size() - at, k % 300);
+    pieces.push_back({content.data() + at, size});
+    expected += content.substr(at, size);
+  }
+  ASSERT_GT(pieces.size(), 512u);  // more than one gathered system call takes
+  vzrfs::UniqueFile out(vzrfs::OpenWrite((dir / "out").c_str()));
+  ASSERT_TRUE(vzrfs::Write(out.get(), "HEAD", 4));
+  int asked = 0;
+  vzrfs::SetWriteFaultHook([&](uint64_t) { return ++asked, 0; });
+  ASSERT_TRUE(vzrfs::WriteGathered(out.get(), pieces.data(), pieces.size()));
+  vzrfs::SetWriteFaultHook(nullptr);
+  EXPECT_EQ(asked, 1);
+  uint64_t position = 0;
+  ASSERT_TRUE(vzrfs::Tell(out.get(), position));
+  EXPECT_EQ(position, expected.size());
+  ASSERT_TRUE(vzrfs::Write(out.get(), "TAIL", 4));
+  ASSERT_TRUE(vzrfs::Close(out.release()));
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "out"), testutil::ToBytes(expected + "TAIL"));
+
+  // A stream without a position (a pipe) takes the same pieces.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::FILE* pipeIn = ::fdopen(ends[1], "wb");
+  ASSERT_NE(pipeIn, nullptr);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) received.append(buffer, got);
+  });
+  EXPECT_TRUE(vzrfs::WriteGathered(pipeIn, pieces.data(), pieces.size()));
+  std::fclose(pipeIn);
+  reader.join();
+  ::close(ends[0]);
+  EXPECT_EQ(received, expected.substr(4));
 }
 
 TEST(FileServices, CopyRangeAtUsesTheGivenOffsetsAndLeavesBothPositions) {
