@@ -20,6 +20,7 @@
 #include <new>
 
 #include "appicon.h"
+#include "celldelegate.h"
 #include "choosers.h"
 #include "discovery.h"
 #include "fileservices.h"
@@ -141,6 +142,7 @@ void ToolsetDialog::BuildControls() {
   m_ctlFileList = new QTreeView;
   model_ = new FileListModel(this);
   m_ctlFileList->setModel(model_);
+  m_ctlFileList->setItemDelegate(new PlainCellDelegate(m_ctlFileList));
   m_ctlFileList->setSelectionModel(new AnnouncingSelectionModel(model_, [this] { OnItemchangingMainlist(); }));
   m_ctlFileList->setRootIsDecorated(false);
   m_ctlFileList->setItemsExpandable(false);

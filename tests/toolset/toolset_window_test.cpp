@@ -1,8 +1,12 @@
 // The main window as a user meets it: start, menu, keys, Open and the list.
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTreeView>
 #include <filesystem>
 
+#include "celldelegate.h"
 #include "toolset_fixture.h"
 
 using namespace toolsettest;
@@ -230,4 +234,34 @@ TEST_F(ToolsetWindowTest, NamesShowAsUtf8WhenTheyAreElseByteForByte) {
   window->OnExtractSelected();
   EXPECT_EQ(testutil::ReadFileBytes(out + "/" + utf8Name), testutil::ToBytes("u"));
   EXPECT_EQ(testutil::ReadFileBytes(out + "/" + singleByteName), testutil::ToBytes("s")) << "the name's own bytes";
+}
+
+// The list paints its cells itself, shaping each text once; a user must see
+// the same pixels as the style's own cell painter gives.
+TEST_F(ToolsetWindowTest, ListCellsLookAsTheStylePaintsThem) {
+  ArchiveLayout layout;
+  for (int i = 0; i < 60; ++i) layout.AddRaw("objects/crates/crate" + std::to_string(i) + ".con", Bytes(i * 37, 1));
+  layout.entries[3].name = "objects/" + std::string(120, 'w') + "/elided.con";
+  layout.entries[4].name = "sound/b\xe9ll.wav";
+  OpenArchive(layout);
+  QTreeView* list = window->m_ctlFileList;
+  const auto shot = [&](QAbstractItemDelegate* painter) {
+    list->setItemDelegate(painter);
+    window->repaint();
+    return list->grab().toImage();
+  };
+  const auto compare = [&](const char* state) {
+    EXPECT_EQ(shot(new QStyledItemDelegate(list)), shot(new toolset::PlainCellDelegate(list))) << state;
+  };
+  list->setFocus();
+  list->selectionModel()->setCurrentIndex(Row(5), QItemSelectionModel::NoUpdate);
+  Click(2);
+  CtrlClick(3);
+  CtrlClick(5);
+  compare("selected rows, one of them current, an elided name");
+  window->m_ctlText->setFocus();
+  compare("the list without the focus");
+  list->verticalScrollBar()->setValue(30);
+  list->setEnabled(false);
+  compare("scrolled and disabled");
 }
