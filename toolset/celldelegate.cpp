@@ -22,11 +22,13 @@ QColor TextColour(const QStyleOptionViewItem& option) {
 }  // namespace
 
 void PlainCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
-  QStyleOptionViewItem cell = option;
+  QStyleOptionViewItem given = option;
+  given.state &= ~QStyle::State_HasFocus;  // the list frames the whole current row itself
+  QStyleOptionViewItem cell = given;
   initStyleOption(&cell, index);
-  if ((cell.features & kBeyondPlainText) || (cell.state & (QStyle::State_HasFocus | QStyle::State_Editing)) ||
+  if ((cell.features & kBeyondPlainText) || (cell.state & QStyle::State_Editing) ||
       cell.text.contains(QChar::LineSeparator) || cell.text.contains(QLatin1Char('\n'))) {
-    QStyledItemDelegate::paint(painter, option, index);
+    QStyledItemDelegate::paint(painter, given, index);
     return;
   }
   const QWidget* widget = cell.widget;
@@ -46,7 +48,7 @@ void PlainCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   if (line.isValid()) line.setLineWidth(room.width());
   text.endLayout();
   if (line.isValid() && line.naturalTextWidth() > room.width()) {  // the style elides it
-    QStyledItemDelegate::paint(painter, option, index);
+    QStyledItemDelegate::paint(painter, given, index);
     return;
   }
 

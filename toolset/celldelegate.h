@@ -16,8 +16,8 @@ class PlainCellDelegate : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
 
   // Cells with only a line of text that fits are painted here; any other
-  // (an icon, a check box, wrapped or elided text, the focus frame) is left
-  // to the style.
+  // (an icon, a check box, wrapped or elided text) is left to the style. No
+  // cell draws a focus frame: the list draws one round the current row.
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 

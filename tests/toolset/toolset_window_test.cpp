@@ -3,6 +3,7 @@
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTest>
 #include <QTreeView>
 #include <filesystem>
 
@@ -244,7 +245,7 @@ TEST_F(ToolsetWindowTest, ListCellsLookAsTheStylePaintsThem) {
   layout.entries[3].name = "objects/" + std::string(120, 'w') + "/elided.con";
   layout.entries[4].name = "sound/b\xe9ll.wav";
   OpenArchive(layout);
-  QTreeView* list = window->m_ctlFileList;
+  toolset::FileListView* list = window->m_ctlFileList;
   const auto shot = [&](QAbstractItemDelegate* painter) {
     list->setItemDelegate(painter);
     window->repaint();
@@ -264,4 +265,48 @@ TEST_F(ToolsetWindowTest, ListCellsLookAsTheStylePaintsThem) {
   list->verticalScrollBar()->setValue(30);
   list->setEnabled(false);
   compare("scrolled and disabled");
+}
+
+// The list is a table that lays out no rows on open, made to look and answer
+// keys as the tree view of rows it replaced: beside such a tree, the same
+// pixels and the same rows reached.
+TEST_F(ToolsetWindowTest, ListLooksAndMovesAsATreeOfRows) {
+  ArchiveLayout layout;
+  for (int i = 0; i < 90; ++i) layout.AddRaw("objects/crates/crate" + std::to_string(i) + ".con", Bytes(i * 37, 1));
+  OpenArchive(layout);
+  toolset::FileListView* list = window->m_ctlFileList;
+  auto* tree = new QTreeView(window.get());
+  tree->setModel(window->ListModel());
+  tree->setItemDelegate(new toolset::PlainCellDelegate(tree));
+  tree->setRootIsDecorated(false);
+  tree->setUniformRowHeights(true);
+  tree->setAllColumnsShowFocus(true);
+  tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tree->header()->setStretchLastSection(false);
+  tree->setPalette(list->palette());
+  tree->setGeometry(list->geometry());
+  for (int column = 0; column < 3; ++column) tree->setColumnWidth(column, list->columnWidth(column));
+  tree->show();
+  window->setAttribute(Qt::WA_KeyboardFocusChange);  // as after Tab: the focus frame shows
+  const auto shot = [](QAbstractItemView* view) {
+    view->setFocus();
+    QApplication::processEvents();
+    return view->grab().toImage();
+  };
+  const std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys = {
+      {Qt::Key_Down, Qt::NoModifier},      {Qt::Key_Down, Qt::ShiftModifier}, {Qt::Key_PageDown, Qt::NoModifier},
+      {Qt::Key_PageDown, Qt::NoModifier},  {Qt::Key_End, Qt::NoModifier},     {Qt::Key_PageUp, Qt::NoModifier},
+      {Qt::Key_Home, Qt::ShiftModifier},   {Qt::Key_End, Qt::ControlModifier}, {Qt::Key_Right, Qt::NoModifier},
+      {Qt::Key_PageUp, Qt::ShiftModifier}, {Qt::Key_Up, Qt::NoModifier}};
+  for (const auto& [key, modifiers] : keys) {
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(tree), static_cast<QAbstractItemView*>(list)}) {
+      view->setFocus();
+      QTest::keyClick(view, key, modifiers);
+    }
+    EXPECT_EQ(list->currentIndex().row(), tree->currentIndex().row()) << "key " << key;
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), tree->selectionModel()->selectedRows().size());
+    EXPECT_EQ(list->verticalScrollBar()->value(), tree->verticalScrollBar()->value()) << "key " << key;
+    EXPECT_EQ(shot(list), shot(tree)) << "after key " << key;
+  }
 }
