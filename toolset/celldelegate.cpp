@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <QTextLayout>
 
+#include "filelistview.h"
+
 namespace toolset {
 
 namespace {
@@ -23,7 +25,7 @@ QColor TextColour(const QStyleOptionViewItem& option) {
 
 void PlainCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyleOptionViewItem given = option;
-  given.state &= ~QStyle::State_HasFocus;  // the list frames the whole current row itself
+  if (const auto* list = qobject_cast<const FileListView*>(option.widget)) list->DressCell(given, index);
   QStyleOptionViewItem cell = given;
   initStyleOption(&cell, index);
   if ((cell.features & kBeyondPlainText) || (cell.state & QStyle::State_Editing) ||

@@ -16,8 +16,8 @@ class PlainCellDelegate : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
 
   // Cells with only a line of text that fits are painted here; any other
-  // (an icon, a check box, wrapped or elided text) is left to the style. No
-  // cell draws a focus frame: the list draws one round the current row.
+  // (an icon, a check box, wrapped or elided text) is left to the style. In
+  // the main window's list, a cell is first dressed as a tree's row cell.
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 

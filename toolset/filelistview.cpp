@@ -1,6 +1,7 @@
 #include "filelistview.h"
 
 #include <QEvent>
+#include <QHoverEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
@@ -17,6 +18,38 @@ FileListView::FileListView(QWidget* parent) : QTableView(parent) {
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void FileListView::DressCell(QStyleOptionViewItem& option, const QModelIndex& index) const {
+  const int columns = model() ? model()->columnCount() : 0;
+  if (columns == 1)
+    option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
+  else if (index.column() == 0)
+    option.viewItemPosition = QStyleOptionViewItem::Beginning;
+  else if (index.column() == columns - 1)
+    option.viewItemPosition = QStyleOptionViewItem::End;
+  else
+    option.viewItemPosition = QStyleOptionViewItem::Middle;
+  option.state.setFlag(QStyle::State_Sibling, model() && index.row() < model()->rowCount() - 1);
+  if (index.row() == hoveredRow_) option.state |= QStyle::State_MouseOver;
+  option.state &= ~QStyle::State_HasFocus;
+}
+
+// The row under the mouse, followed as the table follows the cell under it.
+bool FileListView::viewportEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+      hoveredRow_ = indexAt(static_cast<QHoverEvent*>(event)->position().toPoint()).row();
+      break;
+    case QEvent::HoverLeave:
+    case QEvent::Leave:
+      hoveredRow_ = -1;
+      break;
+    default:
+      break;
+  }
+  return QTableView::viewportEvent(event);
 }
 
 void FileListView::setModel(QAbstractItemModel* model) {
@@ -125,11 +158,13 @@ void FileListView::paintEvent(QPaintEvent* event) {
   QStyleOptionFocusRect frame;
   frame.QStyleOption::operator=(row);
   frame.state |= QStyle::State_KeyboardFocusChange;
+  frame.state.setFlag(QStyle::State_Sibling, current.row() < model()->rowCount() - 1);
   const QPalette::ColorGroup group = row.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
   frame.backgroundColor =
       row.palette.color(group, selectionModel()->isSelected(current) ? QPalette::Highlight : QPalette::Window);
   frame.rect = QRect(-horizontalOffset(), rowViewportPosition(current.row()), horizontalHeader()->length(),
                      rowHeight(current.row()));
+  if (!event->rect().intersects(frame.rect)) return;
   QPainter painter(viewport());
   style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QHeaderView>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 
 namespace toolset {
@@ -19,6 +20,11 @@ class FileListView : public QTableView {
 
   // The column header, as a tree view names it.
   QHeaderView* header() const { return horizontalHeader(); }
+
+  // Gives a cell's paint what a tree of rows gives it: where the cell sits
+  // in its row, whether rows follow, the mouse over the whole row, and no
+  // focus of its own (the list frames the current row).
+  void DressCell(QStyleOptionViewItem& option, const QModelIndex& index) const;
 
   void setModel(QAbstractItemModel* model) override;
   // Type-ahead looks at the names, whichever column is current.
@@ -33,6 +39,7 @@ class FileListView : public QTableView {
   void updateGeometries() override;
   void scrollContentsBy(int dx, int dy) override;
   void changeEvent(QEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   void FitRowHeight();
@@ -41,6 +48,7 @@ class FileListView : public QTableView {
   int PageFrom(int row, bool down) const;
 
   QMetaObject::Connection rowHeightFitter_;
+  int hoveredRow_ = -1;
 };
 
 }  // namespace toolset

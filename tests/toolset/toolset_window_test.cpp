@@ -310,3 +310,28 @@ TEST_F(ToolsetWindowTest, ListLooksAndMovesAsATreeOfRows) {
     EXPECT_EQ(shot(list), shot(tree)) << "after key " << key;
   }
 }
+
+// What each cell tells the style, as a tree's row cells do: styles that
+// round a row's selection or light the row under the mouse draw one row, not
+// three separate cells.
+TEST_F(ToolsetWindowTest, ListCellsTellTheStyleTheyFormRows) {
+  ArchiveLayout layout;
+  for (const char* name : {"a.con", "b.con", "c.con"}) layout.AddRaw(name, "x");
+  OpenArchive(layout);
+  toolset::FileListView* list = window->m_ctlFileList;
+  const QPoint overSizeOfSecond = list->visualRect(window->ListModel()->index(1, 1)).center();
+  QHoverEvent hover(QEvent::HoverMove, overSizeOfSecond, overSizeOfSecond, QPointF(-1, -1));
+  QApplication::sendEvent(list->viewport(), &hover);
+  const QStyleOptionViewItem::ViewItemPosition positions[] = {
+      QStyleOptionViewItem::Beginning, QStyleOptionViewItem::Middle, QStyleOptionViewItem::End};
+  for (int row = 0; row < 3; ++row)
+    for (int column = 0; column < 3; ++column) {
+      QStyleOptionViewItem cell;
+      cell.state = QStyle::State_Enabled | QStyle::State_HasFocus;
+      list->DressCell(cell, window->ListModel()->index(row, column));
+      EXPECT_EQ(cell.viewItemPosition, positions[column]) << "column " << column;
+      EXPECT_EQ(bool(cell.state & QStyle::State_MouseOver), row == 1) << "the whole row under the mouse";
+      EXPECT_EQ(bool(cell.state & QStyle::State_Sibling), row < 2) << "rows follow";
+      EXPECT_FALSE(cell.state & QStyle::State_HasFocus) << "the list frames the current row, not a cell";
+    }
+}
