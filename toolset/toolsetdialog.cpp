@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextDocument>
-#include <QTreeView>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -20,10 +19,12 @@
 #include <new>
 
 #include "appicon.h"
+#include "celldelegate.h"
 #include "choosers.h"
 #include "discovery.h"
 #include "fileservices.h"
 #include "filelistmodel.h"
+#include "filelistview.h"
 #include "messages.h"
 #include "packdirdialog.h"
 #include "statusbinding.h"
@@ -138,14 +139,11 @@ void ToolsetDialog::BuildMenu() {
 }
 
 void ToolsetDialog::BuildControls() {
-  m_ctlFileList = new QTreeView;
+  m_ctlFileList = new FileListView;
   model_ = new FileListModel(this);
   m_ctlFileList->setModel(model_);
+  m_ctlFileList->setItemDelegate(new PlainCellDelegate(m_ctlFileList));
   m_ctlFileList->setSelectionModel(new AnnouncingSelectionModel(model_, [this] { OnItemchangingMainlist(); }));
-  m_ctlFileList->setRootIsDecorated(false);
-  m_ctlFileList->setItemsExpandable(false);
-  m_ctlFileList->setUniformRowHeights(true);
-  m_ctlFileList->setAllColumnsShowFocus(true);
   m_ctlFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   m_ctlFileList->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_ctlFileList->setEditTriggers(QAbstractItemView::NoEditTriggers);

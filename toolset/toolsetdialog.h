@@ -18,11 +18,11 @@ class QLabel;
 class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
-class QTreeView;
 
 namespace toolset {
 
 class FileListModel;
+class FileListView;
 
 // Command ids of menu 129.
 inline constexpr int kIdFileNew = 32780;
@@ -66,7 +66,7 @@ class ToolsetDialog : public vzrui::ModalDialog {
   std::string m_strLastSourceDir;
   int32_t m_nCurrentFile = 0;
   QPlainTextEdit* m_ctlText = nullptr;
-  QTreeView* m_ctlFileList = nullptr;
+  FileListView* m_ctlFileList = nullptr;
   std::string m_strStatus;
   std::string m_strCurrentFile;
   int32_t m_bModified = 0;

@@ -34,16 +34,29 @@ bool IsUserInput(QEvent::Type type) {
   }
 }
 
-// While it lives, user input reaching the application is dropped.
+// While it lives, user input reaching the application is dropped, and it
+// notes whether the toolkit delivered an update request to window (which
+// paints everything that changed in it).
 class InputDropper : public QObject {
  public:
-  InputDropper() { QCoreApplication::instance()->installEventFilter(this); }
+  explicit InputDropper(const QWidget* window) : window_(window) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
   ~InputDropper() override { QCoreApplication::instance()->removeEventFilter(this); }
   InputDropper(const InputDropper&) = delete;
   InputDropper& operator=(const InputDropper&) = delete;
 
+  bool WindowUpdated() const { return windowUpdated_; }
+
  protected:
-  bool eventFilter(QObject*, QEvent* event) override { return IsUserInput(event->type()); }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::UpdateRequest && watched == window_) windowUpdated_ = true;
+    return IsUserInput(event->type());
+  }
+
+ private:
+  const QWidget* window_;
+  bool windowUpdated_ = false;
 };
 
 }  // namespace
@@ -62,9 +75,13 @@ void DialogStatusWindow::RepaintNow() {
   if (sinceRepaint_.elapsed() < 1000 / kRepaintsPerSecond) return;
   repainting_ = true;
   {
-    InputDropper dropper;
+    InputDropper dropper(dialog_.window());
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    dialog_.repaint();
+    // Handling the posted events painted what changed, the new status text
+    // among it, when the window's update request came with them. A platform
+    // that defers widget updates to a later frame has painted nothing yet:
+    // then the whole window is painted now.
+    if (!dropper.WindowUpdated()) dialog_.repaint();
   }
   repainting_ = false;
   sinceRepaint_.restart();

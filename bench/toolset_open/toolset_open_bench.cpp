@@ -8,11 +8,19 @@
 // the machine hits both; the ratio is the median of the paired repetitions,
 // printed with its spread. Trace lines go to /dev/null; the figures go to
 // standard output.
+//
+// What is timed is what the user waits for and no more: the open, then the
+// event loop's handling of what it left (the list's layout and the paint of
+// what changed), until the list and the status line have been painted. The
+// status line's throttled repaint falls inside a user's open (the file
+// chooser took longer than its interval) but only inside some repetitions
+// here; either way the list is laid out and painted once.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "filelistview.h"
 #include "script.h"
 #include "statusbinding.h"
 #include "testutil.h"
@@ -32,6 +41,40 @@
 namespace {
 
 constexpr int kEntries = 100000;
+// Event loop passes an open may take to show its list.
+constexpr int kMaxPasses = 100;
+
+// Counts the paint events two widgets receive.
+class PaintCounter : public QObject {
+ public:
+  PaintCounter(QWidget* list, QWidget* status) : list_(list), status_(status) {
+    list_->installEventFilter(this);
+    status_->installEventFilter(this);
+  }
+  void Reset() { listPaints = statusPaints = 0; }
+  int listPaints = 0;
+  int statusPaints = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      if (watched == list_) ++listPaints;
+      if (watched == status_) ++statusPaints;
+    }
+    return false;
+  }
+
+ private:
+  QWidget* list_;
+  QWidget* status_;
+};
+
+// The label that shows text in window, or null.
+QLabel* LabelShowing(const QWidget& window, const QString& text) {
+  for (QLabel* label : window.findChildren<QLabel*>())
+    if (label->text() == text) return label;
+  return nullptr;
+}
 
 std::string WriteLargeArchive(const std::string& folder) {
   testutil::ArchiveLayout layout;
@@ -60,16 +103,33 @@ void LoadIndexAlone(benchmark::State& state, const std::string* path) {
   }
 }
 
-void OpenInWindow(benchmark::State& state, toolset::ToolsetDialog* window, const std::string* path) {
+void OpenInWindow(benchmark::State& state, toolset::ToolsetDialog* window, QLabel* statusLine, PaintCounter* paints,
+                  const std::string* path) {
   for (auto _ : state) {
+    state.PauseTiming();
+    // The status line shows something else before each open, as it does
+    // before a user's, so that the open has to paint its new text.
+    statusLine->setText("Ready...");
+    QApplication::processEvents();
+    paints->Reset();
+    state.ResumeTiming();
     vzrui::ScriptedAnswers script;
     script.File(*path);
     window->OnFileOpen();
-    // What the user waits for: the list laid out and painted.
-    QApplication::processEvents();
-    window->repaint();
+    // What the event loop does next, until the user sees the list and the
+    // status text: the list's layout (on a zero timer) and the paint of what
+    // changed.
+    for (int pass = 0; pass < kMaxPasses && (paints->listPaints == 0 || paints->statusPaints == 0); ++pass)
+      QApplication::processEvents();
     state.PauseTiming();
-    if (window->m_strStatus != "Files: " + std::to_string(kEntries)) state.SkipWithError("the window did not list it");
+    const char* fault = nullptr;
+    if (window->m_strStatus != "Files: " + std::to_string(kEntries)) fault = "the window did not list it";
+    if (paints->listPaints == 0) fault = "the list was not painted";
+    if (paints->statusPaints == 0) fault = "the status line was not painted";
+    if (fault) {
+      state.SkipWithError(fault);
+      break;
+    }
     state.ResumeTiming();
   }
 }
@@ -133,9 +193,17 @@ int main(int argc, char** argv) {
   vzrui::ProcessStatusSink status(window);
   window.Initialize();
   window.show();
+  // The user sees the window before choosing File > Open.
+  QApplication::processEvents();
+  QLabel* statusLine = LabelShowing(window, "Ready...");
+  if (statusLine == nullptr) {
+    out << "no status line showing \"Ready...\"\n";
+    return 1;
+  }
+  PaintCounter paints(window.m_ctlFileList->viewport(), statusLine);
 
   benchmark::RegisterBenchmark("LoadIndex/100000", LoadIndexAlone, &path)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("OnFileOpen+FillFileList/100000", OpenInWindow, &window, &path)
+  benchmark::RegisterBenchmark("OnFileOpen+FillFileList/100000", OpenInWindow, &window, statusLine, &paints, &path)
       ->Unit(benchmark::kMillisecond);
 
   SummaryReporter reporter;

@@ -10,12 +10,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTreeView>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "filelistmodel.h"
+#include "filelistview.h"
 #include "messages.h"
 #include "script.h"
 #include "statusbinding.h"

@@ -1,8 +1,13 @@
 // The main window as a user meets it: start, menu, keys, Open and the list.
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTest>
+#include <QTreeView>
 #include <filesystem>
 
+#include "celldelegate.h"
 #include "toolset_fixture.h"
 
 using namespace toolsettest;
@@ -230,4 +235,103 @@ TEST_F(ToolsetWindowTest, NamesShowAsUtf8WhenTheyAreElseByteForByte) {
   window->OnExtractSelected();
   EXPECT_EQ(testutil::ReadFileBytes(out + "/" + utf8Name), testutil::ToBytes("u"));
   EXPECT_EQ(testutil::ReadFileBytes(out + "/" + singleByteName), testutil::ToBytes("s")) << "the name's own bytes";
+}
+
+// The list paints its cells itself, shaping each text once; a user must see
+// the same pixels as the style's own cell painter gives.
+TEST_F(ToolsetWindowTest, ListCellsLookAsTheStylePaintsThem) {
+  ArchiveLayout layout;
+  for (int i = 0; i < 60; ++i) layout.AddRaw("objects/crates/crate" + std::to_string(i) + ".con", Bytes(i * 37, 1));
+  layout.entries[3].name = "objects/" + std::string(120, 'w') + "/elided.con";
+  layout.entries[4].name = "sound/b\xe9ll.wav";
+  OpenArchive(layout);
+  toolset::FileListView* list = window->m_ctlFileList;
+  const auto shot = [&](QAbstractItemDelegate* painter) {
+    list->setItemDelegate(painter);
+    window->repaint();
+    return list->grab().toImage();
+  };
+  const auto compare = [&](const char* state) {
+    EXPECT_EQ(shot(new QStyledItemDelegate(list)), shot(new toolset::PlainCellDelegate(list))) << state;
+  };
+  list->setFocus();
+  list->selectionModel()->setCurrentIndex(Row(5), QItemSelectionModel::NoUpdate);
+  Click(2);
+  CtrlClick(3);
+  CtrlClick(5);
+  compare("selected rows, one of them current, an elided name");
+  window->m_ctlText->setFocus();
+  compare("the list without the focus");
+  list->verticalScrollBar()->setValue(30);
+  list->setEnabled(false);
+  compare("scrolled and disabled");
+}
+
+// The list is a table that lays out no rows on open, made to look and answer
+// keys as the tree view of rows it replaced: beside such a tree, the same
+// pixels and the same rows reached.
+TEST_F(ToolsetWindowTest, ListLooksAndMovesAsATreeOfRows) {
+  ArchiveLayout layout;
+  for (int i = 0; i < 90; ++i) layout.AddRaw("objects/crates/crate" + std::to_string(i) + ".con", Bytes(i * 37, 1));
+  OpenArchive(layout);
+  toolset::FileListView* list = window->m_ctlFileList;
+  auto* tree = new QTreeView(window.get());
+  tree->setModel(window->ListModel());
+  tree->setItemDelegate(new toolset::PlainCellDelegate(tree));
+  tree->setRootIsDecorated(false);
+  tree->setUniformRowHeights(true);
+  tree->setAllColumnsShowFocus(true);
+  tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tree->header()->setStretchLastSection(false);
+  tree->setPalette(list->palette());
+  tree->setGeometry(list->geometry());
+  for (int column = 0; column < 3; ++column) tree->setColumnWidth(column, list->columnWidth(column));
+  tree->show();
+  window->setAttribute(Qt::WA_KeyboardFocusChange);  // as after Tab: the focus frame shows
+  const auto shot = [](QAbstractItemView* view) {
+    view->setFocus();
+    QApplication::processEvents();
+    return view->grab().toImage();
+  };
+  const std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys = {
+      {Qt::Key_Down, Qt::NoModifier},      {Qt::Key_Down, Qt::ShiftModifier}, {Qt::Key_PageDown, Qt::NoModifier},
+      {Qt::Key_PageDown, Qt::NoModifier},  {Qt::Key_End, Qt::NoModifier},     {Qt::Key_PageUp, Qt::NoModifier},
+      {Qt::Key_Home, Qt::ShiftModifier},   {Qt::Key_End, Qt::ControlModifier}, {Qt::Key_Right, Qt::NoModifier},
+      {Qt::Key_PageUp, Qt::ShiftModifier}, {Qt::Key_Up, Qt::NoModifier}};
+  for (const auto& [key, modifiers] : keys) {
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(tree), static_cast<QAbstractItemView*>(list)}) {
+      view->setFocus();
+      QTest::keyClick(view, key, modifiers);
+    }
+    EXPECT_EQ(list->currentIndex().row(), tree->currentIndex().row()) << "key " << key;
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), tree->selectionModel()->selectedRows().size());
+    EXPECT_EQ(list->verticalScrollBar()->value(), tree->verticalScrollBar()->value()) << "key " << key;
+    EXPECT_EQ(shot(list), shot(tree)) << "after key " << key;
+  }
+}
+
+// What each cell tells the style, as a tree's row cells do: styles that
+// round a row's selection or light the row under the mouse draw one row, not
+// three separate cells.
+TEST_F(ToolsetWindowTest, ListCellsTellTheStyleTheyFormRows) {
+  ArchiveLayout layout;
+  for (const char* name : {"a.con", "b.con", "c.con"}) layout.AddRaw(name, "x");
+  OpenArchive(layout);
+  toolset::FileListView* list = window->m_ctlFileList;
+  const QPoint overSizeOfSecond = list->visualRect(window->ListModel()->index(1, 1)).center();
+  QHoverEvent hover(QEvent::HoverMove, overSizeOfSecond, overSizeOfSecond, QPointF(-1, -1));
+  QApplication::sendEvent(list->viewport(), &hover);
+  const QStyleOptionViewItem::ViewItemPosition positions[] = {
+      QStyleOptionViewItem::Beginning, QStyleOptionViewItem::Middle, QStyleOptionViewItem::End};
+  for (int row = 0; row < 3; ++row)
+    for (int column = 0; column < 3; ++column) {
+      QStyleOptionViewItem cell;
+      cell.state = QStyle::State_Enabled | QStyle::State_HasFocus;
+      list->DressCell(cell, window->ListModel()->index(row, column));
+      EXPECT_EQ(cell.viewItemPosition, positions[column]) << "column " << column;
+      EXPECT_EQ(bool(cell.state & QStyle::State_MouseOver), row == 1) << "the whole row under the mouse";
+      EXPECT_EQ(bool(cell.state & QStyle::State_Sibling), row < 2) << "rows follow";
+      EXPECT_FALSE(cell.state & QStyle::State_HasFocus) << "the list frames the current row, not a cell";
+    }
 }
