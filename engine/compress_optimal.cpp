@@ -1,6 +1,7 @@
 // compress_optimal.cpp - level 9: an optimal parse over the exact byte costs
 // of the instruction forms.
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "compress_levels.h"
@@ -126,6 +127,8 @@ class OptimalParser {
  private:
   struct Arrival {
     uint32_t cost[3];
+    uint32_t shortRun;     // literals of the short run chosen
+    uint32_t longRunFrom;  // start of the long run chosen
   };
 
   // The best run of 4 or more literals before the position being weighed.
@@ -135,20 +138,18 @@ class OptimalParser {
     uint32_t step = 0;  // where the run from `from` next needs a longer code
   };
 
-  // The cheapest arrival at j in each literal class; records the runs chosen.
-  // Inlined into the parse with its tables as locals, so nothing is reloaded
-  // after the byte stores.
-  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, uint8_t* shortRun,
-                                                 uint16_t* longRunFrom, LongRun& run) {
+  // The cheapest arrival at j in each literal class, with the runs chosen
+  // (recorded by Record only where a match may start).
+  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, LongRun& run) {
     auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
-    Arrival a{{cost(j), kInfinite, kInfinite}};
+    Arrival a{{cost(j), kInfinite, kInfinite}, 0, 0};
     if (j > 3) [[likely]] {
       // The cheapest of the three runs without a branch: cost and run packed,
       // so that on equal cost the shortest run wins.
       const uint64_t v = std::min({(uint64_t(cost(j - 1) + 1) << 2) | 1, (uint64_t(cost(j - 2) + 2) << 2) | 2,
                                    (uint64_t(cost(j - 3) + 3) << 2) | 3});
       a.cost[kAfterShortRun] = static_cast<uint32_t>(std::min(v >> 2, uint64_t(kInfinite)));
-      shortRun[j] = static_cast<uint8_t>(v & 3);
+      a.shortRun = static_cast<uint32_t>(v & 3);
     } else {
       for (uint32_t r = 1; r <= j; ++r) {
         const uint32_t i = j - r;
@@ -156,7 +157,7 @@ class OptimalParser {
         const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
         if (v < a.cost[kAfterShortRun]) {
           a.cost[kAfterShortRun] = v;
-          shortRun[j] = static_cast<uint8_t>(r);
+          a.shortRun = r;
         }
       }
     }
@@ -177,13 +178,19 @@ class OptimalParser {
       run.step = ((j - 4 + 19) & start) | (run.step & ~start);
     }
     a.cost[kAfterLongRun] = run.cost;
-    longRunFrom[j] = static_cast<uint16_t>(run.from);
+    a.longRunFrom = run.from;
     // The whole prefix as the first run (its code is at least a byte).
     if (j + 1 < run.cost && j >= 4 && j + RunCodeLength(j) < run.cost) [[unlikely]] {
       a.cost[kAfterLongRun] = j + RunCodeLength(j);
-      longRunFrom[j] = 0;
+      a.longRunFrom = 0;
     }
     return a;
+  }
+
+  // Records the runs chosen at j, for the walk back from the end.
+  [[gnu::always_inline]] static void Record(uint32_t j, const Arrival& a, uint8_t* shortRun, uint16_t* longRunFrom) {
+    shortRun[j] = static_cast<uint8_t>(a.shortRun);
+    longRunFrom[j] = static_cast<uint16_t>(a.longRunFrom);
   }
 
   [[gnu::always_inline]] static void Relax(uint64_t* arrival, uint32_t end, uint32_t cost, uint32_t length,
@@ -200,17 +207,24 @@ class OptimalParser {
     uint32_t length, distance;
   };
 
-  // Enters j (n - j at least 3) in the chains.
-  [[gnu::always_inline]] void Enter(uint32_t j) {
-    uint16_t* const head3 = t_.head3.data();
-    const uint32_t h3 = Hash3(in_ + j, kHead3Bits);
-    t_.prev3[j] = head3[h3];
-    head3[h3] = static_cast<uint16_t>(j + 1);
-    if (j + 4 > n_) return;
-    uint16_t* const head4 = t_.head4.data();
-    const uint32_t h4 = Hash4(Load32(in_ + j), kHead4Bits);
-    t_.prev4[j] = head4[h4];
-    head4[h4] = static_cast<uint16_t>(j + 1);
+  // The chains' tables, held by the parse as locals so that they stay in
+  // registers across the searches.
+  struct Chains {
+    const unsigned char* in;
+    uint32_t n;
+    uint16_t *head3, *prev3, *head4, *prev4;
+  };
+
+  // Enters j (n - j at least 3, at least 4 unless kTail) in the chains.
+  template <bool kTail = true>
+  [[gnu::always_inline]] static void Enter(const Chains& c, uint32_t j) {
+    const uint32_t h3 = Hash3(c.in + j, kHead3Bits);
+    c.prev3[j] = c.head3[h3];
+    c.head3[h3] = static_cast<uint16_t>(j + 1);
+    if (kTail && j + 4 > c.n) return;
+    const uint32_t h4 = Hash4(Load32(c.in + j), kHead4Bits);
+    c.prev4[j] = c.head4[h4];
+    c.head4[h4] = static_cast<uint16_t>(j + 1);
   }
 
   // The matches at j (entered, n - j at least 3), lengths and distances
@@ -300,22 +314,30 @@ class OptimalParser {
     uint8_t* const shortRun = t_.shortRun.data();
     uint16_t* const longRunFrom = t_.longRunFrom.data();
     uint16_t* const head2 = t_.head2.data();
+    const Chains chains{in_, n_, t_.head3.data(), t_.prev3.data(), t_.head4.data(), t_.prev4.data()};
+    const unsigned char* const in = in_;
+    const uint32_t n = n_;
     LongRun run;
     uint32_t frontier = 0;  // the furthest end of a match found so far
-    Enter(0);  // n is at least 4
-    head2[Hash2(in_)] = 1;
-    for (uint32_t j = 1; j < n_; ++j) {
-      const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
-      if (j + 3 > n_) continue;
-      uint8_t from = kAfterMatch;
-      for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
-        if (a.cost[k] < a.cost[from]) from = k;
-      const uint32_t base = a.cost[from];
-      const uint32_t key = Hash2(in_ + j);
+    Enter(chains, 0);  // n is at least 4
+    head2[Hash2(in)] = 1;
+    // One position; the positions 4 or more before the end need no test
+    // of the bytes left.
+    auto step = [&](uint32_t& j, auto tail) {
+      constexpr bool kTail = decltype(tail)::value;
+      const Arrival a = ArriveAt(j, arrival, run);
+      if (kTail && j + 3 > n) return;
+      const uint32_t base = std::min({a.cost[kAfterMatch], a.cost[kAfterShortRun], a.cost[kAfterLongRun]});
+      const uint32_t key = Hash2(in + j);
       const uint32_t two = head2[key];
       head2[key] = static_cast<uint16_t>(j + 1);
-      Enter(j);
-      if ((arrival[j + 1] >> 34) <= base) continue;  // see above: not searched
+      Enter<kTail>(chains, j);
+      if ((arrival[j + 1] >> 34) <= base) return;  // see above: not searched
+      Record(j, a, shortRun, longRunFrom);
+      // The class arrived from: the first of the cheapest.
+      const uint8_t from = a.cost[kAfterMatch] == base      ? kAfterMatch
+                           : a.cost[kAfterShortRun] == base ? kAfterShortRun
+                                                            : kAfterLongRun;
       {
         // Length 2: only as a near match after 1 to 3 literals. Stored
         // without a branch: a slot that does not apply stores the arrival
@@ -327,9 +349,9 @@ class OptimalParser {
         uint64_t& slot = arrival[j + 2];
         slot = std::min(slot, packed | (uint64_t(near) - 1));
       }
-      if (two == 0) continue;  // the first two bytes are new: no match
+      if (two == 0) return;  // the first two bytes are new: no match
       const uint32_t count = FindMatches(j, matches, frontier > j ? frontier - j : 0);
-      if (count == 0) continue;
+      if (count == 0) return;
       frontier = std::max(frontier, j + matches[count - 1].length);
       // Every length from 3 to the enumeration limit. Up to the limit a match
       // costs 2 bytes within the short distance and 3 beyond it at any
@@ -373,17 +395,21 @@ class OptimalParser {
         // resumes there without weighing the positions it covers.
         const uint32_t d = matches[count - 1].distance;
         uint32_t len = matches[count - 1].length;
-        len += MatchLength(in_, j - d + len, j + len, n_);
+        len += MatchLength(in, j - d + len, j + len, n);
         Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
-        for (uint32_t q = j + 1; q < j + len && q + 3 <= n_; ++q) {
-          Enter(q);
-          head2[Hash2(in_ + q)] = static_cast<uint16_t>(q + 1);
+        for (uint32_t q = j + 1; q < j + len && q + 3 <= n; ++q) {
+          Enter(chains, q);
+          head2[Hash2(in + q)] = static_cast<uint16_t>(q + 1);
         }
         j += len - 1;
         run.cost = kInfinite;
       }
-    }
-    end_ = ArriveAt(n_, arrival, shortRun, longRunFrom, run);
+    };
+    uint32_t j = 1;
+    for (; j + 4 <= n; ++j) step(j, std::false_type{});
+    for (; j < n; ++j) step(j, std::true_type{});
+    end_ = ArriveAt(n, arrival, run);
+    Record(n, end_, shortRun, longRunFrom);
   }
 
   // Start of the literal run that arrives at j in class k.
