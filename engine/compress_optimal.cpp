@@ -131,12 +131,13 @@ class OptimalParser {
     uint32_t longRunFrom;  // start of the long run chosen
   };
 
-  // The best run of 4 or more literals before the position being weighed.
-  struct LongRun {
-    uint32_t cost = kInfinite;  // the arrival after it (its first literal after a match)
-    uint32_t from = 0;
-    uint32_t step = 0;  // where the run from `from` next needs a longer code
-  };
+  // The best run of 4 or more literals before the position being weighed,
+  // packed so that the smaller value is the one to keep: twice the arrival
+  // after it (its first literal after a match), plus one while it is
+  // shorter than 19, above 65535 - its start. No run is held as an arrival
+  // of kInfinite or more.
+  using LongRun = uint64_t;
+  static constexpr LongRun kNoRun = (uint64_t(2 * kInfinite) << 16) | 0xFFFF;
 
   // The cheapest arrival at j in each literal class, with the runs chosen
   // (recorded by Record only where a match may start).
@@ -165,22 +166,23 @@ class OptimalParser {
     // a byte more, at 19, 274, ...), or a new one starts 4 back. On equal
     // cost the new one is taken only while the old one is shorter than 19:
     // the old one's code then takes its second byte first; once it has, the
-    // new one would take it later and cost a byte more. All without
-    // branches: which run wins is as unpredictable as the data.
-    const uint32_t stepped = uint32_t(j == run.step);
-    run.step += stepped * 255;
-    run.cost = run.cost == kInfinite ? kInfinite : run.cost + 1 + stepped;
+    // new one would take it later and cost a byte more. The packing makes
+    // that one minimum, without a branch: which run wins is as
+    // unpredictable as the data.
+    const uint32_t length = j - (0xFFFF - static_cast<uint32_t>(run & 0xFFFF));
+    uint64_t grown = 2 + uint64_t(length == 19);  // at 19 it is no longer shorter than 19
+    if (length >= 274) [[unlikely]]  // a run this long is rare, and long where it is
+      grown += 2 * uint64_t((length - 19) % 255 == 0);
+    run += grown << 16;
     if (j >= 5) [[likely]] {
-      const uint32_t v = cost(j - 4) + 5;
-      const uint32_t start = 0 - uint32_t((v < run.cost) | ((v == run.cost) & (j - run.from < 19)));
-      run.cost = (v & start) | (run.cost & ~start);
-      run.from = ((j - 4) & start) | (run.from & ~start);
-      run.step = ((j - 4 + 19) & start) | (run.step & ~start);
+      const uint64_t started = (uint64_t(2 * (cost(j - 4) + 5) + 1) << 16) | (0xFFFF - (j - 4));
+      run = std::min(run, started);
     }
-    a.cost[kAfterLongRun] = run.cost;
-    a.longRunFrom = run.from;
+    const uint32_t held = static_cast<uint32_t>(run >> 17);
+    a.cost[kAfterLongRun] = std::min(held, kInfinite);
+    a.longRunFrom = 0xFFFF - static_cast<uint32_t>(run & 0xFFFF);
     // The whole prefix as the first run (its code is at least a byte).
-    if (j + 1 < run.cost && j >= 4 && j + RunCodeLength(j) < run.cost) [[unlikely]] {
+    if (j + 1 < held && j >= 4 && j + RunCodeLength(j) < held) [[unlikely]] {
       a.cost[kAfterLongRun] = j + RunCodeLength(j);
       a.longRunFrom = 0;
     }
@@ -317,7 +319,7 @@ class OptimalParser {
     const Chains chains{in_, n_, t_.head3.data(), t_.prev3.data(), t_.head4.data(), t_.prev4.data()};
     const unsigned char* const in = in_;
     const uint32_t n = n_;
-    LongRun run;
+    LongRun run = kNoRun;
     uint32_t frontier = 0;  // the furthest end of a match found so far
     Enter(chains, 0);  // n is at least 4
     head2[Hash2(in)] = 1;
@@ -402,7 +404,7 @@ class OptimalParser {
           head2[Hash2(in + q)] = static_cast<uint16_t>(q + 1);
         }
         j += len - 1;
-        run.cost = kInfinite;
+        run = kNoRun;
       }
     };
     uint32_t j = 1;
