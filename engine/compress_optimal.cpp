@@ -139,11 +139,26 @@ class OptimalParser {
   using LongRun = uint64_t;
   static constexpr LongRun kNoRun = (uint64_t(2 * kInfinite) << 16) | 0xFFFF;
 
+  // The arrivals by a match at the four positions before the one weighed,
+  // the nearest first. A position's arrival is final once the parse has
+  // passed it, so each is read from the table once and then handed on.
+  struct Recent {
+    uint32_t cost[4];
+    void Pass(uint32_t c) { cost[3] = cost[2], cost[2] = cost[1], cost[1] = cost[0], cost[0] = c; }
+    // After a jump to j.
+    void Reload(const uint64_t* arrival, uint32_t j) {
+      for (uint32_t r = 0; r < 4; ++r) cost[r] = j > r ? static_cast<uint32_t>(arrival[j - r - 1] >> 34) : kInfinite;
+    }
+  };
+
   // The cheapest arrival at j in each literal class, with the runs chosen
   // (recorded by Record only where a match may start).
-  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, LongRun& run) {
-    auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
-    Arrival a{{cost(j), kInfinite, kInfinite}, 0, 0};
+  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, const Recent& recent,
+                                                 LongRun& run) {
+    auto cost = [arrival, &recent, j](uint32_t i) {
+      return j - i <= 4 ? recent.cost[j - i - 1] : static_cast<uint32_t>(arrival[i] >> 34);
+    };
+    Arrival a{{static_cast<uint32_t>(arrival[j] >> 34), kInfinite, kInfinite}, 0, 0};
     if (j > 3) [[likely]] {
       // The cheapest of the three runs without a branch: cost and run packed,
       // so that on equal cost the shortest run wins.
@@ -320,6 +335,8 @@ class OptimalParser {
     const unsigned char* const in = in_;
     const uint32_t n = n_;
     LongRun run = kNoRun;
+    Recent recent{};
+    recent.Reload(arrival, 1);
     uint32_t frontier = 0;  // the furthest end of a match found so far
     Enter(chains, 0);  // n is at least 4
     head2[Hash2(in)] = 1;
@@ -327,7 +344,8 @@ class OptimalParser {
     // of the bytes left.
     auto step = [&](uint32_t& j, auto tail) {
       constexpr bool kTail = decltype(tail)::value;
-      const Arrival a = ArriveAt(j, arrival, run);
+      const Arrival a = ArriveAt(j, arrival, recent, run);
+      recent.Pass(a.cost[kAfterMatch]);
       if (kTail && j + 3 > n) return;
       const uint32_t base = std::min({a.cost[kAfterMatch], a.cost[kAfterShortRun], a.cost[kAfterLongRun]});
       const uint32_t key = Hash2(in + j);
@@ -405,12 +423,13 @@ class OptimalParser {
         }
         j += len - 1;
         run = kNoRun;
+        recent.Reload(arrival, j + 1);
       }
     };
     uint32_t j = 1;
     for (; j + 4 <= n; ++j) step(j, std::false_type{});
     for (; j < n; ++j) step(j, std::true_type{});
-    end_ = ArriveAt(n, arrival, run);
+    end_ = ArriveAt(n, arrival, recent, run);
     Record(n, end_, shortRun, longRunFrom);
   }
 
