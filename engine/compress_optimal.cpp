@@ -296,8 +296,7 @@ class OptimalParser {
         }
       }
     }
-    for (uint32_t k = kChainSteps; c != 0 && k > 0; --k) {
-      if (c - 1 < offset) break;
+    for (uint32_t k = kChainSteps; c > offset && k > 0; --k) {  // c - 1 at least offset
       const uint32_t candidate = c - 1 - offset;
       const unsigned char* const pb = in_ + candidate;
       if (pb[best] == cur[best]) {
