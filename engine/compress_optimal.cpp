@@ -289,11 +289,12 @@ class OptimalParser {
         const uint32_t link = o == 0 ? prev4[j] : head4[Hash4(Load32(cur + o), kHead4Bits)];
         if (link == 0) return static_cast<uint32_t>(rec - matches);  // no useful match
         const uint32_t gap = j + o + 1 - link;
-        if (gap > reach) {
-          reach = gap;
-          offset = o;
-          c = link;
-        }
+        // Without a branch: which chain reaches furthest back is as
+        // unpredictable as the data.
+        const bool further = gap > reach;
+        reach = further ? gap : reach;
+        offset = further ? o : offset;
+        c = further ? link : c;
       }
     }
     for (uint32_t k = kChainSteps; c > offset && k > 0; --k) {  // c - 1 at least offset
