@@ -1,6 +1,7 @@
 // compress_optimal.cpp - level 9: an optimal parse over the exact byte costs
 // of the instruction forms.
 #include <algorithm>
+#include <bit>
 #include <type_traits>
 #include <vector>
 
@@ -103,6 +104,9 @@ inline uint32_t CommonLength(const unsigned char* a, const unsigned char* b, uin
 }
 
 inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+
+// The first three of four bytes as Load32 reads them, on any machine.
+constexpr uint32_t kFirstThree = std::endian::native == std::endian::little ? 0x00FFFFFFu : 0xFFFFFF00u;
 
 class OptimalParser {
  public:
@@ -270,10 +274,10 @@ class OptimalParser {
     // The three bytes compared as one word where a fourth can be read (at
     // every position but the last searched): one branch instead of two.
     const bool wordWise = j + 4 <= n_;
-    const uint32_t three = wordWise ? Load32(in_ + j) & 0xFFFFFF : 0;
+    const uint32_t three = wordWise ? Load32(in_ + j) & kFirstThree : 0;
     for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
       const unsigned char* const earlier = in_ + c - 1;  // before j: its fourth byte is in the segment
-      if (wordWise ? (Load32(earlier) & 0xFFFFFF) == three : std::memcmp(earlier, in_ + j, 3) == 0) {
+      if (wordWise ? (Load32(earlier) & kFirstThree) == three : std::memcmp(earlier, in_ + j, 3) == 0) {
         *rec++ = {3, j - (c - 1)};
         break;
       }
