@@ -108,6 +108,12 @@ inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_
 // The first three of four bytes as Load32 reads them, on any machine.
 constexpr uint32_t kFirstThree = std::endian::native == std::endian::little ? 0x00FFFFFFu : 0xFFFFFF00u;
 
+// Hash3 of the first three of four bytes as Load32 read them.
+inline uint32_t Hash3Word(uint32_t v, uint32_t bits) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return ((v & 0x00FFFFFFu) * 2654435761u) >> (32 - bits);
+}
+
 class OptimalParser {
  public:
   OptimalParser(const unsigned char* in, uint32_t n, OptimalTables& t) : in_(in), n_(n), t_(t) {
@@ -239,11 +245,18 @@ class OptimalParser {
   // Enters j (n - j at least 3, at least 4 unless kTail) in the chains.
   template <bool kTail = true>
   [[gnu::always_inline]] static void Enter(const Chains& c, uint32_t j) {
-    const uint32_t h3 = Hash3(c.in + j, kHead3Bits);
+    if (kTail && j + 4 > c.n) {
+      const uint32_t h3 = Hash3(c.in + j, kHead3Bits);
+      c.prev3[j] = c.head3[h3];
+      c.head3[h3] = static_cast<uint16_t>(j + 1);
+      return;
+    }
+    // Both hashes from one load: the three-byte one from its first three bytes.
+    const uint32_t word = Load32(c.in + j);
+    const uint32_t h3 = Hash3Word(word, kHead3Bits);
     c.prev3[j] = c.head3[h3];
     c.head3[h3] = static_cast<uint16_t>(j + 1);
-    if (kTail && j + 4 > c.n) return;
-    const uint32_t h4 = Hash4(Load32(c.in + j), kHead4Bits);
+    const uint32_t h4 = Hash4(word, kHead4Bits);
     c.prev4[j] = c.head4[h4];
     c.head4[h4] = static_cast<uint16_t>(j + 1);
   }
