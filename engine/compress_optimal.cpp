@@ -161,14 +161,14 @@ class OptimalParser {
     }
   };
 
-  // The cheapest arrival at j in each literal class, with the runs chosen
-  // (recorded by Record only where a match may start).
-  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, const Recent& recent,
-                                                 LongRun& run) {
+  // The cheapest arrival at j in each literal class (here: by a match), with
+  // the runs chosen (recorded by Record only where a match may start).
+  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, uint32_t here, const uint64_t* arrival,
+                                                 const Recent& recent, LongRun& run) {
     auto cost = [arrival, &recent, j](uint32_t i) {
       return j - i <= 4 ? recent.cost[j - i - 1] : static_cast<uint32_t>(arrival[i] >> 34);
     };
-    Arrival a{{static_cast<uint32_t>(arrival[j] >> 34), kInfinite, kInfinite}, 0, 0};
+    Arrival a{{here, kInfinite, kInfinite}, 0, 0};
     if (j > 3) [[likely]] {
       // The cheapest of the three runs without a branch: cost and run packed,
       // so that on equal cost the shortest run wins.
@@ -358,6 +358,7 @@ class OptimalParser {
     const uint32_t n = n_;
     LongRun run = kNoRun;
     Recent recent{};
+    uint32_t next = static_cast<uint32_t>(arrival[1] >> 34);  // the arrival at the next position
     recent.Reload(arrival, 1);
     uint32_t frontier = 0;  // the furthest end of a match found so far
     Enter(chains, 0);  // n is at least 4
@@ -366,7 +367,7 @@ class OptimalParser {
     // of the bytes left.
     auto step = [&](uint32_t& j, auto tail) {
       constexpr bool kTail = decltype(tail)::value;
-      const Arrival a = ArriveAt(j, arrival, recent, run);
+      const Arrival a = ArriveAt(j, kTail ? static_cast<uint32_t>(arrival[j] >> 34) : next, arrival, recent, run);
       recent.Pass(a.cost[kAfterMatch]);
       if (kTail && j + 3 > n) return;
       const uint32_t base = std::min({a.cost[kAfterMatch], a.cost[kAfterShortRun], a.cost[kAfterLongRun]});
@@ -374,7 +375,8 @@ class OptimalParser {
       const uint32_t two = head2[key];
       head2[key] = static_cast<uint16_t>(j + 1);
       Enter<kTail>(chains, j);
-      if ((arrival[j + 1] >> 34) <= base) return;  // see above: not searched
+      next = static_cast<uint32_t>(arrival[j + 1] >> 34);  // final: no match from j ends at j + 1
+      if (next <= base) return;  // see above: not searched
       Record(j, a, shortRun, longRunFrom);
       // The class arrived from: the first of the cheapest.
       const uint8_t from = a.cost[kAfterMatch] == base      ? kAfterMatch
@@ -446,12 +448,13 @@ class OptimalParser {
         j += len - 1;
         run = kNoRun;
         recent.Reload(arrival, j + 1);
+        next = static_cast<uint32_t>(arrival[j + 1] >> 34);
       }
     };
     uint32_t j = 1;
     for (; j + 4 <= n; ++j) step(j, std::false_type{});
     for (; j < n; ++j) step(j, std::true_type{});
-    end_ = ArriveAt(n, arrival, recent, run);
+    end_ = ArriveAt(n, static_cast<uint32_t>(arrival[n] >> 34), arrival, recent, run);
     Record(n, end_, shortRun, longRunFrom);
   }
 
