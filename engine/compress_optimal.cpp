@@ -1,6 +1,8 @@
 // compress_optimal.cpp - level 9: an optimal parse over the exact byte costs
 // of the instruction forms.
 #include <algorithm>
+#include <bit>
+#include <type_traits>
 #include <vector>
 
 #include "compress_levels.h"
@@ -103,6 +105,15 @@ inline uint32_t CommonLength(const unsigned char* a, const unsigned char* b, uin
 
 inline uint32_t Hash2(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
 
+// The first three of four bytes as Load32 reads them, on any machine.
+constexpr uint32_t kFirstThree = std::endian::native == std::endian::little ? 0x00FFFFFFu : 0xFFFFFF00u;
+
+// Hash3 of the first three of four bytes as Load32 read them.
+inline uint32_t Hash3Word(uint32_t v, uint32_t bits) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return ((v & 0x00FFFFFFu) * 2654435761u) >> (32 - bits);
+}
+
 class OptimalParser {
  public:
   OptimalParser(const unsigned char* in, uint32_t n, OptimalTables& t) : in_(in), n_(n), t_(t) {
@@ -126,29 +137,45 @@ class OptimalParser {
  private:
   struct Arrival {
     uint32_t cost[3];
+    uint32_t shortRun;     // literals of the short run chosen
+    uint32_t longRunFrom;  // start of the long run chosen
   };
 
-  // The best run of 4 or more literals before the position being weighed.
-  struct LongRun {
-    uint32_t cost = kInfinite;  // the arrival after it (its first literal after a match)
-    uint32_t from = 0;
-    uint32_t step = 0;  // where the run from `from` next needs a longer code
+  // The best run of 4 or more literals before the position being weighed,
+  // packed so that the smaller value is the one to keep: twice the arrival
+  // after it (its first literal after a match), plus one while it is
+  // shorter than 19, above 65535 - its start. No run is held as an arrival
+  // of kInfinite or more.
+  using LongRun = uint64_t;
+  static constexpr LongRun kNoRun = (uint64_t(2 * kInfinite) << 16) | 0xFFFF;
+
+  // The arrivals by a match at the four positions before the one weighed,
+  // the nearest first. A position's arrival is final once the parse has
+  // passed it, so each is read from the table once and then handed on.
+  struct Recent {
+    uint32_t cost[4];
+    void Pass(uint32_t c) { cost[3] = cost[2], cost[2] = cost[1], cost[1] = cost[0], cost[0] = c; }
+    // After a jump to j.
+    void Reload(const uint64_t* arrival, uint32_t j) {
+      for (uint32_t r = 0; r < 4; ++r) cost[r] = j > r ? static_cast<uint32_t>(arrival[j - r - 1] >> 34) : kInfinite;
+    }
   };
 
-  // The cheapest arrival at j in each literal class; records the runs chosen.
-  // Inlined into the parse with its tables as locals, so nothing is reloaded
-  // after the byte stores.
-  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, const uint64_t* arrival, uint8_t* shortRun,
-                                                 uint16_t* longRunFrom, LongRun& run) {
-    auto cost = [arrival](uint32_t i) { return static_cast<uint32_t>(arrival[i] >> 34); };
-    Arrival a{{cost(j), kInfinite, kInfinite}};
+  // The cheapest arrival at j in each literal class (here: by a match), with
+  // the runs chosen (recorded by Record only where a match may start).
+  [[gnu::always_inline]] static Arrival ArriveAt(uint32_t j, uint32_t here, const uint64_t* arrival,
+                                                 const Recent& recent, LongRun& run) {
+    auto cost = [arrival, &recent, j](uint32_t i) {
+      return j - i <= 4 ? recent.cost[j - i - 1] : static_cast<uint32_t>(arrival[i] >> 34);
+    };
+    Arrival a{{here, kInfinite, kInfinite}, 0, 0};
     if (j > 3) [[likely]] {
       // The cheapest of the three runs without a branch: cost and run packed,
       // so that on equal cost the shortest run wins.
       const uint64_t v = std::min({(uint64_t(cost(j - 1) + 1) << 2) | 1, (uint64_t(cost(j - 2) + 2) << 2) | 2,
                                    (uint64_t(cost(j - 3) + 3) << 2) | 3});
       a.cost[kAfterShortRun] = static_cast<uint32_t>(std::min(v >> 2, uint64_t(kInfinite)));
-      shortRun[j] = static_cast<uint8_t>(v & 3);
+      a.shortRun = static_cast<uint32_t>(v & 3);
     } else {
       for (uint32_t r = 1; r <= j; ++r) {
         const uint32_t i = j - r;
@@ -156,7 +183,7 @@ class OptimalParser {
         const uint32_t v = cost(i) + r + (i == 0 ? 1 : 0);
         if (v < a.cost[kAfterShortRun]) {
           a.cost[kAfterShortRun] = v;
-          shortRun[j] = static_cast<uint8_t>(r);
+          a.shortRun = r;
         }
       }
     }
@@ -164,26 +191,33 @@ class OptimalParser {
     // a byte more, at 19, 274, ...), or a new one starts 4 back. On equal
     // cost the new one is taken only while the old one is shorter than 19:
     // the old one's code then takes its second byte first; once it has, the
-    // new one would take it later and cost a byte more. All without
-    // branches: which run wins is as unpredictable as the data.
-    const uint32_t stepped = uint32_t(j == run.step);
-    run.step += stepped * 255;
-    run.cost = run.cost == kInfinite ? kInfinite : run.cost + 1 + stepped;
+    // new one would take it later and cost a byte more. The packing makes
+    // that one minimum, without a branch: which run wins is as
+    // unpredictable as the data.
+    const uint32_t length = j - (0xFFFF - static_cast<uint32_t>(run & 0xFFFF));
+    uint64_t grown = 2 + uint64_t(length == 19);  // at 19 it is no longer shorter than 19
+    if (length >= 274) [[unlikely]]  // a run this long is rare, and long where it is
+      grown += 2 * uint64_t((length - 19) % 255 == 0);
+    run += grown << 16;
     if (j >= 5) [[likely]] {
-      const uint32_t v = cost(j - 4) + 5;
-      const uint32_t start = 0 - uint32_t((v < run.cost) | ((v == run.cost) & (j - run.from < 19)));
-      run.cost = (v & start) | (run.cost & ~start);
-      run.from = ((j - 4) & start) | (run.from & ~start);
-      run.step = ((j - 4 + 19) & start) | (run.step & ~start);
+      const uint64_t started = (uint64_t(2 * (cost(j - 4) + 5) + 1) << 16) | (0xFFFF - (j - 4));
+      run = std::min(run, started);
     }
-    a.cost[kAfterLongRun] = run.cost;
-    longRunFrom[j] = static_cast<uint16_t>(run.from);
+    const uint32_t held = static_cast<uint32_t>(run >> 17);
+    a.cost[kAfterLongRun] = std::min(held, kInfinite);
+    a.longRunFrom = 0xFFFF - static_cast<uint32_t>(run & 0xFFFF);
     // The whole prefix as the first run (its code is at least a byte).
-    if (j + 1 < run.cost && j >= 4 && j + RunCodeLength(j) < run.cost) [[unlikely]] {
+    if (j + 1 < held && j >= 4 && j + RunCodeLength(j) < held) [[unlikely]] {
       a.cost[kAfterLongRun] = j + RunCodeLength(j);
-      longRunFrom[j] = 0;
+      a.longRunFrom = 0;
     }
     return a;
+  }
+
+  // Records the runs chosen at j, for the walk back from the end.
+  [[gnu::always_inline]] static void Record(uint32_t j, const Arrival& a, uint8_t* shortRun, uint16_t* longRunFrom) {
+    shortRun[j] = static_cast<uint8_t>(a.shortRun);
+    longRunFrom[j] = static_cast<uint16_t>(a.longRunFrom);
   }
 
   [[gnu::always_inline]] static void Relax(uint64_t* arrival, uint32_t end, uint32_t cost, uint32_t length,
@@ -200,17 +234,31 @@ class OptimalParser {
     uint32_t length, distance;
   };
 
-  // Enters j (n - j at least 3) in the chains.
-  [[gnu::always_inline]] void Enter(uint32_t j) {
-    uint16_t* const head3 = t_.head3.data();
-    const uint32_t h3 = Hash3(in_ + j, kHead3Bits);
-    t_.prev3[j] = head3[h3];
-    head3[h3] = static_cast<uint16_t>(j + 1);
-    if (j + 4 > n_) return;
-    uint16_t* const head4 = t_.head4.data();
-    const uint32_t h4 = Hash4(Load32(in_ + j), kHead4Bits);
-    t_.prev4[j] = head4[h4];
-    head4[h4] = static_cast<uint16_t>(j + 1);
+  // The chains' tables, held by the parse as locals so that they stay in
+  // registers across the searches.
+  struct Chains {
+    const unsigned char* in;
+    uint32_t n;
+    uint16_t *head3, *prev3, *head4, *prev4;
+  };
+
+  // Enters j (n - j at least 3, at least 4 unless kTail) in the chains.
+  template <bool kTail = true>
+  [[gnu::always_inline]] static void Enter(const Chains& c, uint32_t j) {
+    if (kTail && j + 4 > c.n) {
+      const uint32_t h3 = Hash3(c.in + j, kHead3Bits);
+      c.prev3[j] = c.head3[h3];
+      c.head3[h3] = static_cast<uint16_t>(j + 1);
+      return;
+    }
+    // Both hashes from one load: the three-byte one from its first three bytes.
+    const uint32_t word = Load32(c.in + j);
+    const uint32_t h3 = Hash3Word(word, kHead3Bits);
+    c.prev3[j] = c.head3[h3];
+    c.head3[h3] = static_cast<uint16_t>(j + 1);
+    const uint32_t h4 = Hash4(word, kHead4Bits);
+    c.prev4[j] = c.head4[h4];
+    c.head4[h4] = static_cast<uint16_t>(j + 1);
   }
 
   // The matches at j (entered, n - j at least 3), lengths and distances
@@ -236,8 +284,13 @@ class OptimalParser {
     const uint16_t* const prev4 = t_.prev4.data();
     Match* rec = matches;
     uint32_t c = useful >= kThreeUseful ? 0 : prev3[j];
+    // The three bytes compared as one word where a fourth can be read (at
+    // every position but the last searched): one branch instead of two.
+    const bool wordWise = j + 4 <= n_;
+    const uint32_t three = wordWise ? Load32(in_ + j) & kFirstThree : 0;
     for (uint32_t k = kThreeSteps; c != 0 && k > 0; c = prev3[c - 1], --k) {
-      if (std::memcmp(in_ + c - 1, in_ + j, 3) == 0) {
+      const unsigned char* const earlier = in_ + c - 1;  // before j: its fourth byte is in the segment
+      if (wordWise ? (Load32(earlier) & kFirstThree) == three : std::memcmp(earlier, in_ + j, 3) == 0) {
         *rec++ = {3, j - (c - 1)};
         break;
       }
@@ -258,15 +311,15 @@ class OptimalParser {
         const uint32_t link = o == 0 ? prev4[j] : head4[Hash4(Load32(cur + o), kHead4Bits)];
         if (link == 0) return static_cast<uint32_t>(rec - matches);  // no useful match
         const uint32_t gap = j + o + 1 - link;
-        if (gap > reach) {
-          reach = gap;
-          offset = o;
-          c = link;
-        }
+        // Without a branch: which chain reaches furthest back is as
+        // unpredictable as the data.
+        const bool further = gap > reach;
+        reach = further ? gap : reach;
+        offset = further ? o : offset;
+        c = further ? link : c;
       }
     }
-    for (uint32_t k = kChainSteps; c != 0 && k > 0; --k) {
-      if (c - 1 < offset) break;
+    for (uint32_t k = kChainSteps; c > offset && k > 0; --k) {  // c - 1 at least offset
       const uint32_t candidate = c - 1 - offset;
       const unsigned char* const pb = in_ + candidate;
       if (pb[best] == cur[best]) {
@@ -300,22 +353,35 @@ class OptimalParser {
     uint8_t* const shortRun = t_.shortRun.data();
     uint16_t* const longRunFrom = t_.longRunFrom.data();
     uint16_t* const head2 = t_.head2.data();
-    LongRun run;
+    const Chains chains{in_, n_, t_.head3.data(), t_.prev3.data(), t_.head4.data(), t_.prev4.data()};
+    const unsigned char* const in = in_;
+    const uint32_t n = n_;
+    LongRun run = kNoRun;
+    Recent recent{};
+    uint32_t next = static_cast<uint32_t>(arrival[1] >> 34);  // the arrival at the next position
+    recent.Reload(arrival, 1);
     uint32_t frontier = 0;  // the furthest end of a match found so far
-    Enter(0);  // n is at least 4
-    head2[Hash2(in_)] = 1;
-    for (uint32_t j = 1; j < n_; ++j) {
-      const Arrival a = ArriveAt(j, arrival, shortRun, longRunFrom, run);
-      if (j + 3 > n_) continue;
-      uint8_t from = kAfterMatch;
-      for (uint8_t k = kAfterShortRun; k <= kAfterLongRun; ++k)
-        if (a.cost[k] < a.cost[from]) from = k;
-      const uint32_t base = a.cost[from];
-      const uint32_t key = Hash2(in_ + j);
+    Enter(chains, 0);  // n is at least 4
+    head2[Hash2(in)] = 1;
+    // One position; the positions 4 or more before the end need no test
+    // of the bytes left.
+    auto step = [&](uint32_t& j, auto tail) {
+      constexpr bool kTail = decltype(tail)::value;
+      const Arrival a = ArriveAt(j, kTail ? static_cast<uint32_t>(arrival[j] >> 34) : next, arrival, recent, run);
+      recent.Pass(a.cost[kAfterMatch]);
+      if (kTail && j + 3 > n) return;
+      const uint32_t base = std::min({a.cost[kAfterMatch], a.cost[kAfterShortRun], a.cost[kAfterLongRun]});
+      const uint32_t key = Hash2(in + j);
       const uint32_t two = head2[key];
       head2[key] = static_cast<uint16_t>(j + 1);
-      Enter(j);
-      if ((arrival[j + 1] >> 34) <= base) continue;  // see above: not searched
+      Enter<kTail>(chains, j);
+      next = static_cast<uint32_t>(arrival[j + 1] >> 34);  // final: no match from j ends at j + 1
+      if (next <= base) return;  // see above: not searched
+      Record(j, a, shortRun, longRunFrom);
+      // The class arrived from: the first of the cheapest.
+      const uint8_t from = a.cost[kAfterMatch] == base      ? kAfterMatch
+                           : a.cost[kAfterShortRun] == base ? kAfterShortRun
+                                                            : kAfterLongRun;
       {
         // Length 2: only as a near match after 1 to 3 literals. Stored
         // without a branch: a slot that does not apply stores the arrival
@@ -327,9 +393,9 @@ class OptimalParser {
         uint64_t& slot = arrival[j + 2];
         slot = std::min(slot, packed | (uint64_t(near) - 1));
       }
-      if (two == 0) continue;  // the first two bytes are new: no match
+      if (two == 0) return;  // the first two bytes are new: no match
       const uint32_t count = FindMatches(j, matches, frontier > j ? frontier - j : 0);
-      if (count == 0) continue;
+      if (count == 0) return;
       frontier = std::max(frontier, j + matches[count - 1].length);
       // Every length from 3 to the enumeration limit. Up to the limit a match
       // costs 2 bytes within the short distance and 3 beyond it at any
@@ -373,17 +439,23 @@ class OptimalParser {
         // resumes there without weighing the positions it covers.
         const uint32_t d = matches[count - 1].distance;
         uint32_t len = matches[count - 1].length;
-        len += MatchLength(in_, j - d + len, j + len, n_);
+        len += MatchLength(in, j - d + len, j + len, n);
         Relax(arrival, j + len, base + MatchCost(len, d), len, d, from);
-        for (uint32_t q = j + 1; q < j + len && q + 3 <= n_; ++q) {
-          Enter(q);
-          head2[Hash2(in_ + q)] = static_cast<uint16_t>(q + 1);
+        for (uint32_t q = j + 1; q < j + len && q + 3 <= n; ++q) {
+          Enter(chains, q);
+          head2[Hash2(in + q)] = static_cast<uint16_t>(q + 1);
         }
         j += len - 1;
-        run.cost = kInfinite;
+        run = kNoRun;
+        recent.Reload(arrival, j + 1);
+        next = static_cast<uint32_t>(arrival[j + 1] >> 34);
       }
-    }
-    end_ = ArriveAt(n_, arrival, shortRun, longRunFrom, run);
+    };
+    uint32_t j = 1;
+    for (; j + 4 <= n; ++j) step(j, std::false_type{});
+    for (; j < n; ++j) step(j, std::true_type{});
+    end_ = ArriveAt(n, static_cast<uint32_t>(arrival[n] >> 34), arrival, recent, run);
+    Record(n, end_, shortRun, longRunFrom);
   }
 
   // Start of the literal run that arrives at j in class k.
