@@ -64,7 +64,7 @@ OptimalTables& ThreadTables() {
 constexpr uint32_t kInfinite = 0x3FFFFFFF;
 constexpr uint32_t kMaxCandidates = 64;
 constexpr uint32_t kEnumerateLimit = 8;   // every length up to this is weighed; beyond, each candidate's own
-constexpr uint32_t kTakeWhole = 24;       // a match this long is taken whole
+constexpr uint32_t kTakeWhole = 16;       // a match this long is taken whole
 constexpr uint32_t kHead3Bits = 15;
 constexpr uint32_t kHead4Bits = kLevels[kMaxLevel].hashBits;
 constexpr uint32_t kChainSteps = kLevels[kMaxLevel].chainDepth;  // candidates a search visits at most
