@@ -110,8 +110,8 @@ void WriteLiteralsInPlace(VzrArchive& a, const char* path, bool replacing) {
   }
   a.segmentStart = (a.segmentCount - 1) * vzr::kSegmentSize;
   CodePosition = 241;
-  WriteEntryForm(a, path, a.curLength, a.segments.data(), a.segmentCount, static_cast<uint32_t>(a.outPos),
-                         replacing, [&a, &pieces] { return vzrfs::WriteGathered(a.vzrFileStream, pieces.data(), pieces.size()); });
+  WriteEntryForm(a, path, a.curLength, a.segments.data(), a.segmentCount, static_cast<uint32_t>(a.outPos), replacing,
+                 [&a, &pieces] { return vzrfs::WriteGathered(a.vzrFileStream, pieces.data(), pieces.size()); });
 }
 
 }  // namespace
