@@ -11,7 +11,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "errors_internal.h"
@@ -112,11 +114,76 @@ MoveOutcome MoveFileReplacing(const char* src, const char* dst, VzrError& error)
   return CopyUnlessFlushFailed(src, dst, flushFailed, error);
 }
 
+// Where an entry's stored form lies and what it holds: all a rewrite changes
+// of an entry it keeps (its name stays).
+struct Placement {
+  uint32_t fileOffset = 0;
+  uint32_t compSize = 0;
+  uint32_t fileSize = 0;
+
+  static Placement Of(const FileEntry& e) { return {e.fileOffset, e.compSize, e.fileSize}; }
+  void ApplyTo(FileEntry& e) const {
+    e.fileOffset = fileOffset;
+    e.compSize = compSize;
+    e.fileSize = fileSize;
+  }
+};
+
+// The new index of a rewrite is made in FileIndex's own storage rather than
+// in a copy: a large index costs a page fault per 4 KiB of fresh memory, as
+// much as a tenth of a replace. What it overwrites is kept here, so that a
+// rewrite that fails afterwards leaves FileIndex as it was.
+class IndexUndo {
+ public:
+  // Notes what taking `kept` (old index of each kept entry, ascending) and
+  // dropping the rest will overwrite.
+  IndexUndo(const ::FileIndex& index, const std::vector<uint32_t>& kept)
+      : count_(index.count), storage_(index.files.size()), keptCount_(static_cast<uint32_t>(kept.size())) {
+    placements_.reserve(kept.size());
+    std::size_t next = 0;
+    for (uint32_t i = 0; i < index.count; ++i) {
+      if (next < kept.size() && kept[next] == i) {
+        placements_.push_back(Placement::Of(index.files[i]));
+        ++next;
+      } else {
+        dropped_.emplace_back(i, index.files[i]);
+      }
+    }
+  }
+
+  // Puts the index back: every kept entry to its old place and placement,
+  // the dropped ones between them, blank storage past them.
+  void Restore(::FileIndex& index) const {
+    uint32_t j = keptCount_;  // new places not yet moved back
+    std::size_t d = dropped_.size();
+    for (uint32_t i = count_; i-- > 0;) {
+      if (d > 0 && dropped_[d - 1].first == i) {
+        index.files[i] = dropped_[--d].second;
+        continue;
+      }
+      --j;
+      if (j != i) index.files[i] = index.files[j];  // j < i: not yet moved back
+      placements_[j].ApplyTo(index.files[i]);
+    }
+    for (std::size_t k = count_; k < index.files.size(); ++k) index.files[k] = FileEntry{};
+    index.files.resize(storage_);
+    index.count = count_;
+  }
+
+ private:
+  uint32_t count_;
+  std::size_t storage_;
+  uint32_t keptCount_;
+  std::vector<Placement> placements_;                     // old placements, in new order
+  std::vector<std::pair<uint32_t, FileEntry>> dropped_;  // old index and record, ascending
+};
+
 // Writes the archive the plan describes into the open temporary file `out`,
-// reading the kept entries from `in`. Leaves the new index in FileIndex;
-// false on any failed read or write, or offsets past what the format can
-// address.
-bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const vzrops::RewritePlan& plan) {
+// reading the kept entries from `in`. Once the new index is known it takes
+// FileIndex's place, and `undo` how to put the old one back; false on any
+// failed read or write, or offsets past what the format can address.
+bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const vzrops::RewritePlan& plan,
+                           std::optional<IndexUndo>& undo) {
   unsigned char header[vzr::kHeaderSize];
   uint64_t archiveLength = 0;
   if (!vzrfs::FileLength(in, archiveLength) || !vzrfs::Seek(in, 0) || !vzrfs::Read(in, header, sizeof header) ||
@@ -177,8 +244,13 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
     e.compSize = static_cast<uint32_t>(stored);
     return position <= UINT32_MAX;
   };
-  std::vector<FileEntry> next;
-  next.reserve(a.FileIndex.count + plan.additions.size());
+  // The new index: the old index of each kept entry and its new placement,
+  // then the additions.
+  std::vector<uint32_t> kept;
+  std::vector<Placement> placed;
+  kept.reserve(a.FileIndex.count);
+  placed.reserve(a.FileIndex.count);
+  std::vector<FileEntry> added;
   uint32_t replacedAt = UINT32_MAX;  // its place in the new index
   for (uint32_t i = 0; i < a.FileIndex.count; ++i) {
     if (i < plan.dropped.size() && plan.dropped[i]) continue;
@@ -195,10 +267,11 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
       SetStatus("  Replacing File...");
       a.curLength = plan.replacedSize;
       if (plan.replacedSource.empty() ? !writeNew(e) : !writeStreamed(e, plan.replacedSource)) return false;
-      replacedAt = static_cast<uint32_t>(next.size());
+      replacedAt = static_cast<uint32_t>(kept.size());
     }
     if (position + runLength > UINT32_MAX) return false;
-    next.push_back(e);
+    kept.push_back(i);
+    placed.push_back(Placement::Of(e));
   }
   for (const vzrops::RewritePlan::Addition& addition : plan.additions) {
     SetStatus("  Adding File...");
@@ -206,17 +279,24 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
     e.nameLength = static_cast<uint32_t>(std::min<std::size_t>(addition.name.size(), vzr::kMaxNameLength));
     std::memcpy(e.name, addition.name.data(), e.nameLength);
     if (addition.load ? !addition.load() || !writeNew(e) : !writeStreamed(e, addition.sourcePath)) return false;
-    next.push_back(e);
+    added.push_back(e);
   }
   if (!copyRun()) return false;
   uint64_t reached = 0;
   if (!vzrfs::Tell(out, reached) || reached != position) return false;
 
-  // The new index; storage past it is blanked rather than left stale.
-  const std::size_t storage = std::max(a.FileIndex.files.size(), next.size());
-  a.FileIndex.files = std::move(next);
-  a.FileIndex.count = static_cast<uint32_t>(a.FileIndex.files.size());
-  a.FileIndex.files.resize(storage);
+  // The new index, in place; storage past it is blanked rather than left stale.
+  undo.emplace(a.FileIndex, kept);
+  std::vector<FileEntry>& files = a.FileIndex.files;
+  const std::size_t newCount = kept.size() + added.size();
+  for (std::size_t j = 0; j < kept.size(); ++j) {
+    if (kept[j] != j) files[j] = files[kept[j]];  // kept[j] >= j: not yet overwritten
+    placed[j].ApplyTo(files[j]);
+  }
+  if (files.size() < newCount) files.resize(newCount);
+  std::copy(added.begin(), added.end(), files.begin() + static_cast<std::ptrdiff_t>(kept.size()));
+  for (std::size_t k = newCount; k < a.FileIndex.count; ++k) files[k] = FileEntry{};
+  a.FileIndex.count = static_cast<uint32_t>(newCount);
   if (replacedAt != UINT32_MAX) {
     const FileEntry& replaced = a.FileIndex.files[replacedAt];
     TraceLog("    FileIndex.count: ", a.FileIndex.count);
@@ -356,10 +436,11 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   vzrfs::TakeOverModeAndOwner(part.Stream(), in.get());
   SetStatus("  Please wait...");
 
-  // The index as it describes the archive on disk, restored on failure.
-  const ::FileIndex onDisk = a.FileIndex;
+  // The index as it describes the archive on disk, once the new one has
+  // taken its place: restored on failure.
+  std::optional<IndexUndo> onDisk;
   const uint32_t oldIndexOffset = a.indexOffset;
-  const bool written = WriteRewrittenArchive(a, in.get(), part.Stream(), plan);
+  const bool written = WriteRewrittenArchive(a, in.get(), part.Stream(), plan, onDisk);
   // The first failed write of the copy, or the failed close.
   int sysError = a.writeError;
   a.vzrFileStream = nullptr;
@@ -386,7 +467,7 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   }
   if (!moved.destinationUpdated) {
     part.Discard();
-    a.FileIndex = onDisk;
+    if (onDisk) onDisk->Restore(a.FileIndex);
     a.indexOffset = oldIndexOffset;
     if (written && closed && !stillRead)
       return RefuseRewrite(a, caller, ESTALE, "the archive was changed on disk while it was rewritten");

@@ -1,6 +1,7 @@
 // Adding and dropping entries through a rewritten copy of the archive.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "testutil.h"
 #include "vzrpack.h"
 
+using opstest::FaultHookGuard;
 using opstest::Load;
 using opstest::Pattern;
 using testutil::ArchiveLayout;
@@ -80,6 +82,39 @@ TEST(AddRemoveEntries, RefusalsAndFailuresLeaveArchiveAndIndexAsTheyWere) {
     EXPECT_STREQ(archive.FileIndex.files[0].name, "a.con");
     EXPECT_EQ(archive.FileIndex.files[1].fileOffset, 166u);
     EXPECT_TRUE(testutil::TemporariesBeside(dir / "x.vzr").empty());
+  }
+}
+
+// A rewrite that drops and adds entries and fails at any write, the last
+// ones after the new index has taken the old one's place, leaves every
+// record of the index as it was.
+TEST(AddRemoveEntries, FailureAtEveryWriteRestoresEveryRecord) {
+  TempDir dir;
+  Layout(0, {{"a.con", Pattern(10, 1)}, {"b.con", Pattern(20, 2)}, {"c.con", Pattern(30, 3)}, {"d.con", Pattern(5, 4)}})
+      .WriteTo(dir / "x.vzr");
+  testutil::WriteFileText(dir / "f.txt", "new");
+  const Bytes original = testutil::ReadFileBytes(dir / "x.vzr");
+  const std::vector<VzrArchive::NewEntry> added = {{"n1", dir / "f.txt"}, {"n2", dir / "f.txt"}};
+  for (int failing = 1;; ++failing) {
+    VzrArchive archive;
+    Load(archive, dir / "x.vzr");
+    const std::vector<FileEntry> before = archive.FileIndex.files;
+    int result = 0;
+    {
+      FaultHookGuard fail([failing](uint64_t n) { return n == uint64_t(failing) ? ENOSPC : 0; });
+      testutil::TraceCapture quiet;
+      result = archive.AddRemoveEntries({0, 2}, added);
+    }
+    if (result == 0) {
+      EXPECT_GT(failing, 3) << "a rewrite makes several writes";
+      break;
+    }
+    SCOPED_TRACE("write " + std::to_string(failing));
+    EXPECT_EQ(testutil::ReadFileBytes(dir / "x.vzr"), original);
+    ASSERT_EQ(archive.FileIndex.count, 4u);
+    ASSERT_EQ(archive.FileIndex.files.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i)
+      EXPECT_EQ(std::memcmp(&archive.FileIndex.files[i], &before[i], sizeof(FileEntry)), 0) << "record " << i;
   }
 }
 
