@@ -71,8 +71,9 @@ inline uint32_t WordAt(uint64_t lo, uint64_t hi, uint32_t shift) {
     return p4 + first;
   }
   if (second < 8) {
-    next = Load32(p4 + 8 + second);
-    return p4 + 8 + second;
+    const unsigned char* const e = p4 + 8 + second;
+    next = e <= probeEnd ? Load32(e) : 0;  // its last bytes may lie past the 20
+    return e;
   }
   p += 20;
   q += 20;
