@@ -28,33 +28,70 @@ inline uint32_t EqualBytes(uint64_t diff) {
   else return uint32_t(std::countl_zero(diff)) / 8;
 }
 
+// The four bytes at bit offset shift (a multiple of 8, below 64) of the
+// sixteen little-endian bytes lo, hi, as Load32 would read them there.
+inline uint32_t WordAt(uint64_t lo, uint64_t hi, uint32_t shift) {
+#if defined(__SIZEOF_INT128__)
+  return uint32_t(((static_cast<unsigned __int128>(hi) << 64) | lo) >> shift);  // one funnel shift
+#else
+  return uint32_t(lo >> shift) | uint32_t((hi << 1) << (63 - shift));
+#endif
+}
+
 // The end of a match of at least four bytes at p from q (both at its start),
-// with 20 bytes readable at p. The sixteen bytes after the four are read as
-// two words at once, so a match that ends in the second (a fifth of them on
-// text) does not wait for the first compare nor take a loop turn; longer
-// ones go on eight bytes at a time while eight remain.
+// with 20 bytes readable at p; next is set to the four bytes at that end as
+// Load32 reads them (0 past probeEnd, where nothing is probed). The sixteen
+// bytes after the four are read as two words at once, so a match that ends
+// in the second (a fifth of them on text) does not wait for the first
+// compare nor take a loop turn; longer ones go on eight bytes at a time.
+//
+// The chain of dependent operations from one match to the next runs
+// through here: candidate word, compare, count, next word, hash, table,
+// candidate. A match that ends in the first word (nine in ten on text) takes
+// the next word out of the two words already read at p, one shift after
+// the count, instead of loading it at the end once the end is known: each
+// cycle off this chain is 3% on text.
 [[gnu::always_inline]] inline const unsigned char* ForwardMatchEnd(const unsigned char* p, const unsigned char* q,
-                                                                   const unsigned char* end) {
-  const uint32_t first = EqualBytes(Load64(p + 4) ^ Load64(q + 4));
-  const uint32_t second = EqualBytes(Load64(p + 12) ^ Load64(q + 12));
-  const uint32_t equal = first + (first == 8 ? second : 0);
-  if (equal < 16) [[likely]] return p + 4 + equal;
+                                                                   const unsigned char* end,
+                                                                   const unsigned char* probeEnd, uint32_t& next) {
+  const uint64_t lo = Load64(p + 4);
+  const uint64_t hi = Load64(p + 12);
+  const uint64_t diff = lo ^ Load64(q + 4);
+  const uint32_t first = EqualBytes(diff);
+  const uint32_t second = EqualBytes(hi ^ Load64(q + 12));
+  // p + 4 formed apart (the empty asm keeps the compiler from folding the 4
+  // into the count), so the end is one add after the count.
+  const unsigned char* p4 = p + 4;
+  asm("" : "+r"(p4));
+  if (first < 8) [[likely]] {
+    if constexpr (std::endian::native == std::endian::little)
+      next = WordAt(lo, hi, uint32_t(std::countr_zero(diff)) & 56u);
+    else
+      next = Load32(p4 + first);
+    return p4 + first;
+  }
+  if (second < 8) {
+    const unsigned char* const e = p4 + 8 + second;
+    next = e <= probeEnd ? Load32(e) : 0;  // its last bytes may lie past the 20
+    return e;
+  }
   p += 20;
   q += 20;
-  if (end - p < 8) {
-    while (p < end && *p == *q) ++p, ++q;
-    return p;
-  }
   for (;;) {
-    const uint64_t diff = Load64(p) ^ Load64(q);
-    if (diff != 0) return p + EqualPrefix(diff);
-    p += 8;
-    q += 8;
     if (end - p < 8) {
       while (p < end && *p == *q) ++p, ++q;
-      return p;
+      break;
     }
+    const uint64_t more = Load64(p) ^ Load64(q);
+    if (more != 0) {
+      p += EqualPrefix(more);
+      break;
+    }
+    p += 8;
+    q += 8;
   }
+  next = p <= probeEnd ? Load32(p) : 0;
+  return p;
 }
 
 // Level 1: one probe of a table of the latest position per four-byte hash,
@@ -104,21 +141,31 @@ uint32_t Compress(const unsigned char* in, uint32_t n, unsigned char* out, std::
   if (n <= kTail) return room(end) ? static_cast<uint32_t>(FastEnd(FastRun(op, in, n, true), out)) : 0;
   const unsigned char* const probeEnd = end - kTail;  // the last position probed
 
-  // The next match at or after ip (ip moved to it, its candidate returned),
-  // or nullptr when none starts before probeEnd.
-  auto search = [&]() -> const unsigned char* {
-    while (ip <= probeEnd) {
-      const uint32_t v = Load32(ip);
-      const uint32_t h = Hash4(v, bits);
-      const unsigned char* ref = in + table[h];
-      table[h] = static_cast<uint16_t>(ip - in);
-      if (Load32(ref) == v) return ref;
-      ip += 1 + ((ip - anchor) >> 5);
-    }
+  // One probe at ip, whose four bytes are v: its candidate if they match, else
+  // nullptr with ip moved on by the step.
+  auto probe = [&](uint32_t v) -> const unsigned char* {
+    const uint32_t h = Hash4(v, bits);
+    const unsigned char* ref = in + table[h];
+    table[h] = static_cast<uint16_t>(ip - in);
+    if (Load32(ref) == v) return ref;
+    ip += 1 + ((ip - anchor) >> 5);
     return nullptr;
   };
-  // The match at ip from ref extended forwards: its end.
-  auto extend = [&](const unsigned char* ref) { return ForwardMatchEnd(ip, ref, end); };
+  // The next match at or after ip (ip moved to it, its candidate returned),
+  // or nullptr when none starts before probeEnd. The first probe, where the
+  // last match ended, has its own copy of the code, so its branch (a match
+  // right after a match) is predicted apart from the loop's (a match after
+  // a miss): 2-3% faster on every corpus, same streams.
+  uint32_t word = Load32(ip);  // the four bytes at ip when a search starts
+  auto search = [&]() -> const unsigned char* {
+    if (ip > probeEnd) return nullptr;
+    if (const unsigned char* ref = probe(word)) return ref;
+    while (ip <= probeEnd)
+      if (const unsigned char* ref = probe(Load32(ip))) return ref;
+    return nullptr;
+  };
+  // The match at ip from ref extended forwards: its end (and the word there).
+  auto extend = [&](const unsigned char* ref) { return ForwardMatchEnd(ip, ref, end, probeEnd, word); };
   // The position before the end p of a match enters the table.
   auto insertEnd = [&](const unsigned char* p) {
     if (p <= probeEnd) table[Hash4(Load32(p - 1), bits)] = static_cast<uint16_t>(p - 1 - in);

@@ -267,6 +267,26 @@ TEST(CompressSegment, LevelOneMatchesAroundARandomHalf) {
   }
 }
 
+// Level 1 reads words past a match's end; a match of 17 to 19 bytes
+// starting 20 to 22 bytes before a segment's end must not read past it (the
+// sanitized build sees the buffer's exact end).
+TEST(CompressSegment, LevelOneReadsNothingPastAMatchNearTheEnd) {
+  ASSERT_EQ(lzo_init(), LZO_E_OK);
+  std::mt19937 rng(11);
+  for (std::size_t n : {100, 4096}) {
+    for (std::size_t start = 20; start <= 22; ++start) {
+      for (std::size_t length = 17; length <= 19; ++length) {
+        Bytes in(n);
+        for (unsigned char& c : in) c = static_cast<unsigned char>(rng());
+        std::copy_n(in.begin() + 30, start, in.end() - long(start));
+        if (length < start) in[n - start + length] = static_cast<unsigned char>(in[30 + length] ^ 1);
+        SCOPED_TRACE("n=" + std::to_string(n) + " start=" + std::to_string(start) + " length=" + std::to_string(length));
+        ExpectDecodesUnderAllThree(Compress(in, 1), in);
+      }
+    }
+  }
+}
+
 // Random bytes with one 20-byte repeat, a long literal run after it, and in
 // that run (25 literals in) three bytes repeating three of the run's first
 // ones. Taking them as a match costs exactly what the literals cost at that
