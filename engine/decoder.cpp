@@ -297,58 +297,13 @@ inline bool ReadFirstRun(Cursor& c, uint64_t& t) {
   return true;
 }
 
-// What FastStep did with the instruction at the cursor.
+// How FastRun left the stream.
 enum class Step {
-  kDecoded,  // decoded with its literals; the cursor is past them
-  kCareful,  // not one it handles; nothing consumed
+  kCareful,  // at an instruction it does not handle, or short of room: the careful loop goes on
   kCrash,    // a read or write out of bounds, or a distance before the output start
 };
 
-// The literals after a match decoded by FastStep: its trailing count, or,
-// when that is 0, a run announced by the next byte (1 to 15, or 0 for a long
-// run). Chosen without branching where possible: which case holds is as
-// unpredictable as the data.
-inline Step FastLiterals(Cursor& c, const unsigned char* ip, unsigned char* op, unsigned trailing,
-                         uint64_t& run) {
-  const unsigned next = *ip;
-  if (__builtin_expect((trailing == 0) & (next == 0), 0)) {
-    // A long run, most often of one extension byte (19 to 273 literals).
-    // kFastIn leaves that byte readable; the run itself is checked.
-    const unsigned first = ip[1];
-    if (__builtin_expect(first != 0, 1)) {
-      const uint64_t n = vzr::kLongRunBias + first;
-      ip += 2;
-      if (static_cast<uint64_t>(c.ipEnd - ip) >= n + kRunSlack &&
-          static_cast<uint64_t>(c.opEnd - op) >= n + kRunSlack) {
-        CopyRun(op, ip, n);
-        c.ip = ip + n;
-        c.op = op + n;
-        run = n;
-        return Step::kDecoded;
-      }
-      ip -= 2;
-    }
-    c.ip = ip + 1;
-    c.op = op;
-    uint64_t sum = 0;
-    if (!ReadExtension(c, sum)) return Step::kCrash;
-    run = vzr::kLongRunBias + sum;
-    return CopyLiterals(c, run) ? Step::kDecoded : Step::kCrash;
-  }
-  const bool shortRun = (trailing == 0) & (next - 1 < kFarMatchMin - 1);
-  const unsigned t = shortRun ? next + 3 : trailing;
-  ip += shortRun;
-  // Narrow stores where they do: a match reading them back soon after
-  // waits less for a store it lies inside.
-  Copy8(op, ip);
-  if (t > 8) Copy16(op + 8, ip + 8);
-  c.op = op + t;
-  c.ip = ip + t;
-  run = t;
-  return Step::kDecoded;
-}
-
-// Copies a mid or far match that FastStep decoded (at most 33 bytes, or a
+// Copies a mid or far match that FastRun decoded (at most 33 bytes, or a
 // longer one with room for 31 bytes of chunk overrun) from `distance` back.
 inline void CopyMatchFast(unsigned char* op, uint64_t length, uint64_t distance) {
   const unsigned char* from = op - distance;
@@ -363,63 +318,193 @@ inline void CopyMatchFast(unsigned char* op, uint64_t length, uint64_t distance)
   CopyMatchChunked(op, length, distance);
 }
 
-// Decodes the instruction at the cursor and its literals when it is one of
-// the common ones (no length extension, not the end marker), given at least
-// kFastIn bytes of input and kFastOut of output left: then no read or write
-// can reach an end, and only the distance is checked. `run` is the length of
-// the literal run before the instruction on entry (it chooses the near-match
-// form) and that of the run after it on return.
-inline Step FastStep(Cursor& c, uint64_t& run) {
+// Decodes instructions and their literals from the cursor on while at least
+// kFastIn bytes of input and kFastOut of output are left at each
+// instruction: then no read or write can reach an end, and only the distance
+// is checked. `run` is the length of the literal run before the instruction
+// at the cursor on entry (it chooses the near-match form), and on return one
+// with the same form; FastRun returns at an instruction boundary.
+//
+// Which kind comes next, and whether literals follow, is as unpredictable as
+// the data, so the code is laid out as labelled handlers, one per kind, each
+// ending in its own copy of the choice of the next handler: the branch
+// predictor then learns what tends to follow each kind, where one shared
+// choice would see them all mixed.
+Step FastRun(Cursor& c, uint64_t& run, const unsigned char* const ipFast, const unsigned char* const opFast) {
   const unsigned char* ip = c.ip;
   unsigned char* op = c.op;
-  const uint64_t written = c.Written();
-  const unsigned b = ip[0];
-  if (b >= kShortMatchMin) {
-    const uint64_t length = (b >> 5) + 1;
-    const uint64_t distance = ((b >> 2) & 7) + uint64_t(ip[1]) * 8 + 1;
-    if (__builtin_expect(distance > written, 0)) return Step::kCrash;
-    if (distance >= 8) {
-      Copy8(op, op - distance);
-    } else {
-      CopyMatchChunked(op, length, distance);
-    }
-    return FastLiterals(c, ip + 2, op + length, b & 3, run);
+  unsigned char* const opBase = c.opBase;
+  unsigned b = *ip;  // the byte that chooses the next handler
+  unsigned trailing = 0;
+  uint64_t length = 0;
+  uint64_t distance = 0;
+
+// The handler of an instruction byte of 16 or more.
+#define VZR_NEXT_MATCH()                    \
+  if (b >= kShortMatchMin) goto shortMatch; \
+  if (b >= kMidMatchMin) goto mid;          \
+  goto far;
+
+// Each instruction handler begins with the room test.
+#define VZR_ROOM_OR_LEAVE(runForm)                            \
+  if (__builtin_expect((ip >= ipFast) | (op >= opFast), 0)) { \
+    run = (runForm);                                          \
+    goto leave;                                               \
   }
+
+// Each match handler ends with this: 0 to 3 literals, copied as four bytes,
+// then the handler of the byte after them.
+#define VZR_TRAILING_THEN_NEXT()            \
+  std::memcpy(op, ip, 4);                   \
+  op += trailing;                           \
+  ip += trailing;                           \
+  b = *ip;                                  \
+  if (b < kFarMatchMin) {                   \
+    if (trailing != 0) goto nearAfterMatch; \
+    if (b != 0) goto shortRun;              \
+    goto longRun;                           \
+  }                                         \
+  VZR_NEXT_MATCH();
+
   if (b < kFarMatchMin) {
-    // Near match of 2 or 3 bytes: three single bytes are exact at any
-    // distance (a third byte beyond a 2-byte match is overwritten later).
-    const bool afterRun = run > 3;
-    const uint64_t distance = (b >> 2) + uint64_t(ip[1]) * 4 + (afterRun ? kNearAfterRunDistanceBase : 1);
-    if (__builtin_expect(distance > written, 0)) return Step::kCrash;
-    const unsigned char* from = op - distance;
-    op[0] = from[0];
-    op[1] = from[1];
-    op[2] = from[2];
-    return FastLiterals(c, ip + 2, op + (afterRun ? 3 : 2), b & 3, run);
+    if (run > 3) goto nearAfterRun;
+    goto nearAfterMatch;
   }
-  uint64_t length;
-  uint64_t distance;
-  if (b >= kMidMatchMin) {
-    if (__builtin_expect((b & 31) == 0, 0)) {
-      // A long match with a one-byte length extension (repetitive data).
-      if (ip[1] == 0) return Step::kCareful;
-      length = ip[1] + 31 + 2;
-      if (c.OutLeft() < length + kFastOut) return Step::kCareful;
-      distance = (ip[2] >> 2) + uint64_t(ip[3]) * 64 + 1;
-      if (__builtin_expect(distance > written, 0)) return Step::kCrash;
-      CopyMatchFast(op, length, distance);
-      return FastLiterals(c, ip + 4, op + length, ip[2] & 3, run);
-    }
-    length = (b & 31) + 2;
-    distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + 1;
+  VZR_NEXT_MATCH();
+
+shortMatch:
+  VZR_ROOM_OR_LEAVE(0);
+  length = (b >> 5) + 1;
+  distance = ((b >> 2) & 7) + uint64_t(ip[1]) * 8 + 1;
+  if (__builtin_expect(distance > static_cast<uint64_t>(op - opBase), 0)) return Step::kCrash;
+  if (distance >= 8) {
+    Copy8(op, op - distance);
   } else {
-    if (b > kFarMatchMax || (b & 7) == 0 || (b == kEndMarkerByte && (ip[1] | ip[2]) == 0)) return Step::kCareful;
-    length = (b & 7) + 2;
-    distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + kFarDistanceBase;
+    CopyMatchChunked(op, length, distance);
   }
-  if (__builtin_expect(distance > written, 0)) return Step::kCrash;
+  trailing = b & 3;
+  ip += 2;
+  op += length;
+  VZR_TRAILING_THEN_NEXT();
+
+mid:
+  VZR_ROOM_OR_LEAVE(0);
+  if (__builtin_expect((b & 31) == 0, 0)) goto longMid;
+  length = (b & 31) + 2;
+  distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + 1;
+  trailing = ip[1] & 3;
+  ip += 3;
+  if (__builtin_expect(distance > static_cast<uint64_t>(op - opBase), 0)) return Step::kCrash;
+  if (__builtin_expect(distance >= 32, 1)) {
+    // 3 to 33 bytes, each read final (the 33rd, 32 back, was just written).
+    const unsigned char* from = op - distance;
+    Copy16(op, from);
+    Copy16(op + 16, from + 16);
+    op[32] = from[32];
+  } else {
+    CopyMatchChunked(op, length, distance);
+  }
+  op += length;
+  VZR_TRAILING_THEN_NEXT();
+
+longMid:
+  // A long match with a one-byte length extension (repetitive data).
+  if (ip[1] == 0) goto leave;
+  length = ip[1] + 31 + 2;
+  if (static_cast<uint64_t>(c.opEnd - op) < length + kFastOut) goto leave;
+  distance = (ip[2] >> 2) + uint64_t(ip[3]) * 64 + 1;
+  trailing = ip[2] & 3;
+  ip += 4;
+  goto copyMatch;
+
+far:
+  VZR_ROOM_OR_LEAVE(0);
+  // The unused bytes, a length extension and the end marker go to the careful loop.
+  if (b > kFarMatchMax || (b & 7) == 0 || (b == kEndMarkerByte && (ip[1] | ip[2]) == 0)) goto leave;
+  length = (b & 7) + 2;
+  distance = (ip[1] >> 2) + uint64_t(ip[2]) * 64 + kFarDistanceBase;
+  trailing = ip[1] & 3;
+  ip += 3;
+  goto copyMatch;
+
+nearAfterMatch:
+  // Near match of 2 bytes after 1 to 3 literals (or none, at a stream's start).
+  VZR_ROOM_OR_LEAVE(0);
+  distance = (b >> 2) + uint64_t(ip[1]) * 4 + 1;
+  length = 2;
+  goto nearMatch;
+
+nearAfterRun:
+  // Near match of 3 bytes after a run of 4 or more literals.
+  VZR_ROOM_OR_LEAVE(kNearAfterRunDistanceBase);
+  distance = (b >> 2) + uint64_t(ip[1]) * 4 + kNearAfterRunDistanceBase;
+  length = 3;
+nearMatch:
+  // Three single bytes are exact at any distance (a third byte beyond a
+  // 2-byte match is overwritten later).
+  if (__builtin_expect(distance > static_cast<uint64_t>(op - opBase), 0)) return Step::kCrash;
+  op[0] = (op - distance)[0];
+  op[1] = (op - distance)[1];
+  op[2] = (op - distance)[2];
+  trailing = b & 3;
+  ip += 2;
+  op += length;
+  VZR_TRAILING_THEN_NEXT();
+
+copyMatch:
+  if (__builtin_expect(distance > static_cast<uint64_t>(op - opBase), 0)) return Step::kCrash;
   CopyMatchFast(op, length, distance);
-  return FastLiterals(c, ip + 3, op + length, ip[1] & 3, run);
+  op += length;
+  VZR_TRAILING_THEN_NEXT();
+
+shortRun:
+  // A run of 4 to 18 literals after a match, as two chunks; the match's
+  // room test covers them.
+  length = b + 3;
+  ++ip;
+  Copy16(op, ip);
+  Copy16(op + 16, ip + 16);
+  op += length;
+  ip += length;
+  b = *ip;
+  if (b < kFarMatchMin) goto nearAfterRun;
+  VZR_NEXT_MATCH();
+
+longRun: {
+  // Most often of one extension byte (19 to 273 literals). The room test
+  // left that byte readable; the run itself is checked.
+  const unsigned first = ip[1];
+  length = vzr::kLongRunBias + first;
+  if (__builtin_expect(first != 0, 1) && static_cast<uint64_t>(c.ipEnd - (ip + 2)) >= length + kRunSlack &&
+      static_cast<uint64_t>(c.opEnd - op) >= length + kRunSlack) {
+    CopyRun(op, ip + 2, length);
+    ip += 2 + length;
+    op += length;
+  } else {
+    c.ip = ip + 1;
+    c.op = op;
+    uint64_t sum = 0;
+    if (!ReadExtension(c, sum)) return Step::kCrash;
+    length = vzr::kLongRunBias + sum;
+    if (!CopyLiterals(c, length)) return Step::kCrash;
+    ip = c.ip;
+    op = c.op;
+  }
+  // What follows may lie beyond the room test, even past the input's end.
+  run = length;
+  if (__builtin_expect(ip >= ipFast, 0)) goto leave;
+  b = *ip;
+  if (b < kFarMatchMin) goto nearAfterRun;
+  VZR_NEXT_MATCH();
+}
+
+leave:
+  c.ip = ip;
+  c.op = op;
+  return Step::kCareful;
+#undef VZR_NEXT_MATCH
+#undef VZR_ROOM_OR_LEAVE
+#undef VZR_TRAILING_THEN_NEXT
 }
 
 // Decodes one segment's stream, from its first byte to its end marker.
@@ -436,9 +521,7 @@ Outcome DecodeStreamAt(Cursor& c) {
   const unsigned char* const opFast = c.OutLeft() >= kFastOut ? c.opEnd - (kFastOut - 1) : c.op;
   for (;;) {
     if (__builtin_expect((c.ip < ipFast) & (c.op < opFast), 1)) {
-      const Step step = FastStep(c, runBefore);
-      if (__builtin_expect(step == Step::kDecoded, 1)) continue;
-      if (step == Step::kCrash) return Outcome::kCrash;
+      if (FastRun(c, runBefore, ipFast, opFast) == Step::kCrash) return Outcome::kCrash;
     }
     if (c.InLeft() < 2) return Outcome::kCrash;  // every instruction has at least two bytes
     const unsigned b = c.ip[0];
