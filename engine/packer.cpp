@@ -394,20 +394,26 @@ void WalkDirectory(const char* dir) {
 
 void VzrArchive::WriteIndex() {
   GetStatusSink()->SetText("Writing Index...");
-  // The whole index is assembled first and written at once.
-  std::vector<unsigned char> index;
-  index.reserve(4 + std::size_t(FileIndex.count) * (vzr::kIndexEntryFixedSize + 64));
-  auto put = [&index](uint32_t value) {
-    unsigned char bytes[4];
-    vzr::WriteLE32(bytes, value);
-    index.insert(index.end(), bytes, bytes + 4);
+  // The whole index is assembled first, at its exact size, and written at once.
+  std::size_t size = 4;
+  for (uint32_t i = 0; i < FileIndex.count; ++i)
+    size += vzr::kIndexEntryFixedSize + basePathLength + FileIndex.files[i].nameLength;
+  std::vector<unsigned char> index(size);
+  unsigned char* at = index.data();
+  auto put = [&at](uint32_t value) {
+    vzr::WriteLE32(at, value);
+    at += 4;
+  };
+  auto putBytes = [&at](const char* bytes, uint32_t n) {
+    if (n != 0) std::memcpy(at, bytes, n);
+    at += n;
   };
   put(FileIndex.count);
   for (uint32_t i = 0; i < FileIndex.count; ++i) {
     const FileEntry& e = FileIndex.files[i];
     put(basePathLength + e.nameLength);
-    if (basePathLength) index.insert(index.end(), basePath, basePath + basePathLength);
-    index.insert(index.end(), e.name, e.name + e.nameLength);
+    putBytes(basePath, basePathLength);
+    putBytes(e.name, e.nameLength);
     put(e.compSize);
     put(e.fileSize);
     put(e.fileOffset);
