@@ -278,6 +278,21 @@ TEST(CliMount, KilledServerLeavesTheArchiveAndKeepsTheChanges) {
   EXPECT_EQ(Files(dir / "mp"), (std::map<std::string, std::string>{{"b.con", "written"}}));
 }
 
+// A writable mount over the folder that holds its overlay would reach the
+// overlay through itself: the first write would hang every program there.
+TEST(CliMount, WritableMountThatWouldHideItsOverlayIsRefused) {
+  REQUIRE_FUSE();
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a.con", "old");
+  layout.WriteTo(dir / "sub/x.vzr");
+  for (const std::string& point : {dir.str(), dir / "sub", dir / "sub/.x.vzr.overlay"}) {
+    Mounted m(dir / "sub/x.vzr", point, {"-o", "rw"});
+    EXPECT_EQ(m.result.status, 2) << point;
+    EXPECT_NE(m.result.err.find("it would hide " + dir / "sub/.x.vzr.overlay"), std::string::npos) << m.result.err;
+  }
+}
+
 TEST(CliMount, FailedRewriteKeepsTheOverlayForTheNextMount) {
   REQUIRE_FUSE();
   testutil::TempDir dir;
