@@ -201,8 +201,9 @@ int RunUpdate(const cli::Args& args) {
   if (SetEntryCompression(args, "update", archive) != cli::kDone) return cli::kNothing;
   vzrfs::ArchiveLock lock;
   if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
+  // The last entry of the name: the one extraction leaves and cat shows.
   uint32_t inx = UINT32_MAX;
-  for (uint32_t i = 0; i < archive.FileIndex.count && inx == UINT32_MAX; ++i)
+  for (uint32_t i = archive.FileIndex.count; i-- > 0 && inx == UINT32_MAX;)
     if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) == 0) inx = i;
   if (inx == UINT32_MAX) {
     cli::FileMessage(path, "no entry named '" + name + "'");
