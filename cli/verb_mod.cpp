@@ -62,8 +62,12 @@ class InFolder {
 
 // The mod root named by MODDIR, or the one holding the current folder.
 std::optional<std::string> ModRoot(const std::string& given) {
-  const std::string dir = given.empty() ? fs::current_path().string() : given;
   std::error_code ec;
+  const std::string dir = given.empty() ? fs::current_path(ec).string() : given;
+  if (ec) {
+    cli::Message("the current folder: " + ec.message());
+    return std::nullopt;
+  }
   if (!fs::is_directory(dir, ec)) {
     cli::FileMessage(dir, ec ? ec.message() : "not a folder");
     return std::nullopt;
