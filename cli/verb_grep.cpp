@@ -174,7 +174,7 @@ int RunGrep(const cli::Args& args) {
   auto print = [&](const Job& job) {
     if (job.failed) {
       progress.Clear();
-      std::fflush(stdout);
+      cli::FlushOutput();
       cli::FileMessage(job.archive, job.reader ? std::string(job.reader->Entry(job.entry).name) + ": " + job.error
                                                : job.error);
       problems = true;
@@ -220,7 +220,7 @@ int RunGrep(const cli::Args& args) {
   }
   queue.Drain(print);
   for (std::thread& w : workers) w.join();
-  std::fflush(stdout);
+  cli::FlushOutput();
   // Archives were named, and none of them could be read: nothing was searched.
   if (!archives.empty() && openedArchives == 0) return cli::kNothing;
   return problems || !matched ? cli::kProblems : cli::kDone;

@@ -112,7 +112,8 @@ TEST(CliOutput, WriteErrorOnStandardOutputIsReported) {
       {"list", dir / "a.vzr"},          {"list", "--json", dir / "a.vzr"}, {"info", dir / "a.vzr"},
       {"test", dir / "a.vzr"},          {"diff", dir / "a.vzr", dir / "b.vzr"},
       {"find", "*.con", dir / "a.vzr"}, {"extract", "-v", "-C", dir / "out", dir / "a.vzr"},
-      {"--version"},                    {"help", "pack"},                  {"pack", "--help"}};
+      {"grep", "a", dir / "a.vzr"},     {"--version"},                     {"help", "pack"},
+      {"pack", "--help"}};
   for (const auto& args : verbs) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
     const clitest::Result r = RunIntoFullDisk(args);
