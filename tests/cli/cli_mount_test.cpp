@@ -169,7 +169,8 @@ TEST(CliMount, HostileNamesHiddenAndNamedOnce) {
   } rows[] = {{"ok/a.con", "ok/a.con"}, {"/lead/b.con", "lead/b.con"}, {"back\\slash.con", "back/slash.con"},
               {"../up.con", ""},       {"ok/../../esc", ""},          {"C:/drive.con", ""},
               {std::string("ze\0ro", 5), ""}, {"", ""},                {"trail/", ""},
-              {"OK/A.CON", "ok/a.con"}};
+              {"OK/A.CON", "ok/a.con"}, {"./dot//./c.con", "dot/c.con"}, {".", ""},
+              {"dot/.", ""}};
   testutil::ArchiveLayout layout;
   for (std::size_t i = 0; i < std::size(rows); ++i) layout.AddRaw(rows[i].stored, "row" + std::to_string(i));
   layout.WriteTo(dir / "h.vzr");
