@@ -175,6 +175,24 @@ TEST(CliModUnpack, RefusedEntriesAreSkippedAndTheDestinationMade) {
   EXPECT_EQ(Text(dir / "new/dest/levels/c.con"), "c");
 }
 
+// Unpacked into the mod itself, an entry named as another of its archives
+// must not replace that archive before it is read.
+TEST(CliModUnpack, AnEntryNeverReplacesAnArchiveOfTheMod) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout first, second;
+  first.AddRaw("Archives/second.vzr", "not an archive");
+  first.AddRaw("a.con", "a");
+  first.WriteTo(dir / "mod/Archives/first.vzr");
+  second.AddRaw("c.con", "c");
+  second.WriteTo(dir / "mod/Archives/second.vzr");
+  const clitest::Result r = RunVzr({"mod", "unpack", dir / "mod", dir / "mod"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Archives/second.vzr: not written over the mod's archive"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "mod/Archives/second.vzr"), second.Build());
+  EXPECT_EQ(Text(dir / "mod/a.con"), "a");
+  EXPECT_EQ(Text(dir / "mod/c.con"), "c");
+}
+
 // One rule for names that extraction writes to one file: the last entry.
 TEST(CliDuplicates, CatDiffAndExtractAgreeOnTheLastEntry) {
   testutil::TempDir dir;
