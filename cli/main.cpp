@@ -207,16 +207,16 @@ int Main(int argc, char** argv) {
   std::string first = argv[1];
   if (first == "--version") {
     std::cout << "vzr " << VZR_VERSION << "\n";
-    return kDone;
+    return FinishStandardOutput(kDone);
   }
   if (first == "--help" || first == "-h") {
     PrintOverview();
-    return kDone;
+    return FinishStandardOutput(kDone);
   }
   if (first == "help") {
     if (argc < 3) {
       PrintOverview();
-      return kDone;
+      return FinishStandardOutput(kDone);
     }
     const Verb* v = FindVerb(argv[2]);
     if (!v) {
@@ -224,7 +224,7 @@ int Main(int argc, char** argv) {
       return kNothing;
     }
     PrintVerbHelp(*v);
-    return kDone;
+    return FinishStandardOutput(kDone);
   }
   const Verb* v = FindVerb(first);
   if (!v) {
@@ -236,7 +236,7 @@ int Main(int argc, char** argv) {
   if (int rc = ParseArgs(*v, argc, argv, 2, args, help); rc != kDone) return rc;
   if (help) {
     PrintVerbHelp(*v);
-    return kDone;
+    return FinishStandardOutput(kDone);
   }
   for (const char* writer : {"pack", "update", "add", "remove", "recompress"})
     if (first == writer) g_oneArchiveWriter = 1;

@@ -174,7 +174,7 @@ int RunGrep(const cli::Args& args) {
   auto print = [&](const Job& job) {
     if (job.failed) {
       progress.Clear();
-      std::fflush(stdout);
+      cli::FlushOutput();
       cli::FileMessage(job.archive, job.reader ? std::string(job.reader->Entry(job.entry).name) + ": " + job.error
                                                : job.error);
       problems = true;
@@ -196,6 +196,7 @@ int RunGrep(const cli::Args& args) {
         queue.Finished(job);
       }
     });
+  std::size_t openedArchives = 0;
   for (const std::string& path : archives) {
     // A message about the archive itself takes its place in the output order.
     std::unique_ptr<EntryReader> opened;
@@ -206,6 +207,7 @@ int RunGrep(const cli::Args& args) {
       queue.Add(std::move(notice), print);
     }
     if (!opened) continue;
+    ++openedArchives;
     const std::shared_ptr<const EntryReader> reader(std::move(opened));
     for (uint32_t i = 0; i < reader->Count(); ++i) {
       if (!cli::SelectsAny(names, reader->Entry(i).name)) continue;
@@ -218,7 +220,9 @@ int RunGrep(const cli::Args& args) {
   }
   queue.Drain(print);
   for (std::thread& w : workers) w.join();
-  std::fflush(stdout);
+  cli::FlushOutput();
+  // Archives were named, and none of them could be read: nothing was searched.
+  if (!archives.empty() && openedArchives == 0) return cli::kNothing;
   return problems || !matched ? cli::kProblems : cli::kDone;
 }
 

@@ -62,8 +62,12 @@ class InFolder {
 
 // The mod root named by MODDIR, or the one holding the current folder.
 std::optional<std::string> ModRoot(const std::string& given) {
-  const std::string dir = given.empty() ? fs::current_path().string() : given;
   std::error_code ec;
+  const std::string dir = given.empty() ? fs::current_path(ec).string() : given;
+  if (ec) {
+    cli::Message("the current folder: " + ec.message());
+    return std::nullopt;
+  }
   if (!fs::is_directory(dir, ec)) {
     cli::FileMessage(dir, ec ? ec.message() : "not a folder");
     return std::nullopt;
@@ -216,6 +220,23 @@ std::string Absolute(const std::string& path) {
   return p.string();
 }
 
+// True (the entry named on standard error) when entry i would be written
+// over one of the mod's archives: unpacked into the mod itself, an entry
+// must not replace an archive not yet read, or one the user keeps.
+bool OverwritesAModArchive(const VzrArchive& archive, uint32_t i, const std::string& shownPath,
+                           const std::string& dest, const std::vector<std::string>& archives) {
+  const std::string relative = ExtractionPath(archive.FileIndex.files[i].name);
+  if (relative.empty()) return false;  // refused by extraction, which names it
+  const std::string target = dest + "/" + relative;
+  std::error_code ec;
+  for (const std::string& other : archives)
+    if (fs::equivalent(target, other, ec)) {
+      cli::FileMessage(shownPath, relative + ": not written over the mod's archive " + other);
+      return true;
+    }
+  return false;
+}
+
 int RunModUnpack(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("mod unpack", "a mod folder and a destination are needed");
   std::error_code ec;
@@ -233,24 +254,26 @@ int RunModUnpack(const cli::Args& args) {
   // The folders the Toolset's Extract > Mod Folder unpacks, in its order,
   // each archive whole; an entry that cannot be written is named and
   // skipped, and the rest of the mod is still unpacked.
-  int rc = cli::kDone;
+  std::vector<std::string> archives;
   for (const char* folder : modkit::kModArchivePatterns) {
     const std::string pattern = mod + folder;
     const std::string prefix = pattern.substr(0, pattern.rfind('/') + 1);
-    for (const vzrfs::FindEntry& match : vzrfs::FindMatches(pattern.c_str())) {
-      if (match.isDirectory) continue;
-      const std::string path = prefix + match.name;
-      VzrArchive archive;
-      const int loaded = cli::LoadArchive(path, archive);
-      if (loaded == cli::kNothing) {
-        rc = cli::kProblems;
-        continue;
-      }
-      std::vector<uint32_t> every(archive.FileIndex.count);
-      for (uint32_t i = 0; i < archive.FileIndex.count; ++i) every[i] = i;
-      const int extracted = cli::ExtractEntries(archive, path, every, dest, false, args.quiet);
-      if (loaded != cli::kDone || extracted != cli::kDone) rc = cli::kProblems;
+    for (const vzrfs::FindEntry& match : vzrfs::FindMatches(pattern.c_str()))
+      if (!match.isDirectory) archives.push_back(prefix + match.name);
+  }
+  int rc = cli::kDone;
+  for (const std::string& path : archives) {
+    VzrArchive archive;
+    const int loaded = cli::LoadArchive(path, archive);
+    if (loaded == cli::kNothing) {
+      rc = cli::kProblems;
+      continue;
     }
+    std::vector<uint32_t> kept;
+    for (uint32_t i = 0; i < archive.FileIndex.count; ++i)
+      if (!OverwritesAModArchive(archive, i, path, dest, archives)) kept.push_back(i);
+    const int extracted = cli::ExtractEntries(archive, path, kept, dest, false, args.quiet);
+    if (loaded != cli::kDone || extracted != cli::kDone || kept.size() != archive.FileIndex.count) rc = cli::kProblems;
   }
   return rc;
 }

@@ -646,6 +646,30 @@ std::string Absolute(const std::string& path) {
   return p.string();
 }
 
+// True when one of the folders a and b (both without links) holds the
+// other or is it.
+bool FoldersOverlap(const std::string& a, const std::string& b) {
+  const auto holds = [](const std::string& outer, const std::string& inner) {
+    return inner.compare(0, outer.size(), outer) == 0 &&
+           (inner.size() == outer.size() || inner[outer.size()] == '/' || outer == "/");
+  };
+  return holds(a, b) || holds(b, a);
+}
+
+// False (with the message) when a writable mount at mountpoint would hide
+// its own overlay: the server reaches the overlay by path, through the
+// mount it serves, and every program touching the mount would hang.
+bool OverlayOutsideMount(const std::string& archive, const std::string& mountpoint) {
+  char* real = ::realpath(mountpoint.c_str(), nullptr);
+  const std::string point = real ? real : mountpoint;
+  std::free(real);
+  const std::string overlay = vzrmount::Overlay::FolderFor(archive);
+  if (!FoldersOverlap(point, overlay)) return true;
+  cli::FileMessage(mountpoint, "-o rw cannot mount here: it would hide " + overlay +
+                                   ", where the changes are kept (choose a folder apart from the archive's)");
+  return false;
+}
+
 // The archives of a mod, in the order `vzr mod unpack` extracts them.
 std::vector<std::string> ModArchives(const std::string& mod) {
   std::vector<std::string> archives;
@@ -957,6 +981,7 @@ int RunMount(const cli::Args& args) {
   s.uid = ::getuid();
   s.gid = ::getgid();
   s.archivePath = archives.front();
+  if (options.writable && !OverlayOutsideMount(s.archivePath, mountpoint)) return cli::kNothing;
   if (!LoadSources(archives, options)) return cli::kNothing;
   if (options.writable && !ApplyOverlay(s.archivePath)) return cli::kNothing;
   return Serve(mountpoint, args.Has("-f"), options);

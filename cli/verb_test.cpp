@@ -25,6 +25,7 @@ std::string NameProblem(const FileEntry& e) {
   if (n.find_first_not_of('/') == std::string::npos) return "empty name";
   if (n.size() >= 2 && std::isalpha(static_cast<unsigned char>(n[0])) && n[1] == ':') return "name starts with a drive";
   if (n.back() == '/') return "name ends with '/' (names a folder)";
+  if (n == "." || (n.size() >= 2 && n.compare(n.size() - 2, 2, "/.") == 0)) return "name ends with '.' (names a folder)";
   return "name leads outside the destination";
 }
 

@@ -201,8 +201,9 @@ int RunUpdate(const cli::Args& args) {
   if (SetEntryCompression(args, "update", archive) != cli::kDone) return cli::kNothing;
   vzrfs::ArchiveLock lock;
   if (LoadForRewrite(path, archive, lock) != cli::kDone) return cli::kNothing;
+  // The last entry of the name: the one extraction leaves and cat shows.
   uint32_t inx = UINT32_MAX;
-  for (uint32_t i = 0; i < archive.FileIndex.count && inx == UINT32_MAX; ++i)
+  for (uint32_t i = archive.FileIndex.count; i-- > 0 && inx == UINT32_MAX;)
     if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) == 0) inx = i;
   if (inx == UINT32_MAX) {
     cli::FileMessage(path, "no entry named '" + name + "'");
@@ -324,15 +325,20 @@ int RunAdd(const cli::Args& args) {
   for (size_t k = 1; k < args.positionals.size(); ++k) {
     fs::path source = fs::path(args.positionals[k]).lexically_normal();
     if (!source.has_filename()) source = source.parent_path();  // "dir/" names dir
-    std::string own = source.filename().string();
-    if (own.empty() || own == "." || own == "..") own = fs::absolute(source).lexically_normal().filename().string();
-    const std::string name = base.empty() ? own : base + "/" + own;
     std::error_code ec;
     const fs::file_status st = fs::status(source, ec);
     if (ec || !fs::exists(st)) {
       cli::FileMessage(args.positionals[k], ec ? ec.message() : std::strerror(ENOENT));
       return cli::kNothing;
     }
+    std::string own = source.filename().string();
+    // "." or ".." take the folder's own name; the current folder may be gone.
+    if (own.empty() || own == "." || own == "..") own = fs::absolute(source, ec).lexically_normal().filename().string();
+    if (ec || own.empty()) {
+      cli::FileMessage(args.positionals[k], ec ? ec.message() : "has no name to store it under");
+      return cli::kNothing;
+    }
+    const std::string name = base.empty() ? own : base + "/" + own;
     if (fs::is_directory(st)) {
       if (!FilesBelow(source, name, added, skipped)) return cli::kNothing;
     } else if (fs::is_regular_file(st)) {

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -68,22 +69,29 @@ bool NameHoldsZero(VzrArchive& archive, const FileEntry& e) {
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // The entry's path below the destination folder, or an empty text when the
-// name must not be written: a drive prefix, a ".." component, or nothing left.
+// name must not be written: a drive prefix, a ".." component, a name that
+// ends in a folder ('/' or "."), or nothing left. Empty and "." components
+// are left out, so that every name of one file gives one path ("a/./b" and
+// "a//b" are "a/b"), as the system resolves them.
 std::string SafeRelativeName(const char* name, bool& hadLeadingSlash) {
-  std::string path = vzrfs::WithSlashes(name);
-  const std::size_t first = path.find_first_not_of('/');
-  hadLeadingSlash = first != 0 && !path.empty();
-  path.erase(0, first == std::string::npos ? path.size() : first);
-  if (path.empty() || path.back() == '/') return std::string();
-  if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') return std::string();
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t slash = path.find('/', start);
-    if (slash == std::string::npos) slash = path.size();
-    if (path.compare(start, slash - start, "..") == 0 && slash - start == 2) return std::string();
+  const std::string given = vzrfs::WithSlashes(name);
+  const std::size_t first = given.find_first_not_of('/');
+  hadLeadingSlash = first != 0 && !given.empty();
+  if (first == std::string::npos || given.back() == '/') return std::string();
+  if (given.size() - first >= 2 && IsDriveLetter(given[first]) && given[first + 1] == ':') return std::string();
+  std::string path;
+  std::string_view component;
+  for (std::size_t start = first; start <= given.size();) {
+    const std::size_t slash = std::min(given.find('/', start), given.size());
+    component = std::string_view(given).substr(start, slash - start);
+    if (component == "..") return std::string();
+    if (!component.empty() && component != ".") {
+      if (!path.empty()) path += '/';
+      path += component;
+    }
     start = slash + 1;
   }
-  return path;
+  return component == "." ? std::string() : path;
 }
 
 // Creates every folder of relative path `path` before its last '/', below the

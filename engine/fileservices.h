@@ -243,6 +243,9 @@ void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n);
 
 // The errno of the last failed Write/CopyRange (0 when none).
 int LastWriteError();
+// Forgets it, so that a failure after this call is told apart from an
+// older one.
+void ClearLastWriteError();
 
 // Fault injection, for tests only. The hook is asked before every write with
 // the running number of the write (1 for the first after it was set); a

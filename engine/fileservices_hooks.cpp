@@ -79,6 +79,7 @@ bool RecordFailure() {
 }  // namespace internal
 
 int LastWriteError() { return g_lastWriteError; }
+void ClearLastWriteError() { g_lastWriteError = 0; }
 
 void SetOperationRecorder(OperationRecorder recorder) { Recorder() = std::move(recorder); }
 

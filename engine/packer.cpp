@@ -548,6 +548,7 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
 
   const int result = static_cast<int>(pack.FileIndex.count);
   CodePosition = 1128;
+  vzrfs::ClearLastWriteError();
   const bool closed = part.Close();
   pack.vzrFileStream = nullptr;
   const int writeError = pack.writeError;
@@ -559,9 +560,11 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   const bool moved = whole && result != 0 && part.CommitDurably();
   if (!moved) part.Discard();
   if (!whole || (result != 0 && !moved)) {
-    // The source file whose copy failed, if that was it, stays named.
-    vzrops::TraceFailure(error, 1, error.entry, writeError ? writeError : EIO, "ERROR! writing .vzr file failed (",
-                         std::strerror(writeError ? writeError : EIO), "): ", archivePath);
+    // The source file whose copy failed, if that was it, stays named. A
+    // failed close or commit (a flush on a full disk) has its reason too.
+    const int why = writeError ? writeError : vzrfs::LastWriteError() ? vzrfs::LastWriteError() : EIO;
+    vzrops::TraceFailure(error, 1, error.entry, why, "ERROR! writing .vzr file failed (", std::strerror(why), "): ",
+                         archivePath);
     SetStatus(Formatted("Error! Could not write .vzr file: %s", archivePath).c_str());
     return 1;
   }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "errors_internal.h"
 #include "fileservices.h"
@@ -57,7 +58,9 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
   vzrops::RewritePlan plan;
   plan.dropped.assign(src.FileIndex.count, true);
   for (uint32_t i = 0; i < src.FileIndex.count; ++i) {
-    plan.additions.push_back({src.FileIndex.files[i].name, [&src, &dst, i] {
+    // The stored name whole: a zero byte in it must not cut it short.
+    const FileEntry& stored = src.FileIndex.files[i];
+    plan.additions.push_back({std::string(stored.name, stored.nameLength), [&src, &dst, i] {
                                 const uint32_t size = src.FileIndex.files[i].fileSize;
                                 const unsigned char* content = src.Extract(i, nullptr);
                                 const uint32_t capacity = size + vzr::kBufferGrowthMargin;

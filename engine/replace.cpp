@@ -440,9 +440,11 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   // taken its place: restored on failure.
   std::optional<IndexUndo> onDisk;
   const uint32_t oldIndexOffset = a.indexOffset;
+  vzrfs::ClearLastWriteError();
   const bool written = WriteRewrittenArchive(a, in.get(), part.Stream(), plan, onDisk);
-  // The first failed write of the copy, or the failed close.
-  int sysError = a.writeError;
+  // The first failed write of the copy (an entry's, or a copy, seek or write
+  // of the file services), or the failed close.
+  int sysError = a.writeError != 0 || written ? a.writeError : vzrfs::LastWriteError();
   a.vzrFileStream = nullptr;
   const bool closed = part.Close();
   if (!closed && sysError == 0) sysError = errno;

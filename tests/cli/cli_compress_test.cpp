@@ -103,6 +103,19 @@ TEST(CliCompress, RecompressRawToSegmentedToRawKeepsEveryEntry) {
   EXPECT_EQ(ReadFileBytes(dir / "a.vzr"), raw);  // the same entries in the same order
 }
 
+// A stored name is kept whole, even one with a zero byte that extraction
+// refuses: cut at that byte it would turn into another, writable name.
+TEST(CliCompress, RecompressKeepsEveryStoredNameWhole) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw(std::string("ze\0ro.con", 7), "hidden");
+  layout.AddRaw("ok.con", "fine");
+  layout.WriteTo(dir / "z.vzr");
+  ASSERT_EQ(RunVzr({"recompress", "--level", "1", dir / "z.vzr"}).status, 0);
+  ASSERT_EQ(RunVzr({"recompress", "--raw", dir / "z.vzr"}).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir / "z.vzr"), layout.Build());
+}
+
 // New entries of a segmented archive are compressed; a raw archive stays raw.
 TEST(CliCompress, AddAndUpdateCompressOnlyInSegmentedArchives) {
   testutil::TempDir dir;

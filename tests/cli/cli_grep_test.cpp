@@ -150,6 +150,8 @@ TEST(CliGrep, DamagedEntryIsNamedAndTheRestSearched) {
   EXPECT_EQ(folder.status, 1);
   EXPECT_NE(folder.err.find("a_cut.vzr: not an archive"), std::string::npos) << folder.err;
   EXPECT_NE(folder.out.find("c.con:spawn three"), std::string::npos);
+  // Alone, it leaves nothing searched: not the "no match" of status 1.
+  EXPECT_EQ(RunVzr({"grep", "spawn", dir / "a_cut.vzr"}).status, 2);
 }
 
 TEST(CliGrep, HostilePatternFinishes) {

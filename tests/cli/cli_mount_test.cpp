@@ -169,7 +169,8 @@ TEST(CliMount, HostileNamesHiddenAndNamedOnce) {
   } rows[] = {{"ok/a.con", "ok/a.con"}, {"/lead/b.con", "lead/b.con"}, {"back\\slash.con", "back/slash.con"},
               {"../up.con", ""},       {"ok/../../esc", ""},          {"C:/drive.con", ""},
               {std::string("ze\0ro", 5), ""}, {"", ""},                {"trail/", ""},
-              {"OK/A.CON", "ok/a.con"}};
+              {"OK/A.CON", "ok/a.con"}, {"./dot//./c.con", "dot/c.con"}, {".", ""},
+              {"dot/.", ""}};
   testutil::ArchiveLayout layout;
   for (std::size_t i = 0; i < std::size(rows); ++i) layout.AddRaw(rows[i].stored, "row" + std::to_string(i));
   layout.WriteTo(dir / "h.vzr");
@@ -276,6 +277,21 @@ TEST(CliMount, KilledServerLeavesTheArchiveAndKeepsTheChanges) {
   Mounted again(dir / "k.vzr", dir / "mp", {"-o", "rw"});
   ASSERT_EQ(again.result.status, 0) << again.result.err;
   EXPECT_EQ(Files(dir / "mp"), (std::map<std::string, std::string>{{"b.con", "written"}}));
+}
+
+// A writable mount over the folder that holds its overlay would reach the
+// overlay through itself: the first write would hang every program there.
+TEST(CliMount, WritableMountThatWouldHideItsOverlayIsRefused) {
+  REQUIRE_FUSE();
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a.con", "old");
+  layout.WriteTo(dir / "sub/x.vzr");
+  for (const std::string& point : {dir.str(), dir / "sub", dir / "sub/.x.vzr.overlay"}) {
+    Mounted m(dir / "sub/x.vzr", point, {"-o", "rw"});
+    EXPECT_EQ(m.result.status, 2) << point;
+    EXPECT_NE(m.result.err.find("it would hide " + dir / "sub/.x.vzr.overlay"), std::string::npos) << m.result.err;
+  }
 }
 
 TEST(CliMount, FailedRewriteKeepsTheOverlayForTheNextMount) {

@@ -111,9 +111,11 @@ TEST(CliOutput, WriteErrorOnStandardOutputIsReported) {
   const std::vector<std::vector<std::string>> verbs = {
       {"list", dir / "a.vzr"},          {"list", "--json", dir / "a.vzr"}, {"info", dir / "a.vzr"},
       {"test", dir / "a.vzr"},          {"diff", dir / "a.vzr", dir / "b.vzr"},
-      {"find", "*.con", dir / "a.vzr"}, {"extract", "-v", "-C", dir / "out", dir / "a.vzr"}};
+      {"find", "*.con", dir / "a.vzr"}, {"extract", "-v", "-C", dir / "out", dir / "a.vzr"},
+      {"grep", "a", dir / "a.vzr"},     {"--version"},                     {"help", "pack"},
+      {"pack", "--help"}};
   for (const auto& args : verbs) {
-    SCOPED_TRACE(args[0] + " " + args[1]);
+    SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
     const clitest::Result r = RunIntoFullDisk(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "vzr: write error: No space left on device\n");
@@ -173,6 +175,24 @@ TEST(CliModUnpack, RefusedEntriesAreSkippedAndTheDestinationMade) {
   EXPECT_EQ(Text(dir / "new/dest/levels/c.con"), "c");
 }
 
+// Unpacked into the mod itself, an entry named as another of its archives
+// must not replace that archive before it is read.
+TEST(CliModUnpack, AnEntryNeverReplacesAnArchiveOfTheMod) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout first, second;
+  first.AddRaw("Archives/second.vzr", "not an archive");
+  first.AddRaw("a.con", "a");
+  first.WriteTo(dir / "mod/Archives/first.vzr");
+  second.AddRaw("c.con", "c");
+  second.WriteTo(dir / "mod/Archives/second.vzr");
+  const clitest::Result r = RunVzr({"mod", "unpack", dir / "mod", dir / "mod"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Archives/second.vzr: not written over the mod's archive"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "mod/Archives/second.vzr"), second.Build());
+  EXPECT_EQ(Text(dir / "mod/a.con"), "a");
+  EXPECT_EQ(Text(dir / "mod/c.con"), "c");
+}
+
 // One rule for names that extraction writes to one file: the last entry.
 TEST(CliDuplicates, CatDiffAndExtractAgreeOnTheLastEntry) {
   testutil::TempDir dir;
@@ -201,6 +221,26 @@ TEST(CliJson, BytesThatAreNotUtf8AreEscaped) {
   EXPECT_NE(out.find("\"caf\\u00e9.con\""), std::string::npos) << out;
   EXPECT_NE(out.find("\"ok\xc3\xa9.con\""), std::string::npos) << out;
   EXPECT_NE(out.find("\"cut\\u00c3.con\""), std::string::npos) << out;
+}
+
+// A path argument that names nothing usable (empty, or "." in a folder
+// removed meanwhile) is refused with a message, never a crash.
+TEST(CliRefusals, PathsThatNameNothingAreRefusedWithoutACrash) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("a.con", "a");
+  layout.WriteTo(dir / "a.vzr");
+  const std::vector<std::string> commands = {"add " + dir / "a.vzr" + " ''", "add " + dir / "a.vzr" + " .",
+                                             "mod list", "mod pack --all"};
+  for (const std::string& command : commands) {
+    fs::create_directory(dir / "gone");
+    const std::string line = "cd " + dir / "gone" + " && rmdir ../gone && exec " VZR_BINARY " " + command +
+                             " >" + dir / "out" + " 2>" + dir / "err";
+    const int ws = std::system(line.c_str());
+    const std::string err = Text(dir / "err");
+    EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 2) << command << ": " << err;
+    EXPECT_EQ(err.rfind("vzr: ", 0), 0u) << command << ": " << err;
+  }
 }
 
 TEST(CliTest, DamageAmongGoodArchivesIsOneNothingCheckedIsTwo) {

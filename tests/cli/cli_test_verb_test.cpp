@@ -13,6 +13,9 @@ TEST(CliTest, SoundAndDamagedArchives) {
   good.WriteTo(dir / "good.vzr");
   testutil::ArchiveLayout bad;
   bad.AddRaw("../up.con", "x");
+  bad.AddRaw("maps/.", "a file named as its folder");
+  bad.AddRaw("./maps/./b.con", "b");
+  bad.AddRaw("maps//B.CON", "the same file as ./maps/./b.con");
   bad.entries.push_back({"short.rs", testutil::ToBytes("abc"), 10});  // fileSize larger than stored
   bad.WriteTo(dir / "bad.vzr");
   auto r = RunVzr({"test", dir / "good.vzr", dir / "bad.vzr"});
@@ -20,6 +23,8 @@ TEST(CliTest, SoundAndDamagedArchives) {
   EXPECT_NE(r.out.find("OK  " + dir / "good.vzr\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("A.CON: duplicate name"), std::string::npos);
   EXPECT_NE(r.out.find("../up.con: name leads outside"), std::string::npos);
+  EXPECT_NE(r.out.find("maps/.: name ends with '.' (names a folder)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("maps//B.CON: duplicate name"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("short.rs: does not decode"), std::string::npos);
   EXPECT_EQ(RunVzr({"test", dir / "good.vzr"}).status, 0);
 }

@@ -62,6 +62,20 @@ TEST(CliUpdate, EntryGetsTheFileAnyLetterCase) {
   EXPECT_EQ(RunVzr({"cat", dir / "a.vzr", "top.con"}).out, "top text");
 }
 
+// Of names equal but for letter case, cat and extract take the last: update
+// must replace that one, or the new content never shows.
+TEST(CliUpdate, DuplicateNameReplacesTheEntryCatAndExtractTake) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.AddRaw("maps/camp.rs", "first");
+  layout.AddRaw("MAPS/Camp.rs", "second");
+  layout.WriteTo(dir / "d.vzr");
+  WriteFileText(dir / "new.rs", "replacement");
+  auto r = RunVzr({"update", dir / "d.vzr", "maps/camp.rs", dir / "new.rs"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(RunVzr({"cat", dir / "d.vzr", "maps/camp.rs"}).out, "replacement");
+}
+
 TEST(CliRemoveAdd, EntriesDroppedThenAddedUnderTheirOwnNames) {
   testutil::TempDir dir;
   MakeTree(dir / "src");

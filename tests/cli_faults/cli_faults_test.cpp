@@ -1,13 +1,15 @@
 // The rewriting verbs of vzr (pack over an archive, add, update, remove) run
 // as a real program, vzr_faulty, that fails with ENOSPC at its n-th write or
 // ends on the spot before it, for every n the verb reaches. A full disk must
-// leave the old archive byte for byte and no temporary file; a kill, the old
-// archive or the complete new one.
+// leave the old archive byte for byte and no temporary file, and be named as
+// the reason; a kill, the old archive or the complete new one.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,14 +22,16 @@ namespace {
 
 constexpr int kKilled = 86;  // the fault switch's exit code for a kill
 
-// Runs vzr_faulty in folder with the fault at write n (0: none); its exit status.
-int RunFaulty(const std::string& folder, std::vector<std::string> args, uint64_t n, bool kill) {
+// Runs vzr_faulty in folder with the fault at write n (0: none); its exit
+// status. Its standard error goes to errPath.
+int RunFaulty(const std::string& folder, std::vector<std::string> args, uint64_t n, bool kill,
+              const std::string& errPath = "/dev/null") {
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(folder.c_str()) != 0) ::_exit(99);
     if (n) ::setenv("VZR_FAULT_WRITE", std::to_string(n).c_str(), 1);
     if (kill) ::setenv("VZR_FAULT_KILL", "1", 1);
-    if (!std::freopen("/dev/null", "wb", stdout) || !std::freopen("/dev/null", "wb", stderr)) ::_exit(98);
+    if (!std::freopen("/dev/null", "wb", stdout) || !std::freopen(errPath.c_str(), "wb", stderr)) ::_exit(98);
     std::string bin = VZR_FAULTY_BINARY;
     std::vector<char*> argv{bin.data()};
     for (std::string& a : args) argv.push_back(a.data());
@@ -77,7 +81,7 @@ TEST(CliFaults, RewritingVerbsLeaveTheOldOrTheNewArchiveAtEveryWrite) {
         ASSERT_LT(n, 10000u) << "the verb never got past its writes";
         testutil::WriteFileBytes(archive, old);
         for (const std::string& t : testutil::TemporariesBeside(archive)) std::filesystem::remove(tmp / t);
-        const int status = RunFaulty(tmp.str(), verb.args, n, kill);
+        const int status = RunFaulty(tmp.str(), verb.args, n, kill, tmp / "err");
         const Bytes now = testutil::ReadFileBytes(archive);
         if (status == 0) {  // write n was never reached: the verb is done
           EXPECT_EQ(now, fresh) << "write " << n;
@@ -90,6 +94,9 @@ TEST(CliFaults, RewritingVerbsLeaveTheOldOrTheNewArchiveAtEveryWrite) {
         } else {
           EXPECT_EQ(now, old) << "write " << n << " failed, status " << status;
           EXPECT_TRUE(testutil::TemporariesBeside(archive).empty()) << "write " << n;
+          const Bytes err = testutil::ReadFileBytes(tmp / "err");
+          EXPECT_NE(std::string(err.begin(), err.end()).find(std::strerror(ENOSPC)), std::string::npos)
+              << "write " << n << ": the reason is not told";
           ++failures;
         }
       }
