@@ -254,13 +254,7 @@ int RunModUnpack(const cli::Args& args) {
   // The folders the Toolset's Extract > Mod Folder unpacks, in its order,
   // each archive whole; an entry that cannot be written is named and
   // skipped, and the rest of the mod is still unpacked.
-  std::vector<std::string> archives;
-  for (const char* folder : modkit::kModArchivePatterns) {
-    const std::string pattern = mod + folder;
-    const std::string prefix = pattern.substr(0, pattern.rfind('/') + 1);
-    for (const vzrfs::FindEntry& match : vzrfs::FindMatches(pattern.c_str()))
-      if (!match.isDirectory) archives.push_back(prefix + match.name);
-  }
+  const std::vector<std::string> archives = modkit::ModArchives(mod);
   int rc = cli::kDone;
   for (const std::string& path : archives) {
     VzrArchive archive;

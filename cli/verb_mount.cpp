@@ -672,13 +672,8 @@ bool OverlayOutsideMount(const std::string& archive, const std::string& mountpoi
 
 // The archives of a mod, in the order `vzr mod unpack` extracts them.
 std::vector<std::string> ModArchives(const std::string& mod) {
-  std::vector<std::string> archives;
-  for (const char* pattern : modkit::kModArchivePatterns) {
-    const std::string full = mod + pattern;
-    const std::string folder = full.substr(0, full.rfind('/') + 1);
-    for (const vzrfs::FindEntry& match : vzrfs::FindMatches(full.c_str()))
-      if (!match.isDirectory) archives.push_back(vzrfs::ResolvePath((folder + match.name).c_str()));
-  }
+  std::vector<std::string> archives = modkit::ModArchives(mod);
+  for (std::string& path : archives) path = vzrfs::ResolvePath(path.c_str());
   return archives;
 }
 

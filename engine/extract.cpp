@@ -465,6 +465,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     fail(0, "ERROR! Extract() refused to overwrite the archive being read: ");
     return false;
   }
+  if (exists && std::any_of(archive.keptIntact.begin(), archive.keptIntact.end(), [&target](const std::string& kept) {
+        return vzrfs::SameFile(target.c_str(), kept.c_str());
+      })) {
+    fail(0, "ERROR! Extract() refused to overwrite an archive being unpacked: ");
+    return false;
+  }
 
   // The file is made in its folder opened without following any link, under
   // a fresh name beside the entry's, and renamed over the name only when

@@ -228,6 +228,11 @@ class VzrArchive {
   // Why the last operation on this object failed; cleared when one starts.
   VzrError lastError;
 
+  // Files extraction refuses to write over, besides the archive being read:
+  // the other archives of a mod unpacked into a folder that holds them, which
+  // an entry of the same name would destroy before they are read.
+  std::vector<std::string> keptIntact;
+
   // The archive file as LoadIndex read it (or as the last rewrite left it).
   // A rewrite refuses to replace a file that is no longer this one: another
   // program changed the archive since it was read.

@@ -131,6 +131,17 @@ bool IsModArchivesFolder(const std::string& dir) {
          HoldsFolderNamed(path.parent_path(), {"hxGlacier", "hx1920"});
 }
 
+std::vector<std::string> ModArchives(const std::string& mod) {
+  std::vector<std::string> archives;
+  for (const char* pattern : kModArchivePatterns) {
+    const std::string full = mod + pattern;
+    const std::string folder = full.substr(0, full.rfind('/') + 1);
+    for (const vzrfs::FindEntry& match : vzrfs::FindMatches(full.c_str()))
+      if (!match.isDirectory) archives.push_back(folder + match.name);
+  }
+  return archives;
+}
+
 std::optional<std::string> FindModRoot(const std::string& dir) {
   const std::filesystem::path path = Normalised(dir);
   if (vzrfs::EqualsIgnoringCase(path.filename().string(), "Archives")) return path.parent_path().string();

@@ -62,6 +62,10 @@ inline constexpr const char* kModArchivePatterns[] = {
     "/Archives/*.vzr", "/Archives/hx1920/*.vzr", "/Archives/hxGlacier/*.vzr", "/Archives/hx1920/levels/*.vzr",
     "/Archives/hxGlacier/levels/*.vzr"};
 
+// The archive files of the mod rooted at mod, in that order, each as mod's
+// path followed by its place in the mod.
+std::vector<std::string> ModArchives(const std::string& mod);
+
 // The mod root for dir: its parent when dir is named "Archives" (any case),
 // dir itself when it holds an Archives folder, nothing otherwise.
 std::optional<std::string> FindModRoot(const std::string& dir);

@@ -578,9 +578,14 @@ void ToolsetDialog::OnExtractModFolder() {
   if (!mod) return;
   const auto output = vzrui::BrowseForFolder("Choose output location:", vzrui::FolderStyle::EditBox, this, start);
   if (!output) return;
+  // An entry named like another archive of the mod must not destroy it when
+  // the mod is unpacked into its own folder.
+  VzrArchive archive;
+  for (const std::string& path : modkit::ModArchives(*mod))
+    archive.keptIntact.push_back(vzrfs::ResolvePath(path.c_str()));
   for (const char* folder : modkit::kModArchivePatterns) {
     std::string pattern = *mod + folder;
-    if (unpackVzrFiles(pattern.data(), nullptr, output->c_str()) != 0) {
+    if (unpackVzrFiles(pattern.data(), &archive, output->c_str()) != 0) {
       vzrui::MessageBox(this, "Unable to extract all mod archive files!", "Error!", Buttons::Ok, Icon::Error);
       return;
     }

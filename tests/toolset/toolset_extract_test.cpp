@@ -169,6 +169,19 @@ TEST_F(ModFolderTest, AFailingArchiveStopsWithAMessage) {
   EXPECT_NE(StatusLine(), "Ready...");
 }
 
+// Unpacked into the mod itself, an entry named like another of its archives
+// stops the unpack rather than destroying that archive before it is read.
+TEST_F(ModFolderTest, AnEntryNeverReplacesAnArchiveOfTheMod) {
+  WriteModArchive("a.vzr", "Archives/b.vzr", "not an archive");
+  WriteModArchive("b.vzr", "levels/b.con", "b");
+  const testutil::Bytes before = testutil::ReadFileBytes(dir / "mod/Archives/b.vzr");
+  script.Folder(dir / "mod").Folder(dir / "mod").Message(vzrui::kIdOk);
+  window->OnExtractModFolder();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  ExpectError(script.Messages()[0], "Unable to extract all mod archive files!", "Error!");
+  EXPECT_EQ(testutil::ReadFileBytes(dir / "mod/Archives/b.vzr"), before);
+}
+
 TEST_F(ModFolderTest, CancellingEitherQuestionDoesNothing) {
   WriteModArchive("objects.vzr", "objects/cart.con", "cart");
   script.CancelFolder();
