@@ -122,6 +122,7 @@ int RunPack(const cli::Args& args) {
   const std::string& given = args.positionals[0];
   const std::string dir = given.size() == 1 && given != "." && given != "/" ? "./" + given : given;
   const std::string& archivePath = args.positionals[1];
+  if (archivePath.empty()) return cli::Usage("pack", "the archive's name is empty");
   if (!AcceptBase("pack", args.Value("base"))) return cli::kNothing;
   if (!cli::RequireFolder(dir)) return cli::kNothing;
   std::vector<char> source = PathBuffer(dir);

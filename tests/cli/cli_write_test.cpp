@@ -109,6 +109,7 @@ TEST(CliWrite, RefusalsTable) {
       {{"pack", dir / "nothere", dir / "n.vzr"}, 2, "nothere: No such file or directory"},
       {{"pack", dir / "empty", dir / "a.vzr"}, 2, "a.vzr: No files to pack.."},
       {{"pack", dir / "src", dir / "src/in.vzr"}, 2, "cannot be written inside the folder being packed"},
+      {{"pack", dir / "src", ""}, 2, "the archive's name is empty"},
       {{"update", dir / "a.vzr", "missing.con", dir / "top.con"}, 2, "no entry named 'missing.con'"},
       {{"update", dir / "a.vzr", "top.con", dir / "nofile"}, 2, "nofile: No such file or directory"},
       {{"remove", dir / "a.vzr", "top.con", "nomatch*"}, 2, "no entry matches 'nomatch*'"},
