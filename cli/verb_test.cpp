@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "entryfaults.h"
 #include "entryreader.h"
 #include "format.h"
 #include "paths.h"
@@ -54,8 +55,8 @@ void CheckPlaces(const VzrArchive& a, std::vector<std::string>& problems) {
   for (uint32_t i : order) {
     const FileEntry& e = a.FileIndex.files[i];
     const uint64_t end = uint64_t(e.fileOffset) + e.compSize;
-    if (e.fileOffset < vzr::kHeaderSize || end > a.indexOffset)
-      problems.push_back(std::string(e.name) + ": stored form outside the data area");
+    if (vzr::StoredFormOutsideDataArea(a, e))
+      problems.push_back(std::string(e.name) + ": " + vzr::kFaultOutsideDataArea);
     else if (e.fileOffset < reach && e.compSize > 0)
       problems.push_back(std::string(e.name) + ": stored form overlaps " + reachName);
     if (end > reach) reach = end, reachName = e.name;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fileservices.h"
+#include "entryfaults.h"
 #include "format.h"
 #include "indexparse.h"
 
@@ -334,7 +335,7 @@ EntryReader::State::Decoded EntryReader::State::DecodeSegment(uint32_t i, const 
   }
   if (n != static_cast<int32_t>(rawLength)) {
     Fail(error, kEntryFailed, Name(i),
-         "segment " + std::to_string(k + 1) + " of " + std::to_string(t.Segments()) + ": damaged stream");
+         "segment " + std::to_string(k + 1) + " of " + std::to_string(t.Segments()) + ": " + vzr::kFaultDamagedStream);
     return Decoded::kDamaged;
   }
   out.resize(rawLength);

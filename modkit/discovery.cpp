@@ -1,6 +1,8 @@
 // discovery.cpp - the game folder probe and the two lists' rules.
 #include "discovery.h"
 
+#include "packplan.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <initializer_list>
@@ -129,6 +131,19 @@ bool IsModArchivesFolder(const std::string& dir) {
   const std::filesystem::path path = Normalised(dir);
   return vzrfs::EqualsIgnoringCase(path.filename().string(), "Archives") &&
          HoldsFolderNamed(path.parent_path(), {"hxGlacier", "hx1920"});
+}
+
+std::optional<std::string> DiscoveryStatus(const std::string& workingDir, int gameFolder, std::size_t levelCount,
+                                           std::size_t folderCount) {
+  if (levelCount == 0 && folderCount == 0) return std::string(kNotInModStatus);
+  if (!vzrfs::EqualsIgnoringCase(Normalised(workingDir).filename().string(), "Archives"))
+    return std::string(kOutsideArchivesStatus);
+  if (levelCount == 0) {
+    if (gameFolder == kNoGameFolder) return std::string(kNoLevelsStatus);
+    return "No levels found under " + GameFolderName(gameFolder) + "/levels.";
+  }
+  if (folderCount == 0) return std::string(kNoFoldersStatus);
+  return std::nullopt;
 }
 
 std::vector<std::string> ModArchives(const std::string& mod) {

@@ -55,6 +55,14 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
 // letter case and its parent holds a hxGlacier or hx1920 folder (any case).
 bool IsModArchivesFolder(const std::string& dir);
 
+// What VzrPack's status line says once both lists are filled, from the
+// working directory and what was found: kNotInModStatus only when neither
+// list found anything; otherwise what is missing (the Archives folder, the
+// levels of the content folders, folders to pack). Nothing when the start
+// found all it looks for.
+std::optional<std::string> DiscoveryStatus(const std::string& workingDir, int gameFolder, std::size_t levelCount,
+                                           std::size_t folderCount);
+
 // The archive folders of a mod, as search patterns to put after the mod
 // root's path, in the order a whole mod is unpacked (Extract > Mod Folder,
 // vzr mod unpack): Archives, then each content folder, then their levels.

@@ -51,5 +51,8 @@ void MakeFolders(PackCommand command, int gameFolder);
 inline constexpr const char* kEmptyNameStatus = "Nothing to pack: choose or type a name first.";
 inline constexpr const char* kNameTooLongStatus = "Name too long to pack (at most 507 characters).";
 inline constexpr const char* kNotInModStatus = "No mod folders found: start VzrPack in your mod's Archives folder.";
+inline constexpr const char* kOutsideArchivesStatus = "Not the mod's Archives folder: start VzrPack in Archives.";
+inline constexpr const char* kNoLevelsStatus = "No levels found under hxGlacier/levels or hx1920/levels.";
+inline constexpr const char* kNoFoldersStatus = "No folders to pack found beside Archives.";
 
 }  // namespace modkit

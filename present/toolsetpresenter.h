@@ -106,6 +106,7 @@ class ToolsetPresenter {
  private:
   void LoadArchive(const std::string& path);
   void ShowNoText();
+  void ShowCurrentFileLabel();
   void ShowEntryText(const unsigned char* data, std::size_t size);
   void WarnUnreadableEntry(uint32_t index);
   bool OfferToSaveBeforeReplacing();

@@ -1,16 +1,11 @@
 #include "filelistmodel.h"
 
-#include <cstdint>
-
-#include "entrytext.h"
-#include "vzrpack.h"
 
 namespace toolset {
 
-void FileListModel::Rebuild(const VzrArchive* archive) {
+void FileListModel::Rebuild(int rows) {
   beginResetModel();
-  archive_ = archive;
-  rows_ = archive ? static_cast<int>(archive->FileIndex.count) : 0;
+  rows_ = rows;
   endResetModel();
 }
 
@@ -32,19 +27,15 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
 bool FileListModel::hasChildren(const QModelIndex& parent) const { return !parent.isValid() && rows_ > 0; }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !archive_ || !index.isValid()) return {};
-  // The engine may rewrite the index while a command runs and the window
-  // repaints; a row it no longer has shows nothing.
-  const auto row = static_cast<uint32_t>(index.row());
-  if (row >= archive_->FileIndex.count || row >= archive_->FileIndex.files.size()) return {};
-  const FileEntry& entry = archive_->FileIndex.files[row];
+  if (role != Qt::DisplayRole || !index.isValid() || !rowAt_) return {};
+  const present::EntryRow row = rowAt_(index.row());
   switch (index.column()) {
     case kName:
-      return EntryNameToQt(std::string(entry.name, strnlen(entry.name, sizeof entry.name)));
-    case kSize:  // shown signed, as the platform's "%d" shows it
-      return QString::number(static_cast<int32_t>(entry.fileSize));
+      return QString::fromStdString(row.name);
+    case kSize:
+      return QString::fromStdString(row.size);
     case kOffset:
-      return QString::number(static_cast<int32_t>(entry.fileOffset));
+      return QString::fromStdString(row.offset);
     default:
       return {};
   }

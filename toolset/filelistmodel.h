@@ -1,13 +1,13 @@
-// filelistmodel.h - the main window's three-column report over an archive's
-// index: one row per entry in index order, read from the index on demand so
-// that 100,000 entries cost one reset, not 100,000 inserted items.
+// filelistmodel.h - the main window's three-column report over the
+// presenter's rows: one row per entry in index order, read on demand so that
+// 100,000 entries cost one reset, not 100,000 inserted items.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QItemSelectionModel>
 #include <functional>
 
-class VzrArchive;
+#include "toolsetpresenter.h"
 
 namespace toolset {
 
@@ -17,12 +17,15 @@ class FileListModel : public QAbstractTableModel {
  public:
   enum Column { kName = 0, kSize = 1, kOffset = 2, kColumnCount = 3 };
 
-  explicit FileListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  // rowAt: the row's texts, asked only for rows the list shows.
+  using RowSource = std::function<present::EntryRow(int row)>;
+  explicit FileListModel(RowSource rowAt, QObject* parent = nullptr)
+      : QAbstractTableModel(parent), rowAt_(std::move(rowAt)) {}
 
-  // Shows the index of archive (nothing for null); every call rebuilds the rows.
-  void Rebuild(const VzrArchive* archive);
+  // Shows rows rows; every call rebuilds them.
+  void Rebuild(int rows);
   // Deletes every row.
-  void Clear() { Rebuild(nullptr); }
+  void Clear() { Rebuild(0); }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -36,7 +39,7 @@ class FileListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
  private:
-  const VzrArchive* archive_ = nullptr;
+  RowSource rowAt_;
   int rows_ = 0;
 };
 

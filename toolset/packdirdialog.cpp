@@ -3,52 +3,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <vector>
 
 #include "choosers.h"
 #include "messages.h"
-#include "paths.h"
-#include "trace.h"
-#include "vzrpack.h"
 
 namespace toolset {
 
-using vzrui::Buttons;
-using vzrui::Icon;
+PackDirDialog::PackDirDialog(QWidget* owner) : PackDirDialog(owner, ownFields_) {}
 
-namespace {
-
-using vzrfs::IsSeparator;
-
-// A writable, zero-terminated copy for the engine's in-place path routines,
-// never smaller than the 512 bytes they are written for.
-std::vector<char> PathBuffer(const std::string& text) {
-  std::vector<char> buffer(std::max<std::size_t>(512, text.size() + 1), '\0');
-  std::copy(text.begin(), text.end(), buffer.begin());
-  return buffer;
-}
-
-// Files named in a pack's warning at most; the rest are counted.
-constexpr std::size_t kNoticeLines = 20;
-
-void Refuse(QWidget* owner, const char* text, const char* caption) {
-  vzrui::MessageBox(owner, text, caption, Buttons::Ok, Icon::Exclamation);
-}
-
-}  // namespace
-
-std::string SuggestBasePath(const std::string& folder) {
-  std::size_t end = folder.size();
-  while (end > 0 && IsSeparator(folder[end - 1])) --end;  // a trailing separator is not a name
-  std::size_t start = end;
-  while (start > 0 && !IsSeparator(folder[start - 1])) --start;
-  const std::string name = folder.substr(start, end - start);
-  // A drive root ("C:") has no folder name to offer.
-  if (start == 0 && name.size() == 2 && name[1] == ':') return {};
-  return name;
-}
-
-PackDirDialog::PackDirDialog(QWidget* owner) : vzrui::ModalDialog(owner), owner_(owner) {
+PackDirDialog::PackDirDialog(QWidget* owner, present::PackDirFields& fields)
+    : vzrui::ModalDialog(owner), fields_(fields), presenter_(*this, fields_), owner_(owner) {
   setWindowTitle("Pack Directory to .vzr");
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
@@ -89,70 +53,38 @@ void PackDirDialog::DoDataExchange(vzrui::DataExchange& dx) {
   dx.Text(sourceEdit_, m_strSourceDir);
 }
 
-void PackDirDialog::OnCancel() {
+void PackDirDialog::ReadTexts(std::string& sourceDir, std::string& basePath) {
   UpdateData(true);
-  vzrui::ModalDialog::OnCancel();
+  sourceDir = m_strSourceDir;
+  basePath = m_strBasePath;
 }
 
-void PackDirDialog::OnBrowseSource() {
-  const auto folder =
-      vzrui::BrowseForFolder("Choose directory to pack", vzrui::FolderStyle::Classic, this, startFolder_);
-  m_strSourceDir = folder.value_or("");
-  // Cancelled: nothing is pushed, so both boxes keep what they show.
-  if (m_strSourceDir.empty()) return;
-  m_strBasePath = SuggestBasePath(m_strSourceDir);
+void PackDirDialog::ShowTexts(const std::string& sourceDir, const std::string& basePath) {
+  m_strSourceDir = sourceDir;
+  m_strBasePath = basePath;
   UpdateData(false);
 }
 
-void PackDirDialog::OnPack() {
-  UpdateData(true);
-  if (m_strSourceDir.empty()) {
-    Refuse(this, "Error! Must specify source directory.", "ERROR!");
-    return;
+QWidget* PackDirDialog::OwnerOf(present::Owner owner) {
+  switch (owner) {
+    case present::Owner::Window:
+      return this;
+    case present::Owner::MainWindow:
+      return owner_;
+    case present::Owner::None:
+      break;
   }
-  if (m_strBasePath.empty()) {
-    const int answer = vzrui::MessageBox(this, "Are you sure you don't want a base folder path?", "Question",
-                                         Buttons::YesNo, Icon::Question);
-    TraceLog(" m_strBasePath return: ", answer);
-    if (answer != vzrui::kIdYes) return;
-  }
-  std::vector<char> source = PathBuffer(m_strSourceDir);
-  std::vector<char> base = PathBuffer(m_strBasePath);
-  if (HasIllegalChars(source.data(), 1) == 1) {
-    Refuse(this, "Cannot save! Illegal characters used(SourceDir): * ? \" < > |", "Error!");
-    return;
-  }
-  if (HasIllegalChars(base.data(), 0) == 1) {
-    Refuse(this, "Cannot save! Illegal characters used(BasePath): * ? \" < > |", "Error!");
-    return;
-  }
+  return nullptr;
+}
 
-  vzrui::FileDialogRequest request;
-  request.open = false;
-  request.defaultExtension = ".vzr";
-  request.filter = "VZR File Archive (*.vzr)| *.vzr";
-  request.startFolder = startFolder_;
-  const auto chosen = vzrui::RunFileDialog(owner_, request);
-  if (!chosen) return;
-  m_strArchivePath = *chosen;
-  std::vector<char> archive = PathBuffer(m_strArchivePath);
+int PackDirDialog::Ask(const present::Question& question) { return vzrui::MessageBox(this, question); }
 
-  switch (CheckPackPaths(source.data(), archive.data())) {
-    case 0:
-      PackDirectory(source.data(), base.data(), archive.data(), 1);
-      // Files the pack left out are never dropped without a word.
-      if (!LastPackNotices().empty())
-        vzrui::MessageBox(this, PackNoticesText(LastPackNotices(), kNoticeLines), "Warning!", Buttons::Ok,
-                          Icon::Exclamation);
-      OnOK();
-      return;
-    case 2:
-      Refuse(this, "Cannot save .vzr file inside the source files directory!", "Error!");
-      return;
-    default:
-      Refuse(this, "Cannot save! Illegal characters used : * ? \" < > |", "Error!");
-      return;
-  }
+std::optional<std::string> PackDirDialog::ChooseFile(const present::FileRequest& request, present::Owner owner) {
+  return vzrui::ChooseFile(OwnerOf(owner), request);
+}
+
+std::optional<std::string> PackDirDialog::ChooseFolder(const present::FolderRequest& request) {
+  return vzrui::ChooseFolder(OwnerOf(request.owner), request);
 }
 
 }  // namespace toolset

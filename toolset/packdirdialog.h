@@ -1,57 +1,72 @@
 // packdirdialog.h - the Pack Directory dialog: a source directory and a base
-// path in, a new archive out.
+// path in, a new archive out. Its decisions are PackDirPresenter's.
 #pragma once
 
 #include <string>
 #include <utility>
 
 #include "dialog.h"
+#include "packdirpresenter.h"
 
 class QLineEdit;
 class QPushButton;
 
 namespace toolset {
 
-inline constexpr int kIdcSourceDir = 1020;
-inline constexpr int kIdcBasePath = 1021;
-inline constexpr int kIdcBrowse = 1022;
-inline constexpr int kIdcPack = 1023;
-inline constexpr int kIdcCancel = 2;
+using present::kIdcBasePath;
+using present::kIdcBrowse;
+using present::kIdcCancel;
+using present::kIdcPack;
+using present::kIdcSourceDir;
+using present::SuggestBasePath;
 
-// The base path that "..." suggests for a chosen folder: its last folder name
-// (after the last '/' or '\'), or nothing for a root such as "/" or "C:\".
-std::string SuggestBasePath(const std::string& folder);
-
-class PackDirDialog : public vzrui::ModalDialog {
+class PackDirDialog : public vzrui::ModalDialog, public present::PackDirView {
   Q_OBJECT
 
- public:
-  // owner: the main window, which also owns the save dialog.
-  explicit PackDirDialog(QWidget* owner = nullptr);
+  // First, so that the fields below can name theirs.
+  present::PackDirFields ownFields_;
+  present::PackDirFields& fields_;
+  present::PackDirPresenter presenter_;
 
-  std::string m_strArchivePath;
-  std::string m_strBasePath;
-  std::string m_strSourceDir;
+ public:
+  // owner: the main window, which also owns the save dialog. The dialog
+  // starts with fields and leaves in them what it ended with; without them
+  // it keeps its own.
+  explicit PackDirDialog(QWidget* owner = nullptr);
+  PackDirDialog(QWidget* owner, present::PackDirFields& fields);
+
+  std::string& m_strArchivePath = fields_.m_strArchivePath;
+  std::string& m_strBasePath = fields_.m_strBasePath;
+  std::string& m_strSourceDir = fields_.m_strSourceDir;
 
   // Where the folder browser and the save dialog start; empty: the home folder.
-  void SetStartFolder(std::string folder) { startFolder_ = std::move(folder); }
+  void SetStartFolder(std::string folder) { fields_.startFolder = std::move(folder); }
 
-  void OnBrowseSource();
-  void OnPack();
+  void OnBrowseSource() { presenter_.OnBrowseSource(); }
+  void OnPack() { presenter_.OnPack(); }
   // Cancel keeps what was typed, for the next dialog.
-  void OnCancel() override;
+  void OnCancel() override { presenter_.OnCancel(); }
 
   QLineEdit* SourceEdit() const { return sourceEdit_; }
   QLineEdit* BaseEdit() const { return baseEdit_; }
   QPushButton* PackButton() const { return packButton_; }
+
+  // The view.
+  void ReadTexts(std::string& sourceDir, std::string& basePath) override;
+  void ShowTexts(const std::string& sourceDir, const std::string& basePath) override;
+  void EndDialog(int result) override { vzrui::ModalDialog::EndDialog(result); }
+  int Ask(const present::Question& question) override;
+  std::optional<std::string> ChooseFile(const present::FileRequest& request, present::Owner owner) override;
+  std::optional<std::string> ChooseFolder(const present::FolderRequest& request) override;
 
  protected:
   void OnInitDialog() override;
   void DoDataExchange(vzrui::DataExchange& dx) override;
 
  private:
+  QWidget* OwnerOf(present::Owner owner);
+
   QWidget* owner_;
-  std::string startFolder_;
   QLineEdit* sourceEdit_;
   QLineEdit* baseEdit_;
   QPushButton* packButton_;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dialog.h"
-#include "entrytext.h"
+#include "toolsetpresenter.h"
 #include "vzrpack.h"
 
 class QAction;
@@ -24,98 +24,93 @@ namespace toolset {
 class FileListModel;
 class FileListView;
 
-// Command ids of menu 129.
-inline constexpr int kIdFileNew = 32780;
-inline constexpr int kIdFileOpen = 32771;
-inline constexpr int kIdAppExit = 57665;
-inline constexpr int kIdExtractAll = 32775;
-inline constexpr int kIdExtractSelected = 32776;
-inline constexpr int kIdExtractModFolder = 32777;
-inline constexpr int kIdPackDirectory = 32779;
-inline constexpr int kIdSelectByKeyword = 32778;
+// The ids, the text-entry rule and the column widths are the presenter's.
+using present::ColumnWidths;
+using present::ComputeColumnWidths;
+using present::IsTextEntryName;
+using present::kIdAppExit;
+using present::kIdcCurrentFile;
+using present::kIdcMainList;
+using present::kIdcSaveChanges;
+using present::kIdcStatus;
+using present::kIdcText;
+using present::kIdExtractAll;
+using present::kIdExtractModFolder;
+using present::kIdExtractSelected;
+using present::kIdFileNew;
+using present::kIdFileOpen;
+using present::kIdPackDirectory;
+using present::kIdSelectByKeyword;
+using present::kNoFile;
 
-// Controls of template 102.
-inline constexpr int kIdcMainList = 1001;
-inline constexpr int kIdcStatus = 1012;
-inline constexpr int kIdcCurrentFile = 1014;
-inline constexpr int kIdcSaveChanges = 1017;
-inline constexpr int kIdcText = 1024;
-
-inline constexpr const char* kNoFile = "NoFile";
-
-// True for names of at least 4 characters ending in ".con", ".ssc", ".inc"
-// or ".rs", compared without regard to ASCII case.
-bool IsTextEntryName(const char* name);
-
-// Widths of the list's three columns for a client width w: u = w / 5, then
-// 3u + 20, u − 20 and w − 4u − 40.
-struct ColumnWidths {
-  int name, size, offset;
-};
-ColumnWidths ComputeColumnWidths(int clientWidth);
-
-class ToolsetDialog : public vzrui::ModalDialog {
+// The main window: widgets that show what the presenter tells them and hand
+// it every command.
+class ToolsetDialog : public vzrui::ModalDialog, public present::ToolsetView {
   Q_OBJECT
+
+  // First, so that the fields below can name its own.
+  present::ToolsetPresenter presenter_;
 
  public:
   explicit ToolsetDialog(QWidget* parent = nullptr);
   ~ToolsetDialog() override;
 
-  // Fields, in the platform's dialog manner.
-  std::string m_strLastBasePath;
-  std::string m_strLastSourceDir;
-  int32_t m_nCurrentFile = 0;
+  // Fields, in the platform's dialog manner; those that carry decisions are
+  // the presenter's.
+  std::string& m_strLastBasePath = presenter_.m_strLastBasePath;
+  std::string& m_strLastSourceDir = presenter_.m_strLastSourceDir;
+  int32_t& m_nCurrentFile = presenter_.m_nCurrentFile;
   QPlainTextEdit* m_ctlText = nullptr;
   FileListView* m_ctlFileList = nullptr;
   std::string m_strStatus;
-  std::string m_strCurrentFile;
-  int32_t m_bModified = 0;
-  std::unique_ptr<VzrArchive> m_pArchive;
+  std::string& m_strCurrentFile = presenter_.m_strCurrentFile;
+  int32_t& m_bModified = presenter_.m_bModified;
+  std::unique_ptr<VzrArchive>& m_pArchive = presenter_.m_pArchive;
   QIcon m_hIcon;
 
-  // File menu and the list.
-  void OnFileOpen();
-  // What Open does once the file dialog has named the archive.
-  void OpenArchiveFile(const std::string& path);
-  void FillFileList();
-  void OnItemchangedMainlist();
-  void OnItemchangingMainlist();
+  present::ToolsetPresenter& Presenter() { return presenter_; }
+
+  // The commands, as the presenter runs them.
+  void OnFileOpen() { presenter_.OnFileOpen(); }
+  void OpenArchiveFile(const std::string& path) { presenter_.OpenArchiveFile(path); }
+  void FillFileList() { presenter_.FillFileList(); }
+  void OnItemchangedMainlist() { presenter_.OnItemchangedMainlist(); }
+  void OnItemchangingMainlist() { presenter_.OnItemchangingMainlist(); }
   void OnRclickMainlist() {}
   void OnSelectByKeyword() {}
-  // Replaces the editor's content with an entry's bytes (nothing for null)
-  // and scrolls to the top.
-  void SetEditorText(const unsigned char* data, std::size_t size);
-
-  // Editing and saving.
-  std::string GetEditorText() const;
-  int doCheckModified();
-  void OnSaveChanges();
-  // Writes the editor text into the shown entry; true when it was written or
-  // there was nothing to write, false when the engine did not update the archive.
-  bool doGoSaveChanges();
-
-  // Extract and Pack menus.
-  std::optional<std::string> ChooseDestinationFolder();
-  // Where every file and folder chooser starts: the folder of the archive
-  // that is open, else the user's home folder.
-  std::string ChooserStartFolder() const;
-  void OnExtractAll();
-  void OnExtractSelected();
-  void OnExtractModFolder();
-  void OnPackDirectory();
-
+  std::string GetEditorText() const { return presenter_.GetEditorText(); }
+  int doCheckModified() { return presenter_.doCheckModified(); }
+  void OnSaveChanges() { presenter_.OnSaveChanges(); }
+  bool doGoSaveChanges() { return presenter_.doGoSaveChanges(); }
+  void OnExtractAll() { presenter_.OnExtractAll(); }
+  void OnExtractSelected() { presenter_.OnExtractSelected(); }
+  void OnExtractModFolder() { presenter_.OnExtractModFolder(); }
+  void OnPackDirectory() { presenter_.OnPackDirectory(); }
   // Enter does nothing; Escape, the close box and File > Exit run the exit check.
-  void OnOK() override;
-  void OnCancel() override;
+  void OnOK() override { presenter_.OnOK(); }
+  void OnCancel() override { presenter_.OnCancel(); }
 
   // For tests and the benchmark: the menu's action for a command id, the
   // list's model, and its selected rows in ascending order.
   QAction* MenuAction(int id) const;
   QMenuBar* MenuBar() const { return menuBar_; }
   FileListModel* ListModel() const { return model_; }
-  std::vector<int> SelectedRows() const;
+  std::vector<int> SelectedRows() const override;
+
+  // The view: what the presenter shows and asks through this window.
+  void ShowRows(int rowCount) override;
+  void SetEditorText(const std::string& text) override;
+  std::string EditorText() const override;
+  void ShowCurrentFile(const std::string& label) override;
   // Sets the status text through the process's status sink.
-  void SetStatusText(const std::string& text);
+  void SetStatusText(const std::string& text) override;
+  std::string StatusText() const override { return m_strStatus; }
+  void EnableControl(int id, bool enable) override { EnableDlgItem(id, enable); }
+  int RunPackDirDialog(present::PackDirFields& fields) override;
+  void CloseWindow() override { EndDialog(vzrui::kIdCancel); }
+  int Ask(const present::Question& question) override;
+  std::optional<std::string> ChooseFile(const present::FileRequest& request, present::Owner owner) override;
+  std::optional<std::string> ChooseFolder(const present::FolderRequest& request) override;
 
  protected:
   void OnInitDialog() override;
@@ -127,33 +122,14 @@ class ToolsetDialog : public vzrui::ModalDialog {
   void BuildMenu();
   void BuildControls();
   void LayOutControls();
-  void ShowNoText();
-  void WarnUnreadableEntry();
-  // Open's work once the user may lose nothing: load the archive at path.
-  void LoadArchive(const std::string& path);
-  // True when path names the archive that is open.
-  bool IsOpenArchive(const std::string& path) const;
-  void ReloadAfterPack();
-  // Asks "Text was modified. Save changes?" when the shown text differs from
-  // the entry; false when the user's edits could not be saved.
-  bool OfferToSaveBeforeReplacing();
-  void ExplainRefusedSave(const VzrError& error);
-  bool ExitCheck();
 
   QMenuBar* menuBar_ = nullptr;
   FileListModel* model_ = nullptr;
   QPushButton* saveButton_ = nullptr;
   QLabel* currentFileLabel_ = nullptr;
   QLabel* statusLabel_ = nullptr;
+  QString currentFileText_;
   std::vector<std::pair<int, QAction*>> actions_;
-  // Absolute folder of the archive opened last (empty before the first),
-  // fixed at open time: later commands change the current directory.
-  std::string archiveFolder_;
-  std::string archivePath_;  // its absolute path, fixed likewise
-  // The entry as it was loaded or last saved, and how its text maps back.
-  std::string loadedBytes_;
-  EntryText shownText_;
-  bool handlingChange_ = false;
 };
 
 }  // namespace toolset

@@ -202,3 +202,23 @@ std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle
 }
 
 }  // namespace vzrui
+
+namespace vzrui {
+
+namespace {
+
+std::string StartOrHome(const std::string& folder) { return folder.empty() ? FromQt(QDir::homePath()) : folder; }
+
+}  // namespace
+
+std::optional<std::string> ChooseFile(QWidget* owner, const present::FileRequest& request) {
+  present::FileRequest shown = request;
+  shown.startFolder = StartOrHome(request.startFolder);
+  return RunFileDialog(owner, shown);
+}
+
+std::optional<std::string> ChooseFolder(QWidget* owner, const present::FolderRequest& request) {
+  return BrowseForFolder(request.title, request.style, owner, StartOrHome(request.startFolder));
+}
+
+}  // namespace vzrui

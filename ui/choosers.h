@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "viewtypes.h"
+
 class QFileSystemModel;
 class QLineEdit;
 class QTreeView;
@@ -14,15 +16,8 @@ class QWidget;
 
 namespace vzrui {
 
-struct FileDialogRequest {
-  bool open = true;               // false: a save dialog
-  std::string defaultExtension;   // ".vzr" or "vzr"; added to a name typed without one
-  std::string initialName;        // the file name the dialog starts with
-  std::string filter;             // the platform's form: "VZR File (*.vzr)| *.vzr"
-  bool hideReadOnly = false;      // the platform's read-only check box (never shown here)
-  bool confirmOverwrite = false;  // a save dialog asks before replacing a file
-  std::string startFolder;        // the folder shown first; empty: the user's home folder
-};
+// A file dialog as the presenters ask for it.
+using FileDialogRequest = present::FileRequest;
 
 // Shows the file dialog; the full chosen path, or nothing when cancelled.
 std::optional<std::string> RunFileDialog(QWidget* owner, const FileDialogRequest& request);
@@ -36,10 +31,7 @@ QStringList ConvertFilter(const std::string& filter);
 std::string ApplyDefaultExtension(const std::string& path, const std::string& extension);
 
 // The two looks of the folder browser.
-enum class FolderStyle {
-  EditBox = 0,  // new style: a folder dialog with an edit box for the path
-  Classic = 1,  // classic: a folder tree with the title above it
-};
+using FolderStyle = present::FolderStyle;
 
 // The classic browser: the title above the folder tree of the whole file
 // system and a path field below it. The start folder is selected, and kept
@@ -75,5 +67,10 @@ class FolderTreeDialog : public QDialog {
 // home folder when that is empty.
 std::optional<std::string> BrowseForFolder(const std::string& title, FolderStyle style, QWidget* owner,
                                            const std::string& startFolder = {});
+
+// A presenter's choices, owned by owner (or by no window): the home folder
+// stands in for an empty start folder.
+std::optional<std::string> ChooseFile(QWidget* owner, const present::FileRequest& request);
+std::optional<std::string> ChooseFolder(QWidget* owner, const present::FolderRequest& request);
 
 }  // namespace vzrui

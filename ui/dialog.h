@@ -11,6 +11,8 @@
 #include <map>
 #include <string>
 
+#include "viewtypes.h"
+
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -18,10 +20,10 @@ class QWidget;
 namespace vzrui {
 
 // Results of a modal run and of message boxes (the platform's numbers).
-inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdYes = 6;
-inline constexpr int kIdNo = 7;
+inline constexpr int kIdOk = present::kIdOk;
+inline constexpr int kIdCancel = present::kIdCancel;
+inline constexpr int kIdYes = present::kIdYes;
+inline constexpr int kIdNo = present::kIdNo;
 
 // Converts dialog units to pixels from a font: x × average character width / 4
 // and y × character height / 8, so a window keeps its template's proportions

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <memory>
 
 #include "script.h"
 #include "textconv.h"
@@ -133,15 +134,23 @@ std::string ApplicationName() {
 }
 
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption, Buttons buttons, Icon icon) {
-  const std::string shownCaption = caption.empty() ? ApplicationName() : caption;
-  if (detail::ScriptActive())
-    return detail::AnswerMessage(MessageQuestion{text, shownCaption, buttons, icon}, [&] {
-      return PlatformMessageBox(owner, text, shownCaption, buttons, icon).PressEscape();
-    });
+  return MessageBox(owner, present::Question{text, caption, buttons, icon});
+}
 
-  PlatformMessageBox box(owner, text, shownCaption, buttons, icon);
-  box.exec();
-  return box.Answer();
+int MessageBox(QWidget* owner, const present::Question& q) {
+  const std::string shownCaption = q.caption.empty() ? ApplicationName() : q.caption;
+  auto makeBox = [&] {
+    auto box = std::make_unique<PlatformMessageBox>(owner, q.text, shownCaption, q.buttons, q.icon);
+    if (q.defaultNo) box->setDefaultButton(QMessageBox::No);
+    return box;
+  };
+  if (detail::ScriptActive())
+    return detail::AnswerMessage(MessageQuestion{q.text, shownCaption, q.buttons, q.icon, q.defaultNo},
+                                 [&] { return makeBox()->PressEscape(); });
+
+  const auto box = makeBox();
+  box->exec();
+  return box->Answer();
 }
 
 }  // namespace vzrui

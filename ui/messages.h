@@ -4,13 +4,15 @@
 #include <string>
 
 #include "dialog.h"
+#include "viewtypes.h"
 
 class QWidget;
 
 namespace vzrui {
 
-enum class Buttons { Ok, YesNo, YesNoCancel };
-enum class Icon { None, Error, Exclamation, Question };
+// The presenters' kinds of message box, shown here by the toolkit.
+using Buttons = present::Buttons;
+using Icon = present::Icon;
 
 // The name shown as the caption of a message box that brings none of its own
 // ("VZR_Toolset", "VzrPack"). Until set, the application's own name.
@@ -23,6 +25,8 @@ std::string ApplicationName();
 // question cannot be escaped or closed: the box stays until Yes or No.
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption = {},
                Buttons buttons = Buttons::Ok, Icon icon = Icon::None);
+// A presenter's question, with No as the default button where it asks for it.
+int MessageBox(QWidget* owner, const present::Question& question);
 
 // The answer of a scripted question left without a fitting answer: the most
 // harmless one.

@@ -25,6 +25,7 @@ struct MessageQuestion {
   std::string caption;  // as shown: the application's name when none was given
   Buttons buttons = Buttons::Ok;
   Icon icon = Icon::None;
+  bool defaultNo = false;  // No is the default button
 };
 
 struct FileQuestion {

@@ -1,11 +1,14 @@
-// The text codec between an entry's bytes and the editor: every byte, every
-// line end, UTF-16 with its mark, and the bytes behind a zero.
+// The text codec between an entry's bytes and the editor's UTF-8 text: every
+// byte, every line end, UTF-8 and UTF-16 with their marks, and the bytes
+// behind a zero.
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "entrytext.h"
 #include "testutil.h"
 
-using namespace toolset;
+using namespace present;
 using testutil::Bytes;
 
 namespace {
@@ -28,14 +31,14 @@ std::string Utf16(const std::u16string& text, bool mark = true) {
 
 TEST(EntryText, EveryByteMapsToOneCharacterAndBack) {
   for (int byte = 1; byte < 256; ++byte) {
-    const QChar c = ByteToChar(static_cast<unsigned char>(byte));
-    EXPECT_EQ(CharToByte(c), byte) << "byte " << byte;
+    const char32_t c = ByteToCodePoint(static_cast<unsigned char>(byte));
+    EXPECT_EQ(CodePointToByte(c), byte) << "byte " << byte;
   }
-  EXPECT_EQ(ByteToChar(0x80), QChar(0x20AC)) << "the euro sign of the 8-bit code page";
-  EXPECT_EQ(ByteToChar(0xE9), QChar(0xE9));
-  EXPECT_EQ(ByteToChar(0x81), QChar(0x81)) << "a byte the code page leaves out keeps its own code point";
-  EXPECT_EQ(CharToByte(QChar(0x0416)), -1);
-  EXPECT_EQ(CharToByte(QChar(0)), -1);
+  EXPECT_EQ(ByteToCodePoint(0x80), U'\u20AC') << "the euro sign of the 8-bit code page";
+  EXPECT_EQ(ByteToCodePoint(0xE9), U'\u00E9');
+  EXPECT_EQ(ByteToCodePoint(0x81), char32_t(0x81)) << "a byte the code page leaves out keeps its own code point";
+  EXPECT_EQ(CodePointToByte(U'\u0416'), -1);
+  EXPECT_EQ(CodePointToByte(0), -1);
 }
 
 TEST(EntryText, AllBytesOneToTwoHundredFiftyFiveRoundTrip) {
@@ -53,8 +56,8 @@ TEST(EntryText, LineEndsAreRestoredLineByLine) {
   EXPECT_EQ(text.shown, "one\ntwo\nthree\nfour\n\nsix");
   EXPECT_EQ(EncodeEntryText(text.shown, text), mixed);
   // The editor hands lines back separated by U+2029.
-  QString raw = text.shown;
-  raw.replace('\n', QChar(0x2029));
+  std::string raw;
+  for (char c : text.shown) raw += c == '\n' ? std::string("\u2029") : std::string(1, c);
   EXPECT_EQ(EncodeEntryText(raw, text), mixed);
 }
 
@@ -83,9 +86,9 @@ TEST(EntryText, Utf16WithMarkShowsItsRealCharacters) {
   const std::string cyrillic = Utf16(u"\u0416\u00e9\r\n\u20ac\U0001F600");
   const EntryText text = Decode(cyrillic);
   EXPECT_EQ(text.encoding, TextEncoding::Utf16Le);
-  EXPECT_EQ(text.shown, QString::fromUtf16(u"\u0416\u00e9\n\u20ac\U0001F600"));
+  EXPECT_EQ(text.shown, "\u0416\u00e9\n\u20ac\U0001F600");
   EXPECT_EQ(EncodeEntryText(text.shown, text), cyrillic) << "saved back as UTF-16 with its mark";
-  EXPECT_EQ(EncodeEntryText(QString::fromUtf16(u"\u0416\nX"), text), Utf16(u"\u0416\r\nX"));
+  EXPECT_EQ(EncodeEntryText("\u0416\nX", text), Utf16(u"\u0416\r\nX"));
 }
 
 TEST(EntryText, Utf16KeepsAZeroUnitAndAnOddByteBehindTheText) {
@@ -100,28 +103,53 @@ TEST(EntryText, Utf16KeepsAZeroUnitAndAnOddByteBehindTheText) {
 TEST(EntryText, TheMarkAloneIsEightBitText) {
   const EntryText mark = Decode("\xFF\xFE");
   EXPECT_EQ(mark.encoding, TextEncoding::EightBit);
-  EXPECT_EQ(mark.shown, QString::fromUtf16(u"\u00ff\u00fe"));
+  EXPECT_EQ(mark.shown, "\u00ff\u00fe");
   EXPECT_EQ(RoundTrip("\xFF\xFE"), "\xFF\xFE");
 }
 
-TEST(EntryText, CharactersEightBitTextCannotHoldBecomeQuestionMarks) {
+TEST(EntryText, TheFirstCharacterTheEncodingCannotHoldIsNamedNeverReplaced) {
   const EntryText text = Decode("x");
-  EXPECT_EQ(EncodeEntryText(QString::fromUtf16(u"a\u0416b\u20ac"), text), "a?b\x80");
+  EXPECT_EQ(FirstUnstorable("a\u20acb\u0416c\u0151", text), std::optional<char32_t>(U'\u0416'));
+  EXPECT_EQ(DescribeCharacter(U'\u0416'), "\"\u0416\" (U+0416)");
+  EXPECT_EQ(EncodeEntryText("a\u0416b\u20ac", text), "ab\x80") << "no '?' stands in for it";
 }
 
 TEST(EntryText, KnowsWhetherEveryCharacterCanBeStored) {
   const EntryText eight = Decode("x");
-  EXPECT_TRUE(CanStoreAll(QString::fromUtf16(u"caf\u00e9 \u20ac\n\u2029tab\t"), eight));
-  EXPECT_FALSE(CanStoreAll(QString::fromUtf16(u"\u0416"), eight));
-  EXPECT_TRUE(CanStoreAll(QString::fromUtf16(u"\u0416"), Decode(Utf16(u"A"))));
+  EXPECT_TRUE(CanStoreAll("caf\u00e9 \u20ac\n\u2029tab\t", eight));
+  EXPECT_FALSE(CanStoreAll("\u0416", eight));
+  EXPECT_TRUE(CanStoreAll("\u0416", Decode(Utf16(u"A"))));
+  EXPECT_TRUE(CanStoreAll("\u0416", Decode("Br\u00fccke")));
 }
 
 TEST(EntryText, EmptyAndNullEntries) {
-  EXPECT_TRUE(DecodeEntryText(nullptr, 0).shown.isEmpty());
+  EXPECT_TRUE(DecodeEntryText(nullptr, 0).shown.empty());
   EXPECT_EQ(RoundTrip(""), "");
   EXPECT_EQ(RoundTrip(std::string("\0", 1)), std::string("\0", 1));
 }
 
 TEST(EntryText, NamesShowThroughTheSameMapping) {
-  EXPECT_EQ(EightBitToQt("caf\xE9.con"), QString::fromUtf16(u"caf\u00e9.con"));
+  EXPECT_EQ(EightBitToUtf8("caf\xE9.con"), "caf\u00e9.con");
+  EXPECT_EQ(EntryNameToUtf8("\u00d6lfeld_\u00dcbung.con"), "\u00d6lfeld_\u00dcbung.con") << "UTF-8 names stay";
+  EXPECT_EQ(EntryNameToUtf8("\xD6lfeld.con"), "\u00d6lfeld.con");
+}
+
+TEST(EntryText, Utf8TextIsShownAsUtf8AndSavedBackAsUtf8) {
+  const std::string bytes = "Br\u00fccke \u2026 Stra\u00dfe\r\n";
+  const EntryText text = Decode(bytes);
+  EXPECT_EQ(text.encoding, TextEncoding::Utf8);
+  EXPECT_EQ(text.shown, "Br\u00fccke \u2026 Stra\u00dfe\n");
+  EXPECT_EQ(EncodeEntryText(text.shown, text), bytes);
+  EXPECT_EQ(EncodeEntryText("\u0151\n", text), "\u0151\r\n") << "any character fits in UTF-8";
+  const std::string marked = "\xEF\xBB\xBFok";
+  EXPECT_EQ(Decode(marked).shown, "ok");
+  EXPECT_EQ(RoundTrip(marked), marked) << "the mark is kept";
+}
+
+TEST(EntryText, TextThatIsNotUtf8OrOnlyAsciiIsWindows1252) {
+  for (const std::string& bytes : {std::string("Br\xFC" "cke"), std::string("\xC3(")}) {
+    EXPECT_EQ(Decode(bytes).encoding, TextEncoding::EightBit) << bytes;
+    EXPECT_EQ(RoundTrip(bytes), bytes);
+  }
+  EXPECT_EQ(Decode("plain").encoding, TextEncoding::EightBit);
 }
