@@ -4,25 +4,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <cstdio>
 
 #include "artwork.h"
-#include "discovery.h"
-#include "fileservices.h"
+#include "choosers.h"
 #include "messages.h"
 #include "statusbinding.h"
-#include "vzrpack.h"
 
 namespace quickpack {
-
-using modkit::FindFolderEntries;
-using modkit::FindLevelNames;
-using modkit::IsModArchivesFolder;
-using modkit::kNoGameFolder;
-using modkit::kNotInModStatus;
-using modkit::MakeFolders;
-using modkit::PackListText;
-using modkit::ProbeGameFolder;
 
 namespace {
 
@@ -30,11 +18,9 @@ namespace {
 constexpr int kClientWidth = 361;
 constexpr int kClientHeight = 32;
 
-constexpr int kCompressRequest = 1;
-
 }  // namespace
 
-QuickPackDialog::QuickPackDialog(QWidget* parent) : ModalDialog(parent) {
+QuickPackDialog::QuickPackDialog(QWidget* parent) : ModalDialog(parent), presenter_(*this) {
   setWindowTitle(QStringLiteral("Vzr Mod Quick Pack 1.3"));
   // A caption with a close box only: no menu, no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -94,25 +80,9 @@ void QuickPackDialog::CreateControls() {
 void QuickPackDialog::OnInitDialog() {
   ModalDialog::OnInitDialog();  // writes the (empty) fields to the controls
   setWindowIcon(m_hIcon);
-
   vzrui::BindStatusText(m_strStatus);
-  GetStatusSink()->SetText("Ready...");
-
-  m_nGameFolder = kNoGameFolder;
-  m_nGameFolder = DetectGameFolder();
-  FillLevelList();
-  FillFolderList();
-  m_ctlLevelList->SetSelectedIndex(m_ctlLevelList->Count() > 0 ? 0 : -1);
-  m_ctlFolderList->SetSelectedIndex(m_ctlFolderList->Count() > 0 ? 0 : -1);
+  presenter_.OnInitDialog();
   LoadButtonImages();
-  ExplainIfNotInMod();
-}
-
-void QuickPackDialog::ExplainIfNotInMod() {
-  // The lists are filled from the parent folder whatever it is; the status
-  // line says when that parent is not a mod root.
-  if (IsModArchivesFolder(vzrfs::GetCurrentDir())) return;
-  GetStatusSink()->SetText(kNotInModStatus);
 }
 
 void QuickPackDialog::LoadButtonImages() {
@@ -129,100 +99,21 @@ void QuickPackDialog::DoDataExchange(vzrui::DataExchange& dx) {
   dx.Text(m_ctlStatus, m_strStatus);
 }
 
-int QuickPackDialog::DetectGameFolder() { return ProbeGameFolder(); }
-
-int QuickPackDialog::FillLevelList() {
-  if (m_nGameFolder == kNoGameFolder) return 0;
-  for (const std::string& name : FindLevelNames(m_nGameFolder)) m_ctlLevelList->AddString(name);
-  return 1;
-}
-
-int QuickPackDialog::FillFolderList() {
-  for (const std::string& entry : FindFolderEntries(m_nGameFolder)) m_ctlFolderList->AddString(entry);
-  return 1;
-}
-
-std::string QuickPackDialog::HelpText() {
-  std::string text;
-  text += "- Place this utility in your mod's archives folder.\n";
-  text += "- Unpacked folders should be at your mod's root.\n";
-  text += "- Directories and levels will be automaticly detected and added to drop down lists. \n";
-  text += "\nExample:\n";
-  text += "   Extracted objects folder should be located \\mods\\YourMod\\Objects\\\n";
-  text += "    This program should be executed from \\mods\\YourMod\\Archives\\\n";
-  return text;
-}
-
-void QuickPackDialog::OnHelpButton() {
-  vzrui::MessageBox(this, HelpText(), "Help", vzrui::Buttons::Ok, vzrui::Icon::Question);
-}
-
-void QuickPackDialog::PackText(PackCommand command, const std::string& listText, bool makeFolders) {
-  const auto refusal =
-      PackListText(command, m_nGameFolder, listText, makeFolders, [this](const std::string& name) { PackGuarded(name); });
-  if (refusal) GetStatusSink()->SetText(refusal->c_str());
-}
-
-void QuickPackDialog::PackGuarded(const std::string& name) {
-  try {
-    LastPackNotices().clear();
-    if (packer_)
-      packer_(name.c_str(), kCompressRequest);
-    else
-      PackModFolder(name.c_str(), kCompressRequest);
-    notices_.insert(notices_.end(), LastPackNotices().begin(), LastPackNotices().end());
-  } catch (...) {
-    char message[64];
-    std::snprintf(message, sizeof message, "Error! vzrpack Line: %d", static_cast<int>(CodePosition));
-    vzrui::MessageBox(this, message);  // the application's name as caption, OK, no icon
-  }
-}
-
-// Names the files the command's packs left out, in one message box after
-// the last pack: the status line keeps the packer's own outcome.
-void QuickPackDialog::TellNotices() {
-  constexpr std::size_t kNoticeLines = 20;
-  if (!notices_.empty()) vzrui::MessageBox(this, PackNoticesText(notices_, kNoticeLines), "Warning!",
-                                           vzrui::Buttons::Ok, vzrui::Icon::Exclamation);
-  notices_.clear();
-}
-
-void QuickPackDialog::OnPackLevel() {
+std::string QuickPackDialog::ListText(present::PackListId list) {
   UpdateData(true);
-  PackText(PackCommand::kLevel, m_strLevel, true);
-  TellNotices();
+  return list == present::PackListId::kLevels ? m_strLevel : m_strFolder;
 }
 
-void QuickPackDialog::OnPackFolder() {
-  UpdateData(true);
-  PackText(PackCommand::kFolder, m_strFolder, true);
-  TellNotices();
+void QuickPackDialog::SetStatusText(const std::string& text) { GetStatusSink()->SetText(text.c_str()); }
+
+int QuickPackDialog::Ask(const present::Question& question) { return vzrui::MessageBox(this, question); }
+
+std::optional<std::string> QuickPackDialog::ChooseFile(const present::FileRequest& request, present::Owner owner) {
+  return vzrui::ChooseFile(owner == present::Owner::None ? nullptr : this, request);
 }
 
-void QuickPackDialog::RestoreSelections(int levelIndex, int folderIndex) {
-  m_ctlLevelList->SetSelectedIndex(levelIndex);
-  m_ctlFolderList->SetSelectedIndex(folderIndex);
-}
-
-void QuickPackDialog::OnPackAllLevels() {
-  // The list's entries are packed; text typed into the edit field is not.
-  const int n = m_ctlLevelList->Count();
-  const int levelIndex = m_ctlLevelList->SelectedIndex();
-  const int folderIndex = m_ctlFolderList->SelectedIndex();
-  if (n > 0) MakeFolders(PackCommand::kAllLevels, m_nGameFolder);
-  for (int i = 0; i < n; ++i) PackText(PackCommand::kAllLevels, m_ctlLevelList->EntryText(i), false);
-  RestoreSelections(levelIndex, folderIndex);
-  TellNotices();
-}
-
-void QuickPackDialog::OnPackAllFolders() {
-  const int n = m_ctlFolderList->Count();
-  const int levelIndex = m_ctlLevelList->SelectedIndex();
-  const int folderIndex = m_ctlFolderList->SelectedIndex();
-  if (n > 0) MakeFolders(PackCommand::kAllFolders, m_nGameFolder);
-  for (int i = 0; i < n; ++i) PackText(PackCommand::kAllFolders, m_ctlFolderList->EntryText(i), false);
-  RestoreSelections(levelIndex, folderIndex);
-  TellNotices();
+std::optional<std::string> QuickPackDialog::ChooseFolder(const present::FolderRequest& request) {
+  return vzrui::ChooseFolder(request.owner == present::Owner::None ? nullptr : this, request);
 }
 
 void QuickPackDialog::keyPressEvent(QKeyEvent* event) {

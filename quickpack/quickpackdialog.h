@@ -14,8 +14,7 @@
 
 #include "controls.h"
 #include "dialog.h"
-#include "packplan.h"
-#include "vzrpack.h"
+#include "quickpackpresenter.h"
 
 class QLabel;
 class QPushButton;
@@ -26,46 +25,60 @@ namespace quickpack {
 using modkit::PackCommand;
 
 // Control ids of the window template.
-enum QuickPackControl : int {
-  kIdcLevelList = 1004,
-  kIdcPackLevel = 1005,
-  kIdcFolderList = 1006,
-  kIdcPackFolder = 1007,
-  kIdcStatus = 1008,
-  kIdcAllLevels = 1009,
-  kIdcAllFolders = 1010,
-  kIdcHelp = 1012,
-};
+using present::kIdcAllFolders;
+using present::kIdcAllLevels;
+using present::kIdcFolderList;
+using present::kIdcHelp;
+using present::kIdcLevelList;
+using present::kIdcPackFolder;
+using present::kIdcPackLevel;
+inline constexpr int kIdcStatus = present::kIdcQuickStatus;
 
-class QuickPackDialog : public vzrui::ModalDialog {
+// The window: controls that show what the presenter tells them and hand it
+// every command.
+class QuickPackDialog : public vzrui::ModalDialog, public present::QuickPackView {
   Q_OBJECT
+
+  // First, so that the fields below can name its own.
+  present::QuickPackPresenter presenter_;
+
  public:
-  // The packer a command calls once per name; the engine's PackModFolder
-  // unless a test puts another in its place.
-  using Packer = std::function<int(const char* name, int compress)>;
+  using Packer = present::QuickPackPresenter::Packer;
 
   explicit QuickPackDialog(QWidget* parent = nullptr);
   ~QuickPackDialog() override;
 
-  int DetectGameFolder();
-  int FillLevelList();
-  int FillFolderList();
+  int DetectGameFolder() { return presenter_.DetectGameFolder(); }
+  int FillLevelList() { return presenter_.FillLevelList(); }
+  int FillFolderList() { return presenter_.FillFolderList(); }
 
-  void OnHelpButton();
-  void OnPackLevel();
-  void OnPackFolder();
-  void OnPackAllLevels();
-  void OnPackAllFolders();
+  void OnHelpButton() { presenter_.OnHelpButton(); }
+  void OnPackLevel() { presenter_.OnPackLevel(); }
+  void OnPackFolder() { presenter_.OnPackFolder(); }
+  void OnPackAllLevels() { presenter_.OnPackAllLevels(); }
+  void OnPackAllFolders() { presenter_.OnPackAllFolders(); }
 
-  void SetPacker(Packer packer) { packer_ = std::move(packer); }
+  void SetPacker(Packer packer) { presenter_.SetPacker(std::move(packer)); }
 
   // The help box's text.
-  static std::string HelpText();
+  static std::string HelpText() { return present::QuickPackPresenter::HelpText(); }
+
+  // The view.
+  void AddListEntry(present::PackListId list, const std::string& text) override { List(list)->AddString(text); }
+  int ListCount(present::PackListId list) const override { return List(list)->Count(); }
+  std::string ListEntry(present::PackListId list, int index) const override { return List(list)->EntryText(index); }
+  int SelectedIndex(present::PackListId list) const override { return List(list)->SelectedIndex(); }
+  void SelectIndex(present::PackListId list, int index) override { List(list)->SetSelectedIndex(index); }
+  std::string ListText(present::PackListId list) override;
+  void SetStatusText(const std::string& text) override;
+  int Ask(const present::Question& question) override;
+  std::optional<std::string> ChooseFile(const present::FileRequest& request, present::Owner owner) override;
+  std::optional<std::string> ChooseFolder(const present::FolderRequest& request) override;
 
   // A template rectangle in pixels, relative to the client area.
   QRect DialogRect(int x, int y, int width, int height) const { return Units().Rect(x, y, width, height); }
 
-  int m_nGameFolder = 0;
+  int& m_nGameFolder = presenter_.m_nGameFolder;
   std::string m_strFolder;
   std::string m_strLevel;
   std::string m_strStatus;
@@ -92,19 +105,9 @@ class QuickPackDialog : public vzrui::ModalDialog {
  private:
   void CreateControls();
   void LoadButtonImages();
-  // Packs one list text as the command does (modkit's PackListText), posting
-  // the refusal when it may not be packed.
-  void PackText(PackCommand command, const std::string& listText, bool makeFolders);
-  // Packs one name; a failure escaping the packer is shown in an error box
-  // and the command goes on.
-  void PackGuarded(const std::string& name);
-  void RestoreSelections(int levelIndex, int folderIndex);
-  void ExplainIfNotInMod();
-
-  Packer packer_;
-  // What the packs of the running command left out, told when it ends.
-  std::vector<PackNotice> notices_;
-  void TellNotices();
+  PackList* List(present::PackListId list) const {
+    return list == present::PackListId::kLevels ? m_ctlLevelList : m_ctlFolderList;
+  }
 };
 
 }  // namespace quickpack

@@ -219,7 +219,7 @@ TEST(PackAll, OnAnEmptyListMakesAndPacksNothing) {
   w.dialog->OnPackAllLevels();
   EXPECT_TRUE(w.calls.empty());
   EXPECT_TRUE(fs::is_empty(mod.Archives()));
-  EXPECT_EQ(w.StatusLine(), "Ready...");
+  EXPECT_EQ(w.StatusLine(), "No levels found under hxGlacier/levels.") << "the start's status stays";
 }
 
 TEST(PackAll, RestoresBothListsSelections) {

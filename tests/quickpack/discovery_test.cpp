@@ -87,13 +87,23 @@ TEST(LevelList, ListsFoldersOnlySortedWithoutRegardToCase) {
       << "files and dot folders are never levels; every other folder is, under its own name";
 }
 
-TEST(LevelList, MissingLevelsFolderLeavesTheListEmpty) {
+TEST(LevelList, MissingLevelsFolderLeavesTheListEmptyAndSaysSo) {
   ModTree mod;
   mod.Folder("hxGlacier/game");
   Window w;
   EXPECT_EQ(w.dialog->m_nGameFolder, kGameHxGlacier);
   EXPECT_TRUE(w.Levels().empty());
-  EXPECT_EQ(w.StatusLine(), "Ready...");
+  EXPECT_EQ(w.Folders(), Names{"hxGlacier/game"});
+  EXPECT_EQ(w.StatusLine(), "No levels found under hxGlacier/levels.");
+}
+
+TEST(LevelList, FoldersWithoutAContentFolderSayWhereNoLevelsWereFound) {
+  ModTree mod;
+  mod.Folder("Objects");
+  mod.Folder("Textures");
+  Window w;
+  EXPECT_EQ(w.Folders(), (Names{"Objects", "Textures"}));
+  EXPECT_EQ(w.StatusLine(), modkit::kNoLevelsStatus) << "not the \"not in a mod\" text while the list is full";
 }
 
 TEST(FolderList, SkipRules) {
@@ -169,7 +179,7 @@ TEST(FolderList, StartedBesideAModButNotInItsArchivesSaysSoAndStillFillsTheLists
   Window w;
   EXPECT_EQ(w.Levels(), Names{"alpha"});
   EXPECT_EQ(w.Folders(), (Names{"hxGlacier/game", "Tools"}));
-  EXPECT_EQ(w.StatusLine(), modkit::kNotInModStatus);
+  EXPECT_EQ(w.StatusLine(), modkit::kOutsideArchivesStatus);
 }
 
 TEST(ModRoot, ArchivesFolderAndModRootAreFoundInAnyLetterCase) {

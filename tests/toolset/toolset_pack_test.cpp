@@ -102,8 +102,12 @@ TEST_F(PackDirectoryTest, PackingOverTheOpenArchiveOpensItAgain) {
   OpenArchive(layout, "objects.vzr");
   Click(1);
   script.Dialog([&](ModalDialog& d) { TypeAndPack(d, source, "Objects"); });
-  script.File(archive);
+  script.File(archive).Message(vzrui::kIdYes);
   window->OnPackDirectory();
+  ASSERT_EQ(script.Messages().size(), 1u);
+  EXPECT_EQ(script.Messages()[0].text, archive + " already exists. Do you want to replace it?")
+      << "even the archive open in the window is replaced only when the user agrees";
+  EXPECT_TRUE(script.Messages()[0].defaultNo);
   const std::vector<std::string> packed = EntryNames(archive);
   ASSERT_EQ(window->ListModel()->rowCount(), 2);
   std::vector<std::string> listed{Cell(0, 0).toStdString(), Cell(1, 0).toStdString()};
