@@ -23,6 +23,20 @@ QColor TextColour(const QStyleOptionViewItem& option) {
 
 }  // namespace
 
+int TallestTextHeight(const QFont& font, const QWidget* widget) {
+  static const QString kTallest = QString::fromUtf8("\u00c5\u00d6\u00c4\u00dc\u00c9\u00d1\u0176gjpqy|");
+  const QFontMetrics metrics(font);
+  const QStyle* style = widget ? widget->style() : QApplication::style();
+  const int margin = style->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, widget) + 1;
+  return qMax(metrics.height(), metrics.tightBoundingRect(kTallest).height()) + 2 * margin;
+}
+
+QSize PlainCellDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QSize size = QStyledItemDelegate::sizeHint(option, index);
+  size.setHeight(qMax(size.height(), TallestTextHeight(option.font, option.widget)));
+  return size;
+}
+
 void PlainCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyleOptionViewItem given = option;
   if (const auto* list = qobject_cast<const FileListView*>(option.widget)) list->DressCell(given, index);

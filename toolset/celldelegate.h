@@ -19,6 +19,14 @@ class PlainCellDelegate : public QStyledItemDelegate {
   // (an icon, a check box, wrapped or elided text) is left to the style. In
   // the main window's list, a cell is first dressed as a tree's row cell.
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  // At least TallestTextHeight: a row holds the marks above capitals too.
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
+
+// The height a row needs for whatever a name may hold: the font's line
+// height leaves out the marks above capitals (the dots of "Ö" and "Ü", the
+// ring of "Å") in many fonts, so the ink of the tallest capitals and the
+// deepest descenders counts too, with the style's margin above and below.
+int TallestTextHeight(const QFont& font, const QWidget* widget);
 
 }  // namespace toolset

@@ -6,6 +6,8 @@
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
 
+#include "celldelegate.h"
+
 namespace toolset {
 
 FileListView::FileListView(QWidget* parent) : QTableView(parent) {
@@ -75,6 +77,7 @@ void FileListView::FitRowHeight() {
     option.text = QStringLiteral("0");
     height = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).height();
   }
+  height = qMax(height, TallestTextHeight(option.font, this));
   if (height > 0 && height != verticalHeader()->defaultSectionSize()) verticalHeader()->setDefaultSectionSize(height);
 }
 

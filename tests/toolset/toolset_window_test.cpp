@@ -1,6 +1,7 @@
 // The main window as a user meets it: start, menu, keys, Open and the list.
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTest>
@@ -334,4 +335,50 @@ TEST_F(ToolsetWindowTest, ListCellsTellTheStyleTheyFormRows) {
       EXPECT_EQ(bool(cell.state & QStyle::State_Sibling), row < 2) << "rows follow";
       EXPECT_FALSE(cell.state & QStyle::State_HasFocus) << "the list frames the current row, not a cell";
     }
+}
+
+namespace {
+
+// The rows of pixels of image within rect that hold anything darker than
+// the background at the rect's top-left corner: the ink's height.
+int InkHeight(const QImage& image, const QRect& rect) {
+  const QRgb background = image.pixel(rect.topLeft());
+  int top = -1, bottom = -1;
+  for (int y = rect.top(); y <= rect.bottom(); ++y)
+    for (int x = rect.left(); x <= rect.right(); ++x)
+      if (qGray(image.pixel(x, y)) + 60 < qGray(background)) {
+        if (top < 0) top = y;
+        bottom = y;
+        break;
+      }
+  return top < 0 ? 0 : bottom - top + 1;
+}
+
+}  // namespace
+
+// Dots and rings on capitals are part of a name: a row shows the whole of
+// its text, as the same text drawn on its own shows it.
+TEST_F(ToolsetWindowTest, RowsAreAsTallAsTheirAccentedCapitals) {
+  const QString name = QString::fromUtf8("\u00d6lfeld_\u00dcbung_\u00c5gypt.con");
+  ArchiveLayout layout;
+  layout.AddRaw("plain.con", "x");
+  layout.AddRaw(name.toStdString(), "x");
+  layout.AddRaw("after.con", "x");
+  OpenArchive(layout);
+  window->resize(900, 700);
+  QApplication::processEvents();
+  const QImage shown = window->m_ctlFileList->viewport()->grab().toImage();
+  const QRect cell = window->m_ctlFileList->visualRect(Row(1));
+
+  const QFontMetrics metrics(window->m_ctlFileList->font());
+  QImage alone(metrics.horizontalAdvance(name) + 8, metrics.height() * 3, QImage::Format_RGB32);
+  alone.fill(Qt::white);
+  QPainter painter(&alone);
+  painter.setFont(window->m_ctlFileList->font());
+  painter.setPen(Qt::black);
+  painter.drawText(4, metrics.height() * 2, name);
+  painter.end();
+  const int needed = InkHeight(alone, alone.rect());
+  ASSERT_GT(needed, 0) << "the font draws the name";
+  EXPECT_GE(InkHeight(shown, cell), needed) << "row height " << cell.height() << ", font height " << metrics.height();
 }
