@@ -51,7 +51,22 @@ std::string ExtractAllMessage(int result) {
   }
 }
 
-std::string NameOf(const FileEntry& entry) { return std::string(entry.name, strnlen(entry.name, sizeof entry.name)); }
+// Why the engine refused a save, when another program is the reason.
+const char* RefusedSaveText(int sysError) {
+#ifdef ESTALE  // not every platform's runtime names it
+  if (sysError == ESTALE)
+    return "The archive was changed on disk since it was opened.\nYour changes were not saved; "
+           "open the archive again to see its new content.";
+#endif
+  if (sysError == EWOULDBLOCK)
+    return "Another program is writing the archive.\nYour changes were not saved; try again in a moment.";
+  if (sysError == EACCES) return "The archive is read-only.\nYour changes were not saved.";
+  return nullptr;
+}
+
+std::string NameOf(const FileEntry& entry) {
+  return std::string(entry.name, std::find(entry.name, entry.name + sizeof entry.name, '\0'));
+}
 
 // The absolute, lexically clean form of a path; the path itself when the
 // system cannot tell the current directory.
@@ -80,6 +95,11 @@ std::string UnreadableEntryMessage(const VzrArchive& archive, uint32_t index) {
   if (index >= archive.FileIndex.count) return "The entry could not be read: " + reason + ".";
   return "The entry \"" + EntryNameToUtf8(NameOf(archive.FileIndex.files[index])) + "\" could not be read: " + reason +
          ".";
+}
+
+std::optional<std::string> StartupArchivePath(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 2) return std::nullopt;
+  return arguments[1];
 }
 
 ToolsetPresenter::ToolsetPresenter(ToolsetView& view) : view_(view) {}
@@ -270,11 +290,12 @@ int ToolsetPresenter::doCheckModified() {
     m_bModified = 0;
     return 0;
   }
-  const std::string text = GetEditorText();
+  const std::string editorText = view_.EditorText();
+  const std::string text = EncodeEntryText(editorText, shownText_);
   TraceLog("newFSize: ", text.size());
   // A character the entry cannot store makes the text differ, whatever the
   // bytes it would leave.
-  m_bModified = text != loadedBytes_ || !CanStoreAll(view_.EditorText(), shownText_) ? 1 : 0;
+  m_bModified = text != loadedBytes_ || !CanStoreAll(editorText, shownText_) ? 1 : 0;
   return m_bModified;
 }
 
@@ -331,15 +352,7 @@ bool ToolsetPresenter::doGoSaveChanges() {
 // A save refused because another program changed or is writing the
 // archive says so: the edits stay, and the user decides what to keep.
 void ToolsetPresenter::ExplainRefusedSave(const VzrError& error) {
-  const char* text = nullptr;
-  if (error.sysError == ESTALE)
-    text = "The archive was changed on disk since it was opened.\nYour changes were not saved; "
-           "open the archive again to see its new content.";
-  else if (error.sysError == EWOULDBLOCK)
-    text = "Another program is writing the archive.\nYour changes were not saved; try again in a moment.";
-  else if (error.sysError == EACCES)
-    text = "The archive is read-only.\nYour changes were not saved.";
-  if (text) view_.Ask({text, "Not saved", Buttons::Ok, Icon::Exclamation});
+  if (const char* text = RefusedSaveText(error.sysError)) view_.Ask({text, "Not saved", Buttons::Ok, Icon::Exclamation});
 }
 
 bool ToolsetPresenter::OfferToSaveBeforeReplacing() {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "entrytext.h"
 #include "toolsetview.h"
@@ -39,6 +40,11 @@ struct EntryRow {
 // What a failed Extract of entry index means to the user: the entry's name
 // and the reason in a user's words (those "vzr test" gives).
 std::string UnreadableEntryMessage(const VzrArchive& archive, uint32_t index);
+
+// The archive a start names: with exactly one argument after the program's
+// name (what a file manager's "Open with" passes), that argument; nothing
+// otherwise.
+std::optional<std::string> StartupArchivePath(const std::vector<std::string>& arguments);
 
 class ToolsetPresenter {
  public:

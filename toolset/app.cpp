@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <string>
+#include <vector>
 
 #include "appicon.h"
 #include "messages.h"
@@ -11,8 +13,11 @@
 namespace toolset {
 
 bool OpenStartupArchive(ToolsetDialog& dialog, const QStringList& arguments) {
-  if (arguments.size() != 2) return false;
-  const std::string path = arguments[1].toStdString();
+  std::vector<std::string> texts;
+  for (const QString& argument : arguments) texts.push_back(argument.toStdString());
+  const auto startup = present::StartupArchivePath(texts);
+  if (!startup) return false;
+  const std::string path = *startup;
   // Queued, so the window is up (and owns any message) when the open runs.
   QTimer::singleShot(0, &dialog, [&dialog, path] { dialog.OpenArchiveFile(path); });
   return true;

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "entrytext.h"
-#include "testutil.h"
+#include "archivebytes.h"
 
 using namespace present;
 using testutil::Bytes;

@@ -414,3 +414,15 @@ TEST_F(ToolsetWindowTest, SaveRefusesAnArchiveChangedOnDiskSinceItWasOpened) {
   EXPECT_EQ(testutil::ReadFileBytes(path), theirs) << "their change is kept";
   EXPECT_EQ(window->m_bModified, 1) << "and the edits stay in the editor";
 }
+
+TEST_F(ToolsetWindowTest, Utf8ScriptShowsItsCharactersAndIsSavedBackAsUtf8) {
+  ArchiveLayout layout;
+  layout.AddRaw("bridge.con", "Br\u00fccke \u2026 Stra\u00dfe\r\n");
+  const std::string path = OpenArchive(layout);
+  Click(0);
+  EXPECT_EQ(EditorText(), QString::fromUtf8("Br\u00fccke \u2026 Stra\u00dfe\n")) << "not read as Windows-1252";
+  Type(QString::fromUtf8("\u0150sz \u2192 Br\u00fccke\n"));
+  window->OnSaveChanges();
+  EXPECT_EQ(EntryBytes(path, 0), ToBytes("\u0150sz \u2192 Br\u00fccke\r\n"));
+  EXPECT_TRUE(script.Messages().empty());
+}
