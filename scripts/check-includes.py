@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks the tree's #include lines against its rooms.
 
-The rooms, lowest first: engine <- modkit <- cli, ui <- toolset, quickpack.
-A file may include its own room's files and those of lower rooms, never a
+The rooms, lowest first: the engine's own (core <- platform <- codec <-
+archive <- ops <- its door vzrpack.h) <- modkit <- cli, ui <- toolset,
+quickpack. A room is a folder; a file belongs to the deepest room its path
+lies in. A file may include its own room's files and those of lower rooms, never a
 higher room's nor a sibling's (cli and ui know nothing of each other, nor do
 the two windows). And no file may reach itself through its includes.
 Tests, benchmarks, fuzzers and desktop/ sit above every room.
@@ -14,17 +16,39 @@ import os
 import re
 import sys
 
-ROOMS = {"engine": 0, "modkit": 1, "cli": 2, "ui": 2, "toolset": 3, "quickpack": 3}
+ROOMS = {
+    "engine/core": 0,
+    "engine/platform": 1,
+    "engine/codec": 2,
+    "engine/archive": 3,
+    "engine/ops": 4,
+    "engine": 5,
+    "modkit": 6,
+    "cli": 7,
+    "ui": 7,
+    "toolset": 8,
+    "quickpack": 8,
+}
+
+
+def room_of(root, path):
+    rel = os.path.relpath(path, root).replace(os.sep, "/")
+    best = None
+    for room in ROOMS:
+        if rel.startswith(room + "/") and (best is None or len(room) > len(best)):
+            best = room
+    return best
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 
 def sources(root):
-    for room in ROOMS:
-        folder = os.path.join(root, room)
-        for dirpath, _, names in os.walk(folder):
+    for top in sorted({room.split("/")[0] for room in ROOMS}):
+        for dirpath, dirs, names in os.walk(os.path.join(root, top)):
+            dirs.sort()
             for name in sorted(names):
                 if name.endswith((".h", ".cpp")):
-                    yield room, os.path.join(dirpath, name)
+                    path = os.path.join(dirpath, name)
+                    yield room_of(root, path), path
 
 
 def main():
