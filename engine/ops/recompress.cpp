@@ -15,7 +15,7 @@
 #include "format.h"
 #include "rewrite_internal.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 int RecompressArchive(const char* path, int level, unsigned threads) {
   VzrError& error = LastEngineError();

@@ -14,7 +14,7 @@
 #include "ops_internal.h"
 #include "segmentwriter.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 namespace {
 

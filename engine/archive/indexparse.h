@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vzrpack.h"
+#include "archive.h"
 
 namespace vzrindex {
 

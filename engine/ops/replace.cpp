@@ -23,7 +23,7 @@
 #include "replacementfile_internal.h"
 #include "rewrite_internal.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 namespace {
 

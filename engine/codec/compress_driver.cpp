@@ -14,7 +14,8 @@
 #include "compress_levels.h"
 #include "compressor.h"
 #include "segmentwriter.h"
-#include "vzrpack.h"
+#include "codec.h"
+#include "core.h"
 
 namespace {
 

@@ -19,7 +19,8 @@
 
 #include "format.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "codec.h"
+#include "core.h"
 
 namespace {
 

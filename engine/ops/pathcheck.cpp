@@ -7,7 +7,7 @@
 #include "format.h"
 #include "paths.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "format.h"
 #include "indexparse.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "archive.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "fileservices.h"
 #include "format.h"
 #include "ops_internal.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 std::vector<PackNotice>& LastPackNotices() {
   thread_local std::vector<PackNotice> notices;

@@ -11,7 +11,7 @@
 #include "ops_internal.h"
 #include "paths.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 namespace {
 

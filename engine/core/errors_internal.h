@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "trace.h"
-#include "vzrpack.h"
+#include "core.h"
 
 namespace vzrops {
 

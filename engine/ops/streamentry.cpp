@@ -11,7 +11,7 @@
 #include "format.h"
 #include "rewrite_internal.h"
 #include "segmentwriter.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 namespace {
 

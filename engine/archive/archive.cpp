@@ -1,6 +1,6 @@
 // vzrpack.cpp - the engine object, its index and name list, the status
 // binding, the checkpoints and the trace channel.
-#include "vzrpack.h"
+#include "archive.h"
 
 #include <algorithm>
 #include <cstring>

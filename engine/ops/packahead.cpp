@@ -33,7 +33,7 @@
 #include "format.h"
 #include "ops_internal.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 namespace {
 

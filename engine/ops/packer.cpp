@@ -24,7 +24,7 @@
 #include "paths.h"
 #include "replacementfile_internal.h"
 #include "trace.h"
-#include "vzrpack.h"
+#include "ops.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "vzrpack.h"
+#include "archive.h"
 
 namespace vzr {
 

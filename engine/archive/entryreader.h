@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "vzrpack.h"
+#include "archive.h"
 
 class EntryReader {
  public:
