@@ -39,7 +39,7 @@ void CheckHeader(const VzrArchive& a, std::vector<std::string>& problems) {
   }
   if (a.indexOffset < vzr::kHeaderSize) problems.push_back("index offset " + std::to_string(a.indexOffset) + " lies in the header");
   if (a.storageMode != vzr::kStorageRaw && a.storageMode != vzr::kStorageSegmented)
-    problems.push_back("unknown storage mode " + std::to_string(a.storageMode));
+    problems.push_back(vzr::UnknownStorageModeFault(a.storageMode));
 }
 
 // Every stored form inside the data area (header end to index), none

@@ -7,6 +7,10 @@
 
 namespace vzr {
 
+std::string UnknownStorageModeFault(uint32_t storageMode) {
+  return "unknown storage mode " + std::to_string(storageMode);
+}
+
 bool StoredFormOutsideDataArea(const VzrArchive& archive, const FileEntry& e) {
   const uint64_t end = uint64_t(e.fileOffset) + e.compSize;
   return e.fileOffset < kHeaderSize || end > archive.indexOffset;
@@ -19,7 +23,7 @@ std::string EntryFaultReason(const VzrArchive& archive, uint32_t index) {
   if (sysError == ENOMEM) return "not enough memory";
   if (sysError != 0) return std::string("the archive cannot be opened (") + std::strerror(sysError) + ")";
   if (archive.storageMode != kStorageRaw && archive.storageMode != kStorageSegmented)
-    return "unknown storage mode " + std::to_string(archive.storageMode);
+    return UnknownStorageModeFault(archive.storageMode);
   if (StoredFormOutsideDataArea(archive, e)) return kFaultOutsideDataArea;
   if (archive.storageMode == kStorageSegmented) return kFaultDamagedStream;
   if (e.compSize != e.fileSize)

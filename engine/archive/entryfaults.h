@@ -12,6 +12,9 @@ namespace vzr {
 inline constexpr const char* kFaultDamagedStream = "damaged stream";
 inline constexpr const char* kFaultOutsideDataArea = "stored form outside the data area";
 
+// "unknown storage mode N": an archive whose entries no reader can decode.
+std::string UnknownStorageModeFault(uint32_t storageMode);
+
 // True when entry e's stored form does not lie between the header's end and
 // the index, where every writer of the format puts it.
 bool StoredFormOutsideDataArea(const VzrArchive& archive, const FileEntry& e);

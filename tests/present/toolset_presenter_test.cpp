@@ -144,11 +144,16 @@ TEST_F(ToolsetPresenterTest, AnUnreadableEntryIsNamedWithTheReason) {
   segmented.entries.push_back({"\u00d6lfeld.con", damaged, 23});
   ArchiveLayout outside;
   outside.entries.push_back({"far.con", ToBytes("far"), 3});
+  ArchiveLayout unknownMode;
+  unknownMode.storageMode = 7;
+  unknownMode.AddRaw("odd.con", "odd");
   const struct {
     ArchiveLayout layout;
     std::string reason;
     std::size_t patchAt;
-  } cases[] = {{segmented, vzr::kFaultDamagedStream, 0}, {outside, vzr::kFaultOutsideDataArea, 1}};
+  } cases[] = {{segmented, vzr::kFaultDamagedStream, 0},
+               {outside, vzr::kFaultOutsideDataArea, 1},
+               {unknownMode, "unknown storage mode 7", 0}};
   for (const auto& c : cases) {
     Bytes bytes = c.layout.Build();
     if (c.patchAt) {  // compSize of the first entry, past the index
