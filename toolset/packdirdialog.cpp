@@ -9,10 +9,17 @@
 
 namespace toolset {
 
-PackDirDialog::PackDirDialog(QWidget* owner) : PackDirDialog(owner, ownFields_) {}
+PackDirDialog::PackDirDialog(QWidget* owner) : PackDirDialog(owner, nullptr) {}
 
-PackDirDialog::PackDirDialog(QWidget* owner, present::PackDirFields& fields)
-    : vzrui::ModalDialog(owner), fields_(fields), presenter_(*this, fields_), owner_(owner) {
+PackDirDialog::PackDirDialog(QWidget* owner, present::PackDirFields& fields) : PackDirDialog(owner, &fields) {}
+
+// ownFields_ is named only here, once it exists: a delegating constructor
+// that passed it along would touch the member before the object is made.
+PackDirDialog::PackDirDialog(QWidget* owner, present::PackDirFields* fields)
+    : vzrui::ModalDialog(owner),
+      fields_(fields ? *fields : ownFields_),
+      presenter_(*this, fields_),
+      owner_(owner) {
   setWindowTitle("Pack Directory to .vzr");
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 

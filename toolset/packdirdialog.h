@@ -64,6 +64,7 @@ class PackDirDialog : public vzrui::ModalDialog, public present::PackDirView {
   void DoDataExchange(vzrui::DataExchange& dx) override;
 
  private:
+  PackDirDialog(QWidget* owner, present::PackDirFields* fields);
   QWidget* OwnerOf(present::Owner owner);
 
   QWidget* owner_;
