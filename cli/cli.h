@@ -112,8 +112,10 @@ std::vector<bool> SupersededEntries(const VzrArchive& archive);
 // failed entry costing only itself (each named on standard error); -v names
 // each file written. kDone, kProblems when an entry failed, kNothing when
 // nothing could be written. The current folder is kept.
+// Segmented entries are decoded on `threads` threads, with the same files
+// and messages for any count.
 int ExtractEntries(VzrArchive& archive, const std::string& shownPath, const std::vector<uint32_t>& selected,
-                   const std::string& dir, bool verbose, bool quiet);
+                   const std::string& dir, bool verbose, bool quiet, unsigned threads = 1);
 
 // Names on standard error every file the last pack left out or stored
 // changed ("vzr: PATH: REASON"); true when there was one.

@@ -1,6 +1,7 @@
 // compression.cpp - checking the values of the compression options.
 #include "compression.h"
 
+#include "readahead.h"
 #include "vzrpack.h"
 
 namespace cli {
@@ -22,6 +23,17 @@ bool WholeNumber(const std::string& text, unsigned long max, unsigned long& valu
 }
 
 }  // namespace
+
+int ReadThreadsOption(const Args& args, const std::string& verb, unsigned& threads) {
+  threads = ReadThreads(0);
+  if (!args.Has("threads")) return kDone;
+  const std::string given = args.Value("threads");
+  unsigned long value = 0;
+  if (!WholeNumber(given, kMaxThreads, value) || value == 0)
+    return Usage(verb, "threads '" + given + "' is not a whole number from 1 to " + std::to_string(kMaxThreads));
+  threads = static_cast<unsigned>(value);
+  return kDone;
+}
 
 int ReadCompression(const Args& args, const std::string& verb, const char* levelOption, Compression& out) {
   out.requested = args.Has(levelOption);

@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "cli.h"
+#include "compression.h"
 #include "entryreader.h"
 #include "pattern.h"
 #include "progress.h"
+#include "readahead.h"
 #include "vzrpack.h"
 
 namespace {
@@ -80,6 +82,8 @@ class KeepCurrentFolder {
 
 int RunExtract(const cli::Args& args) {
   if (args.positionals.empty()) return cli::Usage("extract", "an archive is needed");
+  unsigned threads = 1;
+  if (cli::ReadThreadsOption(args, "extract", threads) != cli::kDone) return cli::kNothing;
   const std::string dir = args.Value("-C", ".");
   if (!cli::RequireFolder(dir)) return cli::kNothing;
   VzrArchive archive;
@@ -89,7 +93,7 @@ int RunExtract(const cli::Args& args) {
   const std::vector<uint32_t> picked =
       Select(archive, {args.positionals.begin() + 1, args.positionals.end()}, missed);
   if (missed) rc = cli::kProblems;
-  const int extracted = cli::ExtractEntries(archive, args.positionals[0], picked, dir, args.Has("-v"), args.quiet);
+  const int extracted = cli::ExtractEntries(archive, args.positionals[0], picked, dir, args.Has("-v"), args.quiet, threads);
   return std::max(rc, extracted);
 }
 
@@ -98,6 +102,8 @@ int RunExtract(const cli::Args& args) {
 // stream found damaged part-way ends the output there, with the message.
 int RunCat(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("cat", "an archive and one entry name are needed");
+  unsigned threads = 1;
+  if (cli::ReadThreadsOption(args, "cat", threads) != cli::kDone) return cli::kNothing;
   std::unique_ptr<EntryReader> reader;
   int rc = cli::OpenReader(args.positionals[0], reader);
   if (rc == cli::kNothing) return rc;
@@ -105,15 +111,18 @@ int RunCat(const cli::Args& args) {
   // The last entry of the name: the one extraction leaves.
   for (uint32_t i = reader->Count(); i-- > 0;) {
     if (::strcasecmp(reader->Entry(i).name, name.c_str()) != 0) continue;
-    bool written = true;
+    bool written = true, whole = false;
     VzrError why;
-    const bool whole = reader->Stream(
-        i,
-        [&](const unsigned char* data, std::size_t n) {
-          written = std::fwrite(data, 1, n, stdout) == n;
-          return written;
-        },
-        &why);
+    EntryStreamSink sink;
+    sink.piece = [&](uint32_t, const unsigned char* data, std::size_t n) {
+      written = std::fwrite(data, 1, n, stdout) == n;
+      return written;
+    };
+    sink.end = [&](uint32_t, bool entire, const VzrError& reason) {
+      whole = entire;
+      why = reason;
+    };
+    StreamEntries(*reader, {i}, threads, sink);
     if (!written || std::fflush(stdout) != 0) return cli::WriteError(errno);
     if (!whole) {
       cli::FileMessage(args.positionals[0], name + ": " + why.message);
@@ -126,24 +135,26 @@ int RunCat(const cli::Args& args) {
 }
 
 const cli::Register extractVerb({"extract", "entries into files below a folder",
-                                 "usage: vzr extract [-C DIR] [-v] ARCHIVE [PATTERN...]\n"
+                                 "usage: vzr extract [-C DIR] [-v] [--threads N] ARCHIVE [PATTERN...]\n"
                                  "Writes every entry (or those a PATTERN selects) below DIR. Entries whose\n"
                                  "names would land outside DIR are refused and named; the others are written.\n"
                                  "  -C DIR       the folder to write below (default: the current folder)\n"
-                                 "  -v           name each file written on standard output\n",
-                                 {{"-C", true}, {"-v", false}},
+                                 "  -v           name each file written on standard output\n"
+                                 VZR_HELP_READ_THREADS,
+                                 {{"-C", true}, {"-v", false}, {"threads", true}},
                                  RunExtract});
 
 const cli::Register catVerb({"cat", "one entry's content to standard output",
-                             "usage: vzr cat ARCHIVE NAME\n"
-                             "Writes the content of entry NAME (any letter case), byte for byte.\n",
-                             {},
+                             "usage: vzr cat [--threads N] ARCHIVE NAME\n"
+                             "Writes the content of entry NAME (any letter case), byte for byte.\n"
+                             VZR_HELP_READ_THREADS,
+                             {{"threads", true}},
                              RunCat});
 
 }  // namespace
 
 int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const std::vector<uint32_t>& selected,
-                        const std::string& dir, bool verbose, bool quiet) {
+                        const std::string& dir, bool verbose, bool quiet, unsigned threads) {
   // Of entries that extraction writes to one file, the last in the index is
   // the one left there (and the one cat shows): the others are not written.
   std::vector<uint32_t> picked;
@@ -155,6 +166,7 @@ int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const
   for (uint32_t i : picked) totalBytes += all.files[i].fileSize;
   cli::Progress progress(totalBytes, quiet);
   const KeepCurrentFolder here;
+  archive.readAheadThreads = threads;
   int rc = cli::kDone;
 
   // ExtractAll stops at the first entry that fails; the rest are extracted

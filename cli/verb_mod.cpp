@@ -239,6 +239,8 @@ bool OverwritesAModArchive(const VzrArchive& archive, uint32_t i, const std::str
 
 int RunModUnpack(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("mod unpack", "a mod folder and a destination are needed");
+  unsigned threads = 1;
+  if (cli::ReadThreadsOption(args, "mod unpack", threads) != cli::kDone) return cli::kNothing;
   std::error_code ec;
   const std::string mod = Absolute(args.positionals[0]);
   const std::string dest = Absolute(args.positionals[1]);
@@ -266,7 +268,7 @@ int RunModUnpack(const cli::Args& args) {
     std::vector<uint32_t> kept;
     for (uint32_t i = 0; i < archive.FileIndex.count; ++i)
       if (!OverwritesAModArchive(archive, i, path, dest, archives)) kept.push_back(i);
-    const int extracted = cli::ExtractEntries(archive, path, kept, dest, false, args.quiet);
+    const int extracted = cli::ExtractEntries(archive, path, kept, dest, false, args.quiet, threads);
     if (loaded != cli::kDone || extracted != cli::kDone || kept.size() != archive.FileIndex.count) rc = cli::kProblems;
   }
   return rc;
@@ -286,7 +288,7 @@ int RunMod(const cli::Args& args) {
 const cli::Register modVerb({"mod", "a mod's levels and folders: list, pack, unpack",
                              "usage: vzr mod list [MODDIR]\n"
                              "       vzr mod pack [--compress[=LEVEL]] [--threads N] [MODDIR] (--all | NAME...)\n"
-                             "       vzr mod unpack MODDIR DEST\n"
+                             "       vzr mod unpack [--threads N] MODDIR DEST\n"
                              "MODDIR defaults to the mod that holds the current folder (the parent of an\n"
                              "Archives folder, or the current folder when it has one).\n"
                              "  list    the levels and folders VzrPack would offer: \"level<TAB>name\" and\n"
@@ -299,7 +301,9 @@ const cli::Register modVerb({"mod", "a mod's levels and folders: list, pack, unp
                              VZR_HELP_LEVELS VZR_HELP_THREADS
                              "  unpack  every archive of the mod into DEST (made when missing), as the\n"
                              "          Toolset's Extract > Mod Folder does; an entry that cannot be\n"
-                             "          written is named and skipped, and the rest is still unpacked\n",
+                             "          written is named and skipped, and the rest is still unpacked;\n"
+                             "          --threads N decodes on N threads (default: every core), with the\n"
+                             "          same files, messages and exit status for any N\n",
                              {{"all", false}, {"compress", true, true}, {"threads", true}},
                              RunMod});
 

@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "cli.h"
+#include "compression.h"
 #include "entryfaults.h"
 #include "entryreader.h"
 #include "format.h"
 #include "paths.h"
 #include "progress.h"
+#include "readahead.h"
 #include "vzrpack.h"
 
 namespace {
@@ -63,14 +65,20 @@ void CheckPlaces(const VzrArchive& a, std::vector<std::string>& problems) {
   }
 }
 
-// Names, duplicates, and the decoding of every entry, one at a time.
-void CheckEntries(VzrArchive& a, const EntryReader& reader, bool quiet, std::vector<std::string>& problems, std::vector<std::string>& warnings) {
+// Names, duplicates, and the decoding of every entry, in index order; the
+// segments are decoded ahead on `threads` threads.
+void CheckEntries(VzrArchive& a, const EntryReader& reader, unsigned threads, bool quiet,
+                  std::vector<std::string>& problems, std::vector<std::string>& warnings) {
   const uint32_t count = a.FileIndex.count;
   std::unordered_set<std::string> seen;
   uint64_t total = 0, done = 0;
   for (uint32_t i = 0; i < count; ++i) total += a.FileIndex.files[i].fileSize;
   cli::Progress progress(total, quiet);
-  for (uint32_t i = 0; i < count; ++i) {
+  std::vector<uint32_t> all(count);
+  for (uint32_t i = 0; i < count; ++i) all[i] = i;
+  EntryStreamSink sink;
+  sink.piece = [](uint32_t, const unsigned char*, std::size_t) { return true; };
+  sink.end = [&](uint32_t i, bool whole, const VzrError& why) {
     const FileEntry& e = a.FileIndex.files[i];
     if (std::string p = NameProblem(e); !p.empty()) problems.push_back(std::string(e.name) + ": " + p);
     // Names that extraction writes to the same file, in any letter case.
@@ -79,8 +87,7 @@ void CheckEntries(VzrArchive& a, const EntryReader& reader, bool quiet, std::vec
     // The reader checks the segment table before it decodes a byte. A
     // failed entry is decoded once more by Extract, whose reason the
     // message has always named.
-    VzrError why;
-    if (!reader.Stream(i, [](const unsigned char*, std::size_t) { return true; }, &why)) {
+    if (!whole) {
       if (!a.Extract(i, nullptr)) {
         problems.push_back(std::string(e.name) + ": does not decode (" + a.lastError.message + ")");
       } else {
@@ -90,12 +97,13 @@ void CheckEntries(VzrArchive& a, const EntryReader& reader, bool quiet, std::vec
     }
     done += e.fileSize;
     progress.Update(done);
-  }
+  };
+  StreamEntries(reader, all, threads, sink);
   a.CloseArchiveStream();
 }
 
 // Checks one archive; prints "OK  name" or one line a problem. True when sound.
-bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson, bool& unreadable) {
+bool TestArchive(const std::string& path, unsigned threads, bool quiet, bool json, bool& firstJson, bool& unreadable) {
   VzrArchive a;
   const int loaded = cli::LoadArchive(path, a);
   std::vector<std::string> problems, warnings;
@@ -108,7 +116,7 @@ bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson
     CheckPlaces(a, problems);
     VzrError why;
     if (const auto reader = EntryReader::Open(path, &why))
-      CheckEntries(a, *reader, quiet, problems, warnings);
+      CheckEntries(a, *reader, threads, quiet, problems, warnings);
     else
       problems.push_back("cannot be read (" + why.message + ")");
   }
@@ -131,13 +139,15 @@ bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson
 
 int RunTest(const cli::Args& args) {
   if (args.positionals.empty()) return cli::Usage("test", "an archive is needed");
+  unsigned threads = 1;
+  if (cli::ReadThreadsOption(args, "test", threads) != cli::kDone) return cli::kNothing;
   const bool json = args.Has("json");
   bool firstJson = true, allSound = true, unreadable = false;
   if (json) std::fputs("[", stdout);
   std::size_t checked = 0;
   for (const std::string& path : args.positionals) {
     unreadable = false;
-    allSound = TestArchive(path, args.quiet, json, firstJson, unreadable) && allSound;
+    allSound = TestArchive(path, threads, args.quiet, json, firstJson, unreadable) && allSound;
     if (!unreadable) ++checked;
   }
   if (json) std::fputs("\n]\n", stdout);
@@ -146,15 +156,16 @@ int RunTest(const cli::Args& args) {
 }
 
 const cli::Register reg({"test", "checks archives without writing anything",
-                         "usage: vzr test [--json] ARCHIVE...\n"
+                         "usage: vzr test [--json] [--threads N] ARCHIVE...\n"
                          "Checks each archive without writing anything, one entry at a time: the header\n"
                          "and index read whole, a known storage mode, every stored form inside the data\n"
                          "area with no two overlapping, every entry decoding to exactly its size with a\n"
                          "consistent segment table, and every name one that extraction writes below the\n"
                          "destination; duplicate names (letter case ignored) are warnings. Prints\n"
                          "\"OK  name\", or \"BAD name: problem\" and \"WARN name: warning\" lines.\n"
-                         "  --json       one array of {\"archive\",\"ok\",\"problems\",\"warnings\"}\n",
-                         {{"json", false}},
+                         "  --json       one array of {\"archive\",\"ok\",\"problems\",\"warnings\"}\n"
+                         VZR_HELP_READ_THREADS,
+                         {{"json", false}, {"threads", true}},
                          RunTest});
 
 }  // namespace

@@ -57,6 +57,10 @@ class VzrArchive {
   // literal-only stream) and the threads it may use for them (0: every core).
   int compressionLevel = 0;
   unsigned compressionThreads = 0;
+  // Threads ExtractAll decodes a segmented archive's entries on, their
+  // segments decoded ahead and written in order (0: none; each entry is
+  // decoded whole on the calling thread, as the windows do it).
+  unsigned readAheadThreads = 0;
 
   // The first write to the archive that failed or came up short, as an errno
   // value; 0 while every write succeeded. Writers check it before they claim

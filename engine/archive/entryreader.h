@@ -81,6 +81,12 @@ class EntryReader {
 
   Stats CacheStats() const;
 
+  // The archive's own bytes [offset, offset + n), for readers that decode
+  // entries their own way (several threads at once); false unless all n
+  // were read. FileLength is the archive's length when it was opened.
+  bool ReadStored(uint64_t offset, void* to, std::size_t n) const;
+  uint64_t FileLength() const;
+
  private:
   struct State;
   explicit EntryReader(std::unique_ptr<State> state);

@@ -11,6 +11,11 @@
 int32_t Decompression(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
                       uint32_t outCapacity);
 
+// Decompression without its trace line on failure, for a read that decodes
+// ahead and reports damage itself where a single-threaded read would.
+int32_t DecompressionQuiet(const unsigned char* stored, uint32_t storedLength, unsigned char* out,
+                           uint32_t outCapacity);
+
 // The largest stream CompressSegment can write for a segment of n bytes (n <= 32768).
 uint32_t CompressBound(uint32_t n);
 // Compresses in[0..n) (n <= 32768) into one stream of the segment format at the given

@@ -27,6 +27,8 @@
 #include "format.h"
 #include "ops_internal.h"
 #include "paths.h"
+#include "positionalread.h"
+#include "readahead_internal.h"
 #include "replacementfile_internal.h"
 #include "trace.h"
 #include "ops.h"
@@ -306,7 +308,10 @@ std::string EntryFolder(ExtractSession* session, const std::string& path, const 
 // false when a write failed.
 using ContentWriter = std::function<bool(int out)>;
 
-bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent);
+// With `abandoned` given and set by writeContent when it fails, the entry
+// is left without a trace line: its caller reads it again another way.
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent,
+                        const bool* abandoned = nullptr);
 
 // Checks entry index of a loaded archive whose stream is open; sets
 // curLength and storeLength. False (with the size trace line) when the
@@ -410,7 +415,8 @@ namespace {
 
 // Writes the curLength bytes of fileBuffer as entry `name` below destDir,
 // creating its folders; the current directory is left at destDir.
-bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent) {
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent,
+                        const bool* abandoned) {
   // Each failure writes its trace line and names the entry on the record.
   const auto fail = [&archive, name](int sysError, const char* text) {
     vzrops::TraceFailure(archive.lastError, 1, name, sysError, text, name);
@@ -514,6 +520,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     const bool written = writeContent(part.Descriptor());
     const int writeError = errno;
     const bool closed = part.Close();
+    if (!written && abandoned && *abandoned) return false;
     if (!written || !closed) {
       // A short file under the entry's name would pass for the real one.
       fail(written ? errno : writeError, "ERROR! Could not write: ");
@@ -534,6 +541,59 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   }
   if (session && !exists) session->Added(folder, leaf);
   return true;
+}
+
+// Extract of a segmented entry whose segments are decoded ahead: the same
+// checks, trace lines and file as Extract, without a buffer the size of the
+// entry. An entry the read-ahead cannot vouch for (a table the format does
+// not allow, a segment that does not decode alone) goes to Extract, which
+// meets its damage and reports it as it always has; one found damaged while
+// it is written is dropped unnamed and goes there too.
+bool ExtractAhead(VzrArchive& archive, vzrops::ReadAhead& ahead, uint32_t index, const char* destDir) {
+  if (!ahead.Sound(index)) return archive.Extract(index, destDir) != nullptr;
+  archive.lastError.clear();
+  if (!CheckEntry(archive, index)) return false;
+  const FileEntry& e = archive.FileIndex.files[index];
+  if (NameHoldsZero(archive, e)) return false;
+  bool damaged = false;
+  const auto writeSegments = [&](int out) {
+    uint64_t at = 0;
+    bool put = true;
+    const bool whole = ahead.Deliver(index, [&](const unsigned char* data, std::size_t n) {
+      put = vzrfs::WriteAt(out, at, data, n);
+      at += n;
+      return put;
+    });
+    damaged = put && !whole;
+    return put && whole;
+  };
+  if (WriteExtractedFile(archive, e.name, destDir, writeSegments, &damaged)) return true;
+  return damaged && archive.Extract(index, destDir) != nullptr;
+}
+
+// The read-ahead of an ExtractAll run, on a stream of its own: Extract may
+// reopen the archive's stream while the workers read.
+struct ExtractReadAhead {
+  vzrfs::UniqueFile stream;
+  std::unique_ptr<vzrops::ReadAhead> ahead;
+};
+
+ExtractReadAhead StartReadAhead(const VzrArchive& archive) {
+  ExtractReadAhead r;
+  uint64_t length = 0;
+  r.stream.reset(vzrfs::OpenRead(archive.vzr_file_name, &length));
+  if (!r.stream) return r;
+  std::vector<vzrops::StoredForm> forms;
+  forms.reserve(archive.FileIndex.count);
+  for (uint32_t i = 0; i < archive.FileIndex.count; ++i) {
+    const FileEntry& e = archive.FileIndex.files[i];
+    forms.push_back({e.fileOffset, e.compSize, e.fileSize});
+  }
+  std::FILE* file = r.stream.get();
+  r.ahead = std::make_unique<vzrops::ReadAhead>(
+      [file](uint64_t offset, void* to, std::size_t n) { return vzrfs::ReadAtOffset(file, offset, to, n); }, length,
+      std::move(forms), archive.readAheadThreads);
+  return r;
 }
 
 }  // namespace
@@ -576,10 +636,14 @@ int VzrArchive::ExtractAll(const char* destDir) {
   }
   int result = 0;
   ExtractSessionScope session(destination, vzrops::AbsolutePath(vzr_file_name));
+  const ExtractReadAhead readAhead = readAheadThreads > 0 && storageMode == vzr::kStorageSegmented
+                                         ? StartReadAhead(*this)
+                                         : ExtractReadAhead{};
   for (uint32_t i = 0; i < FileIndex.count; ++i) {
     GetStatusSink()->SetText(FileIndex.files[i].name);
     const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
-                                                           : Extract(i, destination.c_str()) != nullptr;
+                           : readAhead.ahead ? ExtractAhead(*this, *readAhead.ahead, i, destination.c_str())
+                                             : Extract(i, destination.c_str()) != nullptr;
     if (!extracted) {
       // The entry's own reason stays on the record; this closing line names none.
       TraceLog("ERROR! Could not extract file!");

@@ -1,0 +1,114 @@
+// readahead_internal.h - decoding the segments of a run of entries ahead on
+// several threads, and handing each entry's content out in order.
+//
+// Every segment of a segmented entry is a stream of its own, so segments of
+// one entry decode side by side as well as segments of different entries.
+// Worker threads decode queued segments; the reading thread takes each
+// entry's segments in order and, while the one it wants is not done yet,
+// decodes the next queued one itself. At most a few segments per thread are
+// in flight, so memory does not grow with an entry's size.
+//
+// Only what decodes exactly as a single-threaded read decodes it comes out
+// of here: a segment table the format allows, lying inside the archive, and
+// segments that each decode alone to their recorded size. Anything else the
+// caller reads its own single-threaded way, which then meets the damage and
+// reports it as it always has. Workers decode quietly for that reason.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vzrops {
+
+// Where an entry's stored form lies and the content it holds, as the index says.
+struct StoredForm {
+  uint64_t offset = 0;
+  uint32_t compSize = 0;
+  uint32_t fileSize = 0;
+};
+
+// Reads exactly n bytes at offset of the archive; called from several threads at once.
+using PositionalRead = std::function<bool(uint64_t offset, void* to, std::size_t n)>;
+// Takes one piece of content; false stops the entry.
+using PieceSink = std::function<bool(const unsigned char* data, std::size_t n)>;
+
+class ReadAhead {
+ public:
+  // Entries of at most this many segments are decoded whole before Sound
+  // answers, so a damaged one is known before anything of it is written.
+  static constexpr uint32_t kWholeSegments = 32;
+  // Decoded segments waiting for the reading thread, per thread.
+  static constexpr uint32_t kSegmentsPerThread = 4;
+
+  // entries are read in order: each call names an entry at or after the one
+  // before (the ones between are dropped). threads counts the reading thread
+  // (threads - 1 workers are started; 0 is taken as 1).
+  ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<StoredForm> entries, unsigned threads);
+  // Stops the workers at once: each finishes at most the segment it holds.
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Whether entry k can be read here: its segment table is one the format
+  // allows, inside the archive, describing exactly its size; for an entry of
+  // at most kWholeSegments segments, every segment also decodes alone.
+  bool Sound(std::size_t k);
+  // Hands entry k's segments to sink in order. True when each went (or sink
+  // stopped); false when the entry is not Sound or a segment does not decode
+  // alone. *handed receives the content bytes sink took.
+  bool Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed = nullptr);
+
+ private:
+  struct Span {
+    uint64_t streamAt;
+    uint32_t compLength;
+    uint32_t rawLength;
+  };
+  struct Plan {
+    bool parsed = false;
+    bool usable = false;
+    std::vector<Span> spans;
+  };
+  enum class State { kQueued, kRunning, kDone, kFailed };
+  struct Slot {
+    std::size_t entry;
+    uint32_t segment;
+    State state;
+    std::vector<unsigned char> content;
+  };
+  using Lock = std::unique_lock<std::mutex>;
+
+  void Parse(std::size_t k, Plan& plan) const;
+  bool Decode(const Span& span, std::vector<unsigned char>& out) const;
+  void Fill(Lock& lock);
+  void DropBefore(std::size_t k, Lock& lock);
+  void WaitFor(const Slot& slot, Lock& lock);
+  void RunOne(Lock& lock);
+  void Work();
+
+  const PositionalRead read_;
+  const uint64_t archiveLength_;
+  const std::vector<StoredForm> entries_;
+  std::vector<Plan> plans_;
+  std::size_t budget_ = 0;
+
+  std::mutex mutex_;  // guards everything below
+  std::condition_variable wake_, finished_;
+  std::deque<Slot> window_;  // in entry and segment order; references stay valid
+  std::deque<Slot*> queued_;
+  std::vector<std::vector<unsigned char>> spare_;
+  std::vector<unsigned char> current_;  // the piece being handed out; the reading thread's own
+  std::size_t tablesKeptFrom_ = 0;      // the tables of entries before it are gone
+  std::size_t cursorEntry_ = 0;
+  uint32_t cursorSegment_ = 0;
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace vzrops
