@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "progressevents.h"
+
 namespace cli {
 
 class Progress {
@@ -26,6 +28,19 @@ class Progress {
   bool enabled_;
   bool shown_ = false;
   std::chrono::steady_clock::time_point start_, last_;
+};
+
+// Draws the engine's progress events of one phase on a bar for as long as it
+// lives: their bytes done, whatever the status texts of the moment say.
+class ProgressFollower {
+ public:
+  ProgressFollower(Progress& bar, ProgressPhase phase)
+      : scope_([&bar, phase](const ProgressEvent& event) {
+          if (event.phase == phase) bar.Update(event.bytesDone);
+        }) {}
+
+ private:
+  ProgressObserverScope scope_;
 };
 
 }  // namespace cli

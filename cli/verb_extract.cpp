@@ -47,18 +47,6 @@ std::vector<uint32_t> Select(const VzrArchive& a, const std::vector<std::string>
 
 std::string ExtractReason(const VzrArchive& archive) { return cli::Reason(archive.lastError, "could not be extracted"); }
 
-// Counts the entries ExtractAll starts (it names each in the status line
-// before it writes it), so the CLI knows which ones are written.
-class EntryCounter : public StatusWindow {
- public:
-  explicit EntryCounter(std::function<void()> onEntry) : onEntry_(std::move(onEntry)) {}
-  void PushFieldsToControls() override { onEntry_(); }
-  void RepaintNow() override {}
-
- private:
-  std::function<void()> onEntry_;
-};
-
 // The current folder of the moment it is made, taken back on request and at
 // the end: extraction changes it, and a relative destination or archive path
 // must keep naming the same place in the next round.
@@ -188,21 +176,19 @@ int cli::ExtractEntries(VzrArchive& archive, const std::string& shownPath, const
       }
       progress.Update(doneBytes);
     };
-    EntryCounter counter([&] {
-      if (roundSize > 0) written(roundSize - 1);
-      ++roundSize;
+    // ExtractAll tells each entry it starts and each file it wrote.
+    const ProgressObserverScope follow([&](const ProgressEvent& event) {
+      if (event.phase == ProgressPhase::kExtracting) roundSize = event.entry + 1;
+      if (event.phase == ProgressPhase::kExtracted) written(event.entry);
     });
     std::string text;
     int result = 0;
     {
-      cli::StatusCapture capture(text, &counter);
+      cli::StatusCapture capture(text);
       result = archive.ExtractAll(dir.c_str());
     }
     here.Restore();
-    if (result == 0) {
-      if (roundSize > 0) written(roundSize - 1);
-      break;
-    }
+    if (result == 0) break;
     progress.Clear();
     if (result != 5 || roundSize == 0) {
       cli::FileMessage(result == 7 ? dir : shownPath, ExtractReason(archive));

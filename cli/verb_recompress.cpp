@@ -11,28 +11,6 @@
 
 namespace {
 
-// The rewrite announces each entry it writes with the status "  Adding File...";
-// the bar counts the content bytes of the entries before it.
-class EntryProgress : public StatusWindow {
- public:
-  EntryProgress(const std::string& text, const VzrArchive& archive, cli::Progress& progress)
-      : text_(text), archive_(archive), progress_(progress) {}
-  void PushFieldsToControls() override {
-    if (text_ != "  Adding File...") return;
-    if (next_ > 0 && next_ <= archive_.FileIndex.count) done_ += archive_.FileIndex.files[next_ - 1].fileSize;
-    ++next_;
-    progress_.Update(done_);
-  }
-  void RepaintNow() override {}
-
- private:
-  const std::string& text_;
-  const VzrArchive& archive_;
-  cli::Progress& progress_;
-  uint32_t next_ = 0;
-  uint64_t done_ = 0;
-};
-
 int RunRecompress(const cli::Args& args) {
   if (args.positionals.size() != 1) return cli::Usage("recompress", "one archive is needed");
   const bool raw = args.Has("raw");
@@ -49,10 +27,10 @@ int RunRecompress(const cli::Args& args) {
 
   std::string status;
   cli::Progress progress(content, args.quiet);
-  EntryProgress window(status, archive, progress);
   int result = 1;
   {
-    cli::StatusCapture capture(status, &window);
+    cli::StatusCapture capture(status);
+    const cli::ProgressFollower follower(progress, ProgressPhase::kRewriting);
     result = RecompressArchive(path.c_str(), raw ? -1 : compression.level, compression.threads);
   }
   progress.Clear();

@@ -95,24 +95,6 @@ uint64_t TreeBytes(const std::string& dir) {
   return bytes;
 }
 
-// Shows the packer's "NN %" status texts as the progress bar, the bytes
-// estimated as that share of the tree's bytes.
-class PercentWindow : public StatusWindow {
- public:
-  PercentWindow(const std::string& text, cli::Progress& progress, uint64_t total)
-      : text_(text), progress_(progress), total_(total) {}
-  void PushFieldsToControls() override {
-    if (text_.size() > 2 && text_.compare(text_.size() - 2, 2, " %") == 0)
-      progress_.Update((total_ * std::min<uint64_t>(std::strtoull(text_.c_str(), nullptr, 10), 100) + 99) / 100);
-  }
-  void RepaintNow() override {}
-
- private:
-  const std::string& text_;
-  cli::Progress& progress_;
-  const uint64_t total_;
-};
-
 int RunPack(const cli::Args& args) {
   if (args.positionals.size() != 2) return cli::Usage("pack", "a folder and an archive are needed");
   cli::Compression compression;
@@ -140,9 +122,9 @@ int RunPack(const cli::Args& args) {
   std::string status;
   const uint64_t total = args.quiet ? 1 : std::max<uint64_t>(TreeBytes(dir), 1);
   cli::Progress progress(total, args.quiet);
-  PercentWindow window(status, progress, total);
   {
-    cli::StatusCapture capture(status, &window);
+    cli::StatusCapture capture(status);
+    const cli::ProgressFollower follower(progress, ProgressPhase::kPacking);
     char* basePath = base[0] != '\0' ? base.data() : nullptr;
     if (compression.requested)
       PackDirectoryCompressed(source.data(), basePath, archive.data(), compression.level, compression.threads);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "progressevents.h"
+
 // ---------------------------------------------------------------------------
 // Index records
 

@@ -639,8 +639,11 @@ int VzrArchive::ExtractAll(const char* destDir) {
   const ExtractReadAhead readAhead = readAheadThreads > 0 && storageMode == vzr::kStorageSegmented
                                          ? StartReadAhead(*this)
                                          : ExtractReadAhead{};
+  uint64_t doneBytes = 0;
   for (uint32_t i = 0; i < FileIndex.count; ++i) {
-    GetStatusSink()->SetText(FileIndex.files[i].name);
+    const FileEntry& entry = FileIndex.files[i];
+    GetStatusSink()->SetText(entry.name);
+    ReportProgress({ProgressPhase::kExtracting, i, entry.name, doneBytes, totalSize});
     const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
                            : readAhead.ahead ? ExtractAhead(*this, *readAhead.ahead, i, destination.c_str())
                                              : Extract(i, destination.c_str()) != nullptr;
@@ -652,6 +655,8 @@ int VzrArchive::ExtractAll(const char* destDir) {
       result = 5;
       break;
     }
+    doneBytes += entry.fileSize;
+    ReportProgress({ProgressPhase::kExtracted, i, entry.name, doneBytes, totalSize});
   }
   CloseArchiveStream();
   return result;

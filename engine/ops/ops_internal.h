@@ -37,9 +37,11 @@ void WriteEncodedEntry(VzrArchive& a, const char* path, uint32_t fileSize, const
 // Adds the collected files packNames[first..end) to a segmented pack,
 // compressing ahead across files on the pack's compressionThreads; the
 // entries and their bytes are those AddFile writes one file at a time.
-// beforeEntry(i) runs on the calling thread just before file i is written.
+// beforeEntry(i) runs on the calling thread just before file i is written,
+// afterEntry(i, entries) just after (entries: the index's count before it).
 void AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end,
-                             const std::function<void(uint32_t i)>& beforeEntry);
+                             const std::function<void(uint32_t i)>& beforeEntry,
+                             const std::function<void(uint32_t i, uint32_t entries)>& afterEntry);
 
 // Length of the name the index will hold for path in pack: the base path,
 // then the path after srcPrefixLength.

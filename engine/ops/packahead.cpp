@@ -203,7 +203,8 @@ void WriteJob(VzrArchive& pack, Job& job) {
 }  // namespace
 
 void vzrops::AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t end,
-                                     const std::function<void(uint32_t)>& beforeEntry) {
+                                     const std::function<void(uint32_t)>& beforeEntry,
+                                     const std::function<void(uint32_t, uint32_t)>& afterEntry) {
   // More threads than segments would only wait. The pack's total fits 32
   // bits here: a larger one was refused before any file was read.
   const uint64_t segments = uint64_t(end - first) + pack.totalSize / vzr::kSegmentSize;
@@ -221,8 +222,10 @@ void vzrops::AddFilesCompressedAhead(VzrArchive& pack, uint32_t first, uint32_t 
   auto retireFront = [&] {
     Job& job = *inFlight.front();
     queue.WaitFor(job);
-    beforeEntry(written++);
+    const uint32_t entries = pack.FileIndex.count;
+    beforeEntry(written);
     if (!job.skipped && pack.writeError == 0) WriteJob(pack, job);
+    afterEntry(written++, entries);
     inFlightBytes -= job.length;
     inFlight.pop_front();
   };

@@ -181,12 +181,24 @@ void AddRawFile(VzrArchive& pack, const char* path) {
   pack.FileIndex.append(entry);
 }
 
+// The content bytes the pack has stored so far, for the progress events.
+uint64_t g_packedBytes = 0;
+
+// Tells the observer that file i of the walk is done; entries counts the
+// index before it, so a file left out adds nothing.
+void ReportPacked(const VzrArchive& pack, uint32_t i, uint32_t entries) {
+  if (pack.FileIndex.count > entries) g_packedBytes += pack.FileIndex.files[pack.FileIndex.count - 1].fileSize;
+  ReportProgress({ProgressPhase::kPacking, i, pack.packNames.Get(i), g_packedBytes, g_listedBytes});
+}
+
 void AddFiles(VzrArchive& pack, uint32_t first, uint32_t end) {
   for (uint32_t i = first; i < end && pack.writeError == 0; ++i) {
+    const uint32_t entries = pack.FileIndex.count;
     if (pack.storageMode == vzr::kStorageRaw)
       AddRawFile(pack, pack.packNames.Get(i));
     else
       pack.AddFile(pack.packNames.Get(i));
+    ReportPacked(pack, i, entries);
   }
 }
 
@@ -202,6 +214,7 @@ void RecordWrite(VzrArchive& pack, bool ok) {
 void AddAllFiles(VzrArchive& pack) {
   const uint32_t n = pack.packNames.Count();
   const uint32_t step = n / 10;
+  g_packedBytes = 0;
   if (pack.storageMode == vzr::kStorageSegmented && pack.compressionLevel > 0) {
     // A compressed pack works ahead across files (packahead.cpp); the tenths
     // are told as the files are written, the same texts at the same files.
@@ -213,7 +226,7 @@ void AddAllFiles(VzrArchive& pack) {
         SetStatus(progress);
       }
       if (step > 0 ? i % step == 0 : i == 0) GetStatusSink()->Repaint();
-    });
+    }, [&pack](uint32_t i, uint32_t entries) { ReportPacked(pack, i, entries); });
     SetStatus("100 %");
     return;
   }

@@ -273,12 +273,15 @@ bool WriteRewrittenArchive(VzrArchive& a, std::FILE* in, std::FILE* out, const v
     kept.push_back(i);
     placed.push_back(Placement::Of(e));
   }
+  uint64_t addedBytes = 0;
   for (const vzrops::RewritePlan::Addition& addition : plan.additions) {
     SetStatus("  Adding File...");
     FileEntry e;
     e.nameLength = static_cast<uint32_t>(std::min<std::size_t>(addition.name.size(), vzr::kMaxNameLength));
     std::memcpy(e.name, addition.name.data(), e.nameLength);
     if (addition.load ? !addition.load() || !writeNew(e) : !writeStreamed(e, addition.sourcePath)) return false;
+    addedBytes += e.fileSize;
+    ReportProgress({ProgressPhase::kRewriting, static_cast<uint32_t>(added.size()), addition.name.c_str(), addedBytes, 0});
     added.push_back(e);
   }
   if (!copyRun()) return false;
