@@ -557,15 +557,11 @@ bool ExtractAhead(VzrArchive& archive, vzrops::ReadAhead& ahead, uint32_t index,
   if (NameHoldsZero(archive, e)) return false;
   bool damaged = false;
   const auto writeSegments = [&](int out) {
-    uint64_t at = 0;
-    bool put = true;
-    const bool whole = ahead.Deliver(index, [&](const unsigned char* data, std::size_t n) {
-      put = vzrfs::WriteAt(out, at, data, n);
-      at += n;
-      return put;
-    });
-    damaged = put && !whole;
-    return put && whole;
+    int writeError = 0;
+    const bool whole = ahead.WriteOut(index, out, &writeError);
+    damaged = !whole && writeError == 0;
+    if (writeError != 0) errno = writeError;
+    return whole;
   };
   if (WriteExtractedFile(archive, e.name, destDir, writeSegments, &damaged)) return true;
   return damaged && archive.Extract(index, destDir) != nullptr;
@@ -592,7 +588,8 @@ ExtractReadAhead StartReadAhead(const VzrArchive& archive) {
   std::FILE* file = r.stream.get();
   r.ahead = std::make_unique<vzrops::ReadAhead>(
       [file](uint64_t offset, void* to, std::size_t n) { return vzrfs::ReadAtOffset(file, offset, to, n); }, length,
-      std::move(forms), archive.readAheadThreads);
+      std::move(forms), archive.readAheadThreads,
+      [](int fd, uint64_t offset, const void* data, std::size_t n) { return vzrfs::WriteAt(fd, offset, data, n); });
   return r;
 }
 

@@ -1,6 +1,8 @@
 // readahead.cpp - the segments of a run of entries, decoded ahead on worker
 // threads and handed out in order (see readahead_internal.h).
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <system_error>
 #include <utility>
 
@@ -20,8 +22,13 @@ constexpr std::size_t kOneSegmentHeader = vzr::kSegmentCountSize + vzr::kSegment
 
 }  // namespace
 
-ReadAhead::ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<StoredForm> entries, unsigned threads)
-    : read_(std::move(read)), archiveLength_(archiveLength), entries_(std::move(entries)), plans_(entries_.size()) {
+ReadAhead::ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<StoredForm> entries, unsigned threads,
+                     PositionalWrite write)
+    : read_(std::move(read)),
+      write_(std::move(write)),
+      archiveLength_(archiveLength),
+      entries_(std::move(entries)),
+      plans_(entries_.size()) {
   threads = std::max(threads, 1u);
   budget_ = std::max<std::size_t>(std::size_t{threads} * kSegmentsPerThread, kWholeSegments);
   // A thread the system refuses only makes the read slower: what comes out
@@ -118,11 +125,12 @@ void ReadAhead::Fill(Lock&) {
 void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
   while (!window_.empty() && window_.front().entry < k) {
     Slot& front = window_.front();
-    if (front.state == State::kRunning) {
-      finished_.wait(lock, [&front] { return front.state != State::kRunning; });
+    if (front.state == State::kRunning || front.state == State::kWriting) {
+      finished_.wait(lock, [&front] { return front.state != State::kRunning && front.state != State::kWriting; });
       continue;
     }
-    if (front.state == State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &front));
+    if (front.state == State::kQueued || front.state == State::kWriteQueued)
+      queued_.erase(std::find(queued_.begin(), queued_.end(), &front));
     spare_.push_back(std::move(front.content));
     window_.pop_front();
   }
@@ -136,7 +144,7 @@ void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
 
 // Returns when the slot is decoded, decoding queued segments meanwhile.
 void ReadAhead::WaitFor(const Slot& slot, Lock& lock) {
-  while (slot.state == State::kQueued || slot.state == State::kRunning) {
+  while (Busy(slot.state)) {
     if (!queued_.empty())
       RunOne(lock);
     else
@@ -144,16 +152,37 @@ void ReadAhead::WaitFor(const Slot& slot, Lock& lock) {
   }
 }
 
-// Takes the first queued segment and decodes it with the lock released.
+// Writes the decoded slot into the attached file, with the lock released.
+void ReadAhead::WriteSlot(Slot& slot, Lock& lock) {
+  slot.state = State::kWriting;
+  const int fd = attachedFd_;
+  lock.unlock();
+  const uint64_t offset = uint64_t(slot.segment) * vzr::kSegmentSize;  // every segment but the last is full
+  const bool written = slot.content.empty() || write_(fd, offset, slot.content.data(), slot.content.size());
+  const int error = written ? 0 : (errno ? errno : EIO);
+  lock.lock();
+  slot.writeError = error;
+  slot.state = written ? State::kWritten : State::kWriteFailed;
+}
+
+// Takes the first queued task and runs it with the lock released: a
+// segment's decode (and its write, when its entry's file is open), or the
+// write of a segment decoded before.
 void ReadAhead::RunOne(Lock& lock) {
   Slot& slot = *queued_.front();
   queued_.pop_front();
+  if (slot.state == State::kWriteQueued) {
+    WriteSlot(slot, lock);
+    finished_.notify_all();
+    return;
+  }
   slot.state = State::kRunning;
   const Span span = plans_[slot.entry].spans[slot.segment];
   lock.unlock();
   const bool decoded = Decode(span, slot.content);
   lock.lock();
   slot.state = decoded ? State::kDone : State::kFailed;
+  if (decoded && slot.entry == attached_) WriteSlot(slot, lock);
   finished_.notify_all();
 }
 
@@ -203,7 +232,8 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
     std::swap(current_, front.content);
     spare_.push_back(std::move(front.content));
     window_.pop_front();
-    Fill(lock);
+    // Refilled in batches: one wake-up of the workers for many segments.
+    if (window_.size() <= budget_ / 2) Fill(lock);
     lock.unlock();
     const bool more = current_.empty() || sink(current_.data(), current_.size());
     if (handed) *handed += current_.size();
@@ -214,6 +244,43 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
     }
   }
   return true;
+}
+
+bool ReadAhead::WriteOut(std::size_t k, int fd, int* writeError) {
+  *writeError = 0;
+  Lock lock(mutex_);
+  DropBefore(k, lock);
+  Fill(lock);
+  if (!plans_[k].parsed) Parse(k, plans_[k]);
+  if (!plans_[k].usable || !write_) return false;
+  attached_ = k;
+  attachedFd_ = fd;
+  // The segments decoded already are written first: the reading thread
+  // waits for them, the next entries' decoding does not.
+  for (auto slot = window_.rbegin(); slot != window_.rend(); ++slot)
+    if (slot->entry == k && slot->state == State::kDone) {
+      slot->state = State::kWriteQueued;
+      queued_.push_front(&*slot);
+    }
+  wake_.notify_all();
+  bool whole = true;
+  for (std::size_t s = 0; s < plans_[k].spans.size(); ++s) {
+    Slot& front = window_.front();  // entry k's segment s, as in Deliver
+    WaitFor(front, lock);
+    if (front.state != State::kWritten) {
+      *writeError = front.state == State::kWriteFailed ? front.writeError : 0;
+      whole = false;
+      break;
+    }
+    spare_.push_back(std::move(front.content));
+    window_.pop_front();
+    if (window_.size() <= budget_ / 2) Fill(lock);
+  }
+  // Nothing may write into fd once this returns.
+  if (!whole) DropBefore(k + 1, lock);
+  attached_ = SIZE_MAX;
+  attachedFd_ = -1;
+  return whole;
 }
 
 }  // namespace vzrops

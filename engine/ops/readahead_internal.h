@@ -35,6 +35,9 @@ struct StoredForm {
 
 // Reads exactly n bytes at offset of the archive; called from several threads at once.
 using PositionalRead = std::function<bool(uint64_t offset, void* to, std::size_t n)>;
+// Writes exactly n bytes at offset of the file open as fd (errno set on
+// failure); called from several threads at once, on different offsets.
+using PositionalWrite = std::function<bool(int fd, uint64_t offset, const void* data, std::size_t n)>;
 // Takes one piece of content; false stops the entry.
 using PieceSink = std::function<bool(const unsigned char* data, std::size_t n)>;
 
@@ -49,7 +52,8 @@ class ReadAhead {
   // entries are read in order: each call names an entry at or after the one
   // before (the ones between are dropped). threads counts the reading thread
   // (threads - 1 workers are started; 0 is taken as 1).
-  ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<StoredForm> entries, unsigned threads);
+  ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<StoredForm> entries, unsigned threads,
+            PositionalWrite write = nullptr);
   // Stops the workers at once: each finishes at most the segment it holds.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -63,6 +67,12 @@ class ReadAhead {
   // stopped); false when the entry is not Sound or a segment does not decode
   // alone. *handed receives the content bytes sink took.
   bool Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed = nullptr);
+  // Writes entry k's content into the new file fd (at offset 0 on), each
+  // segment by whichever thread has it, so that the writes go side by side
+  // too; returns when every write is done. False when the entry is not Sound
+  // or a segment does not decode alone (*writeError 0), or when a write
+  // failed (*writeError its errno). Needs the write function.
+  bool WriteOut(std::size_t k, int fd, int* writeError);
 
  private:
   struct Span {
@@ -75,13 +85,17 @@ class ReadAhead {
     bool usable = false;
     std::vector<Span> spans;
   };
-  enum class State { kQueued, kRunning, kDone, kFailed };
+  enum class State { kQueued, kRunning, kDone, kFailed, kWriteQueued, kWriting, kWritten, kWriteFailed };
   struct Slot {
     std::size_t entry;
     uint32_t segment;
     State state;
     std::vector<unsigned char> content;
+    int writeError = 0;
   };
+  static bool Busy(State s) {
+    return s == State::kQueued || s == State::kRunning || s == State::kWriteQueued || s == State::kWriting;
+  }
   using Lock = std::unique_lock<std::mutex>;
 
   void Parse(std::size_t k, Plan& plan) const;
@@ -90,9 +104,11 @@ class ReadAhead {
   void DropBefore(std::size_t k, Lock& lock);
   void WaitFor(const Slot& slot, Lock& lock);
   void RunOne(Lock& lock);
+  void WriteSlot(Slot& slot, Lock& lock);
   void Work();
 
   const PositionalRead read_;
+  const PositionalWrite write_;
   const uint64_t archiveLength_;
   const std::vector<StoredForm> entries_;
   std::vector<Plan> plans_;
@@ -107,6 +123,8 @@ class ReadAhead {
   std::size_t tablesKeptFrom_ = 0;      // the tables of entries before it are gone
   std::size_t cursorEntry_ = 0;
   uint32_t cursorSegment_ = 0;
+  std::size_t attached_ = SIZE_MAX;  // the entry WriteOut writes, into attachedFd_
+  int attachedFd_ = -1;
   bool stop_ = false;
   std::vector<std::thread> workers_;
 };

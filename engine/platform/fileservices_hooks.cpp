@@ -3,6 +3,7 @@
 // recorder that sees every create, write, flush, rename and delete.
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <vector>
@@ -17,8 +18,9 @@ WriteFaultHook& FaultHook() {
   static WriteFaultHook hook;
   return hook;
 }
-uint64_t g_writeNumber = 0;
-int g_lastWriteError = 0;
+// Atomic: an extraction writes a file's segments from several threads.
+std::atomic<uint64_t> g_writeNumber{0};
+std::atomic<int> g_lastWriteError{0};
 
 OperationRecorder& Recorder() {
   static OperationRecorder recorder;
