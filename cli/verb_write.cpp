@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cli.h"
@@ -312,6 +313,23 @@ bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrA
   return true;
 }
 
+// Names both files of every pair that would be stored under one entry name
+// (letter case ignored, as the archive's names are compared); true when
+// there is one.
+bool NamesGivenTwice(const std::string& archivePath, const std::vector<VzrArchive::NewEntry>& added) {
+  std::unordered_map<std::string, std::size_t> firstOf;
+  bool twice = false;
+  for (std::size_t k = 0; k < added.size(); ++k) {
+    const auto [first, isNew] = firstOf.emplace(vzrfs::FoldCase(added[k].name), k);
+    if (isNew) continue;
+    const VzrArchive::NewEntry& earlier = added[first->second];
+    cli::FileMessage(archivePath, "'" + added[k].name + "' is given twice: " + cli::Shown(earlier.sourcePath) +
+                                      " and " + cli::Shown(added[k].sourcePath));
+    twice = true;
+  }
+  return twice;
+}
+
 int RunAdd(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("add", "an archive and at least one file or folder are needed");
   const std::string& path = args.positionals[0];
@@ -350,7 +368,7 @@ int RunAdd(const cli::Args& args) {
     }
   }
   // The engine refuses these too; here each one is named.
-  bool refused = false;
+  bool refused = NamesGivenTwice(path, added);
   for (const VzrArchive::NewEntry& e : added) refused = IsTheArchive(e.sourcePath, path) || refused;
   for (const VzrArchive::NewEntry& e : added)
     for (uint32_t i = 0; i < archive.FileIndex.count; ++i)
