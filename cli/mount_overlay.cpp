@@ -12,6 +12,7 @@
 #include <map>
 
 #include "cli.h"
+#include "hardlinks.h"
 #include "mount_tree.h"
 #include "vzrpack.h"
 
@@ -180,10 +181,12 @@ bool CommitOverlay(const std::string& archivePath, const Overlay& overlay, int l
   }
   if (removed.empty() && added.empty()) return true;
   archive.compressionLevel = level;
+  const cli::OtherNames otherNames(archivePath);
   if (archive.AddRemoveEntries(removed, added) != 0) {
     error = FailureReason(archive);
     return false;
   }
+  if (const std::string note = otherNames.Note(); !note.empty()) notes.push_back(note);
   return true;
 }
 

@@ -18,6 +18,7 @@
 #include "cli.h"
 #include "compression.h"
 #include "fileservices.h"
+#include "hardlinks.h"
 #include "paths.h"
 #include "pattern.h"
 #include "progress.h"
@@ -142,6 +143,7 @@ int RunPack(const cli::Args& args) {
   const uint64_t total = args.quiet ? 1 : std::max<uint64_t>(TreeBytes(dir), 1);
   cli::Progress progress(total, args.quiet);
   PercentWindow window(status, progress, total);
+  const cli::OtherNames otherNames(archivePath);
   {
     cli::StatusCapture capture(status, &window);
     char* basePath = base[0] != '\0' ? base.data() : nullptr;
@@ -159,6 +161,7 @@ int RunPack(const cli::Args& args) {
     cli::FileMessage(archivePath, LastEngineError().failed() ? cli::Reason(LastEngineError(), said.c_str()) : said);
     return cli::kNothing;
   }
+  otherNames.Tell();
   return noticed ? cli::kProblems : cli::kDone;
 }
 
@@ -225,24 +228,28 @@ int RunUpdate(const cli::Args& args) {
   // The engine reads the file a few segments at a time, and refuses one the
   // format cannot hold before it writes anything.
   cli::Progress progress(size, args.quiet);
+  const cli::OtherNames otherNames(path);
   if (archive.ReplaceFromFile(inx, file.c_str()) != 0) {
     progress.Clear();
     cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
   progress.Update(size);
+  otherNames.Tell();
   return cli::TellPackNotices() ? cli::kProblems : cli::kDone;
 }
 
 int Rewrite(VzrArchive& archive, const std::string& path, const std::vector<uint32_t>& removed,
             const std::vector<VzrArchive::NewEntry>& added, bool quiet) {
   cli::Progress progress(archive.archiveLength, quiet);
+  const cli::OtherNames otherNames(path);
   const int result = archive.AddRemoveEntries(removed, added);
   progress.Clear();
   if (result != 0) {
     cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
+  otherNames.Tell();
   return cli::TellPackNotices() ? cli::kProblems : cli::kDone;
 }
 
