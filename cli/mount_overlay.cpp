@@ -22,7 +22,10 @@ namespace vzrmount {
 
 std::string Overlay::FolderFor(const std::string& archivePath) {
   const fs::path p(archivePath);
-  return (p.parent_path() / ("." + p.filename().string() + ".overlay")).string();
+  std::string leaf = ".";
+  leaf += p.filename().string();
+  leaf += ".overlay";
+  return (p.parent_path() / leaf).string();
 }
 
 Overlay::~Overlay() {
