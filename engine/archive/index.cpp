@@ -118,22 +118,32 @@ bool ReadIndexBytes(std::FILE* f, uint32_t length, uint32_t indexOffset, IndexBy
 // the first entry cut short or with a name longer than the field holds:
 // false then, with the entries before it kept.
 bool WalkEntries(const IndexBytes& index, std::vector<FileEntry>& files, uint32_t& totalSize) {
+  uint32_t sum = 0;  // kept here: a sum in memory would be stored back for every entry
   const unsigned char* at = index.bytes.get();
   const unsigned char* const end = at + index.size;
   // Each entry takes at least 28 bytes: never make room for more than that.
   files.clear();
   files.reserve(std::min<std::size_t>(index.count, index.size / vzr::kIndexEntryFixedSize));
+  bool whole = true;
   for (uint32_t k = 0; k < index.count; ++k) {
-    if (end - at < ptrdiff_t{vzr::kIndexEntryFixedSize}) return false;
+    if (end - at < ptrdiff_t{vzr::kIndexEntryFixedSize}) {
+      whole = false;
+      break;
+    }
     const uint32_t nameLength = vzr::ReadLE32(at);
-    if (nameLength > vzr::kMaxNameLength || uint64_t(end - at) < vzr::kIndexEntryFixedSize + nameLength) return false;
+    if (nameLength > vzr::kMaxNameLength || uint64_t(end - at) < vzr::kIndexEntryFixedSize + nameLength) {
+      whole = false;
+      break;
+    }
     const unsigned char* numbers = at + 4 + nameLength;
-    files.emplace_back(reinterpret_cast<const char*>(at + 4), nameLength, vzr::ReadLE32(numbers),
-                       vzr::ReadLE32(numbers + 4), vzr::ReadLE32(numbers + 8));
-    totalSize += files.back().fileSize;
+    const uint32_t fileSize = vzr::ReadLE32(numbers + 4);
+    files.emplace_back(reinterpret_cast<const char*>(at + 4), nameLength, vzr::ReadLE32(numbers), fileSize,
+                       vzr::ReadLE32(numbers + 8));
+    sum += fileSize;
     at += vzr::kIndexEntryFixedSize + nameLength;
   }
-  return true;
+  totalSize += sum;
+  return whole;
 }
 
 }  // namespace
