@@ -116,17 +116,20 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs)
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration)
+      if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
         realTime[run.benchmark_name()].push_back(run.GetAdjustedRealTime());
+        cpuTime[run.benchmark_name()].push_back(run.GetAdjustedCPUTime());
+      }
   }
   std::map<std::string, std::vector<double>> realTime;
+  std::map<std::string, std::vector<double>> cpuTime;
 };
 
 // Median and spread of the paired repetitions' ratio top / bottom.
-void PrintRatio(std::ostream& out, const SummaryReporter& r, const std::string& top, const std::string& bottom,
-                const char* what, double goal) {
-  const auto t = r.realTime.find(top), b = r.realTime.find(bottom);
-  if (t == r.realTime.end() || b == r.realTime.end()) return;
+void PrintRatio(std::ostream& out, const std::map<std::string, std::vector<double>>& times, const std::string& top,
+                const std::string& bottom, const std::string& what, double goal) {
+  const auto t = times.find(top), b = times.find(bottom);
+  if (t == times.end() || b == times.end()) return;
   std::vector<double> ratios;
   for (std::size_t i = 0; i < std::min(t->second.size(), b->second.size()); ++i)
     if (b->second[i] > 0) ratios.push_back(t->second[i] / b->second[i]);
@@ -136,10 +139,10 @@ void PrintRatio(std::ostream& out, const SummaryReporter& r, const std::string& 
   const double median = ratios.size() % 2 ? ratios[m] : (ratios[m - 1] + ratios[m]) / 2;
   char line[240];
   if (goal > 0)
-    std::snprintf(line, sizeof line, "%s: %.2f (%.2f-%.2f, %zu runs; goal <= %.2f) %s\n", what, median,
+    std::snprintf(line, sizeof line, "%s: %.2f (%.2f-%.2f, %zu runs; goal <= %.2f) %s\n", what.c_str(), median,
                   ratios.front(), ratios.back(), ratios.size(), goal, median <= goal ? "met" : "NOT MET");
   else
-    std::snprintf(line, sizeof line, "%s: %.2f (%.2f-%.2f, %zu runs)\n", what, median, ratios.front(), ratios.back(),
+    std::snprintf(line, sizeof line, "%s: %.2f (%.2f-%.2f, %zu runs)\n", what.c_str(), median, ratios.front(), ratios.back(),
                   ratios.size());
   out << line;
 }
@@ -166,9 +169,13 @@ int main(int argc, char** argv) {
   reporter.SetOutputStream(&out);
   reporter.SetErrorStream(&out);
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintRatio(out, reporter, "LoadIndex" + n, "ReadAndWalk" + n, "LoadIndex / reading and walking the index", kGoal);
-  PrintRatio(out, reporter, "OldLoadIndex" + n, "ReadAndWalk" + n, "old LoadIndex / reading and walking the index", 0);
-  PrintRatio(out, reporter, "OldLoadIndex" + n, "LoadIndex" + n, "old LoadIndex / LoadIndex", 0);
+  out << "\n";
+  for (const auto& [kind, times] : {std::pair{"wall", &reporter.realTime}, std::pair{"CPU", &reporter.cpuTime}}) {
+    const std::string in = std::string(" (") + kind + " time)";
+    PrintRatio(out, *times, "LoadIndex" + n, "ReadAndWalk" + n, "LoadIndex / reading and walking the index" + in, kGoal);
+    PrintRatio(out, *times, "OldLoadIndex" + n, "ReadAndWalk" + n, "old LoadIndex / reading and walking" + in, 0);
+    PrintRatio(out, *times, "OldLoadIndex" + n, "LoadIndex" + n, "old LoadIndex / LoadIndex" + in, 0);
+  }
   benchmark::Shutdown();
   return 0;
 }
