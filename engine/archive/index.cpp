@@ -92,10 +92,9 @@ Outcome Parse(Source& f, uint32_t length, Header& header, Sink& sink, uint32_t& 
 
 namespace {
 
-// The header's two words and the index's bytes (its count word first), read
-// in three calls whatever the number of entries. The bytes read stop where
-// `count` entries of the longest name would end, so a hostile count makes
-// the read no longer than the file.
+// The index's count and the bytes of its entries, read in two calls whatever
+// the number of entries. The bytes read stop at the end of the file or where
+// `count` entries of the longest name would end, whichever comes first.
 struct IndexBytes {
   std::unique_ptr<unsigned char[]> bytes;
   std::size_t size = 0;  // bytes after the count word
