@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "compression.h"
+#include "hardlinks.h"
 #include "progress.h"
 #include "vzrpack.h"
 
@@ -28,6 +29,7 @@ int RunRecompress(const cli::Args& args) {
   std::string status;
   cli::Progress progress(content, args.quiet);
   int result = 1;
+  const cli::OtherNames otherNames(path);
   {
     cli::StatusCapture capture(status);
     const cli::ProgressFollower follower(progress, ProgressPhase::kRewriting);
@@ -38,6 +40,7 @@ int RunRecompress(const cli::Args& args) {
     cli::FileMessage(path, cli::Reason(LastEngineError(), "could not be rewritten"));
     return cli::kNothing;
   }
+  otherNames.Tell();
   return cli::kDone;
 }
 
