@@ -288,7 +288,7 @@ TEST(FolderBrowser, ScriptRecordsTitleStyleAndOwner) {
 class FolderTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int i = 0; i < 80; ++i) std::filesystem::create_directories(dir / ("a" + std::to_string(100 + i)));
+    for (int i = 0; i < 80; ++i) std::filesystem::create_directories(dir / std::string("a").append(std::to_string(100 + i)));
     std::filesystem::create_directories(start);
     std::filesystem::create_directories(other);
     testutil::WriteFileText(dir / "notes.txt", "not a folder");
