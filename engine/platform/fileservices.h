@@ -108,6 +108,9 @@ extern const int kErrorChangedOnDisk;
 std::size_t MaxNameLength();
 // The system's words for an errno number (or a mapped system code).
 std::string ErrorText(int error);
+// Whether extraction refuses the names Windows cannot hold
+// (WindowsNameProblem): on Windows only.
+bool RefusesWindowsNames();
 // Whether path names a place without the current directory's help ("/..."
 // on POSIX; "C:/...", "//server/..." and the like on Windows).
 bool IsAbsolute(const std::string& path);
