@@ -85,7 +85,7 @@ find_re2_source() {  # CACHE_DIR: prints the unpacked source folder, if any
 }
 
 build_re2() {
-  if [[ -f $PREFIX/lib/libre2.a ]]; then
+  if [[ -f $PREFIX/lib/libre2.a && -f $PREFIX/lib/pkgconfig/re2.pc ]]; then
     say "RE2 already built"
     return
   fi
@@ -104,6 +104,24 @@ build_re2() {
   generate_re2_tables "$source"
   say "building RE2 from $source"
   configure_and_install re2 "$source" -DRE2_BUILD_TESTING=OFF
+  write_re2_pkgconfig
+}
+
+# RE2's CMake build installs a package config but no .pc file (its Makefile
+# does); write the one pkg-config users of the library look for.
+write_re2_pkgconfig() {
+  mkdir -p "$PREFIX/lib/pkgconfig"
+  cat >"$PREFIX/lib/pkgconfig/re2.pc" <<EOF
+prefix=$PREFIX
+includedir=\${prefix}/include
+libdir=\${prefix}/lib
+
+Name: re2
+Description: RE2 regular expressions, static, for 64-bit Windows
+Version: $RE2_VERSION
+Cflags: -pthread -I\${includedir}
+Libs: -pthread -L\${libdir} -lre2
+EOF
 }
 
 [[ -f $TOOLCHAIN ]] || { say "no toolchain file $TOOLCHAIN"; exit 1; }
