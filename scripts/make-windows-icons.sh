@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Remakes the Windows icons in windows/icons/ from the artwork the programs
+# paint for themselves, so Windows shows what the Linux desktop shows:
+#   vzr-toolset.ico, vzrpack.ico  the two windows' program icons
+#   vzr-archive.ico               the .vzr file type, and vzr.exe's icon
+# Each holds 16 to 256 pixels; the 256 one is stored as PNG, as Windows
+# expects. Needs the Linux build with Qt (build/, or $BUILD_DIR) for the
+# renderer, and icoutils. The .ico files are committed: the Windows build has
+# no Qt to paint with.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+command -v icotool >/dev/null || {
+  if [[ $(id -u) -eq 0 ]]; then apt-get install -y -qq icoutils >/dev/null; else sudo apt-get install -y -qq icoutils >/dev/null; fi
+}
+[[ -f $BUILD_DIR/CMakeCache.txt ]] || cmake -S . -B "$BUILD_DIR" -G Ninja >/dev/null
+cmake --build "$BUILD_DIR" --target vzr_iconrender >/dev/null
+renderer=$(find "$BUILD_DIR" -name vzr_iconrender -type f -perm -u+x | head -n1)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$renderer" "$work"
+mkdir -p windows/icons
+make_ico() {  # OUTPUT CONTEXT NAME
+  local pngs=()
+  for side in 16 24 32 48 64 128; do
+    pngs+=("$work/hicolor/${side}x$side/$2/$3.png")
+  done
+  icotool -c -o "$1" "${pngs[@]}" -r "$work/hicolor/256x256/$2/$3.png"
+}
+make_ico windows/icons/vzr-toolset.ico apps vzr-toolset
+make_ico windows/icons/vzrpack.ico apps vzrpack
+make_ico windows/icons/vzr-archive.ico mimetypes application-x-vzr-archive
+ls -l windows/icons/*.ico
