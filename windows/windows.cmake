@@ -9,10 +9,9 @@
 # shows). GUI adds the common controls v6 and per-monitor DPI awareness to
 # the manifest. Outside a Windows build it does nothing, so a CMakeLists can
 # call it unconditionally.
+# (CMake enables the resource compiler, windres, by itself in a mingw-w64
+# build.)
 include_guard(GLOBAL)
-if(WIN32)
-  enable_language(RC)
-endif()
 set(VZR_WINDOWS_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(vzr_add_windows_resources target)
