@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Remakes the Windows icons in windows/icons/ from the artwork the programs
-# paint for themselves, so Windows shows what the Linux desktop shows:
-#   vzr-toolset.ico, vzrpack.ico  the two windows' program icons
-#   vzr-archive.ico               the .vzr file type, and vzr.exe's icon
-# Each holds 16 to 256 pixels; the 256 one is stored as PNG, as Windows
-# expects. Needs the Linux build with Qt (build/, or $BUILD_DIR) for the
+# Remakes windows/icons/vzr-archive.ico, the icon of the .vzr file type and
+# of vzr.exe, from the artwork the Linux desktop shows for the file type (the
+# windows' own icons sit beside their resource scripts). It holds 16 to 256
+# pixels; the 256 one is stored as PNG, as Windows expects. Needs the Linux build with Qt (build/, or $BUILD_DIR) for the
 # renderer, and icoutils. The .ico files are committed: the Windows build has
 # no Qt to paint with.
 set -euo pipefail
@@ -28,7 +26,5 @@ make_ico() {  # OUTPUT CONTEXT NAME
   done
   icotool -c -o "$1" "${pngs[@]}" -r "$work/hicolor/256x256/$2/$3.png"
 }
-make_ico windows/icons/vzr-toolset.ico apps vzr-toolset
-make_ico windows/icons/vzrpack.ico apps vzrpack
 make_ico windows/icons/vzr-archive.ico mimetypes application-x-vzr-archive
-ls -l windows/icons/*.ico
+ls -l windows/icons/vzr-archive.ico
