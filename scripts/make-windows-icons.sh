@@ -2,9 +2,9 @@
 # Remakes windows/icons/vzr-archive.ico, the icon of the .vzr file type and
 # of vzr.exe, from the artwork the Linux desktop shows for the file type (the
 # windows' own icons sit beside their resource scripts). It holds 16 to 256
-# pixels; the 256 one is stored as PNG, as Windows expects. Needs the Linux build with Qt (build/, or $BUILD_DIR) for the
-# renderer, and icoutils. The .ico files are committed: the Windows build has
-# no Qt to paint with.
+# pixels; the 256 one is stored as PNG, as Windows expects. Needs the Linux
+# build with Qt (build/, or $BUILD_DIR) for the renderer, and icoutils. The
+# .ico is committed: the Windows build has no Qt to paint with.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
