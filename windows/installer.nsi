@@ -141,7 +141,13 @@ Function .onInit
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs Windows 10 or later." /SD IDOK
     Abort
   ${EndIf}
+  ; $INSTDIR is set here only by /D=; the install mode's default must not
+  ; replace it.
+  StrCpy $R9 $INSTDIR
   !insertmacro MULTIUSER_INIT
+  ${If} $R9 != ""
+    StrCpy $INSTDIR $R9
+  ${EndIf}
   ${GetParameters} $R0
   ClearErrors
   ${GetOptions} $R0 "/AddToPath" $R1
