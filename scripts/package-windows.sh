@@ -23,6 +23,16 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.tx
 vzr=$(find_program vzr.exe)
 [[ -n $vzr ]] || die "no vzr.exe in $BUILD_DIR (run scripts/build-windows.sh)"
 
+# Each program must run on a clean Windows with nothing beside it: it may
+# import only DLLs every Windows 10 has.
+system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|comctl32|comdlg32|uxtheme|msvcrt|ucrtbase|bcrypt|ntdll|ws2_32|version|api-ms-win-[a-z0-9-]+)\.dll$'
+check_imports() {  # PROGRAM.exe
+  local foreign
+  foreign=$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    tr '[:upper:]' '[:lower:]' | grep -Ev "$system_dlls" || true)
+  [[ -z $foreign ]] || die "$(basename "$1") needs DLLs a clean Windows lacks: $(echo "$foreign" | tr '\n' ' ')"
+}
+
 name=vzr-tools-$version-win64
 stage=$BUILD_DIR/package/$name
 rm -rf "$BUILD_DIR/package"
@@ -32,6 +42,7 @@ for program in vzr.exe VZR_Toolset.exe VzrPack.exe; do
   [[ -n $built ]] || continue
   # The debugging information stays in the build folder.
   "$STRIP" -o "$stage/$program" "$built"
+  check_imports "$stage/$program"
 done
 cp windows/icons/vzr-archive.ico "$stage/"
 sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
