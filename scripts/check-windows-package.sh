@@ -108,6 +108,18 @@ check_mode() {  # CurrentUser|AllUsers ROOT_KEY
     start_menu=$(unix_path "$(wine cmd /c echo %APPDATA% | tr -d '\r')\\Microsoft\\Windows\\Start Menu\\Programs\\VZR Tools")
   fi
   [[ -f $start_menu/vzr\ command\ line.lnk ]] || fail "$mode: no Start menu entries in $start_menu"
+  # The windows, where the setup carries them: their Start menu entries, and
+  # VZR_Toolset opening .vzr files.
+  local window
+  for window in VZR_Toolset VzrPack; do
+    [[ -f $unix_folder/$window.exe ]] || continue
+    echo "with $window.exe"
+    [[ -f $start_menu/$window.lnk ]] || fail "$mode: no Start menu entry for $window"
+  done
+  if [[ -f $unix_folder/VZR_Toolset.exe ]]; then
+    [[ $(reg_default "$classes\\VzrTools.Archive\\shell\\open\\command") == "\"$folder\\VZR_Toolset.exe\" \"%1\"" ]] ||
+      fail "$mode: .vzr files are not opened with VZR_Toolset"
+  fi
 
   echo "-- $mode uninstall"
   local quiet
