@@ -54,7 +54,10 @@ int RunDiff(const cli::Args& args) {
   if (args.Has("json")) {
     auto list = [](const std::vector<std::string>& v) {
       std::string s = "[";
-      for (size_t k = 0; k < v.size(); ++k) s += (k ? "," : "") + cli::JsonString(v[k]);
+      for (size_t k = 0; k < v.size(); ++k) {
+        if (k) s += ',';
+        s += cli::JsonString(v[k]);
+      }
       return s + "]";
     };
     std::printf("{\"onlyA\":%s,\"onlyB\":%s,\"changed\":%s}\n", list(onlyA).c_str(), list(onlyB).c_str(),

@@ -313,6 +313,8 @@ bool WriteGathered(std::FILE* f, const ConstBytes* pieces, std::size_t count);
 bool Seek(std::FILE* f, uint64_t offset);
 bool Tell(std::FILE* f, uint64_t& offset);
 bool FileLength(std::FILE* f, uint64_t& length);  // keeps the position
+// Flushes f and cuts its file at length (the position stays where it was).
+bool Truncate(std::FILE* f, uint64_t length);
 // Flushes and closes; false when the flush or close failed (a late write error).
 bool Close(std::FILE* f);
 // Copies n bytes from in's position to out's position (inside the kernel where
