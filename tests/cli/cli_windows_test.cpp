@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // The words of each refusal the tests look for.
-constexpr char kLockWords[] = "another program is writing";
+constexpr char kLockWords[] = "another program is writing it; nothing was changed";
+constexpr char kInUseWords[] = "in use by another program; nothing was changed";
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -178,6 +179,7 @@ TEST(CliWindowsInUse, ArchiveHeldOpenIsRetriedThenRefused) {
     const clitest::Result r = RunVzr({"add", archive, dir / "new.con"});
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find(archive), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(kInUseWords), std::string::npos) << r.err;
     EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
     EXPECT_EQ(testutil::ReadFileBytes(archive), before);
     EXPECT_TRUE(testutil::TemporariesBeside(archive).empty());
