@@ -1,10 +1,6 @@
 // verb_mod.cpp - "vzr mod list|pack|unpack": a mod's levels and folders, found
 // and packed by the same discovery and plan as VzrPack, and unpacked as the
 // Toolset's Extract > Mod Folder does it.
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +14,7 @@
 #include "discovery.h"
 #include "fileservices.h"
 #include "packplan.h"
+#include "paths.h"
 #include "progress.h"
 #include "vzrpack.h"
 
@@ -33,7 +30,7 @@ constexpr int kCompressRequest = 1;
 std::optional<std::string> ArchivesFolder(const std::string& root) {
   std::error_code ec;
   for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-    if (::strcasecmp(it->path().filename().c_str(), "Archives") == 0 && it->is_directory(ec))
+    if (vzrfs::EqualsIgnoringCase(it->path().filename().string(), "Archives") && it->is_directory(ec))
       return it->path().string();
   return std::nullopt;
 }
@@ -43,15 +40,11 @@ std::optional<std::string> ArchivesFolder(const std::string& root) {
 class InFolder {
  public:
   explicit InFolder(const std::string& dir) {
-    char* here = ::getcwd(nullptr, 0);
-    if (here) {
-      previous_ = here;
-      std::free(here);
-    }
-    entered_ = !previous_.empty() && ::chdir(dir.c_str()) == 0;
+    previous_ = vzrfs::GetCurrentDir();
+    entered_ = !previous_.empty() && vzrfs::SetCurrentDir(dir.c_str());
   }
   ~InFolder() {
-    if (entered_ && ::chdir(previous_.c_str()) != 0) cli::Message("could not return to " + previous_);
+    if (entered_ && !vzrfs::SetCurrentDir(previous_.c_str())) cli::Message("could not return to " + previous_);
   }
   bool entered() const { return entered_; }
 
@@ -107,7 +100,7 @@ bool Enter(const std::string& given, std::optional<InFolder>& inside) {
   }
   inside.emplace(*archives);
   if (!inside->entered()) {
-    cli::FileMessage(*archives, std::strerror(errno));
+    cli::FileMessage(*archives, vzrfs::ErrorText(errno));
     return false;
   }
   return true;
@@ -162,7 +155,7 @@ const std::string* Find(const std::vector<std::string>& list, const std::string&
   for (const std::string& e : list)
     if (e == name) return &e;
   for (const std::string& e : list)
-    if (::strcasecmp(e.c_str(), name.c_str()) == 0) return &e;
+    if (vzrfs::EqualsIgnoringCase(e, name)) return &e;
   return nullptr;
 }
 

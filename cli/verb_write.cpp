@@ -2,8 +2,6 @@
 // verbs that write archives. Every rewrite of an existing archive goes
 // through the engine's one rewrite (a new copy moved over the archive only
 // when whole), so a refused or failed command leaves the archive as it was.
-#include <strings.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -165,8 +163,13 @@ int RunPack(const cli::Args& args) {
 // rewritten. The lock is held from this read to the rename, so a second
 // writer of the same archive waits, then reads what this one wrote.
 int LoadForRewrite(const std::string& path, VzrArchive& archive, vzrfs::ArchiveLock& lock) {
-  if (lock.Acquire(path.c_str()) == EWOULDBLOCK) {
+  const int locked = lock.Acquire(path.c_str());
+  if (locked == EWOULDBLOCK) {
     cli::FileMessage(path, "another program is writing it; nothing was changed, try again");
+    return cli::kNothing;
+  }
+  if (vzrfs::KindOfError(locked) == vzrfs::ErrorKind::Busy) {
+    cli::FileMessage(path, "in use by another program; nothing was changed, try again");
     return cli::kNothing;
   }
   const int rc = cli::LoadArchive(path, archive);
@@ -205,7 +208,7 @@ int RunUpdate(const cli::Args& args) {
   // The last entry of the name: the one extraction leaves and cat shows.
   uint32_t inx = UINT32_MAX;
   for (uint32_t i = archive.FileIndex.count; i-- > 0 && inx == UINT32_MAX;)
-    if (::strcasecmp(archive.FileIndex.files[i].name, name.c_str()) == 0) inx = i;
+    if (vzrfs::EqualsIgnoringCase(archive.FileIndex.files[i].name, name)) inx = i;
   if (inx == UINT32_MAX) {
     cli::FileMessage(path, "no entry named '" + name + "'");
     return cli::kNothing;
@@ -354,7 +357,7 @@ int RunAdd(const cli::Args& args) {
   for (const VzrArchive::NewEntry& e : added) refused = IsTheArchive(e.sourcePath, path) || refused;
   for (const VzrArchive::NewEntry& e : added)
     for (uint32_t i = 0; i < archive.FileIndex.count; ++i)
-      if (::strcasecmp(archive.FileIndex.files[i].name, e.name.c_str()) == 0) {
+      if (vzrfs::EqualsIgnoringCase(archive.FileIndex.files[i].name, e.name)) {
         cli::FileMessage(path, "'" + e.name + "' already exists (vzr update replaces it)");
         refused = true;
         break;
