@@ -1,5 +1,6 @@
 #!/bin/sh
-# The smoke tests of VZR_Toolset.exe and VzrPack.exe: each window is started
+# The tests of the Win32 windows: the dialogs in process (win32ui_tests),
+# then the smoke tests of VZR_Toolset.exe and VzrPack.exe: each window is started
 # under wine on a virtual X display (xvfb-run), driven, closed, and its
 # archive checked; a PNG screenshot of each is kept in BUILD_DIR/screenshots.
 #   scripts/test-windows-gui.sh [BUILD_DIR]     (default: build-windows)
@@ -15,6 +16,8 @@ for exe in VZR_Toolset.exe VzrPack.exe toolset_smoke.exe vzrpack_smoke.exe; do
   [ -n "$found" ] || { echo "FAILED: $exe is not built in $build"; exit 1; }
   eval "path_$(echo "$exe" | tr -c 'A-Za-z0-9\n' '_')=\$found"
 done
+# The dialogs' in-process tests, where the build has GoogleTest for Windows.
+unit_tests=$(find "$build" -name win32ui_tests.exe -type f | head -n 1)
 export WINEPREFIX="${VZR_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -29,6 +32,7 @@ cat >"$run" <<SCRIPT
 wine cmd /c exit 0 >/dev/null 2>&1 || exit 77
 w() { winepath -w "\$1" 2>/dev/null; }
 status=0
+if [ -n "$unit_tests" ]; then wine "$unit_tests" || status=1; fi
 wine "$path_toolset_smoke_exe" "\$(w "$path_VZR_Toolset_exe")" "\$(w "$shots/vzr-toolset-windows.bmp")" || status=1
 wine "$path_vzrpack_smoke_exe" "\$(w "$path_VzrPack_exe")" "\$(w "$shots/vzrpack-windows.bmp")" || status=1
 wineserver -k >/dev/null 2>&1
