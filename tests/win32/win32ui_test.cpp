@@ -89,8 +89,8 @@ TEST(ConvertFilter, GivesTheDialogsPairsOfZeroTerminatedStrings) {
     const char* filter;
     std::wstring converted;
   } cases[] = {
-      {"VZR File (*.vzr)| *.vzr", std::wstring(L"VZR File (*.vzr)\0*.vzr\0\0", 25)},
-      {"A|*.a|B|*.b;*.c|", std::wstring(L"A\0*.a\0B\0*.b;*.c\0\0", 18)},
+      {"VZR File (*.vzr)| *.vzr", std::wstring(L"VZR File (*.vzr)\0*.vzr\0\0", 24)},
+      {"A|*.a|B|*.b;*.c|", std::wstring(L"A\0*.a\0B\0*.b;*.c\0\0", 17)},
       {"", std::wstring(L"\0", 1)},
   };
   for (const auto& c : cases) EXPECT_EQ(win32ui::ConvertFilter(c.filter), c.converted) << c.filter;
