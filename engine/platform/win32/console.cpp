@@ -81,6 +81,15 @@ bool StandardErrorIsTerminal() {
   return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+bool OutputReaderGone() {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (::GetFileType(out) != FILE_TYPE_PIPE) return false;
+  DWORD waiting = 0;
+  if (::PeekNamedPipe(out, nullptr, 0, nullptr, &waiting, nullptr)) return false;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA;
+}
+
 void CatchInterruptions(const InterruptPlan& plan) {
   g_plan = plan;
   g_barMayShow = StandardErrorIsTerminal();
