@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "cli.h"
 
@@ -19,8 +20,8 @@ constexpr int64_t kRegexMemory = int64_t{64} << 20;
 bool HasRegexSyntax(const std::string& pattern) { return pattern.find_first_of("\\^$.|?*+()[]{}") != std::string::npos; }
 
 const char* LineStart(const char* begin, const char* at) {
-  const void* nl = at > begin ? ::memrchr(begin, '\n', static_cast<std::size_t>(at - begin)) : nullptr;
-  return nl ? static_cast<const char*>(nl) + 1 : begin;
+  const std::size_t nl = std::string_view(begin, static_cast<std::size_t>(at - begin)).rfind('\n');
+  return nl == std::string_view::npos ? begin : begin + nl + 1;
 }
 
 const char* LineEnd(const char* at, const char* end) {
@@ -35,7 +36,7 @@ Matcher::~Matcher() = default;
 
 bool Matcher::Compile(const std::string& pattern, const Rules& rules, std::string& error) {
   const bool literal = rules.fixed || !HasRegexSyntax(pattern);
-  // A plain string in its own letter case is found fastest by memmem.
+  // A plain string in its own letter case is found fastest as a plain string.
   useLiteral_ = literal && !rules.ignoreCase && !rules.wholeWords && !pattern.empty() &&
                 pattern.find('\n') == std::string::npos;
   literal_ = pattern;
@@ -62,8 +63,8 @@ bool Matcher::Compile(const std::string& pattern, const Rules& rules, std::strin
 const char* Matcher::Find(const char* begin, const char* from, const char* end) const {
   if (from >= end) return nullptr;
   if (useLiteral_) {
-    const void* hit = ::memmem(from, static_cast<std::size_t>(end - from), literal_.data(), literal_.size());
-    return static_cast<const char*>(hit);
+    const std::size_t hit = std::string_view(from, static_cast<std::size_t>(end - from)).find(literal_);
+    return hit == std::string_view::npos ? nullptr : from + hit;
   }
   const re2::StringPiece text(begin, static_cast<std::size_t>(end - begin));
   re2::StringPiece match;
@@ -101,8 +102,8 @@ bool EntrySearch::Feed(const unsigned char* data, std::size_t n) {
     pending_.clear();
     rest = first + 1;
   }
-  const char* last = static_cast<const char*>(::memrchr(rest, '\n', static_cast<std::size_t>(end - rest)));
-  const char* whole = last ? last + 1 : rest;
+  const std::size_t last = std::string_view(rest, static_cast<std::size_t>(end - rest)).rfind('\n');
+  const char* whole = last == std::string_view::npos ? rest : rest + last + 1;
   if (whole > rest && !SearchLines(rest, whole, offset + static_cast<uint64_t>(rest - begin))) return !(stopped_ = true);
   pendingOffset_ = offset + static_cast<uint64_t>(whole - begin);
   pending_.assign(whole, static_cast<std::size_t>(end - whole));

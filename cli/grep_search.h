@@ -36,7 +36,7 @@ class Matcher {
 
  private:
   std::unique_ptr<re2::RE2> regex_;
-  std::string literal_;  // searched with memmem when the pattern is one
+  std::string literal_;  // searched as a plain string when the pattern is one
   bool useLiteral_ = false;
 };
 

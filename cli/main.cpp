@@ -1,11 +1,6 @@
 // main.cpp - the vzr program: picks the verb, separates options from
 // positionals (options may stand anywhere, "--" ends them), routes engine
 // trace lines to standard error, and returns the verb's exit status.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +9,7 @@
 #include <iostream>
 
 #include "cli.h"
+#include "console.h"
 #include "entryreader.h"
 #include "fileservices.h"
 #include "vzrpack.h"
@@ -26,62 +22,21 @@ std::vector<Verb>& Table() {
   return table;
 }
 
-// Whether standard error is a terminal, where a progress bar may stand.
-volatile sig_atomic_t g_barMayShow = 0;
 // Whether the running verb writes a single archive (pack, update, add,
 // remove, recompress), whose replacement is the whole of its work.
-volatile sig_atomic_t g_oneArchiveWriter = 0;
+bool g_oneArchiveWriter = false;
 
-// SIGINT and SIGTERM: the temporary files of a rewrite, a pack or an
-// extraction go, the archive stays as it was, and the status tells a script
-// that the command was interrupted. SIGHUP (the terminal went away) and
-// SIGPIPE (`vzr extract -v | head`) remove them too, then end the program
-// as they would have. Only async-signal-safe calls here.
-extern "C" void OnInterrupt(int signal) {
-  vzrfs::RemoveTemporaries();
-  // A verb that writes one archive has succeeded once the new archive is in
-  // place (the rename is counted with every signal held): it says so.
-  static const char kClearBar[] = "\r                                                                      \r";
-  if (g_oneArchiveWriter && vzrfs::ArchivesReplaced() > 0) {
-    if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
-    ::_exit(kDone);
-  }
-  if (signal != SIGINT && signal != SIGTERM) {
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);  // delivered when the handler returns
-    return;
-  }
-  static const char kText[] = "vzr: interrupted\n";
-  if (g_barMayShow) (void)!::write(STDERR_FILENO, kClearBar, sizeof kClearBar - 1);
-  (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
-  ::_exit(kInterrupted);
-}
-
+// An interruption removes the temporary files of a rewrite, a pack or an
+// extraction; the archive stays as it was, and the status tells a script
+// that the command was interrupted.
 void CatchInterruptions() {
-  g_barMayShow = ::isatty(STDERR_FILENO) == 1;
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigfillset(&action.sa_mask);  // one handler at a time
-  // A signal ignored when vzr started (nohup, a background job of a script)
-  // stays ignored.
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-    struct sigaction old {};
-    if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::sigaction(signal, &action, nullptr);
-  }
-}
-
-// A standard stream closed when vzr starts keeps its number taken, so that no
-// file a verb opens becomes "standard output" and receives its listing:
-// output to a closed standard output then fails (EBADF) and is reported.
-void HoldClosedStandardStreams() {
-  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int held = ::open("/dev/null", fd == STDERR_FILENO ? O_WRONLY : O_RDONLY);
-    if (held >= 0 && held != fd) {
-      ::dup2(held, fd);
-      ::close(held);
-    }
-  }
+  vzrsys::InterruptPlan plan;
+  plan.oneArchiveWriter = g_oneArchiveWriter;
+  plan.doneStatus = kDone;
+  plan.interruptedStatus = kInterrupted;
+  plan.message = "vzr: interrupted\n";
+  plan.clearBar = "\r                                                                      \r";
+  vzrsys::CatchInterruptions(plan);
 }
 
 // Everything a verb wrote to standard output must have arrived: a full disk,
@@ -199,7 +154,7 @@ int ParseArgs(const Verb& v, int argc, char** argv, int first, Args& args, bool&
 }
 
 int Main(int argc, char** argv) {
-  HoldClosedStandardStreams();
+  vzrsys::PrepareStandardStreams();
   if (argc < 2) {
     PrintOverview();
     return kNothing;
@@ -239,7 +194,7 @@ int Main(int argc, char** argv) {
     return FinishStandardOutput(kDone);
   }
   for (const char* writer : {"pack", "update", "add", "remove", "recompress"})
-    if (first == writer) g_oneArchiveWriter = 1;
+    if (first == writer) g_oneArchiveWriter = true;
   CatchInterruptions();
   const bool showTrace = args.trace;
   // The reasons of failures come from the engine's error record; trace
@@ -305,7 +260,10 @@ void Message(const std::string& text) {
 }
 
 int WriteError(int error) {
-  if (!g_writeErrorTold) Message(std::string("write error: ") + std::strerror(error));
+  // A reader that stopped reading wants no more: nothing to tell (on POSIX
+  // SIGPIPE has ended the program before this).
+  if (vzrsys::OutputReaderGone()) g_writeErrorTold = true;
+  if (!g_writeErrorTold) Message("write error: " + vzrfs::ErrorText(error));
   g_writeErrorTold = true;
   return kNothing;
 }
@@ -313,12 +271,12 @@ int WriteError(int error) {
 void FileMessage(const std::string& file, const std::string& reason) { Message(file + ": " + reason); }
 
 bool RequireFolder(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    FileMessage(path, std::strerror(errno));
+  vzrfs::NodeFacts facts;
+  if (!vzrfs::FactsOf(path, facts)) {
+    FileMessage(path, vzrfs::ErrorText(errno));
     return false;
   }
-  if (!S_ISDIR(st.st_mode)) {
+  if (facts.kind != vzrfs::NodeKind::Folder) {
     FileMessage(path, "not a folder");
     return false;
   }
@@ -387,7 +345,7 @@ std::string Reason(const VzrError& error, const char* fallback) {
   std::string reason = error.message.empty() ? fallback : error.message;
   // The system's own words for the cause, unless the message has them.
   if (error.sysError != 0) {
-    const std::string system = std::strerror(error.sysError);
+    const std::string system = vzrfs::ErrorText(error.sysError);
     if (reason.find(system) == std::string::npos) reason += " (" + system + ")";
   }
   return reason;
@@ -397,9 +355,9 @@ namespace {
 
 // Why path cannot be an archive to open (missing, a folder), or "".
 std::string FileProblem(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return "is a folder, not an archive";
+  vzrfs::NodeFacts facts;
+  if (!vzrfs::FactsOf(path, facts)) return vzrfs::ErrorText(errno);
+  if (facts.kind == vzrfs::NodeKind::Folder) return "is a folder, not an archive";
   return "";
 }
 
@@ -425,7 +383,7 @@ int OpenReader(const std::string& path, std::unique_ptr<EntryReader>& reader, st
   if (const std::string problem = FileProblem(path); !problem.empty()) return tell(problem, kNothing);
   VzrError why;
   reader = EntryReader::Open(path, &why);
-  if (!reader) return tell(why.sysError ? std::strerror(why.sysError) : why.message, kNothing);
+  if (!reader) return tell(why.sysError ? vzrfs::ErrorText(why.sysError) : why.message, kNothing);
   return reader->IndexDamaged()
              ? tell(DamagedText(reader->Count()) + ": showing the " + std::to_string(reader->Count()) + " entries before it",
                     kProblems)
@@ -439,10 +397,8 @@ int LoadArchive(const std::string& path, VzrArchive& archive) {
     FileMessage(path, "path too long");
     return kNothing;
   }
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::fclose(f);
-  } else {
-    FileMessage(path, std::strerror(errno));
+  if (!vzrfs::UniqueFile(vzrfs::OpenRead(path.c_str()))) {
+    FileMessage(path, vzrfs::ErrorText(errno));
     return kNothing;
   }
   archive.LoadIndex(path.c_str());
@@ -469,4 +425,11 @@ int LoadArchive(const std::string& path, VzrArchive& archive) {
 
 }  // namespace cli
 
-int main(int argc, char** argv) { return cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+  // The arguments as UTF-8 (a Windows build reads its UTF-16 command line).
+  std::vector<std::string> words = vzrsys::Utf8Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
+  return cli::Main(static_cast<int>(words.size()), pointers.data());
+}

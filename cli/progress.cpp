@@ -1,14 +1,14 @@
 // progress.cpp - the progress bar: percent, bytes and rate.
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+
+#include "console.h"
 
 namespace cli {
 
 Progress::Progress(uint64_t totalBytes, bool quiet)
-    : total_(totalBytes), enabled_(!quiet && ::isatty(STDERR_FILENO) == 1) {
+    : total_(totalBytes), enabled_(!quiet && vzrsys::StandardErrorIsTerminal()) {
   start_ = last_ = std::chrono::steady_clock::now();
 }
 

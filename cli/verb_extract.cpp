@@ -1,8 +1,5 @@
 // verb_extract.cpp - "vzr extract" and "vzr cat": entries to files or to
 // standard output.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +14,8 @@
 #include "cli.h"
 #include "compression.h"
 #include "entryreader.h"
+#include "fileservices.h"
+#include "paths.h"
 #include "pattern.h"
 #include "progress.h"
 #include "readahead.h"
@@ -52,20 +51,17 @@ std::string ExtractReason(const VzrArchive& archive) { return cli::Reason(archiv
 // must keep naming the same place in the next round.
 class KeepCurrentFolder {
  public:
-  KeepCurrentFolder() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~KeepCurrentFolder() {
-    Restore();
-    if (fd_ >= 0) ::close(fd_);
-  }
+  KeepCurrentFolder() : folder_(vzrfs::OpenFolderNoFollow(std::string())) {}
+  ~KeepCurrentFolder() { Restore(); }
   KeepCurrentFolder(const KeepCurrentFolder&) = delete;
   KeepCurrentFolder& operator=(const KeepCurrentFolder&) = delete;
   void Restore() const {
-    if (fd_ >= 0 && ::fchdir(fd_) != 0)
-      cli::Message(std::string("could not return to the current folder: ") + std::strerror(errno));
+    if (folder_ && !vzrfs::EnterFolder(folder_))
+      cli::Message("could not return to the current folder: " + vzrfs::ErrorText(errno));
   }
 
  private:
-  int fd_;
+  vzrfs::Folder folder_;
 };
 
 int RunExtract(const cli::Args& args) {
@@ -98,7 +94,7 @@ int RunCat(const cli::Args& args) {
   const std::string& name = args.positionals[1];
   // The last entry of the name: the one extraction leaves.
   for (uint32_t i = reader->Count(); i-- > 0;) {
-    if (::strcasecmp(reader->Entry(i).name, name.c_str()) != 0) continue;
+    if (!vzrfs::EqualsIgnoringCase(reader->Entry(i).name, name)) continue;
     bool written = true, whole = false;
     VzrError why;
     EntryStreamSink sink;

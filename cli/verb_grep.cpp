@@ -6,7 +6,6 @@
 // order, hands out their entries and prints each entry's buffered output in
 // archive and index order, so the output does not depend on the threads.
 // Only a window of entries is in flight, so memory stays bounded.
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -20,6 +19,7 @@
 
 #include "cli.h"
 #include "entryreader.h"
+#include "fileservices.h"
 #include "grep_search.h"
 #include "pattern.h"
 #include "progress.h"
@@ -125,8 +125,8 @@ unsigned ThreadCount(const cli::Args& args, bool& ok) {
 }
 
 uint64_t FileBytes(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  vzrfs::NodeFacts facts;
+  return vzrfs::FactsOf(path, facts) ? facts.size : 0;
 }
 
 int RunGrep(const cli::Args& args) {

@@ -1,10 +1,6 @@
 // verb_mod.cpp - "vzr mod list|pack|unpack": a mod's levels and folders, found
 // and packed by the same discovery and plan as VzrPack, and unpacked as the
 // Toolset's Extract > Mod Folder does it.
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +13,9 @@
 #include "compression.h"
 #include "discovery.h"
 #include "fileservices.h"
+#include "fspath.h"
 #include "packplan.h"
+#include "paths.h"
 #include "progress.h"
 #include "vzrpack.h"
 
@@ -32,9 +30,9 @@ constexpr int kCompressRequest = 1;
 // The mod's Archives folder (any letter case) below root, or nothing.
 std::optional<std::string> ArchivesFolder(const std::string& root) {
   std::error_code ec;
-  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-    if (::strcasecmp(it->path().filename().c_str(), "Archives") == 0 && it->is_directory(ec))
-      return it->path().string();
+  for (fs::directory_iterator it(vzrfs::FsPath(root), ec), end; !ec && it != end; it.increment(ec))
+    if (vzrfs::EqualsIgnoringCase(vzrfs::Utf8Path(it->path().filename()), "Archives") && it->is_directory(ec))
+      return vzrfs::Utf8Path(it->path());
   return std::nullopt;
 }
 
@@ -43,15 +41,11 @@ std::optional<std::string> ArchivesFolder(const std::string& root) {
 class InFolder {
  public:
   explicit InFolder(const std::string& dir) {
-    char* here = ::getcwd(nullptr, 0);
-    if (here) {
-      previous_ = here;
-      std::free(here);
-    }
-    entered_ = !previous_.empty() && ::chdir(dir.c_str()) == 0;
+    previous_ = vzrfs::GetCurrentDir();
+    entered_ = !previous_.empty() && vzrfs::SetCurrentDir(dir.c_str());
   }
   ~InFolder() {
-    if (entered_ && ::chdir(previous_.c_str()) != 0) cli::Message("could not return to " + previous_);
+    if (entered_ && !vzrfs::SetCurrentDir(previous_.c_str())) cli::Message("could not return to " + previous_);
   }
   bool entered() const { return entered_; }
 
@@ -63,12 +57,12 @@ class InFolder {
 // The mod root named by MODDIR, or the one holding the current folder.
 std::optional<std::string> ModRoot(const std::string& given) {
   std::error_code ec;
-  const std::string dir = given.empty() ? fs::current_path(ec).string() : given;
+  const std::string dir = given.empty() ? vzrfs::Utf8Path(fs::current_path(ec)) : given;
   if (ec) {
     cli::Message("the current folder: " + ec.message());
     return std::nullopt;
   }
-  if (!fs::is_directory(dir, ec)) {
+  if (!fs::is_directory(vzrfs::FsPath(dir), ec)) {
     cli::FileMessage(dir, ec ? ec.message() : "not a folder");
     return std::nullopt;
   }
@@ -107,7 +101,7 @@ bool Enter(const std::string& given, std::optional<InFolder>& inside) {
   }
   inside.emplace(*archives);
   if (!inside->entered()) {
-    cli::FileMessage(*archives, std::strerror(errno));
+    cli::FileMessage(*archives, vzrfs::ErrorText(errno));
     return false;
   }
   return true;
@@ -162,7 +156,7 @@ const std::string* Find(const std::vector<std::string>& list, const std::string&
   for (const std::string& e : list)
     if (e == name) return &e;
   for (const std::string& e : list)
-    if (::strcasecmp(e.c_str(), name.c_str()) == 0) return &e;
+    if (vzrfs::EqualsIgnoringCase(e, name)) return &e;
   return nullptr;
 }
 
@@ -178,7 +172,7 @@ int RunModPack(const cli::Args& args) {
     names.clear();
   } else if (names.size() > 1) {
     std::error_code ec;
-    if (fs::is_directory(names[0], ec) && modkit::FindModRoot(names[0])) {
+    if (fs::is_directory(vzrfs::FsPath(names[0]), ec) && modkit::FindModRoot(names[0])) {
       given = names[0];
       names.erase(names.begin());
     }
@@ -215,9 +209,9 @@ int RunModPack(const cli::Args& args) {
 // path made absolute, without a trailing separator.
 std::string Absolute(const std::string& path) {
   std::error_code ec;
-  fs::path p = fs::absolute(path, ec).lexically_normal();
+  fs::path p = fs::absolute(vzrfs::FsPath(path), ec).lexically_normal();
   if (!p.has_filename() && p.has_parent_path() && p != p.root_path()) p = p.parent_path();
-  return p.string();
+  return vzrfs::Utf8Path(p);
 }
 
 // True (the entry named on standard error) when entry i would be written
@@ -230,7 +224,7 @@ bool OverwritesAModArchive(const VzrArchive& archive, uint32_t i, const std::str
   const std::string target = dest + "/" + relative;
   std::error_code ec;
   for (const std::string& other : archives)
-    if (fs::equivalent(target, other, ec)) {
+    if (fs::equivalent(vzrfs::FsPath(target), vzrfs::FsPath(other), ec)) {
       cli::FileMessage(shownPath, relative + ": not written over the mod's archive " + other);
       return true;
     }
@@ -244,12 +238,12 @@ int RunModUnpack(const cli::Args& args) {
   std::error_code ec;
   const std::string mod = Absolute(args.positionals[0]);
   const std::string dest = Absolute(args.positionals[1]);
-  if (!fs::is_directory(mod, ec)) {
+  if (!fs::is_directory(vzrfs::FsPath(mod), ec)) {
     cli::FileMessage(mod, ec ? ec.message() : "not a folder");
     return cli::kNothing;
   }
   // A destination that is not there yet is made, as unzip -d does.
-  if (!fs::is_directory(dest, ec) && !fs::create_directories(dest, ec)) {
+  if (!fs::is_directory(vzrfs::FsPath(dest), ec) && !fs::create_directories(vzrfs::FsPath(dest), ec)) {
     cli::FileMessage(dest, ec ? ec.message() : "not a folder");
     return cli::kNothing;
   }

@@ -53,15 +53,19 @@ std::string ExtractAllMessage(int result) {
 
 // Why the engine refused a save, when another program is the reason.
 const char* RefusedSaveText(int sysError) {
-#ifdef ESTALE  // not every platform's runtime names it
-  if (sysError == ESTALE)
-    return "The archive was changed on disk since it was opened.\nYour changes were not saved; "
-           "open the archive again to see its new content.";
-#endif
-  if (sysError == EWOULDBLOCK)
-    return "Another program is writing the archive.\nYour changes were not saved; try again in a moment.";
-  if (sysError == EACCES) return "The archive is read-only.\nYour changes were not saved.";
-  return nullptr;
+  switch (vzrfs::KindOfError(sysError)) {
+    case vzrfs::ErrorKind::ChangedOnDisk:
+      return "The archive was changed on disk since it was opened.\nYour changes were not saved; "
+             "open the archive again to see its new content.";
+    case vzrfs::ErrorKind::Busy:
+      return sysError == EWOULDBLOCK
+                 ? "Another program is writing the archive.\nYour changes were not saved; try again in a moment."
+                 : "Another program has the archive open.\nYour changes were not saved; close it and try again.";
+    case vzrfs::ErrorKind::ReadOnly:
+      return sysError == EACCES ? "The archive is read-only.\nYour changes were not saved." : nullptr;
+    default:
+      return nullptr;
+  }
 }
 
 std::string NameOf(const FileEntry& entry) {

@@ -20,3 +20,9 @@ echo "== sanitized build and tests: $((SECONDS - started)) s"
 started=$SECONDS
 scripts/fuzz.sh --smoke
 echo "== fuzz smoke: $((SECONDS - started)) s"
+
+# The Windows programs, cross-built with mingw-w64, their suites under wine,
+# and the setup installed and removed again under wine.
+started=$SECONDS
+scripts/test-windows.sh
+echo "== windows build and tests: $((SECONDS - started)) s"

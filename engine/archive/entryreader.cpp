@@ -7,10 +7,6 @@
 // wrong. No buffer is sized from a number the file itself could not hold.
 #include "entryreader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -39,11 +35,10 @@ constexpr std::size_t kTableCacheBytes = std::size_t{8} << 20;
 // The in-memory header of a one-segment stored form: count 1, one record.
 constexpr std::size_t kOneSegmentHeader = vzr::kSegmentCountSize + vzr::kSegmentRecordSize;
 
-bool ReadAt(int fd, uint64_t offset, void* to, std::size_t n) {
+bool ReadAt(const vzrfs::PositionalFile& file, uint64_t offset, void* to, std::size_t n) {
   auto* p = static_cast<unsigned char*>(to);
   while (n > 0) {
-    const ssize_t got = ::pread(fd, p, n, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
+    const int64_t got = vzrfs::ReadSomeAt(file, offset, p, n);
     if (got <= 0) {
       if (got == 0) errno = 0;
       return false;
@@ -58,7 +53,7 @@ bool ReadAt(int fd, uint64_t offset, void* to, std::size_t n) {
 // Sequential reads for the index parser, buffered over positional reads.
 class DescriptorSource : public vzrindex::Source {
  public:
-  explicit DescriptorSource(int fd) : fd_(fd), buffer_(kIndexBlock) {}
+  explicit DescriptorSource(const vzrfs::PositionalFile& file) : file_(file), buffer_(kIndexBlock) {}
   bool Seek(uint64_t offset) override {
     position_ = offset;
     start_ = end_ = 0;
@@ -79,16 +74,14 @@ class DescriptorSource : public vzrindex::Source {
 
  private:
   bool Fill() {
-    ssize_t got;
-    do got = ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(position_));
-    while (got < 0 && errno == EINTR);
+    const int64_t got = vzrfs::ReadSomeAt(file_, position_, buffer_.data(), buffer_.size());
     if (got <= 0) return false;
     position_ += static_cast<uint64_t>(got);
     start_ = 0;
     end_ = static_cast<std::size_t>(got);
     return true;
   }
-  int fd_;
+  const vzrfs::PositionalFile& file_;
   std::vector<unsigned char> buffer_;
   uint64_t position_ = 0;
   std::size_t start_ = 0, end_ = 0;
@@ -170,7 +163,7 @@ struct CompactIndex : vzrindex::Sink {
 
 struct EntryReader::State {
   std::string path;
-  int fd = -1;
+  vzrfs::PositionalFile file;  // the archive, read at offsets
   CompactIndex index;
   uint32_t storageMode = 0;
   uint64_t fileLength = 0;
@@ -185,10 +178,6 @@ struct EntryReader::State {
   mutable std::unordered_map<uint32_t, std::shared_ptr<const SegmentTable>> tables;
   mutable std::size_t tableBytes = 0;
   mutable Stats stats;
-
-  ~State() {
-    if (fd >= 0) ::close(fd);
-  }
 
   EntryInfo Entry(uint32_t i) const { return index.At(i); }
   std::string Name(uint32_t i) const { return index.At(i).name; }
@@ -229,7 +218,7 @@ bool EntryReader::State::Plausible(uint32_t i, VzrError* error) const {
 bool EntryReader::State::LoadTable(uint32_t i, SegmentTable& t, VzrError* error) const {
   const EntryInfo e = Entry(i);
   unsigned char word[4];
-  if (!ReadAt(fd, e.fileOffset, word, sizeof word)) {
+  if (!ReadAt(file, e.fileOffset, word, sizeof word)) {
     Fail(error, kEntryFailed, e.name, "read error", errno);
     return false;
   }
@@ -242,7 +231,7 @@ bool EntryReader::State::LoadTable(uint32_t i, SegmentTable& t, VzrError* error)
   // The table lies inside the stored form, which lies inside the file, so
   // its size is one the file can hold.
   std::vector<unsigned char> records(static_cast<std::size_t>(area - vzr::kSegmentCountSize));
-  if (!ReadAt(fd, uint64_t(e.fileOffset) + vzr::kSegmentCountSize, records.data(), records.size())) {
+  if (!ReadAt(file, uint64_t(e.fileOffset) + vzr::kSegmentCountSize, records.data(), records.size())) {
     Fail(error, kEntryFailed, e.name, "read error", errno);
     return false;
   }
@@ -305,7 +294,7 @@ EntryReader::State::Decoded EntryReader::State::DecodeSegment(uint32_t i, const 
   vzr::WriteLE32(scratch.data() + 4, compLength);
   vzr::WriteLE32(scratch.data() + 8, rawLength);
   vzr::WriteLE32(scratch.data() + 12, 0);
-  if (!ReadAt(fd, t.streamAt[k], scratch.data() + kOneSegmentHeader, compLength)) {
+  if (!ReadAt(file, t.streamAt[k], scratch.data() + kOneSegmentHeader, compLength)) {
     Fail(error, kEntryFailed, Name(i), "read error", errno);
     return Decoded::kReadFailed;
   }
@@ -416,19 +405,16 @@ std::unique_ptr<EntryReader> EntryReader::Open(const std::string& path, VzrError
   state->path = path;
   state->cacheBytes = cacheBytes;
   const std::string resolved = vzrfs::ResolvePath(path.c_str());
-  state->fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (state->fd < 0 || ::fstat(state->fd, &info) != 0) {
-    Fail(error, kOpenFailed, "", std::strerror(errno), errno);
+  vzrfs::NodeFacts info;
+  state->file = vzrfs::OpenPositional(resolved.c_str(), info);
+  if (!state->file) {
+    if (errno == EISDIR) Fail(error, kOpenFailed, "", "is a folder", EISDIR);
+    else Fail(error, kOpenFailed, "", vzrfs::ErrorText(errno), errno);
     return nullptr;
   }
-  if (S_ISDIR(info.st_mode)) {
-    Fail(error, kOpenFailed, "", "is a folder", EISDIR);
-    return nullptr;
-  }
-  state->fileLength = static_cast<uint64_t>(info.st_size);
-  state->modificationTime = info.st_mtime;
-  DescriptorSource source(state->fd);
+  state->fileLength = info.size;
+  state->modificationTime = info.modifiedSeconds;
+  DescriptorSource source(state->file);
   vzrindex::Header header;
   uint32_t kept = 0;
   const auto length = static_cast<uint32_t>(std::min<uint64_t>(state->fileLength, UINT32_MAX));
@@ -468,7 +454,7 @@ int64_t EntryReader::Read(uint32_t i, uint64_t offset, void* out, std::size_t n,
   const uint64_t want = std::min<uint64_t>(n, e.fileSize - offset);
   auto* to = static_cast<unsigned char*>(out);
   if (s.storageMode == vzr::kStorageRaw) {
-    if (!ReadAt(s.fd, e.fileOffset + offset, to, static_cast<std::size_t>(want))) {
+    if (!ReadAt(s.file, e.fileOffset + offset, to, static_cast<std::size_t>(want))) {
       Fail(error, kEntryFailed, e.name, errno ? std::strerror(errno) : "archive cut short", errno);
       return -1;
     }
@@ -505,7 +491,7 @@ bool EntryReader::Stream(uint32_t i, const std::function<bool(const unsigned cha
       block.resize(std::min<std::size_t>(kRawBlock, e.fileSize));
     for (uint64_t done = 0; done < e.fileSize;) {
       const auto take = static_cast<std::size_t>(std::min<uint64_t>(kRawBlock, e.fileSize - done));
-      if (!ReadAt(s.fd, e.fileOffset + done, block.data(), take)) {
+      if (!ReadAt(s.file, e.fileOffset + done, block.data(), take)) {
         Fail(error, kEntryFailed, e.name, errno ? std::strerror(errno) : "archive cut short", errno);
         return false;
       }

@@ -5,16 +5,11 @@
 // entry's stored bytes must lie inside the archive and its sizes must be ones
 // a real stored form could have before any buffer grows, and an entry name
 // can never lead a write out of the destination folder.
-#include <fcntl.h>
-#include <strings.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <deque>
 #include <exception>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -31,6 +26,7 @@
 #include "readahead_internal.h"
 #include "replacementfile_internal.h"
 #include "trace.h"
+#include "windowsnames.h"
 #include "ops.h"
 
 namespace {
@@ -178,12 +174,12 @@ class ExtractSession {
     bool exists = false;
     const std::string found = Find(up, leaf, exists);
     const std::string foundLeaf = found.substr(found.rfind('/') == std::string::npos ? 0 : found.rfind('/') + 1);
-    const int upFd = FolderFd(up);
-    if (upFd < 0) return false;
+    const vzrfs::Folder* upDir = OpenedFolder(up);
+    if (!upDir) return false;
     if (exists) {
-      if (!vzrfs::IsFolderAt(upFd, foundLeaf)) return false;
+      if (!vzrfs::IsFolderAt(*upDir, foundLeaf)) return false;
     } else {
-      if (!vzrfs::CreateFolderAt(upFd, foundLeaf)) return false;
+      if (!vzrfs::CreateFolderAt(*upDir, foundLeaf)) return false;
       Added(up, leaf);
       folders_.emplace(found, Names());
     }
@@ -192,16 +188,17 @@ class ExtractSession {
     return true;
   }
   // The folder (resolved, relative to the destination) opened without
-  // following links, as OpenFolderNoFollow opens it; -1 on failure. Entries
-  // come folder by folder, so the session keeps the folders from the
+  // following links, as OpenFolderNoFollow opens it; nullptr on failure.
+  // Entries come folder by folder, so the session keeps the folders from the
   // destination down to the last one open and reopens only the components
-  // that differ. Each descriptor was a folder, not a link, when it was
-  // opened, so nothing reached through them goes through a link.
-  int FolderFd(const std::string& folder) {
+  // that differ. Each handle was a folder, not a link, when it was opened,
+  // so nothing reached through them goes through a link. The folder given
+  // stays where it is until a later call closes it.
+  const vzrfs::Folder* OpenedFolder(const std::string& folder) {
     if (chain_.empty()) {
-      const int top = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (top < 0) return -1;
-      chain_.push_back({std::string(), top});
+      vzrfs::Folder top = vzrfs::OpenFolderNoFollow(std::string());
+      if (!top) return nullptr;
+      chain_.push_back({std::string(), std::move(top)});
     }
     std::vector<std::string> parts;
     for (std::size_t pos = 0; pos < folder.size();) {
@@ -215,11 +212,11 @@ class ExtractSession {
     while (kept < chain_.size() && kept <= parts.size() && chain_[kept].name == parts[kept - 1]) ++kept;
     CloseChainFrom(kept);
     for (std::size_t i = kept - 1; i < parts.size(); ++i) {
-      const int next = ::openat(chain_.back().fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (next < 0) return -1;
-      chain_.push_back({parts[i], next});
+      vzrfs::Folder next = vzrfs::OpenFolderAt(chain_.back().dir, parts[i]);
+      if (!next) return nullptr;
+      chain_.push_back({parts[i], std::move(next)});
     }
-    return chain_.back().fd;
+    return &chain_.back().dir;
   }
   // The archive's length, measured once per run: an entry whose bytes lie
   // past it is refused, and one that shrinks later fails its copy.
@@ -260,17 +257,14 @@ class ExtractSession {
   }
   struct OpenFolder {
     std::string name;  // the component below the one before
-    int fd;
+    vzrfs::Folder dir;
   };
   void CloseChainFrom(std::size_t first) {
-    while (chain_.size() > first) {
-      ::close(chain_.back().fd);
-      chain_.pop_back();
-    }
+    while (chain_.size() > first) chain_.pop_back();
   }
   void CloseFolder() { CloseChainFrom(0); }
   std::unordered_map<std::string, Names> folders_;
-  std::vector<OpenFolder> chain_;  // the destination first
+  std::deque<OpenFolder> chain_;  // the destination first; growing moves none
   bool active_ = false;
   bool lengthKnown_ = false;
   uint64_t archiveLength_ = 0;
@@ -304,9 +298,9 @@ std::string EntryFolder(ExtractSession* session, const std::string& path, const 
 }
 
 
-// Writes the content into the new output file (a descriptor, at offset 0);
-// false when a write failed.
-using ContentWriter = std::function<bool(int out)>;
+// Writes the content into the new output file (at offset 0); false when a
+// write failed.
+using ContentWriter = std::function<bool(vzrfs::PositionalFile& out)>;
 
 // With `abandoned` given and set by writeContent when it fails, the entry
 // is left without a trace line: its caller reads it again another way.
@@ -348,8 +342,8 @@ bool ExtractRawToFile(VzrArchive& archive, uint32_t index, const char* destDir) 
   std::FILE* in = archive.vzrFileStream;
   // The output file is new or truncated, so its content starts at offset 0;
   // neither stream needs to move for a copy that ends with the file.
-  return WriteExtractedFile(archive, e.name, destDir, [&](int out) {
-    return vzrfs::CopyRangeToFd(in, e.fileOffset, out, 0, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
+  return WriteExtractedFile(archive, e.name, destDir, [&](vzrfs::PositionalFile& out) {
+    return vzrfs::CopyRangeToFile(in, e.fileOffset, out, 0, e.compSize, archive.fileBuffer, archive.fileBufferCapacity);
   });
 }
 
@@ -407,7 +401,7 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
   }
   if (!destDir) return fileBuffer;
   if (NameHoldsZero(*this, e)) return nullptr;
-  const auto writeBuffer = [this](int out) { return vzrfs::WriteAt(out, 0, fileBuffer, curLength); };
+  const auto writeBuffer = [this](vzrfs::PositionalFile& out) { return vzrfs::WriteAt(out, 0, fileBuffer, curLength); };
   return WriteExtractedFile(*this, e.name, destDir, writeBuffer) ? fileBuffer : nullptr;
 }
 
@@ -426,6 +420,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   if (path.empty()) {
     fail(0, "ERROR! Extract() refused entry name outside the destination: ");
     return false;
+  }
+  if (vzrfs::RefusesWindowsNames()) {
+    if (const std::string problem = vzrfs::WindowsNameProblem(vzrfs::WithSlashes(name)); !problem.empty()) {
+      fail(0, ("ERROR! Extract() refused entry name Windows cannot hold (" + problem + "): ").c_str());
+      return false;
+    }
   }
   if (hadLeadingSlash && g_slashNoteArchive != archive.vzr_file_name) {
     g_slashNoteArchive = archive.vzr_file_name;
@@ -464,8 +464,8 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   } else {
     // The folders are found without regard to case, the file only as named.
     target = folder.empty() ? leaf : folder + '/' + leaf;
-    std::error_code error;
-    exists = std::filesystem::exists(std::filesystem::symlink_status(target, error));
+    vzrfs::NodeFacts facts;
+    exists = vzrfs::FactsOf(target, facts, false);
   }
   if (exists && vzrfs::SameFile(target.c_str(), archivePath.c_str())) {
     fail(0, "ERROR! Extract() refused to overwrite the archive being read: ");
@@ -485,39 +485,39 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   const std::size_t cut = target.rfind('/');
   const std::string targetFolder = cut == std::string::npos ? std::string() : target.substr(0, cut);
   const std::string targetLeaf = cut == std::string::npos ? target : target.substr(cut + 1);
-  struct FolderFd {
-    int fd;
-    bool owned;  // the session keeps its own
-    ~FolderFd() {
-      if (owned && fd >= 0) ::close(fd);
-    }
-  } dir = session ? FolderFd{session->FolderFd(targetFolder), false}
-                  : FolderFd{vzrfs::OpenFolderNoFollow(targetFolder), true};
+  vzrfs::Folder ownFolder;  // the session keeps its own
+  const vzrfs::Folder* dir = nullptr;
+  if (session) {
+    dir = session->OpenedFolder(targetFolder);
+  } else {
+    ownFolder = vzrfs::OpenFolderNoFollow(targetFolder);
+    if (ownFolder) dir = &ownFolder;
+  }
   // A name found there already is looked at now; a new one is placed only
   // where nothing stands, so a link that appears meanwhile is found then.
   const auto refuseLink = [&fail] {
     fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
     return false;
   };
-  if (dir.fd < 0) {
+  if (!dir) {
     const int openError = errno;
     // A folder of the name that is a file (another entry's, say) is no link.
     if (vzrfs::HasLinkComponent(vzrfs::ResolvePath(targetFolder.c_str()))) return refuseLink();
     fail(openError, "ERROR! Could not write file: ");
     return false;
   }
-  if (exists && vzrfs::IsLinkAt(dir.fd, targetLeaf)) return refuseLink();
+  if (exists && vzrfs::IsLinkAt(*dir, targetLeaf)) return refuseLink();
   // Until it is renamed, the new file goes again on every way out (its
-  // registration borrows dir.fd, which outlives it).
+  // registration borrows dir, which outlives it).
   vzrfs::ReplacementFile part;
   bool placed = false;
   try {
     if (exists) vzrfs::MakeWritable(target.c_str());
-    if (!part.CreateBesideAt(dir.fd, targetLeaf)) {
+    if (!part.CreateBesideAt(*dir, targetLeaf)) {
       fail(errno, "ERROR! Could not write file: ");
       return false;
     }
-    const bool written = writeContent(part.Descriptor());
+    const bool written = writeContent(part.File());
     const int writeError = errno;
     const bool closed = part.Close();
     if (!written && abandoned && *abandoned) return false;
@@ -528,7 +528,7 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     }
     placed = part.CommitAt(exists);
     if (!placed && !exists && errno == EEXIST) {
-      if (vzrfs::IsLinkAt(dir.fd, targetLeaf)) return refuseLink();
+      if (vzrfs::IsLinkAt(*dir, targetLeaf)) return refuseLink();
       placed = part.CommitAt(true);  // a file made meanwhile: replaced, as a found one is
     }
   } catch (const std::exception&) {
@@ -601,7 +601,8 @@ unsigned char* VzrArchive::ExtractByName(const char* name, const char* destDir) 
   const std::size_t length = name ? std::strlen(name) : 0;
   for (uint32_t i = 0; name && i < FileIndex.count; ++i) {
     const FileEntry& e = FileIndex.files[i];
-    if (e.nameLength == length && ::strncasecmp(e.name, name, length) == 0) return Extract(i, destDir);
+    if (e.nameLength == length && vzrfs::EqualsIgnoringCase(std::string_view(e.name, length), name))
+      return Extract(i, destDir);
   }
   vzrops::TraceFailure(lastError, 1, name ? name : "", 0, "  ERROR! Could not ExtractByName: ", name,
                        "\n\tName Not found!");

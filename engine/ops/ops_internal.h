@@ -2,6 +2,7 @@
 // mod-folder unpacking sources; not part of the engine's public header.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -19,11 +20,21 @@ namespace vzrops {
 // keeps naming the same place after extraction changes the current directory.
 inline std::string AbsolutePath(const char* path) {
   std::string p = vzrfs::WithSlashes(path);
-  if (p.empty() || p[0] == '/') return p;
+  if (p.empty() || vzrfs::IsAbsolute(p)) return p;
   std::string cwd = vzrfs::GetCurrentDir();
   if (cwd.empty()) return p;
   if (cwd.back() != '/') cwd += '/';
   return cwd + p;
+}
+
+// Why a writer stops before it starts, from what ArchiveLock::Acquire gave:
+// another writer holds the archive, or another program holds it open
+// without sharing it (a game or an editor on Windows). Empty when neither.
+inline std::string LockRefusal(int lockResult) {
+  if (lockResult == EWOULDBLOCK) return "another program is writing the archive; nothing was changed";
+  if (vzrfs::KindOfError(lockResult) == vzrfs::ErrorKind::Busy)
+    return "the archive is in use by another program; nothing was changed";
+  return std::string();
 }
 
 // Appends the index record of a new entry (unless replacing) for path and

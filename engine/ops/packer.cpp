@@ -4,10 +4,6 @@
 // offsets and the disk, writes the header with placeholders, every file and
 // the index, and patches the header last. An archive is only left on disk
 // when every byte of it was written; a failed write deletes it.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -113,16 +109,18 @@ struct Refusal {
 };
 Refusal CannotReplace(const std::string& target, int lockResult) {
   if (lockResult == EWOULDBLOCK) return {"another program is writing the archive; nothing was changed", true, EWOULDBLOCK};
-  struct stat st;
+  if (vzrfs::KindOfError(lockResult) == vzrfs::ErrorKind::Busy)
+    return {"the archive is in use by another program; nothing was changed", true, lockResult};
+  vzrfs::NodeFacts facts;
   const std::size_t slash = target.rfind('/');
   const std::size_t leaf = target.size() - (slash == std::string::npos ? 0 : slash + 1);
-  if (leaf > NAME_MAX) return {std::strerror(ENAMETOOLONG), false, ENAMETOOLONG};
-  if (::lstat(target.c_str(), &st) != 0) return {};
-  if (S_ISDIR(st.st_mode)) return {std::strerror(EISDIR), false, EISDIR};
-  if (S_ISLNK(st.st_mode)) return {};  // a link that leads nowhere
+  if (leaf > vzrfs::MaxNameLength()) return {vzrfs::ErrorText(ENAMETOOLONG), false, ENAMETOOLONG};
+  if (!vzrfs::FactsOf(target, facts, false)) return {};
+  if (facts.kind == vzrfs::NodeKind::Folder) return {vzrfs::ErrorText(EISDIR), false, EISDIR};
+  if (facts.kind == vzrfs::NodeKind::Link) return {};  // a link that leads nowhere
   vzrfs::UniqueFile old(vzrfs::OpenRead(target.c_str()));
   const int forbidden = old ? vzrfs::MayReplace(old.get()) : EACCES;
-  if (forbidden) return {std::strerror(forbidden), true, forbidden};
+  if (forbidden) return {vzrfs::ErrorText(forbidden), true, forbidden};
   return {};
 }
 
@@ -278,8 +276,7 @@ bool FinishArchive(VzrArchive& pack) {
   WriteWord(pack, 0);
   if (!vzrfs::Tell(pack.vzrFileStream, position) || position > UINT32_MAX) return false;
   if (g_cutAtEnd)
-    RecordWrite(pack, std::fflush(pack.vzrFileStream) == 0 && ::ftruncate(::fileno(pack.vzrFileStream),
-                                                                          static_cast<off_t>(position)) == 0);
+    RecordWrite(pack, vzrfs::Truncate(pack.vzrFileStream, position));
   RecordWrite(pack, vzrfs::Seek(pack.vzrFileStream, 0));
   WriteWord(pack, pack.indexOffset);
   WriteWord(pack, pack.storageMode);
@@ -347,10 +344,10 @@ bool OnWalkPath(const vzrfs::FindEntry& entry) {
 // The walk's start, looked up once per walk.
 struct WalkStart {
   explicit WalkStart(const char* dir) {
-    struct stat st;
+    vzrfs::NodeFacts facts;
     g_walkPath.clear();
-    if (::stat(std::strlen(dir) < 2 ? "." : vzrfs::ResolvePath(dir).c_str(), &st) == 0)
-      g_walkPath.push_back({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+    if (vzrfs::FactsOf(std::strlen(dir) < 2 ? "." : vzrfs::ResolvePath(dir), facts))
+      g_walkPath.push_back({facts.device, facts.inode});
   }
   ~WalkStart() { g_walkPath.clear(); }
 };

@@ -1,5 +1,4 @@
 // packnotices.cpp - the files a pack leaves out or stores changed, and why.
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -39,10 +38,11 @@ std::string vzrops::TooLargeReason(uint64_t bytes) {
 }
 
 std::string vzrops::OpenFailureReason(const char* path, int error) {
-  struct stat st {};
+  vzrfs::NodeFacts facts;
   const std::string resolved = vzrfs::ResolvePath(path);
-  if (error == ENOENT && ::lstat(resolved.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return "dangling symbolic link";
-  return std::strerror(error ? error : EIO);
+  if (error == ENOENT && vzrfs::FactsOf(resolved, facts, false) && facts.kind == vzrfs::NodeKind::Link)
+    return "dangling symbolic link";
+  return vzrfs::ErrorText(error ? error : EIO);
 }
 
 namespace {
@@ -59,22 +59,21 @@ std::string SourceFileProblem(const char* path, std::size_t nameLength) {
     return "name of " + std::to_string(nameLength) + " characters, longer than an archive name can be (259)";
   if (LeafOf(path).find('\\') != std::string::npos)
     return "name holds a backslash, which archive names read as a folder separator";
-  struct stat st {};
-  if (::stat(path, &st) != 0) return vzrops::OpenFailureReason(path, errno);
-  if (!S_ISREG(st.st_mode)) return "not a plain file";
-  if (uint64_t(st.st_size) >= UINT32_MAX - vzr::kBufferGrowthMargin)
-    return vzrops::TooLargeReason(static_cast<uint64_t>(st.st_size));
+  vzrfs::NodeFacts facts;
+  if (!vzrfs::FactsOf(path, facts)) return vzrops::OpenFailureReason(path, errno);
+  if (facts.kind != vzrfs::NodeKind::File) return "not a plain file";
+  if (facts.size >= UINT32_MAX - vzr::kBufferGrowthMargin) return vzrops::TooLargeReason(facts.size);
   vzrfs::UniqueFile input(vzrfs::OpenRead(path));
   if (!input) return vzrops::OpenFailureReason(path, errno);
   return "";
 }
 
 bool vzrops::StampOf(std::FILE* f, SourceStamp& stamp) {
-  struct stat st {};
-  if (::fstat(::fileno(f), &st) != 0) return false;
-  stamp.size = static_cast<uint64_t>(st.st_size);
-  stamp.seconds = st.st_mtim.tv_sec;
-  stamp.nanoseconds = st.st_mtim.tv_nsec;
+  vzrfs::NodeFacts facts;
+  if (!vzrfs::FactsOf(f, facts)) return false;
+  stamp.size = facts.size;
+  stamp.seconds = facts.modifiedSeconds;
+  stamp.nanoseconds = facts.modifiedNanoseconds;
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "errors_internal.h"
 #include "fileservices.h"
 #include "format.h"
+#include "ops_internal.h"
 #include "rewrite_internal.h"
 #include "trace.h"
 #include "ops.h"
@@ -28,9 +29,10 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
   // Held from the first read to the rename, so no other writer's change
   // made meanwhile is lost.
   vzrfs::ArchiveLock lock;
-  if (lock.Acquire(path) == EWOULDBLOCK) {
-    TraceLog("ERROR! RecompressArchive(): another program is writing the archive; nothing was changed: ", path);
-    return fail(EWOULDBLOCK, "another program is writing the archive; nothing was changed");
+  const int locked = lock.Acquire(path);
+  if (const std::string busy = vzrops::LockRefusal(locked); !busy.empty()) {
+    TraceLog("ERROR! RecompressArchive(): ", busy, ": ", path);
+    return fail(locked, busy.c_str());
   }
   VzrArchive src;
   // A missing archive must not come into being, and a damaged one is not

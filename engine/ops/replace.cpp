@@ -411,8 +411,9 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   // A link is followed: the real archive is rewritten beside itself and the link stays.
   const std::string target = vzrfs::ArchiveTarget(a.vzr_file_name);
   vzrfs::ArchiveLock lock;
-  if (lock.Acquire(target.c_str()) == EWOULDBLOCK)
-    return RefuseRewrite(a, caller, EWOULDBLOCK, "another program is writing the archive; nothing was changed");
+  const int locked = lock.Acquire(target.c_str());
+  if (const std::string busy = vzrops::LockRefusal(locked); !busy.empty())
+    return RefuseRewrite(a, caller, locked, busy);
   if (const std::string tooLarge = SizeRefusal(a, plan); !tooLarge.empty())
     return RefuseRewrite(a, caller, EFBIG, tooLarge);
   vzrfs::ReplacementFile part;
@@ -433,8 +434,8 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   const int forbidden = changed ? 0 : vzrfs::MayReplace(in.get());
   if (changed || forbidden != 0) {
     part.Discard();
-    return changed ? RefuseRewrite(a, caller, ESTALE, "the archive was changed on disk since it was read")
-                   : RefuseRewrite(a, caller, forbidden, std::strerror(forbidden));
+    return changed ? RefuseRewrite(a, caller, vzrfs::kErrorChangedOnDisk, "the archive was changed on disk since it was read")
+                   : RefuseRewrite(a, caller, forbidden, vzrfs::ErrorText(forbidden));
   }
   vzrfs::TakeOverModeAndOwner(part.Stream(), in.get());
   SetStatus("  Please wait...");
@@ -475,7 +476,8 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
     if (onDisk) onDisk->Restore(a.FileIndex);
     a.indexOffset = oldIndexOffset;
     if (written && closed && !stillRead)
-      return RefuseRewrite(a, caller, ESTALE, "the archive was changed on disk while it was rewritten");
+      return RefuseRewrite(a, caller, vzrfs::kErrorChangedOnDisk,
+                           "the archive was changed on disk while it was rewritten");
     vzrops::TraceFailure(a.lastError, 1, a.lastError.entry, sysError, "ERROR! ", caller,
                          "(): the archive was left as it was: ", a.vzr_file_name);
     SetStatus("ERROR! Could not update .vzr!");

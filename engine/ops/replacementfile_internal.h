@@ -25,13 +25,13 @@ class ReplacementFile {
   // Makes the file beside the path target as CreateBeside does, open as a
   // stream. False when it could not be made (errno tells why).
   bool CreateBeside(const std::string& target);
-  // Makes the file in the open folder dirFd beside its entry leaf as
-  // CreateBesideAt does, open as a descriptor. dirFd is borrowed: it must
-  // stay open while this object lives.
-  bool CreateBesideAt(int dirFd, const std::string& leaf);
+  // Makes the file in the open folder dir beside its entry leaf as
+  // CreateBesideAt does, open for positional writes. dir is borrowed: it
+  // must stay open while this object lives.
+  bool CreateBesideAt(const Folder& dir, const std::string& leaf);
 
   std::FILE* Stream() const { return stream_.get(); }  // CreateBeside's file; nullptr once closed
-  int Descriptor() const { return fd_; }               // CreateBesideAt's file; -1 once closed
+  PositionalFile& File() { return file_; }             // CreateBesideAt's file; invalid once closed
   const std::string& Name() const { return name_; }    // its path, or its name in the folder
 
   // Flushes and closes the file; false on a late write error (errno and
@@ -53,9 +53,9 @@ class ReplacementFile {
 
  private:
   UniqueFile stream_;
-  int fd_ = -1;
-  int dirFd_ = -1;      // CreateBesideAt's folder; -1 for a file made by path
-  std::string target_;  // the path replaced, or the entry's name in dirFd_
+  PositionalFile file_;
+  const Folder* dir_ = nullptr;  // CreateBesideAt's folder; none for a file made by path
+  std::string target_;           // the path replaced, or the entry's name in dir_
   std::string name_;    // empty when there is no file to remove
 };
 

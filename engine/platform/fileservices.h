@@ -1,5 +1,9 @@
-// fileservices.h - the file-system services the engine and both programs use,
-// on POSIX.
+// fileservices.h - the file-system services the engine and both programs use.
+// One door, two realisations: posix/ and win32/ beside this header, one of
+// them built. Paths are UTF-8 on every system (a Windows build turns them
+// into UTF-16 at each system call); errors are errno numbers on every
+// system (a Windows build maps the system's own codes onto them), and
+// KindOfError sorts them into the kinds a caller acts on.
 //
 // Paths may use '/' or '\' between components. A path that does not exist as
 // written is resolved component by component without regard to letter case
@@ -15,9 +19,101 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vzrfs {
+
+// ---------------------------------------------------------------------------
+// Handles and facts
+
+// A handle of the system: a descriptor on POSIX, a HANDLE on Windows.
+using NativeHandle = std::intptr_t;
+inline constexpr NativeHandle kNoHandle = -1;
+// Closes a handle of the system; false when the system reports a failure
+// (on a file written to, a late write error).
+bool CloseNativeHandle(NativeHandle handle);
+
+// Owns one handle of the system and closes it when it goes. Move-only.
+class OwnedHandle {
+ public:
+  OwnedHandle() = default;
+  explicit OwnedHandle(NativeHandle handle) : handle_(handle) {}
+  OwnedHandle(OwnedHandle&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)) {}
+  OwnedHandle& operator=(OwnedHandle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, kNoHandle);
+    }
+    return *this;
+  }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { Close(); }
+
+  bool Valid() const { return handle_ != kNoHandle; }
+  explicit operator bool() const { return Valid(); }
+  NativeHandle Native() const { return handle_; }
+  // Closes now; false on a failure the system reports (closing none is success).
+  bool Close() { return !Valid() || CloseNativeHandle(std::exchange(handle_, kNoHandle)); }
+
+ private:
+  NativeHandle handle_ = kNoHandle;
+};
+
+// A folder opened without following a link to it (see OpenFolderNoFollow).
+// It keeps the path it was opened by, for the systems whose calls take one.
+class Folder : public OwnedHandle {
+ public:
+  Folder() = default;
+  Folder(NativeHandle handle, std::string path) : OwnedHandle(handle), path_(std::move(path)) {}
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A file read or written at explicit offsets, with no position of its own:
+// the entry reader's archive, and each file extraction writes.
+class PositionalFile : public OwnedHandle {
+ public:
+  using OwnedHandle::OwnedHandle;
+};
+
+// What a name leads to.
+enum class NodeKind { Missing, File, Folder, Link, Other };
+struct NodeFacts {
+  NodeKind kind = NodeKind::Missing;
+  uint64_t size = 0;
+  uint64_t device = 0, inode = 0;  // identity (0 when unknown)
+  int64_t modifiedSeconds = 0;     // last change of the content
+  int32_t modifiedNanoseconds = 0;
+  bool readOnly = false;  // the user may not write it
+};
+// Facts of path (taken as written); followLinks false describes a link
+// itself (a Windows reparse point counts as a link). False (errno set) when
+// nothing is there.
+bool FactsOf(const std::string& path, NodeFacts& facts, bool followLinks = true);
+// Facts of the file an open stream reads or writes.
+bool FactsOf(std::FILE* f, NodeFacts& facts);
+
+// The kinds of failure callers act on, from an errno number.
+enum class ErrorKind { None, NotFound, Exists, Busy, ChangedOnDisk, ReadOnly, NoSpace, NameTooLong, IsFolder, Other };
+ErrorKind KindOfError(int error);
+// The errno number of a file that changed on disk under a writer (ESTALE
+// where the system has it).
+extern const int kErrorChangedOnDisk;
+// The longest name of one component the system's files may have, in bytes
+// of UTF-8 (at least).
+std::size_t MaxNameLength();
+// The system's words for an errno number (or a mapped system code).
+std::string ErrorText(int error);
+// Whether extraction refuses the names Windows cannot hold
+// (WindowsNameProblem): on Windows only.
+bool RefusesWindowsNames();
+// Whether path names a place without the current directory's help ("/..."
+// on POSIX; "C:/...", "//server/..." and the like on Windows).
+bool IsAbsolute(const std::string& path);
 
 // One match of a directory search.
 struct FindEntry {
@@ -156,31 +252,36 @@ int ArchivesReplaced();
 // directory (or absolute) and taken as written.
 // Whether a component of path that exists is a symbolic link.
 bool HasLinkComponent(const std::string& path);
-// Opens folder (empty: the current directory) component by component with
-// O_NOFOLLOW|O_DIRECTORY, so no link on the way is followed; -1 when one is
-// a link or no folder. The descriptor belongs to the caller.
-int OpenFolderNoFollow(const std::string& folder);
-// Makes folder path (taken as written) with mkdirat in its parent opened by
+// Opens folder (empty: the current directory) component by component
+// without following links, so no link on the way is followed; an invalid
+// Folder when one is a link (or reparse point) or no folder.
+Folder OpenFolderNoFollow(const std::string& folder);
+// The folder name inside parent, opened the same way.
+Folder OpenFolderAt(const Folder& parent, const std::string& name);
+// Makes the open folder dir the current directory (the same folder even if
+// it was renamed meanwhile, where the system allows).
+bool EnterFolder(const Folder& dir);
+// Makes folder path (taken as written) in its parent opened by
 // OpenFolderNoFollow, so no link on the way, even one planted a moment ago,
 // leads the new folder elsewhere. With existingIsFine a folder (not a link)
 // already there is success.
 bool CreateFolderNoFollow(const std::string& path, bool existingIsFine);
-// Whether name in the open folder dirFd is a symbolic link.
-bool IsLinkAt(int dirFd, const std::string& name);
-// Whether name in the open folder dirFd is a folder (a link is not).
-bool IsFolderAt(int dirFd, const std::string& name);
-// Makes folder name in the open folder dirFd; one already there fails.
-bool CreateFolderAt(int dirFd, const std::string& name);
-// As CreateBeside, in the open folder dirFd beside its entry leaf, giving
-// the new file's descriptor for writing (-1 on failure); its name in that
-// folder goes to tempName. The registration borrows dirFd: the caller
-// renames or deletes the file before closing dirFd.
-int CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName);
-// Renames from over to, both in the open folder dirFd; no link is followed.
+// Whether name in the open folder dir is a symbolic link (or reparse point).
+bool IsLinkAt(const Folder& dir, const std::string& name);
+// Whether name in the open folder dir is a folder (a link is not).
+bool IsFolderAt(const Folder& dir, const std::string& name);
+// Makes folder name in the open folder dir; one already there fails.
+bool CreateFolderAt(const Folder& dir, const std::string& name);
+// As CreateBeside, in the open folder dir beside its entry leaf, giving the
+// new file open for writing (invalid on failure); its name in that folder
+// goes to tempName. The registration borrows dir: the caller renames or
+// deletes the file before closing dir.
+PositionalFile CreateBesideAt(const Folder& dir, const std::string& leaf, std::string& tempName);
+// Renames from over to, both in the open folder dir; no link is followed.
 // Without mayReplace, a name to that exists already (even one that appeared
 // a moment ago) fails the rename with EEXIST and is left alone.
-bool RenameAt(int dirFd, const std::string& from, const std::string& to, bool mayReplace = true);
-void DeleteAt(int dirFd, const std::string& name);
+bool RenameAt(const Folder& dir, const std::string& from, const std::string& to, bool mayReplace = true);
+void DeleteAt(const Folder& dir, const std::string& name);
 
 // Temporary files an interruption must not leave behind. CreateBeside and
 // CreateBesideAt register the file they create; DeleteFile, DeleteAt, and a
@@ -217,6 +318,8 @@ bool WriteGathered(std::FILE* f, const ConstBytes* pieces, std::size_t count);
 bool Seek(std::FILE* f, uint64_t offset);
 bool Tell(std::FILE* f, uint64_t& offset);
 bool FileLength(std::FILE* f, uint64_t& length);  // keeps the position
+// Flushes f and cuts its file at length (the position stays where it was).
+bool Truncate(std::FILE* f, uint64_t length);
 // Flushes and closes; false when the flush or close failed (a late write error).
 bool Close(std::FILE* f);
 // Copies n bytes from in's position to out's position (inside the kernel where
@@ -229,14 +332,23 @@ bool CopyRange(std::FILE* in, std::FILE* out, uint64_t n, unsigned char* buffer,
 // out's buffered writes are flushed first.
 bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outOffset, uint64_t n,
                  unsigned char* buffer, std::size_t bufferSize);
-// The same for files written through a descriptor (see CreateBesideAt):
-// CopyRangeToFd copies to descriptor out at outOffset, WriteAt writes n bytes
-// at offset, CloseFd closes (false on a late write error). Writing without
-// a stream saves the calls a stream makes when it is opened.
-bool CopyRangeToFd(std::FILE* in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t n,
-                   unsigned char* buffer, std::size_t bufferSize);
+// The same for positional files (see CreateBesideAt): CopyRangeToFile
+// copies to out at outOffset, WriteAt writes n bytes at offset, Close
+// closes (false on a late write error). Writing without a stream saves the
+// calls a stream makes when it is opened.
+bool CopyRangeToFile(std::FILE* in, uint64_t inOffset, PositionalFile& out, uint64_t outOffset, uint64_t n,
+                     unsigned char* buffer, std::size_t bufferSize);
+bool WriteAt(PositionalFile& out, uint64_t offset, const void* data, std::size_t n);
+bool Close(PositionalFile& file);
+// WriteAt on a bare POSIX descriptor, for the Linux-only mount.
 bool WriteAt(int fd, uint64_t offset, const void* data, std::size_t n);
-bool CloseFd(int fd);
+
+// Opens path (found as OpenRead finds it) for positional reads; its facts
+// go to facts. Invalid (errno set; EISDIR for a folder) when it cannot.
+PositionalFile OpenPositional(const char* path, NodeFacts& facts);
+// Reads up to n bytes at offset: the count read, 0 at the end of the file,
+// -1 on a failure (errno set).
+int64_t ReadSomeAt(const PositionalFile& file, uint64_t offset, void* data, std::size_t n);
 
 // Asks the system to start writing n bytes of f from offset to its device
 // now instead of later. Only a hint: nothing waits, and a failure shows, as

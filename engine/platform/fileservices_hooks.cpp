@@ -1,15 +1,13 @@
 // fileservices_hooks.cpp - what tests hook into the file services: the
 // write fault hook, which makes a chosen write or flush fail, and the
 // recorder that sees every create, write, flush, rename and delete.
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <vector>
 
 #include "fileservices.h"
 #include "fileservices_internal.h"
+#include "paths.h"
 
 namespace vzrfs {
 namespace {
@@ -34,19 +32,10 @@ namespace internal {
 bool Recording() { return static_cast<bool>(Recorder()); }
 
 std::string AbsoluteFor(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::vector<char> buffer(PATH_MAX + 1);
-  const std::string cwd = ::getcwd(buffer.data(), buffer.size()) ? buffer.data() : "";
-  return cwd + "/" + path;
+  if (IsAbsolute(path)) return path;
+  return GetCurrentDir() + "/" + path;
 }
-// The path an open descriptor names (the system keeps it for every fd).
-std::string PathOfFd(int fd) {
-  std::vector<char> buffer(PATH_MAX + 1);
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size() - 1);
-  return n > 0 ? std::string(buffer.data(), static_cast<std::size_t>(n)) : std::string();
-}
-std::string PathAt(int dirFd, const std::string& name) { return PathOfFd(dirFd) + "/" + name; }
+std::string PathAt(const Folder& dir, const std::string& name) { return PathOfHandle(dir.Native()) + "/" + name; }
 
 void Record(FsOperation::Kind kind, const std::string& path, const std::string& target) {
   FsOperation operation;
@@ -55,9 +44,9 @@ void Record(FsOperation::Kind kind, const std::string& path, const std::string& 
   operation.target = target;
   Recorder()(operation);
 }
-void RecordWrite(int fd, uint64_t offset, const void* data, uint64_t length) {
+void RecordWrite(NativeHandle file, uint64_t offset, const void* data, uint64_t length) {
   FsOperation operation;
-  operation.path = PathOfFd(fd);
+  operation.path = PathOfHandle(file);
   operation.offset = offset;
   operation.data = static_cast<const unsigned char*>(data);
   operation.length = length;

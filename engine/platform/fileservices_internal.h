@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "fileservices.h"
 
@@ -15,12 +16,21 @@ namespace vzrfs::internal {
 bool Recording();
 // Hands one operation to the recorder; paths absolute.
 void Record(FsOperation::Kind kind, const std::string& path, const std::string& target = std::string());
-void RecordWrite(int fd, uint64_t offset, const void* data, uint64_t length);
+void RecordWrite(NativeHandle file, uint64_t offset, const void* data, uint64_t length);
 // path made absolute against the current directory, as the recorder wants it.
 std::string AbsoluteFor(const std::string& path);
-// The path an open descriptor names, and that of name in the open folder dirFd.
-std::string PathOfFd(int fd);
-std::string PathAt(int dirFd, const std::string& name);
+// The path an open handle names (the system's own idea of it), and that of
+// name in the open folder dir.
+std::string PathOfHandle(NativeHandle handle);
+std::string PathAt(const Folder& dir, const std::string& name);
+
+// Listing order: names compared with a-z folded to upper case, then by bytes.
+bool ListingLess(const std::string& a, const std::string& b);
+// Whether anything (even a dangling link) has the name path.
+bool Exists(const std::string& path);
+// The names in a folder (empty: the current one), without "." and "..", in
+// the system's order.
+std::vector<std::string> NamesIn(const std::string& folder);
 
 // Asks the fault hook whether this write (or flush) is to fail; when it is,
 // errno is set and the failure kept for LastWriteError. True: fail it.

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <filesystem>
@@ -197,7 +202,11 @@ TEST(FileServices, GatheredWriteFollowsBufferedBytesAndKeepsThePosition) {
 
   // A stream without a position (a pipe) takes the same pieces.
   int ends[2];
+#ifdef _WIN32
+  ASSERT_EQ(::_pipe(ends, 1 << 16, _O_BINARY), 0);
+#else
   ASSERT_EQ(::pipe(ends), 0);
+#endif
   std::FILE* pipeIn = ::fdopen(ends[1], "wb");
   ASSERT_NE(pipeIn, nullptr);
   std::string received;
@@ -265,4 +274,18 @@ TEST(FileServices, CopyRangeAtReportsAnInjectedFailure) {
   EXPECT_FALSE(vzrfs::CopyRangeAt(in.get(), 0, out.get(), 0, 30000, buffer, sizeof buffer));
   vzrfs::SetWriteFaultHook(nullptr);
   EXPECT_EQ(vzrfs::LastWriteError(), EIO);
+}
+
+// The errno numbers every realisation of the file services gives (a
+// Windows build maps its own codes onto them) sort into the kinds callers
+// act on.
+TEST(ErrorKinds, SortTheNumbersCallersActOn) {
+  const std::pair<int, vzrfs::ErrorKind> table[] = {
+      {0, vzrfs::ErrorKind::None},          {ENOENT, vzrfs::ErrorKind::NotFound},
+      {EEXIST, vzrfs::ErrorKind::Exists},   {EWOULDBLOCK, vzrfs::ErrorKind::Busy},
+      {EBUSY, vzrfs::ErrorKind::Busy},      {vzrfs::kErrorChangedOnDisk, vzrfs::ErrorKind::ChangedOnDisk},
+      {EACCES, vzrfs::ErrorKind::ReadOnly}, {EROFS, vzrfs::ErrorKind::ReadOnly},
+      {ENOSPC, vzrfs::ErrorKind::NoSpace},  {ENAMETOOLONG, vzrfs::ErrorKind::NameTooLong},
+      {EISDIR, vzrfs::ErrorKind::IsFolder}, {EIO, vzrfs::ErrorKind::Other}};
+  for (const auto& [error, kind] : table) EXPECT_EQ(vzrfs::KindOfError(error), kind) << error;
 }

@@ -1,19 +1,16 @@
 // ops_testutil.h - fixtures for the tests of extraction, packing and
-// replacement: a status recorder, trees of files, and a child process with a
-// file-size limit.
+// replacement: a status recorder, trees of files, and (on POSIX) a child
+// process with a file-size limit.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "childprocess.h"
 #include "fileservices.h"
 #include "testutil.h"
 #include "vzrpack.h"
@@ -53,6 +50,7 @@ struct FaultHookGuard {
   ~FaultHookGuard() { vzrfs::SetWriteFaultHook(nullptr); }
 };
 
+#ifndef _WIN32
 // Runs body in a child process whose files cannot grow past limitBytes
 // (SIGXFSZ ignored, so a write past the limit fails with EFBIG instead of
 // killing it). The child's exit code is body's result; -1 when it died.
@@ -71,12 +69,20 @@ inline int RunWithFileSizeLimit(rlim_t limitBytes, const std::function<int()>& b
   if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
+#else
+// Windows has no file-size limit; the tests that need one are skipped there
+// (SKIP_WITHOUT_FORK) before they come here.
+inline int RunWithFileSizeLimit(rlim_t, const std::function<int()>&) { return -1; }
+#endif
 
 // Every regular file below root, as paths relative to it, sorted.
 inline std::vector<std::string> FilesBelow(const std::filesystem::path& root) {
   std::vector<std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) files.push_back(std::filesystem::relative(entry.path(), root).string());
+    if (entry.is_regular_file()) {
+      const std::u8string relative = std::filesystem::relative(entry.path(), root).generic_u8string();
+      files.emplace_back(relative.begin(), relative.end());
+    }
   std::sort(files.begin(), files.end());
   return files;
 }

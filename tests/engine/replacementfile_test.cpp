@@ -1,8 +1,5 @@
 // The replacement file: made beside its target, in the target's place only
 // after a commit, gone on every other way out.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -20,19 +17,18 @@ namespace {
 // A folder holding "a.con" (content "old"), opened for the folder form.
 struct Folder {
   TempDir dir;
-  int fd = -1;
+  vzrfs::Folder open;
   Folder() {
     testutil::WriteFileText(dir / "a.con", "old");
-    fd = ::open(dir.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    open = vzrfs::OpenFolderNoFollow(dir.str());
   }
-  ~Folder() { ::close(fd); }
   int Entries() const { return static_cast<int>(std::distance(fs::directory_iterator(dir.path()), {})); }
 };
 
 // Makes the file beside a.con in one of the two forms and writes "new" in it.
 bool MakeAndWrite(vzrfs::ReplacementFile& part, const Folder& folder, bool byPath) {
   if (byPath) return part.CreateBeside(folder.dir / "a.con") && vzrfs::Write(part.Stream(), "new", 3);
-  return part.CreateBesideAt(folder.fd, "a.con") && vzrfs::WriteAt(part.Descriptor(), 0, "new", 3);
+  return part.CreateBesideAt(folder.open, "a.con") && vzrfs::WriteAt(part.File(), 0, "new", 3);
 }
 
 class ReplacementFileForms : public testing::TestWithParam<bool> {};

@@ -20,18 +20,28 @@ using Bytes = std::vector<unsigned char>;
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
+// A path from UTF-8 text, and the UTF-8 text of a path: on Windows a path
+// made from a plain string would read it in the machine's code page.
+inline std::filesystem::path Utf8Path(const std::string& text) {
+  return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+inline std::string PathText(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // Writes bytes as the whole file at path, making its folders; false when it could not.
 inline bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::filesystem::create_directories(Utf8Path(path).parent_path(), error);
+  std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 inline void WriteFileText(const std::string& path, const std::string& text) { WriteFileBytes(path, ToBytes(text)); }
 
 inline Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Utf8Path(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

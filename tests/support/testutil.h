@@ -1,9 +1,9 @@
 // testutil.h - fixtures shared by the engine tests: temporary folders, the
-// archive writer of archivebytes.h, and trace capture.
+// archive writer of archivebytes.h, environment settings, and trace capture.
+// Paths are UTF-8 text on every system.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,14 +20,55 @@
 
 namespace testutil {
 
+// Sets a variable of the process's environment for as long as it lives (the
+// programs a test starts inherit it), and puts back what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) saved_ = old, hadValue_ = true;
+    Set(value.c_str());
+  }
+  ~ScopedEnv() { Set(hadValue_ ? saved_.c_str() : nullptr); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void Set(const char* value) {
+#ifdef _WIN32
+    ::_putenv_s(name_.c_str(), value ? value : "");
+#else
+    if (value)
+      ::setenv(name_.c_str(), value, 1);
+    else
+      ::unsetenv(name_.c_str());
+#endif
+  }
+  std::string name_;
+  std::string saved_;
+  bool hadValue_ = false;
+};
+
 // A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
+// contents when the object goes. Its name is made up here and taken only if
+// nothing has it (create_directory does not take an existing folder).
 class TempDir {
  public:
   TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "vzrtest.XXXXXX").string();
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::mt19937_64 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = "vzrtest.";
+      for (int i = 0; i < 6; ++i) name += kLetters[pick(random)];
+      std::error_code error;
+      if (std::filesystem::create_directory(base / name, error)) {
+        path_ = base / name;
+        return;
+      }
+      if (error) break;
+    }
+    throw std::runtime_error("no temporary folder could be made");
   }
   ~TempDir() {
     std::error_code ec;
@@ -36,8 +78,8 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
-  std::string operator/(const std::string& rel) const { return (path_ / rel).string(); }
+  std::string str() const { return PathText(path_); }
+  std::string operator/(const std::string& rel) const { return PathText(path_ / Utf8Path(rel)); }
 
  private:
   std::filesystem::path path_;
@@ -59,12 +101,14 @@ class CurrentDirGuard {
 // The temporary files a replacement of path left beside it: names of path's
 // folder that start with path's own name and a dot ("x.vzr.Ab3xZ9").
 inline std::vector<std::string> TemporariesBeside(const std::string& path) {
-  const std::filesystem::path p(path);
-  const std::string prefix = p.filename().string() + ".";
+  const std::filesystem::path p = Utf8Path(path);
+  const std::string prefix = PathText(p.filename()) + ".";
   std::vector<std::string> found;
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(p.parent_path(), error))
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(p.parent_path(), error)) {
+    const std::string name = PathText(entry.path().filename());
+    if (name.rfind(prefix, 0) == 0) found.push_back(name);
+  }
   std::sort(found.begin(), found.end());
   return found;
 }

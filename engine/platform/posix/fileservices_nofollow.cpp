@@ -26,51 +26,57 @@ bool HasLinkComponent(const std::string& path) {
   }
 }
 
-int OpenFolderNoFollow(const std::string& folder) {
-  int fd = ::open(!folder.empty() && folder[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+int Fd(const Folder& dir) { return static_cast<int>(dir.Native()); }
+}  // namespace
+
+Folder OpenFolderNoFollow(const std::string& folder) {
+  const std::string start = !folder.empty() && folder[0] == '/' ? "/" : ".";
+  Folder dir(::open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), start);
   std::size_t pos = 0;
-  while (fd >= 0 && pos < folder.size()) {
+  while (dir && pos < folder.size()) {
     std::size_t slash = folder.find('/', pos);
     if (slash == std::string::npos) slash = folder.size();
     const std::string component = folder.substr(pos, slash - pos);
     pos = slash + 1;
     if (component.empty() || component == ".") continue;
-    const int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ::close(fd);
-    fd = next;
+    dir = OpenFolderAt(dir, component);
   }
-  return fd;
+  return dir;
+}
+
+bool EnterFolder(const Folder& dir) { return dir && ::fchdir(Fd(dir)) == 0; }
+
+Folder OpenFolderAt(const Folder& parent, const std::string& name) {
+  const int fd = ::openat(Fd(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return fd < 0 ? Folder() : Folder(fd, parent.Path() + "/" + name);
 }
 
 bool CreateFolderNoFollow(const std::string& path, bool existingIsFine) {
   const std::size_t slash = path.rfind('/');
   const std::string parent = slash == std::string::npos ? std::string() : slash == 0 ? "/" : path.substr(0, slash);
   const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int fd = OpenFolderNoFollow(parent);
-  if (fd < 0) return false;
-  bool made = ::mkdirat(fd, leaf.c_str(), 0777) == 0;
-  if (made && Recording()) Record(FsOperation::Kind::Create, PathAt(fd, leaf));
-  if (!made && errno == EEXIST && existingIsFine) {
-    struct stat st;
-    made = ::fstatat(fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-  }
-  ::close(fd);
+  const Folder dir = OpenFolderNoFollow(parent);
+  if (!dir) return false;
+  bool made = ::mkdirat(Fd(dir), leaf.c_str(), 0777) == 0;
+  if (made && Recording()) Record(FsOperation::Kind::Create, PathAt(dir, leaf));
+  if (!made && errno == EEXIST && existingIsFine) made = IsFolderAt(dir, leaf);
   return made;
 }
 
-bool IsLinkAt(int dirFd, const std::string& name) {
+bool IsLinkAt(const Folder& dir, const std::string& name) {
   struct stat st;
-  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+  return ::fstatat(Fd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool IsFolderAt(int dirFd, const std::string& name) {
+bool IsFolderAt(const Folder& dir, const std::string& name) {
   struct stat st;
-  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+  return ::fstatat(Fd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateFolderAt(int dirFd, const std::string& name) {
-  if (::mkdirat(dirFd, name.c_str(), 0777) != 0) return false;
-  if (Recording()) Record(FsOperation::Kind::Create, PathAt(dirFd, name));
+bool CreateFolderAt(const Folder& dir, const std::string& name) {
+  if (::mkdirat(Fd(dir), name.c_str(), 0777) != 0) return false;
+  if (Recording()) Record(FsOperation::Kind::Create, PathAt(dir, name));
   return true;
 }
 
@@ -87,7 +93,8 @@ int CreateRegisteredAt(int dirFd, const std::string& tempName) {
 }
 }  // namespace
 
-int CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
+PositionalFile CreateBesideAt(const Folder& dir, const std::string& leaf, std::string& tempName) {
+  const int dirFd = Fd(dir);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
     tempName = leaf + "." + suffix;
@@ -97,16 +104,17 @@ int CreateBesideAt(int dirFd, const std::string& leaf, std::string& tempName) {
       fd = CreateRegisteredAt(dirFd, tempName);
     }
     if (fd >= 0) {
-      if (Recording()) Record(FsOperation::Kind::Create, PathAt(dirFd, tempName));
-      return fd;
+      if (Recording()) Record(FsOperation::Kind::Create, PathAt(dir, tempName));
+      return PositionalFile(fd);
     }
     if (errno != EEXIST) break;
   }
   tempName.clear();
-  return -1;
+  return PositionalFile();
 }
 
-bool RenameAt(int dirFd, const std::string& from, const std::string& to, bool mayReplace) {
+bool RenameAt(const Folder& dir, const std::string& from, const std::string& to, bool mayReplace) {
+  const int dirFd = Fd(dir);
   int renamed = -1;
   if (!mayReplace) {
     renamed = ::renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE);
@@ -124,14 +132,14 @@ bool RenameAt(int dirFd, const std::string& from, const std::string& to, bool ma
   if (mayReplace) renamed = ::renameat(dirFd, from.c_str(), dirFd, to.c_str());
   if (renamed != 0) return false;
   temporaries::Release(dirFd, from);
-  if (Recording()) Record(FsOperation::Kind::Rename, PathAt(dirFd, from), PathAt(dirFd, to));
+  if (Recording()) Record(FsOperation::Kind::Rename, PathAt(dir, from), PathAt(dir, to));
   return true;
 }
 
-void DeleteAt(int dirFd, const std::string& name) {
-  const bool deleted = ::unlinkat(dirFd, name.c_str(), 0) == 0;
-  temporaries::Release(dirFd, name);
-  if (deleted && Recording()) Record(FsOperation::Kind::Delete, PathAt(dirFd, name));
+void DeleteAt(const Folder& dir, const std::string& name) {
+  const bool deleted = ::unlinkat(Fd(dir), name.c_str(), 0) == 0;
+  temporaries::Release(Fd(dir), name);
+  if (deleted && Recording()) Record(FsOperation::Kind::Delete, PathAt(dir, name));
 }
 
 }  // namespace vzrfs

@@ -1,20 +1,15 @@
-// positionalread.cpp - positional reads on an open stream's file.
+// positionalread.cpp - positional reads on an open stream's file (Win32: ReadFile with an offset).
 #include "positionalread.h"
 
 #include <cerrno>
 
-#ifdef _WIN32
 #include <io.h>
 #include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace vzrfs {
 
 bool ReadAtOffset(std::FILE* f, uint64_t offset, void* to, std::size_t n) {
   auto* p = static_cast<unsigned char*>(to);
-#ifdef _WIN32
   const HANDLE file = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
   while (n > 0) {
     OVERLAPPED at{};
@@ -30,20 +25,6 @@ bool ReadAtOffset(std::FILE* f, uint64_t offset, void* to, std::size_t n) {
     offset += got;
     n -= got;
   }
-#else
-  const int fd = ::fileno(f);
-  while (n > 0) {
-    const ssize_t got = ::pread(fd, p, n, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got == 0) errno = 0;
-      return false;
-    }
-    p += got;
-    offset += static_cast<uint64_t>(got);
-    n -= static_cast<std::size_t>(got);
-  }
-#endif
   return true;
 }
 

@@ -114,6 +114,10 @@ bool WriteGathered(std::FILE* f, const ConstBytes* pieces, std::size_t count) {
   return Seek(f, at) || RecordFailure();
 }
 
+bool WriteAt(PositionalFile& out, uint64_t offset, const void* data, std::size_t n) {
+  return WriteAt(static_cast<int>(out.Native()), offset, data, n);
+}
+
 bool WriteAt(int fd, uint64_t offset, const void* data, std::size_t n) {
   if (InjectedFailure()) return false;
   errno = 0;
@@ -130,9 +134,9 @@ bool WriteAt(int fd, uint64_t offset, const void* data, std::size_t n) {
   return true;
 }
 
-bool CloseFd(int fd) {
+bool Close(PositionalFile& file) {
   errno = 0;
-  return ::close(fd) == 0 || RecordFailure();
+  return file.Close() || RecordFailure();
 }
 
 bool Seek(std::FILE* f, uint64_t offset) {
@@ -151,6 +155,11 @@ bool FileLength(std::FILE* f, uint64_t& length) {
   if (::fstat(::fileno(f), &st) != 0) return false;
   length = static_cast<uint64_t>(st.st_size);
   return true;
+}
+
+bool Truncate(std::FILE* f, uint64_t length) {
+  return std::fflush(f) == 0 && length <= static_cast<uint64_t>(INT64_MAX) &&
+         ::ftruncate(::fileno(f), static_cast<off_t>(length)) == 0;
 }
 
 bool Close(std::FILE* f) {
@@ -232,10 +241,10 @@ bool CopyRangeAt(std::FILE* in, uint64_t inOffset, std::FILE* out, uint64_t outO
   return CopyAtOffsets(::fileno(in), inOffset, ::fileno(out), outOffset, n, buffer, bufferSize);
 }
 
-bool CopyRangeToFd(std::FILE* in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t n, unsigned char* buffer,
-                   std::size_t bufferSize) {
+bool CopyRangeToFile(std::FILE* in, uint64_t inOffset, PositionalFile& out, uint64_t outOffset, uint64_t n,
+                     unsigned char* buffer, std::size_t bufferSize) {
   errno = 0;
-  return CopyAtOffsets(::fileno(in), inOffset, out, outOffset, n, buffer, bufferSize);
+  return CopyAtOffsets(::fileno(in), inOffset, static_cast<int>(out.Native()), outOffset, n, buffer, bufferSize);
 }
 
 void StartWriteOut(std::FILE* f, uint64_t offset, uint64_t n) {
