@@ -514,6 +514,6 @@ bool EntryReader::Stream(uint32_t i, const std::function<bool(const unsigned cha
 }
 
 bool EntryReader::ReadStored(uint64_t offset, void* to, std::size_t n) const {
-  return ReadAt(state_->fd, offset, to, n);
+  return ReadAt(state_->file, offset, to, n);
 }
 uint64_t EntryReader::FileLength() const { return state_->fileLength; }

@@ -556,7 +556,7 @@ bool ExtractAhead(VzrArchive& archive, vzrops::ReadAhead& ahead, uint32_t index,
   const FileEntry& e = archive.FileIndex.files[index];
   if (NameHoldsZero(archive, e)) return false;
   bool damaged = false;
-  const auto writeSegments = [&](int out) {
+  const auto writeSegments = [&](vzrfs::PositionalFile& out) {
     int writeError = 0;
     const bool whole = ahead.WriteOut(index, out, &writeError);
     damaged = !whole && writeError == 0;
@@ -589,7 +589,9 @@ ExtractReadAhead StartReadAhead(const VzrArchive& archive) {
   r.ahead = std::make_unique<vzrops::ReadAhead>(
       [file](uint64_t offset, void* to, std::size_t n) { return vzrfs::ReadAtOffset(file, offset, to, n); }, length,
       std::move(forms), archive.readAheadThreads,
-      [](int fd, uint64_t offset, const void* data, std::size_t n) { return vzrfs::WriteAt(fd, offset, data, n); });
+      [](vzrfs::PositionalFile& out, uint64_t offset, const void* data, std::size_t n) {
+        return vzrfs::WriteAt(out, offset, data, n);
+      });
   return r;
 }
 

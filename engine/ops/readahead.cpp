@@ -155,10 +155,10 @@ void ReadAhead::WaitFor(const Slot& slot, Lock& lock) {
 // Writes the decoded slot into the attached file, with the lock released.
 void ReadAhead::WriteSlot(Slot& slot, Lock& lock) {
   slot.state = State::kWriting;
-  const int fd = attachedFd_;
+  vzrfs::PositionalFile& out = *attachedFile_;
   lock.unlock();
   const uint64_t offset = uint64_t(slot.segment) * vzr::kSegmentSize;  // every segment but the last is full
-  const bool written = slot.content.empty() || write_(fd, offset, slot.content.data(), slot.content.size());
+  const bool written = slot.content.empty() || write_(out, offset, slot.content.data(), slot.content.size());
   const int error = written ? 0 : (errno ? errno : EIO);
   lock.lock();
   slot.writeError = error;
@@ -246,7 +246,7 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
   return true;
 }
 
-bool ReadAhead::WriteOut(std::size_t k, int fd, int* writeError) {
+bool ReadAhead::WriteOut(std::size_t k, vzrfs::PositionalFile& out, int* writeError) {
   *writeError = 0;
   Lock lock(mutex_);
   DropBefore(k, lock);
@@ -254,7 +254,7 @@ bool ReadAhead::WriteOut(std::size_t k, int fd, int* writeError) {
   if (!plans_[k].parsed) Parse(k, plans_[k]);
   if (!plans_[k].usable || !write_) return false;
   attached_ = k;
-  attachedFd_ = fd;
+  attachedFile_ = &out;
   // The segments decoded already are written first: the reading thread
   // waits for them, the next entries' decoding does not.
   for (auto slot = window_.rbegin(); slot != window_.rend(); ++slot)
@@ -276,10 +276,10 @@ bool ReadAhead::WriteOut(std::size_t k, int fd, int* writeError) {
     window_.pop_front();
     if (window_.size() <= budget_ / 2) Fill(lock);
   }
-  // Nothing may write into fd once this returns.
+  // Nothing may write into out once this returns.
   if (!whole) DropBefore(k + 1, lock);
   attached_ = SIZE_MAX;
-  attachedFd_ = -1;
+  attachedFile_ = nullptr;
   return whole;
 }
 

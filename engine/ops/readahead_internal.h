@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "fileservices.h"
+
 namespace vzrops {
 
 // Where an entry's stored form lies and the content it holds, as the index says.
@@ -37,7 +39,7 @@ struct StoredForm {
 using PositionalRead = std::function<bool(uint64_t offset, void* to, std::size_t n)>;
 // Writes exactly n bytes at offset of the file open as fd (errno set on
 // failure); called from several threads at once, on different offsets.
-using PositionalWrite = std::function<bool(int fd, uint64_t offset, const void* data, std::size_t n)>;
+using PositionalWrite = std::function<bool(vzrfs::PositionalFile& out, uint64_t offset, const void* data, std::size_t n)>;
 // Takes one piece of content; false stops the entry.
 using PieceSink = std::function<bool(const unsigned char* data, std::size_t n)>;
 
@@ -72,7 +74,7 @@ class ReadAhead {
   // too; returns when every write is done. False when the entry is not Sound
   // or a segment does not decode alone (*writeError 0), or when a write
   // failed (*writeError its errno). Needs the write function.
-  bool WriteOut(std::size_t k, int fd, int* writeError);
+  bool WriteOut(std::size_t k, vzrfs::PositionalFile& out, int* writeError);
 
  private:
   struct Span {
@@ -123,8 +125,8 @@ class ReadAhead {
   std::size_t tablesKeptFrom_ = 0;      // the tables of entries before it are gone
   std::size_t cursorEntry_ = 0;
   uint32_t cursorSegment_ = 0;
-  std::size_t attached_ = SIZE_MAX;  // the entry WriteOut writes, into attachedFd_
-  int attachedFd_ = -1;
+  std::size_t attached_ = SIZE_MAX;  // the entry WriteOut writes, into attachedFile_
+  vzrfs::PositionalFile* attachedFile_ = nullptr;
   bool stop_ = false;
   std::vector<std::thread> workers_;
 };
