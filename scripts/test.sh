@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build,
 # then the whole suite again under the address, leak and undefined-behaviour
-# sanitizers, then a short run of each fuzz target.
+# sanitizers, then a short run of each fuzz target, then the Windows programs
+# and their suites cross-built and run under wine, and the setup checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
