@@ -85,6 +85,25 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Whether this system lets a test make symbolic links: always on POSIX; on
+// Windows only with the right to make them, and never under wine, whose
+// call succeeds and leaves nothing behind. Probed once.
+inline bool SymlinksCanBeMade() {
+#ifdef _WIN32
+  static const bool made = [] {
+    TempDir probe;
+    std::error_code error;
+    std::filesystem::create_symlink("target", probe.path() / "link", error);
+    return !error && std::filesystem::is_symlink(std::filesystem::symlink_status(probe.path() / "link", error));
+  }();
+  return made;
+#else
+  return true;
+#endif
+}
+#define SKIP_WITHOUT_SYMLINKS() \
+  if (!testutil::SymlinksCanBeMade()) GTEST_SKIP() << "no symbolic link can be made here"
+
 // Restores the process's current directory when it goes.
 class CurrentDirGuard {
  public:
