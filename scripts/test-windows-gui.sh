@@ -1,8 +1,11 @@
 #!/bin/sh
-# The smoke tests of VZR_Toolset.exe and VzrPack.exe: each window is started
+# The tests of the Win32 windows: the dialogs in process (win32ui_tests),
+# then the smoke tests of VZR_Toolset.exe and VzrPack.exe: each window is started
 # under wine on a virtual X display (xvfb-run), driven, closed, and its
 # archive checked; a PNG screenshot of each is kept in BUILD_DIR/screenshots.
 #   scripts/test-windows-gui.sh [BUILD_DIR]     (default: build-windows)
+# VZR_GUI_DPI=144 runs them at 150% (in a wine prefix of that DPI), the
+# screenshots then named with the DPI.
 # Exit 0 passed, 1 failed, 77 skipped (no wine or no X server to be had).
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,22 +18,29 @@ for exe in VZR_Toolset.exe VzrPack.exe toolset_smoke.exe vzrpack_smoke.exe; do
   [ -n "$found" ] || { echo "FAILED: $exe is not built in $build"; exit 1; }
   eval "path_$(echo "$exe" | tr -c 'A-Za-z0-9\n' '_')=\$found"
 done
-export WINEPREFIX="${VZR_WINEPREFIX:-$build/wineprefix}"
+# The dialogs' in-process tests, where the build has GoogleTest for Windows.
+unit_tests=$(find "$build" -name win32ui_tests.exe -type f | head -n 1)
+dpi=${VZR_GUI_DPI:-96}
+suffix=
+[ "$dpi" = 96 ] || suffix=-${dpi}dpi
+export WINEPREFIX="${VZR_WINEPREFIX:-$build/wineprefix$suffix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 shots=$build/screenshots
 mkdir -p "$shots"
-rm -f "$shots"/*.bmp
+rm -f "$shots"/*$suffix.bmp
 
 # One X server for the whole run: wine's own processes stay up between tests.
 run=$(mktemp "${TMPDIR:-/tmp}/vzr-gui.XXXXXX")
 trap 'rm -f "$run"' EXIT
 cat >"$run" <<SCRIPT
 wine cmd /c exit 0 >/dev/null 2>&1 || exit 77
+wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
 w() { winepath -w "\$1" 2>/dev/null; }
 status=0
-wine "$path_toolset_smoke_exe" "\$(w "$path_VZR_Toolset_exe")" "\$(w "$shots/vzr-toolset-windows.bmp")" || status=1
-wine "$path_vzrpack_smoke_exe" "\$(w "$path_VzrPack_exe")" "\$(w "$shots/vzrpack-windows.bmp")" || status=1
+if [ -n "$unit_tests" ]; then wine "$unit_tests" || status=1; fi
+wine "$path_toolset_smoke_exe" "\$(w "$path_VZR_Toolset_exe")" "\$(w "$shots/vzr-toolset-windows$suffix.bmp")" || status=1
+wine "$path_vzrpack_smoke_exe" "\$(w "$path_VzrPack_exe")" "\$(w "$shots/vzrpack-windows$suffix.bmp")" || status=1
 wineserver -k >/dev/null 2>&1
 exit \$status
 SCRIPT

@@ -44,6 +44,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: toolset_smoke VZR_TOOLSET_EXE SCREENSHOT_BMP\n");
     return smoke::kFailed;
   }
+  SetTraceSink([](const std::string&) {});  // the engine's trace would drown the checks
   smoke::TempFolder folder(L"vzr-toolset-smoke");
   const std::string root = smoke::Narrow(folder.Path());
   smoke::WriteFileBytes(folder.Path() + L"\\src\\scripts\\init.con", kScript);
@@ -51,14 +52,14 @@ int wmain(int argc, wchar_t** argv) {
   std::string source = root + "\\src", base = "data", archivePath = root + "\\test.vzr";
   source.resize(512);
   base.resize(512);
-  if (PackDirectory(source.data(), base.data(), archivePath.c_str(), 1) != 0) {
-    std::fprintf(stderr, "the engine could not make the test archive\n");
-    return smoke::kFailed;
-  }
+  PackDirectory(source.data(), base.data(), archivePath.c_str(), 1);
   VzrArchive made;
   made.LoadIndex(archivePath.c_str());
   const int row = RowOf(made, kScriptName);
-  smoke::Check(row >= 0, "the test archive holds the script");
+  if (made.FileIndex.count != 2 || row < 0) {
+    std::fprintf(stderr, "the engine could not make the test archive\n");
+    return smoke::kFailed;
+  }
 
   smoke::Program toolset(argv[1], L"\"" + smoke::Widen(archivePath) + L"\"", folder.Path());
   if (!toolset.Started()) return smoke::kFailed;

@@ -316,8 +316,10 @@ void ToolsetWindow::LayOutControls() {
 // ---------------------------------------------------------------------------
 // The view
 
+// Emptying the list drops its selection at once; deselecting every row of a
+// large list one by one costs more than loading its index.
 void ToolsetWindow::ShowRows(int rowCount) {
-  ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_SetItemCountEx(list_, 0, 0);
   cachedRow_ = -1;
   ListView_SetItemCountEx(list_, rowCount, 0);
   InvalidateRect(list_, nullptr, TRUE);
