@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ops_testutil.h"
+#include "paths.h"
 #include "testutil.h"
 #include "vzrpack.h"
 #include "winsupport.h"
