@@ -51,10 +51,8 @@ ArchiveLayout Layout(int level) {
   const std::size_t sizes[] = {0, 1, 5000, 32768, 32769, 200000};
   for (std::size_t k = 0; k < std::size(sizes); ++k) {
     const Bytes content = Script(sizes[k], static_cast<unsigned>(k));
-    // Appended piece by piece: GCC 12 at -O3 sees a false overlap in "e" + ... (-Wrestrict).
     std::string name = "e";
-    name += std::to_string(k);
-    name += ".con";
+    name += std::to_string(k) + ".con";
     l.entries.push_back({name, level < 0 ? content : CompressedForm(content, level),
                          static_cast<uint32_t>(content.size())});
   }
