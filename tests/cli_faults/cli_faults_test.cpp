@@ -4,16 +4,16 @@
 // leave the old archive byte for byte and no temporary file, and be named as
 // the reason; a kill, the old archive or the complete new one.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "childprocess.h"
 #include "testutil.h"
 
 using testutil::Bytes;
@@ -23,25 +23,13 @@ namespace {
 constexpr int kKilled = 86;  // the fault switch's exit code for a kill
 
 // Runs vzr_faulty in folder with the fault at write n (0: none); its exit
-// status. Its standard error goes to errPath.
+// status. Its standard error goes to errPath (empty: nowhere).
 int RunFaulty(const std::string& folder, std::vector<std::string> args, uint64_t n, bool kill,
-              const std::string& errPath = "/dev/null") {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(folder.c_str()) != 0) ::_exit(99);
-    if (n) ::setenv("VZR_FAULT_WRITE", std::to_string(n).c_str(), 1);
-    if (kill) ::setenv("VZR_FAULT_KILL", "1", 1);
-    if (!std::freopen("/dev/null", "wb", stdout) || !std::freopen(errPath.c_str(), "wb", stderr)) ::_exit(98);
-    std::string bin = VZR_FAULTY_BINARY;
-    std::vector<char*> argv{bin.data()};
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(bin.c_str(), argv.data());
-    ::_exit(97);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+              const std::string& errPath = "") {
+  std::optional<testutil::ScopedEnv> write, killed;
+  if (n) write.emplace("VZR_FAULT_WRITE", std::to_string(n));
+  if (kill) killed.emplace("VZR_FAULT_KILL", "1");
+  return testutil::RunProcess({VZR_FAULTY_BINARY, std::move(args), "", errPath, folder});
 }
 
 Bytes Content(std::size_t n, unsigned seed) {

@@ -315,6 +315,9 @@ TEST(GetFreeDiskSpaceMB, ReportsWholeMiBAndZeroOnFailure) {
 // alone, while entries of one run that differ only in case end as one file,
 // the last entry's.
 TEST_F(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
+#ifdef _WIN32
+  GTEST_SKIP() << "NTFS holds one file for names that differ only in case (WindowsNames tests that)";
+#endif
   testutil::WriteFileText(dir / "out/Levels/MAP.CON", "old map");
   testutil::WriteFileText(dir / "out/readme.TXT", "old readme");
   ArchiveLayout layout;
@@ -335,6 +338,9 @@ TEST_F(ExtractAll, ExistingNamesAreMatchedWithoutRegardToCase) {
 }
 
 TEST_F(Extract, SingleEntryFindsAnExistingFolderWithoutRegardToCaseNotAFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "NTFS holds one file for names that differ only in case (WindowsNames tests that)";
+#endif
   testutil::WriteFileText(dir / "out/Data/File.BIN", "old");
   ArchiveLayout layout;
   layout.AddRaw("data/file.bin", "new");

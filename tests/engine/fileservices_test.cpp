@@ -29,6 +29,9 @@ std::vector<std::string> Names(const std::vector<vzrfs::FindEntry>& entries) {
 }  // namespace
 
 TEST(FileServices, ListingGivesDotsFirstThenNamesFoldedToUpperCase) {
+#ifdef _WIN32
+  GTEST_SKIP() << "NTFS holds one file for names that differ only in case";
+#endif
   TempDir dir;
   for (const char* name : {"b.txt", "A.txt", "_under", "a.txt", "Zeta", "alpha", "[x", "~t"})
     testutil::WriteFileText(dir / name, "12345");
@@ -89,6 +92,9 @@ TEST(FileServices, PathsResolveComponentByComponentIgnoringCase) {
 }
 
 TEST(FileServices, ExactNameWinsOverACaseVariant) {
+#ifdef _WIN32
+  GTEST_SKIP() << "NTFS holds one file for names that differ only in case";
+#endif
   TempDir dir;
   testutil::WriteFileText(dir / "Data.txt", "upper");
   testutil::WriteFileText(dir / "data.txt", "lower");

@@ -81,6 +81,9 @@ TEST(HostileNames, ANameWithAZeroByteIsListedButRefused) {
 }
 
 TEST(HostileNames, LeadingSlashesAreDroppedOnceReportedAndStayInside) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows refuses a rooted name instead (WindowsNames tests it)";
+#endif
   CurrentDirGuard keep;
   Sandbox box;
   ArchiveLayout layout;

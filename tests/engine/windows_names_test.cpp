@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ops_testutil.h"
+#include "paths.h"
 #include "testutil.h"
 #include "vzrpack.h"
 #include "winsupport.h"
@@ -79,7 +80,9 @@ TEST(WindowsNames, NamesWindowsCannotHoldAreRefusedAndWriteNothing) {
     Sandbox box;
     const Outcome outcome = ExtractOnly(box, name);
     EXPECT_FALSE(outcome.written) << name;
-    EXPECT_NE(outcome.trace.find(name), std::string::npos) << name << ": the refusal names the entry: " << outcome.trace;
+    EXPECT_TRUE(outcome.trace.find(name) != std::string::npos ||
+                outcome.trace.find(vzrfs::WithSlashes(name)) != std::string::npos)
+        << name << ": the refusal names the entry: " << outcome.trace;
     EXPECT_TRUE(fs::is_empty(testutil::Utf8Path(box.dest))) << name << ": something was written";
     EXPECT_EQ(FilesBelow(box.root.path()), std::vector<std::string>{"arc/x.vzr"}) << name;
   }

@@ -184,6 +184,7 @@ TEST(WriteFailure, ReplacementFailingAtEveryWriteKeepsArchiveAndIndex) {
 }
 
 TEST(WriteFailure, ReplacementUnderAFileSizeLimitKeepsTheArchive) {
+  SKIP_WITHOUT_FORK();
   TempDir dir;
   std::vector<Bytes> contents;
   const Bytes oldArchive = ThreeEntryArchive(1, contents);
@@ -285,6 +286,7 @@ TEST(WriteFailure, PackFailingAtEveryWriteReportsItAndKeepsTheEarlierArchive) {
 }
 
 TEST(WriteFailure, PackUnderAFileSizeLimitReportsItAndKeepsTheEarlierArchive) {
+  SKIP_WITHOUT_FORK();
   TempDir dir;
   const std::string source = dir / "src";
   MakeSourceTree(source);
@@ -360,6 +362,7 @@ TEST(WriteFailure, ExtractionFailingAtEveryWriteStopsAndKeepsEarlierFiles) {
 }
 
 TEST(WriteFailure, ExtractionUnderAFileSizeLimitKeepsTheOlderFile) {
+  SKIP_WITHOUT_FORK();
   TempDir dir;
   std::vector<Bytes> contents;
   const std::string path = dir / "mod.vzr";
@@ -397,6 +400,7 @@ std::string OtherFileSystemFolder(const TempDir& dir) {
 }
 
 TEST(WriteFailure, FallbackCopyFailingAtEveryWriteKeepsBothFiles) {
+  SKIP_WITHOUT_FORK();
   TempDir dir;
   const std::string other = OtherFileSystemFolder(dir);
   if (other.empty()) GTEST_SKIP() << "no second file system to move across";

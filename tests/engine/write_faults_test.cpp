@@ -58,6 +58,7 @@ TEST(ExtractWriteFaults, AFailedWriteFailsAndRemovesThePartialFile) {
 }
 
 TEST(ExtractWriteFaults, FileSizeLimitMidFileIsAFailureOfExtractAll) {
+  SKIP_WITHOUT_FORK();
   CurrentDirGuard keep;
   TempDir dir;
   ArchiveLayout layout;
@@ -102,6 +103,7 @@ TEST(PackWriteFaults, EveryFailingWriteDeletesTheArchiveAndSaysSo) {
 }
 
 TEST(PackWriteFaults, FileSizeLimitDeletesTheIncompleteArchive) {
+  SKIP_WITHOUT_FORK();
   TempDir dir;
   MakeTree(dir);
   const int code = RunWithFileSizeLimit(40000, [&] {
@@ -173,6 +175,7 @@ TEST(ReplaceWriteFaults, EveryFailingWriteKeepsTheArchiveAndTheIndex) {
 }
 
 TEST(ReplaceWriteFaults, FileSizeLimitKeepsTheArchive) {
+  SKIP_WITHOUT_FORK();
   TempDir dir;
   ArchiveLayout layout;
   layout.AddRaw("a", Pattern(30000, 1));
