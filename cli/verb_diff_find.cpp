@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "fspath.h"
 #include "paths.h"
 #include "pattern.h"
 #include "vzrpack.h"
@@ -54,7 +55,10 @@ int RunDiff(const cli::Args& args) {
   if (args.Has("json")) {
     auto list = [](const std::vector<std::string>& v) {
       std::string s = "[";
-      for (size_t k = 0; k < v.size(); ++k) s += (k ? "," : "") + cli::JsonString(v[k]);
+      for (size_t k = 0; k < v.size(); ++k) {
+        if (k) s += ',';
+        s += cli::JsonString(v[k]);
+      }
       return s + "]";
     };
     std::printf("{\"onlyA\":%s,\"onlyB\":%s,\"changed\":%s}\n", list(onlyA).c_str(), list(onlyB).c_str(),
@@ -68,7 +72,7 @@ int RunDiff(const cli::Args& args) {
   return differ || ra || rb ? cli::kProblems : cli::kDone;
 }
 
-bool IsArchiveName(const std::filesystem::path& p) { return vzrfs::EqualsIgnoringCase(p.extension().string(), ".vzr"); }
+bool IsArchiveName(const std::filesystem::path& p) { return vzrfs::EqualsIgnoringCase(vzrfs::Utf8Path(p.extension()), ".vzr"); }
 
 // Prints "archive<TAB>entry" for every entry of path the pattern selects.
 bool FindIn(const std::string& pattern, const std::string& path) {
@@ -86,7 +90,7 @@ bool FindIn(const std::string& pattern, const std::string& path) {
 }  // namespace
 
 bool cli::ArchivesAt(const std::string& path, std::vector<std::string>& archives) {
-  const std::filesystem::path root = path;
+  const std::filesystem::path root = vzrfs::FsPath(path);
   std::error_code ec;
   archives.clear();
   if (std::filesystem::is_regular_file(root, ec)) {
@@ -101,7 +105,7 @@ bool cli::ArchivesAt(const std::string& path, std::vector<std::string>& archives
   for (auto it = std::filesystem::recursive_directory_iterator(
            root, std::filesystem::directory_options::skip_permission_denied, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    if (it->is_regular_file(ec) && IsArchiveName(it->path())) archives.push_back(it->path().string());
+    if (it->is_regular_file(ec) && IsArchiveName(it->path())) archives.push_back(vzrfs::Utf8Path(it->path()));
   std::sort(archives.begin(), archives.end());
   return true;
 }

@@ -13,6 +13,7 @@
 #include "compression.h"
 #include "discovery.h"
 #include "fileservices.h"
+#include "fspath.h"
 #include "packplan.h"
 #include "paths.h"
 #include "progress.h"
@@ -29,9 +30,9 @@ constexpr int kCompressRequest = 1;
 // The mod's Archives folder (any letter case) below root, or nothing.
 std::optional<std::string> ArchivesFolder(const std::string& root) {
   std::error_code ec;
-  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-    if (vzrfs::EqualsIgnoringCase(it->path().filename().string(), "Archives") && it->is_directory(ec))
-      return it->path().string();
+  for (fs::directory_iterator it(vzrfs::FsPath(root), ec), end; !ec && it != end; it.increment(ec))
+    if (vzrfs::EqualsIgnoringCase(vzrfs::Utf8Path(it->path().filename()), "Archives") && it->is_directory(ec))
+      return vzrfs::Utf8Path(it->path());
   return std::nullopt;
 }
 
@@ -56,12 +57,12 @@ class InFolder {
 // The mod root named by MODDIR, or the one holding the current folder.
 std::optional<std::string> ModRoot(const std::string& given) {
   std::error_code ec;
-  const std::string dir = given.empty() ? fs::current_path(ec).string() : given;
+  const std::string dir = given.empty() ? vzrfs::Utf8Path(fs::current_path(ec)) : given;
   if (ec) {
     cli::Message("the current folder: " + ec.message());
     return std::nullopt;
   }
-  if (!fs::is_directory(dir, ec)) {
+  if (!fs::is_directory(vzrfs::FsPath(dir), ec)) {
     cli::FileMessage(dir, ec ? ec.message() : "not a folder");
     return std::nullopt;
   }
@@ -171,7 +172,7 @@ int RunModPack(const cli::Args& args) {
     names.clear();
   } else if (names.size() > 1) {
     std::error_code ec;
-    if (fs::is_directory(names[0], ec) && modkit::FindModRoot(names[0])) {
+    if (fs::is_directory(vzrfs::FsPath(names[0]), ec) && modkit::FindModRoot(names[0])) {
       given = names[0];
       names.erase(names.begin());
     }
@@ -208,9 +209,9 @@ int RunModPack(const cli::Args& args) {
 // path made absolute, without a trailing separator.
 std::string Absolute(const std::string& path) {
   std::error_code ec;
-  fs::path p = fs::absolute(path, ec).lexically_normal();
+  fs::path p = fs::absolute(vzrfs::FsPath(path), ec).lexically_normal();
   if (!p.has_filename() && p.has_parent_path() && p != p.root_path()) p = p.parent_path();
-  return p.string();
+  return vzrfs::Utf8Path(p);
 }
 
 // True (the entry named on standard error) when entry i would be written
@@ -223,7 +224,7 @@ bool OverwritesAModArchive(const VzrArchive& archive, uint32_t i, const std::str
   const std::string target = dest + "/" + relative;
   std::error_code ec;
   for (const std::string& other : archives)
-    if (fs::equivalent(target, other, ec)) {
+    if (fs::equivalent(vzrfs::FsPath(target), vzrfs::FsPath(other), ec)) {
       cli::FileMessage(shownPath, relative + ": not written over the mod's archive " + other);
       return true;
     }
@@ -235,12 +236,12 @@ int RunModUnpack(const cli::Args& args) {
   std::error_code ec;
   const std::string mod = Absolute(args.positionals[0]);
   const std::string dest = Absolute(args.positionals[1]);
-  if (!fs::is_directory(mod, ec)) {
+  if (!fs::is_directory(vzrfs::FsPath(mod), ec)) {
     cli::FileMessage(mod, ec ? ec.message() : "not a folder");
     return cli::kNothing;
   }
   // A destination that is not there yet is made, as unzip -d does.
-  if (!fs::is_directory(dest, ec) && !fs::create_directories(dest, ec)) {
+  if (!fs::is_directory(vzrfs::FsPath(dest), ec) && !fs::create_directories(vzrfs::FsPath(dest), ec)) {
     cli::FileMessage(dest, ec ? ec.message() : "not a folder");
     return cli::kNothing;
   }

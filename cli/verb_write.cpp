@@ -15,6 +15,7 @@
 #include "cli.h"
 #include "compression.h"
 #include "fileservices.h"
+#include "fspath.h"
 #include "paths.h"
 #include "pattern.h"
 #include "progress.h"
@@ -181,7 +182,7 @@ int LoadForRewrite(const std::string& path, VzrArchive& archive, vzrfs::ArchiveL
 // whatever name or link: the copy would hold the archive as it was.
 bool IsTheArchive(const std::string& file, const std::string& archive) {
   std::error_code ec;
-  if (!fs::equivalent(file, archive, ec)) return false;
+  if (!fs::equivalent(vzrfs::FsPath(file), vzrfs::FsPath(archive), ec)) return false;
   cli::FileMessage(file, "file is the archive");
   return true;
 }
@@ -215,11 +216,11 @@ int RunUpdate(const cli::Args& args) {
   }
   std::error_code ec;
   if (IsTheArchive(file, path)) return cli::kNothing;
-  if (!fs::is_regular_file(file, ec)) {
+  if (!fs::is_regular_file(vzrfs::FsPath(file), ec)) {
     cli::FileMessage(file, ec ? ec.message() : "not a regular file");
     return cli::kNothing;
   }
-  const uintmax_t size = fs::file_size(file, ec);
+  const uintmax_t size = fs::file_size(vzrfs::FsPath(file), ec);
   if (ec) {
     cli::FileMessage(file, ec.message());
     return cli::kNothing;
@@ -296,20 +297,20 @@ bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrA
   std::vector<fs::directory_entry> entries;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(*it);
   if (ec) {
-    cli::FileMessage(dir.string(), ec.message());
+    cli::FileMessage(vzrfs::Utf8Path(dir), ec.message());
     return false;
   }
   std::sort(entries.begin(), entries.end(),
             [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
   for (const fs::directory_entry& e : entries) {
-    const std::string name = prefix + "/" + e.path().filename().string();
+    const std::string name = prefix + "/" + vzrfs::Utf8Path(e.path().filename());
     if (e.is_directory(ec) && !e.is_symlink(ec)) {
       if (!FilesBelow(e.path(), name, out, skipped)) return false;
     } else if (e.is_directory(ec)) {
-      cli::FileMessage(e.path().string(), "link to a folder, not followed (not added)");
+      cli::FileMessage(vzrfs::Utf8Path(e.path()), "link to a folder, not followed (not added)");
       ++skipped;
     } else {
-      TakeFile(e.path().string(), name, out, skipped);
+      TakeFile(vzrfs::Utf8Path(e.path()), name, out, skipped);
     }
   }
   return true;
@@ -327,7 +328,7 @@ int RunAdd(const cli::Args& args) {
   std::vector<VzrArchive::NewEntry> added;
   std::size_t skipped = 0;
   for (size_t k = 1; k < args.positionals.size(); ++k) {
-    fs::path source = fs::path(args.positionals[k]).lexically_normal();
+    fs::path source = vzrfs::FsPath(args.positionals[k]).lexically_normal();
     if (!source.has_filename()) source = source.parent_path();  // "dir/" names dir
     std::error_code ec;
     const fs::file_status st = fs::status(source, ec);
@@ -335,9 +336,9 @@ int RunAdd(const cli::Args& args) {
       cli::FileMessage(args.positionals[k], ec ? ec.message() : std::strerror(ENOENT));
       return cli::kNothing;
     }
-    std::string own = source.filename().string();
+    std::string own = vzrfs::Utf8Path(source.filename());
     // "." or ".." take the folder's own name; the current folder may be gone.
-    if (own.empty() || own == "." || own == "..") own = fs::absolute(source, ec).lexically_normal().filename().string();
+    if (own.empty() || own == "." || own == "..") own = vzrfs::Utf8Path(fs::absolute(source, ec).lexically_normal().filename());
     if (ec || own.empty()) {
       cli::FileMessage(args.positionals[k], ec ? ec.message() : "has no name to store it under");
       return cli::kNothing;
@@ -346,7 +347,7 @@ int RunAdd(const cli::Args& args) {
     if (fs::is_directory(st)) {
       if (!FilesBelow(source, name, added, skipped)) return cli::kNothing;
     } else if (fs::is_regular_file(st)) {
-      TakeFile(source.string(), name, added, skipped);
+      TakeFile(vzrfs::Utf8Path(source), name, added, skipped);
     } else {
       cli::FileMessage(args.positionals[k], "not a regular file or folder");
       return cli::kNothing;

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <system_error>
 
+#include "fspath.h"
 #include "paths.h"
 
 namespace modkit {
@@ -46,7 +47,7 @@ bool HoldsFolderNamed(const std::filesystem::path& dir, std::initializer_list<co
   for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code typeError;
     if (!it->is_directory(typeError)) continue;
-    const std::string name = it->path().filename().string();
+    const std::string name = vzrfs::Utf8Path(it->path().filename());
     for (const char* wanted : names)
       if (vzrfs::EqualsIgnoringCase(name, wanted)) return true;
   }
@@ -57,8 +58,8 @@ bool HoldsFolderNamed(const std::filesystem::path& dir, std::initializer_list<co
 // so that its name and its parent are the folder's own.
 std::filesystem::path Normalised(const std::string& dir) {
   std::error_code ec;
-  std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(dir, ec), ec);
-  if (ec) path = std::filesystem::absolute(dir, ec).lexically_normal();
+  std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(vzrfs::FsPath(dir), ec), ec);
+  if (ec) path = std::filesystem::absolute(vzrfs::FsPath(dir), ec).lexically_normal();
   if (!path.has_filename() && path.has_parent_path() && path != path.root_path()) path = path.parent_path();
   return path;
 }
@@ -129,14 +130,14 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
 
 bool IsModArchivesFolder(const std::string& dir) {
   const std::filesystem::path path = Normalised(dir);
-  return vzrfs::EqualsIgnoringCase(path.filename().string(), "Archives") &&
+  return vzrfs::EqualsIgnoringCase(vzrfs::Utf8Path(path.filename()), "Archives") &&
          HoldsFolderNamed(path.parent_path(), {"hxGlacier", "hx1920"});
 }
 
 std::optional<std::string> DiscoveryStatus(const std::string& workingDir, int gameFolder, std::size_t levelCount,
                                            std::size_t folderCount) {
   if (levelCount == 0 && folderCount == 0) return std::string(kNotInModStatus);
-  if (!vzrfs::EqualsIgnoringCase(Normalised(workingDir).filename().string(), "Archives"))
+  if (!vzrfs::EqualsIgnoringCase(vzrfs::Utf8Path(Normalised(workingDir).filename()), "Archives"))
     return std::string(kOutsideArchivesStatus);
   if (levelCount == 0) {
     if (gameFolder == kNoGameFolder) return std::string(kNoLevelsStatus);
@@ -159,8 +160,8 @@ std::vector<std::string> ModArchives(const std::string& mod) {
 
 std::optional<std::string> FindModRoot(const std::string& dir) {
   const std::filesystem::path path = Normalised(dir);
-  if (vzrfs::EqualsIgnoringCase(path.filename().string(), "Archives")) return path.parent_path().string();
-  if (HoldsFolderNamed(path, {"Archives"})) return path.string();
+  if (vzrfs::EqualsIgnoringCase(vzrfs::Utf8Path(path.filename()), "Archives")) return vzrfs::Utf8Path(path.parent_path());
+  if (HoldsFolderNamed(path, {"Archives"})) return vzrfs::Utf8Path(path);
   return std::nullopt;
 }
 

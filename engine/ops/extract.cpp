@@ -24,6 +24,7 @@
 #include "paths.h"
 #include "replacementfile_internal.h"
 #include "trace.h"
+#include "windowsnames.h"
 #include "ops.h"
 
 namespace {
@@ -413,6 +414,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
   if (path.empty()) {
     fail(0, "ERROR! Extract() refused entry name outside the destination: ");
     return false;
+  }
+  if (vzrfs::RefusesWindowsNames()) {
+    if (const std::string problem = vzrfs::WindowsNameProblem(vzrfs::WithSlashes(name)); !problem.empty()) {
+      fail(0, ("ERROR! Extract() refused entry name Windows cannot hold (" + problem + "): ").c_str());
+      return false;
+    }
   }
   if (hadLeadingSlash && g_slashNoteArchive != archive.vzr_file_name) {
     g_slashNoteArchive = archive.vzr_file_name;

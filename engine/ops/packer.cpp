@@ -263,8 +263,7 @@ bool FinishArchive(VzrArchive& pack) {
   WriteWord(pack, 0);
   if (!vzrfs::Tell(pack.vzrFileStream, position) || position > UINT32_MAX) return false;
   if (g_cutAtEnd)
-    RecordWrite(pack, std::fflush(pack.vzrFileStream) == 0 && ::ftruncate(::fileno(pack.vzrFileStream),
-                                                                          static_cast<off_t>(position)) == 0);
+    RecordWrite(pack, vzrfs::Truncate(pack.vzrFileStream, position));
   RecordWrite(pack, vzrfs::Seek(pack.vzrFileStream, 0));
   WriteWord(pack, pack.indexOffset);
   WriteWord(pack, pack.storageMode);

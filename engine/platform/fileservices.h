@@ -108,6 +108,9 @@ extern const int kErrorChangedOnDisk;
 std::size_t MaxNameLength();
 // The system's words for an errno number (or a mapped system code).
 std::string ErrorText(int error);
+// Whether extraction refuses the names Windows cannot hold
+// (WindowsNameProblem): on Windows only.
+bool RefusesWindowsNames();
 // Whether path names a place without the current directory's help ("/..."
 // on POSIX; "C:/...", "//server/..." and the like on Windows).
 bool IsAbsolute(const std::string& path);
@@ -313,6 +316,8 @@ bool WriteGathered(std::FILE* f, const ConstBytes* pieces, std::size_t count);
 bool Seek(std::FILE* f, uint64_t offset);
 bool Tell(std::FILE* f, uint64_t& offset);
 bool FileLength(std::FILE* f, uint64_t& length);  // keeps the position
+// Flushes f and cuts its file at length (the position stays where it was).
+bool Truncate(std::FILE* f, uint64_t length);
 // Flushes and closes; false when the flush or close failed (a late write error).
 bool Close(std::FILE* f);
 // Copies n bytes from in's position to out's position (inside the kernel where

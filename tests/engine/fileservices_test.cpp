@@ -266,3 +266,17 @@ TEST(FileServices, CopyRangeAtReportsAnInjectedFailure) {
   vzrfs::SetWriteFaultHook(nullptr);
   EXPECT_EQ(vzrfs::LastWriteError(), EIO);
 }
+
+// The errno numbers every realisation of the file services gives (a
+// Windows build maps its own codes onto them) sort into the kinds callers
+// act on.
+TEST(ErrorKinds, SortTheNumbersCallersActOn) {
+  const std::pair<int, vzrfs::ErrorKind> table[] = {
+      {0, vzrfs::ErrorKind::None},          {ENOENT, vzrfs::ErrorKind::NotFound},
+      {EEXIST, vzrfs::ErrorKind::Exists},   {EWOULDBLOCK, vzrfs::ErrorKind::Busy},
+      {EBUSY, vzrfs::ErrorKind::Busy},      {vzrfs::kErrorChangedOnDisk, vzrfs::ErrorKind::ChangedOnDisk},
+      {EACCES, vzrfs::ErrorKind::ReadOnly}, {EROFS, vzrfs::ErrorKind::ReadOnly},
+      {ENOSPC, vzrfs::ErrorKind::NoSpace},  {ENAMETOOLONG, vzrfs::ErrorKind::NameTooLong},
+      {EISDIR, vzrfs::ErrorKind::IsFolder}, {EIO, vzrfs::ErrorKind::Other}};
+  for (const auto& [error, kind] : table) EXPECT_EQ(vzrfs::KindOfError(error), kind) << error;
+}

@@ -157,6 +157,11 @@ bool FileLength(std::FILE* f, uint64_t& length) {
   return true;
 }
 
+bool Truncate(std::FILE* f, uint64_t length) {
+  return std::fflush(f) == 0 && length <= static_cast<uint64_t>(INT64_MAX) &&
+         ::ftruncate(::fileno(f), static_cast<off_t>(length)) == 0;
+}
+
 bool Close(std::FILE* f) {
   if (!f) return true;
   errno = 0;

@@ -20,6 +20,10 @@ bool CloseNativeHandle(NativeHandle handle) { return ::close(static_cast<int>(ha
 
 std::size_t MaxNameLength() { return NAME_MAX; }
 
+// Linux writes such names as they are: "aux.con" and "a:b" are plain files
+// there, and archives made for the game hold them.
+bool RefusesWindowsNames() { return false; }
+
 std::string ErrorText(int error) { return std::strerror(error); }
 
 bool IsAbsolute(const std::string& path) { return !path.empty() && IsSeparator(path[0]); }

@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <io.h>
+
+#include "wide.h"  // windows.h, which shellapi.h needs first
 #include <shellapi.h>
 
 #include <cstdio>
@@ -10,7 +12,6 @@
 #include <cstring>
 
 #include "fileservices.h"
-#include "wide.h"
 
 namespace vzrsys {
 namespace {

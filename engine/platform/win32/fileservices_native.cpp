@@ -21,6 +21,8 @@ bool CloseNativeHandle(NativeHandle handle) { return ::CloseHandle(AsHandle(hand
 
 std::size_t MaxNameLength() { return 255; }
 
+bool RefusesWindowsNames() { return true; }
+
 std::string ErrorText(int error) {
   if (error == kErrorChangedOnDisk) return "File changed on disk";
   return std::strerror(error);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+// The file services have a DeleteFile of their own.
+#undef DeleteFile
 
 #include <cstdint>
 #include <string>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fileservices.h"
+#include "fileservices_internal.h"
 #include "paths.h"
 #include "wide.h"
 #include "writeguard_internal.h"
