@@ -33,6 +33,18 @@ check_imports() {  # PROGRAM.exe
   [[ -z $foreign ]] || die "$(basename "$1") needs DLLs a clean Windows lacks: $(echo "$foreign" | tr '\n' ' ')"
 }
 
+# And it carries this version and the manifest that makes names UTF-8 and
+# long paths work.
+check_resources() {  # PROGRAM.exe
+  local resources
+  resources=$(x86_64-w64-mingw32-windres -i "$1" -O rc 2>/dev/null) || die "$(basename "$1") has no resources"
+  grep -q "VALUE \"FileVersion\", \"$version\"" <<<"$resources" ||
+    die "$(basename "$1") has no version resource of $version"
+  if ! grep -q 'activeCodePage[^>]*>UTF-8<' <<<"$resources" || ! grep -q 'longPathAware[^>]*>true<' <<<"$resources"; then
+    die "$(basename "$1") lacks the manifest's UTF-8 code page or long-path awareness"
+  fi
+}
+
 name=vzr-tools-$version-win64
 stage=$BUILD_DIR/package/$name
 rm -rf "$BUILD_DIR/package"
@@ -43,6 +55,7 @@ for program in vzr.exe VZR_Toolset.exe VzrPack.exe; do
   # The debugging information stays in the build folder.
   "$STRIP" -o "$stage/$program" "$built"
   check_imports "$stage/$program"
+  check_resources "$stage/$program"
 done
 cp windows/icons/vzr-archive.ico "$stage/"
 sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"

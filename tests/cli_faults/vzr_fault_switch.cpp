@@ -8,13 +8,21 @@
 // well it waits only until FILE exists, then goes on. VZR_FAULT_LOCK_WAIT_MS
 // sets how long a writer waits for another one, and
 // VZR_FAULT_SIGNAL_AFTER_RENAME=SIG sends the program SIG as soon as an
-// archive has been renamed into place.
+// archive has been renamed into place (POSIX only). On Windows a paused
+// write without VZR_FAULT_RESUME waits until a console control event ends
+// the program.
+#ifndef _WIN32
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
 
 #include "fileservices.h"
 
@@ -22,19 +30,30 @@ namespace {
 
 const bool g_installed = [] {
   if (const char* wait = std::getenv("VZR_FAULT_LOCK_WAIT_MS")) vzrfs::SetArchiveLockWaitMs(std::atoi(wait));
+#ifndef _WIN32
   if (const char* sig = std::getenv("VZR_FAULT_SIGNAL_AFTER_RENAME")) {
     const int signal = std::atoi(sig);
     vzrfs::SetOperationRecorder([signal](const vzrfs::FsOperation& op) {
       if (op.kind == vzrfs::FsOperation::Kind::Rename) ::kill(::getpid(), signal);
     });
   }
+#endif
   if (const char* pause = std::getenv("VZR_FAULT_PAUSE")) {
     const uint64_t n = std::strtoull(pause, nullptr, 10);
     const char* resume = std::getenv("VZR_FAULT_RESUME");
     vzrfs::SetWriteFaultHook([n, resume](uint64_t write) {
-      if (write == n && resume)
-        while (::access(resume, F_OK) != 0) ::usleep(2000);
+      if (write == n && resume) {
+        // The name is UTF-8 on every system.
+        const std::string name(resume);
+        const std::filesystem::path go(std::u8string(name.begin(), name.end()));
+        std::error_code error;
+        while (!std::filesystem::exists(go, error)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+#ifdef _WIN32
+      while (write == n && !resume) std::this_thread::sleep_for(std::chrono::hours(1));  // the ctrl handler ends it
+#else
       while (write == n && !resume) ::pause();  // the program's signal handler ends it
+#endif
       return 0;
     });
     return true;

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <filesystem>
@@ -197,7 +202,11 @@ TEST(FileServices, GatheredWriteFollowsBufferedBytesAndKeepsThePosition) {
 
   // A stream without a position (a pipe) takes the same pieces.
   int ends[2];
+#ifdef _WIN32
+  ASSERT_EQ(::_pipe(ends, 1 << 16, _O_BINARY), 0);
+#else
   ASSERT_EQ(::pipe(ends), 0);
+#endif
   std::FILE* pipeIn = ::fdopen(ends[1], "wb");
   ASSERT_NE(pipeIn, nullptr);
   std::string received;

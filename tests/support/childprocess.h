@@ -28,6 +28,11 @@
 
 #include "fileservices.h"
 
+#ifdef _WIN32
+// The type of a file-size limit, for the tests that Windows skips.
+using rlim_t = std::uint64_t;
+#endif
+
 namespace testutil {
 
 // What to start: the program, its arguments (UTF-8, no shell between), where
@@ -101,7 +106,6 @@ struct ChildEnd {
 // Windows has no fork and no file-size limit: a test of a child dying or
 // hitting one is skipped there, and these stand-ins are never reached.
 #define SKIP_WITHOUT_FORK() GTEST_SKIP() << "needs fork, kill signals or a file-size limit, which Windows has not"
-using rlim_t = std::uint64_t;
 inline ChildEnd RunInChild(const std::function<int()>&) { return {}; }
 inline void KillAtWrite(uint64_t) {}
 inline bool LimitFileSize(rlim_t) { return false; }
