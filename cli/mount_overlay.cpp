@@ -12,6 +12,7 @@
 #include <map>
 
 #include "cli.h"
+#include "hardlinks.h"
 #include "mount_tree.h"
 #include "vzrpack.h"
 
@@ -21,7 +22,10 @@ namespace vzrmount {
 
 std::string Overlay::FolderFor(const std::string& archivePath) {
   const fs::path p(archivePath);
-  return (p.parent_path() / ("." + p.filename().string() + ".overlay")).string();
+  std::string leaf = ".";
+  leaf += p.filename().string();
+  leaf += ".overlay";
+  return (p.parent_path() / leaf).string();
 }
 
 Overlay::~Overlay() {
@@ -180,10 +184,12 @@ bool CommitOverlay(const std::string& archivePath, const Overlay& overlay, int l
   }
   if (removed.empty() && added.empty()) return true;
   archive.compressionLevel = level;
+  const cli::OtherNames otherNames(archivePath);
   if (archive.AddRemoveEntries(removed, added) != 0) {
     error = FailureReason(archive);
     return false;
   }
+  if (const std::string note = otherNames.Note(); !note.empty()) notes.push_back(note);
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "compression.h"
+#include "hardlinks.h"
 #include "progress.h"
 #include "vzrpack.h"
 
@@ -51,6 +52,7 @@ int RunRecompress(const cli::Args& args) {
   cli::Progress progress(content, args.quiet);
   EntryProgress window(status, archive, progress);
   int result = 1;
+  const cli::OtherNames otherNames(path);
   {
     cli::StatusCapture capture(status, &window);
     result = RecompressArchive(path.c_str(), raw ? -1 : compression.level, compression.threads);
@@ -60,6 +62,7 @@ int RunRecompress(const cli::Args& args) {
     cli::FileMessage(path, cli::Reason(LastEngineError(), "could not be rewritten"));
     return cli::kNothing;
   }
+  otherNames.Tell();
   return cli::kDone;
 }
 

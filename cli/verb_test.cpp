@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "cli.h"
 #include "entryfaults.h"
 #include "entryreader.h"
+#include "fileservices.h"
 #include "format.h"
 #include "paths.h"
 #include "progress.h"
@@ -63,6 +65,28 @@ void CheckPlaces(const VzrArchive& a, std::vector<std::string>& problems) {
   }
 }
 
+// The 4-byte zero trailer right after the index, and nothing after it:
+// readers never look at it, but every writer of the format puts it there,
+// so its absence (or bytes after it) says the file was cut or added to.
+void CheckTrailer(const std::string& path, const VzrArchive& a, std::vector<std::string>& problems) {
+  uint64_t indexEnd = uint64_t(a.indexOffset) + 4;
+  for (uint32_t i = 0; i < a.FileIndex.count; ++i)
+    indexEnd += vzr::kIndexEntryFixedSize + a.FileIndex.files[i].nameLength;
+  uint64_t length = 0;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(vzrfs::OpenRead(path.c_str(), &length), std::fclose);
+  if (!file) return;  // the entry reader names an archive it cannot open
+  if (length < indexEnd + vzr::kTrailerSize) {
+    problems.push_back("trailer missing (" + std::to_string(length - indexEnd) + " of 4 bytes after the index)");
+    return;
+  }
+  unsigned char trailer[vzr::kTrailerSize];
+  if (vzrfs::Seek(file.get(), indexEnd) && vzrfs::Read(file.get(), trailer, sizeof trailer) &&
+      vzr::ReadLE32(trailer) != 0)
+    problems.push_back("trailer is " + std::to_string(vzr::ReadLE32(trailer)) + ", not 0");
+  if (const uint64_t extra = length - indexEnd - vzr::kTrailerSize; extra > 0)
+    problems.push_back(std::to_string(extra) + " bytes after the trailer");
+}
+
 // Names, duplicates, and the decoding of every entry, one at a time.
 void CheckEntries(VzrArchive& a, const EntryReader& reader, bool quiet, std::vector<std::string>& problems, std::vector<std::string>& warnings) {
   const uint32_t count = a.FileIndex.count;
@@ -106,6 +130,7 @@ bool TestArchive(const std::string& path, bool quiet, bool json, bool& firstJson
     if (a.indexDamaged) problems.push_back("damaged index");
     CheckHeader(a, problems);
     CheckPlaces(a, problems);
+    if (!a.indexDamaged) CheckTrailer(path, a, problems);
     VzrError why;
     if (const auto reader = EntryReader::Open(path, &why))
       CheckEntries(a, *reader, quiet, problems, warnings);
@@ -149,8 +174,9 @@ const cli::Register reg({"test", "checks archives without writing anything",
                          "usage: vzr test [--json] ARCHIVE...\n"
                          "Checks each archive without writing anything, one entry at a time: the header\n"
                          "and index read whole, a known storage mode, every stored form inside the data\n"
-                         "area with no two overlapping, every entry decoding to exactly its size with a\n"
-                         "consistent segment table, and every name one that extraction writes below the\n"
+                         "area with no two overlapping, the 4-byte trailer right after the index and\n"
+                         "nothing after it, every entry decoding to exactly its size with a consistent\n"
+                         "segment table, and every name one that extraction writes below the\n"
                          "destination; duplicate names (letter case ignored) are warnings. Prints\n"
                          "\"OK  name\", or \"BAD name: problem\" and \"WARN name: warning\" lines.\n"
                          "  --json       one array of {\"archive\",\"ok\",\"problems\",\"warnings\"}\n",

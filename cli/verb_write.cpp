@@ -10,12 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cli.h"
 #include "compression.h"
 #include "fileservices.h"
 #include "fspath.h"
+#include "hardlinks.h"
 #include "paths.h"
 #include "pattern.h"
 #include "progress.h"
@@ -140,6 +142,7 @@ int RunPack(const cli::Args& args) {
   const uint64_t total = args.quiet ? 1 : std::max<uint64_t>(TreeBytes(dir), 1);
   cli::Progress progress(total, args.quiet);
   PercentWindow window(status, progress, total);
+  const cli::OtherNames otherNames(archivePath);
   {
     cli::StatusCapture capture(status, &window);
     char* basePath = base[0] != '\0' ? base.data() : nullptr;
@@ -157,6 +160,7 @@ int RunPack(const cli::Args& args) {
     cli::FileMessage(archivePath, LastEngineError().failed() ? cli::Reason(LastEngineError(), said.c_str()) : said);
     return cli::kNothing;
   }
+  otherNames.Tell();
   return noticed ? cli::kProblems : cli::kDone;
 }
 
@@ -228,24 +232,28 @@ int RunUpdate(const cli::Args& args) {
   // The engine reads the file a few segments at a time, and refuses one the
   // format cannot hold before it writes anything.
   cli::Progress progress(size, args.quiet);
+  const cli::OtherNames otherNames(path);
   if (archive.ReplaceFromFile(inx, file.c_str()) != 0) {
     progress.Clear();
     cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
   progress.Update(size);
+  otherNames.Tell();
   return cli::TellPackNotices() ? cli::kProblems : cli::kDone;
 }
 
 int Rewrite(VzrArchive& archive, const std::string& path, const std::vector<uint32_t>& removed,
             const std::vector<VzrArchive::NewEntry>& added, bool quiet) {
   cli::Progress progress(archive.archiveLength, quiet);
+  const cli::OtherNames otherNames(path);
   const int result = archive.AddRemoveEntries(removed, added);
   progress.Clear();
   if (result != 0) {
     cli::FileMessage(path, cli::Reason(archive.lastError, "could not be rewritten"));
     return cli::kNothing;
   }
+  otherNames.Tell();
   return cli::TellPackNotices() ? cli::kProblems : cli::kDone;
 }
 
@@ -316,6 +324,23 @@ bool FilesBelow(const fs::path& dir, const std::string& prefix, std::vector<VzrA
   return true;
 }
 
+// Names both files of every pair that would be stored under one entry name
+// (letter case ignored, as the archive's names are compared); true when
+// there is one.
+bool NamesGivenTwice(const std::string& archivePath, const std::vector<VzrArchive::NewEntry>& added) {
+  std::unordered_map<std::string, std::size_t> firstOf;
+  bool twice = false;
+  for (std::size_t k = 0; k < added.size(); ++k) {
+    const auto [first, isNew] = firstOf.emplace(vzrfs::FoldCase(added[k].name), k);
+    if (isNew) continue;
+    const VzrArchive::NewEntry& earlier = added[first->second];
+    cli::FileMessage(archivePath, "'" + added[k].name + "' is given twice: " + cli::Shown(earlier.sourcePath) +
+                                      " and " + cli::Shown(added[k].sourcePath));
+    twice = true;
+  }
+  return twice;
+}
+
 int RunAdd(const cli::Args& args) {
   if (args.positionals.size() < 2) return cli::Usage("add", "an archive and at least one file or folder are needed");
   const std::string& path = args.positionals[0];
@@ -354,7 +379,7 @@ int RunAdd(const cli::Args& args) {
     }
   }
   // The engine refuses these too; here each one is named.
-  bool refused = false;
+  bool refused = NamesGivenTwice(path, added);
   for (const VzrArchive::NewEntry& e : added) refused = IsTheArchive(e.sourcePath, path) || refused;
   for (const VzrArchive::NewEntry& e : added)
     for (uint32_t i = 0; i < archive.FileIndex.count; ++i)

@@ -4,6 +4,7 @@
 //
 //   cli_bench_tool index <archive> <entries>         a raw archive of many small entries
 //   cli_bench_tool loadindex <archive>               LoadIndex alone
+//   cli_bench_tool oldloadindex <archive>            the loader LoadIndex replaced, alone
 //   cli_bench_tool segmented <archive> <MiB> <tmp>   a segmented archive of real streams
 //   cli_bench_tool decode <archive>                  read and decode every entry, nothing else
 //   cli_bench_tool archives <folder> <count>         count small archives in nested folders
@@ -21,6 +22,7 @@
 #include "archivebytes.h"
 #include "corpora.h"
 #include "fileservices.h"
+#include "old_loadindex.h"
 #include "vzrpack.h"
 
 namespace fs = std::filesystem;
@@ -55,6 +57,11 @@ int LoadIndex(const std::string& path) {
   VzrArchive a;
   a.LoadIndex(path.c_str());
   return a.indexDamaged ? 1 : 0;
+}
+
+int OldLoadIndex(const std::string& path) {
+  FileIndex index;
+  return benchbase::OldLoadIndex(path.c_str(), index) ? 0 : 1;
 }
 
 // Script text and mixed binary files of 256 KiB to 4 MiB, mib MiB in all,
@@ -143,6 +150,7 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "index" && argc == 4) return Index(argv[2], std::atoi(argv[3]));
   if (mode == "loadindex" && argc == 3) return LoadIndex(argv[2]);
+  if (mode == "oldloadindex" && argc == 3) return OldLoadIndex(argv[2]);
   if (mode == "segmented" && argc == 5) return Segmented(argv[2], std::atoi(argv[3]), argv[4]);
   if (mode == "decode" && argc == 3) return Decode(argv[2]);
   if (mode == "archives" && argc == 4) return Archives(argv[2], std::atoi(argv[3]));

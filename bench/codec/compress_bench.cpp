@@ -182,7 +182,7 @@ void BM_Pack(benchmark::State& state) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vzr_compress_bench";
   std::filesystem::create_directories(dir / "src");
   for (int f = 0; f < 4; ++f) {
-    std::ofstream out(dir / "src" / ("f" + std::to_string(f)), std::ios::binary);
+    std::ofstream out(dir / "src" / std::string("f").append(std::to_string(f)), std::ios::binary);
     const Bytes& c = Corpus(f % 2);
     out.write(reinterpret_cast<const char*>(c.data()), static_cast<std::streamsize>(c.size()));
     out.write(reinterpret_cast<const char*>(c.data()), static_cast<std::streamsize>(c.size()));

@@ -44,8 +44,8 @@ int BuildTree(const std::string& dir, int files) {
   std::uniform_int_distribution<std::size_t> size(100, 20000);
   const char* kinds[] = {".con", ".ssc", ".inc", ".rs", ".con"};
   for (int i = 0; i < files; ++i) {
-    const std::string folder = "d" + std::to_string(i % 10) + "/e" + std::to_string(i / 10 % 10) + "/f" +
-                               std::to_string(i / 100 % 10);
+    char folder[32];
+    std::snprintf(folder, sizeof folder, "d%d/e%d/f%d", i % 10, i / 10 % 10, i / 100 % 10);
     WriteText(std::filesystem::path(dir) / folder / ("file" + std::to_string(i) + kinds[i % 5]),
               ScriptText(size(random), random));
   }

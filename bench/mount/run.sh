@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vzr mount against its baselines and its peers, in one run:
-#   ready   mounting a 100,000-entry archive  vs LoadIndex + mounting an empty archive (goal <= 1.5)
+#   ready   mounting a 100,000-entry archive  vs LoadIndex + mounting an empty archive (goal <= 1.5),
+#                                             and vs the same with the loader LoadIndex replaced
 #   find    over the 100,000 entries          vs archivemount (tar) and fuse-zip (zip -0) (goal: faster)
 #   read    every file of the 10,000-file tree (tar -cf - . | cat)
 #                                             vs both peers (goal: faster) and vs vzr extract
@@ -93,10 +94,12 @@ EOF
 m_many="$(mp many)"; m_empty="$(mp empty)"
 # The three in turn, run for run (the fastest of each counts), so that a
 # busy moment of the machine weighs on all of them alike.
-li_s=""; em_s=""; rd_s=""
+li_s=""; ol_s=""; em_s=""; rd_s=""
 for ((i = 0; i < runs; i++)); do
   sync; time_once "'$tool' loadindex '$w/many.vzr'"
   if faster "$once_s" "$li_s"; then li_s="$once_s"; li_cpu="$once_cpu"; fi
+  sync; time_once "'$tool' oldloadindex '$w/many.vzr'"
+  if faster "$once_s" "$ol_s"; then ol_s="$once_s"; ol_cpu="$once_cpu"; fi
   down "$m_empty"; sync; time_once "'$vzr' mount '$w/empty.vzr' '$m_empty'"
   if faster "$once_s" "$em_s"; then em_s="$once_s"; em_cpu="$once_cpu"; fi
   down "$m_empty"
@@ -105,11 +108,14 @@ for ((i = 0; i < runs; i++)); do
   down "$m_many"
 done
 base_s="$(awk -v a="$li_s" -v b="$em_s" 'BEGIN { printf "%.4f", a + b }')"
+old_s="$(awk -v a="$ol_s" -v b="$em_s" 'BEGIN { printf "%.4f", a + b }')"
 echo "ready: $entries entries"
 line "vzr mount" "$rd_s" "$rd_cpu"
 line "LoadIndex" "$li_s" "$li_cpu"
+line "the old LoadIndex" "$ol_s" "$ol_cpu"
 line "mount of an empty archive" "$em_s" "$em_cpu"
 echo "  ratio $(ratio "$rd_s" "$base_s") (goal <= 1.5)"
+echo "  ratio against the old LoadIndex + the empty mount $(ratio "$rd_s" "$old_s")"
 fi
 
 # --- find over the 100,000 entries ------------------------------------------

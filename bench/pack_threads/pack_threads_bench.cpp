@@ -70,7 +70,9 @@ uint64_t MakeSmallTree(const fs::path& root) {
   for (int i = 0; i < 2400; ++i) {
     const std::size_t n = 1500 + rng() % 12000;
     const std::string data = i % 4 == 3 ? Records(n, i) : Script(n, i);
-    Put(root / ("part" + std::to_string(i % 12)) / ("f" + std::to_string(i) + (i % 4 == 3 ? ".lvd" : ".con")), data);
+    Put(root / std::string("part").append(std::to_string(i % 12)) /
+            std::string("f").append(std::to_string(i)).append(i % 4 == 3 ? ".lvd" : ".con"),
+        data);
     bytes += n;
   }
   return bytes;
@@ -81,12 +83,12 @@ uint64_t MakeMixedTree(const fs::path& root) {
   std::mt19937 rng(2);
   for (int i = 0; i < 600; ++i) {
     const std::size_t n = 1500 + rng() % 12000;
-    Put(root / "scripts" / ("s" + std::to_string(i) + ".con"), Script(n, 100 + i));
+    Put(root / "scripts" / std::string("s").append(std::to_string(i)).append(".con"), Script(n, 100 + i));
     bytes += n;
   }
   for (int i = 0; i < 6; ++i) {
     const std::size_t n = (1 + i) * 400000;
-    Put(root / "levels" / ("l" + std::to_string(i) + ".lvd"), i % 2 ? Records(n, i) : Script(n, 200 + i));
+    Put(root / "levels" / std::string("l").append(std::to_string(i)).append(".lvd"), i % 2 ? Records(n, i) : Script(n, 200 + i));
     bytes += n;
   }
   return bytes;

@@ -203,7 +203,11 @@ bool EntryReader::State::Plausible(uint32_t i, VzrError* error) const {
   bool fits = uint64_t(e.fileOffset) + e.compSize <= fileLength;
   if (fits && storageMode == vzr::kStorageRaw) fits = e.compSize == e.fileSize;
   else if (fits && storageMode == vzr::kStorageSegmented) fits = e.compSize >= vzr::kSegmentCountSize;
-  else if (fits) fits = e.fileSize == 0;  // an unknown mode holds nothing
+  else if (fits && e.fileSize > 0) {
+    // No reader decodes a mode it does not know: say that, not a size.
+    Fail(error, kEntryFailed, e.name, vzr::UnknownStorageModeFault(storageMode));
+    return false;
+  }
   if (!fits)
     Fail(error, kEntryFailed, e.name,
          "stored form of " + std::to_string(e.compSize) + " bytes at " + std::to_string(e.fileOffset) +

@@ -1,4 +1,5 @@
-// index.cpp - LoadIndex: the header words and the whole index of an archive.
+// index.cpp - LoadIndex: the header words and the whole index of an archive,
+// and the index parser the entry reader shares.
 //
 // The format carries nothing to detect damage, and archives come from the
 // internet, so the reader trusts no number it reads: the entry storage is
@@ -7,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "errors_internal.h"
 #include "fileservices.h"
@@ -49,20 +52,6 @@ void ReportDamage(VzrError& error, uint32_t kept) {
 
 }  // namespace
 
-namespace {
-
-class StreamSource : public vzrindex::Source {
- public:
-  explicit StreamSource(std::FILE* f) : f_(f) {}
-  bool Read(void* to, std::size_t n) override { return vzrfs::Read(f_, to, n); }
-  bool Seek(uint64_t offset) override { return vzrfs::Seek(f_, offset); }
-
- private:
-  std::FILE* f_;
-};
-
-}  // namespace
-
 namespace vzrindex {
 
 Outcome Parse(Source& f, uint32_t length, Header& header, Sink& sink, uint32_t& kept) {
@@ -99,21 +88,64 @@ Outcome Parse(Source& f, uint32_t length, Header& header, Sink& sink, uint32_t& 
   return damaged ? Outcome::kDamaged : Outcome::kWhole;
 }
 
-Outcome Parse(Source& f, uint32_t length, Header& header, FileIndex& index, uint32_t& kept) {
-  class InPlace : public Sink {
-   public:
-    explicit InPlace(FileIndex& index) : index_(index) {}
-    void Room(uint32_t n) override { index_.resize(n); }
-    FileEntry& Slot(uint32_t k) override { return index_.files[k]; }
-    void Keep(uint32_t) override {}
+}  // namespace vzrindex
 
-   private:
-    FileIndex& index_;
-  } sink(index);
-  return Parse(f, length, header, sink, kept);
+namespace {
+
+// The index's count and the bytes of its entries, read in two calls whatever
+// the number of entries. The bytes read stop at the end of the file or where
+// `count` entries of the longest name would end, whichever comes first.
+struct IndexBytes {
+  std::unique_ptr<unsigned char[]> bytes;
+  std::size_t size = 0;  // bytes after the count word
+  uint32_t count = 0;
+};
+
+bool ReadIndexBytes(std::FILE* f, uint32_t length, uint32_t indexOffset, IndexBytes& index) {
+  unsigned char word[4];
+  if (!vzrfs::Seek(f, indexOffset) || !vzrfs::Read(f, word, sizeof word)) return false;
+  index.count = vzr::ReadLE32(word);
+  constexpr uint64_t kLongestEntry = vzr::kIndexEntryFixedSize + vzr::kMaxNameLength;
+  const uint64_t after = length >= uint64_t(indexOffset) + 4 ? length - uint64_t(indexOffset) - 4 : 0;
+  index.size = static_cast<std::size_t>(std::min<uint64_t>(after, index.count * kLongestEntry));
+  index.bytes = std::make_unique_for_overwrite<unsigned char[]>(index.size);
+  return vzrfs::Read(f, index.bytes.get(), index.size);
 }
 
-}  // namespace vzrindex
+// Walks the entries of index into files (emptied first, its storage kept),
+// each record written once and only as far as its name reaches. Stops at
+// the first entry cut short or with a name longer than the field holds:
+// false then, with the entries before it kept.
+bool WalkEntries(const IndexBytes& index, std::vector<FileEntry>& files, uint32_t& totalSize) {
+  uint32_t sum = 0;  // kept here: a sum in memory would be stored back for every entry
+  const unsigned char* at = index.bytes.get();
+  const unsigned char* const end = at + index.size;
+  // Each entry takes at least 28 bytes: never make room for more than that.
+  files.clear();
+  files.reserve(std::min<std::size_t>(index.count, index.size / vzr::kIndexEntryFixedSize));
+  bool whole = true;
+  for (uint32_t k = 0; k < index.count; ++k) {
+    if (end - at < ptrdiff_t{vzr::kIndexEntryFixedSize}) {
+      whole = false;
+      break;
+    }
+    const uint32_t nameLength = vzr::ReadLE32(at);
+    if (nameLength > vzr::kMaxNameLength || uint64_t(end - at) < vzr::kIndexEntryFixedSize + nameLength) {
+      whole = false;
+      break;
+    }
+    const unsigned char* numbers = at + 4 + nameLength;
+    const uint32_t fileSize = vzr::ReadLE32(numbers + 4);
+    files.emplace_back(reinterpret_cast<const char*>(at + 4), nameLength, vzr::ReadLE32(numbers), fileSize,
+                       vzr::ReadLE32(numbers + 8));
+    sum += fileSize;
+    at += vzr::kIndexEntryFixedSize + nameLength;
+  }
+  totalSize += sum;
+  return whole;
+}
+
+}  // namespace
 
 void VzrArchive::LoadIndex(const char* path) {
   lastError.clear();
@@ -132,7 +164,7 @@ void VzrArchive::LoadIndex(const char* path) {
     vzrops::SetError(lastError, kArchiveNotOpened, "", openError, "vzrFileStream_openFail()");
     return;
   }
-    vzrfs::FileIdentity identity;
+  vzrfs::FileIdentity identity;
   if (vzrfs::IdentityOf(vzrFileStream, identity))
     loadedFile = {identity.device, identity.inode, identity.size, identity.mtimeNs, true};
 
@@ -141,17 +173,34 @@ void VzrArchive::LoadIndex(const char* path) {
   archiveLength = static_cast<uint32_t>(std::min<uint64_t>(length, UINT32_MAX));
   vzrfs::Seek(vzrFileStream, 0);
 
-  StreamSource source(vzrFileStream);
-  vzrindex::Header header;
-  uint32_t entries = 0;
-  const vzrindex::Outcome outcome = vzrindex::Parse(source, archiveLength, header, FileIndex, entries);
-  indexOffset = header.indexOffset;
-  storageMode = header.storageMode;
-  totalSize = header.totalSize;
-  indexDamaged = outcome != vzrindex::Outcome::kWhole;
-  if (outcome == vzrindex::Outcome::kDamaged) ReportDamage(lastError, entries);
-  if (outcome == vzrindex::Outcome::kNoIndex)
+  indexOffset = storageMode = totalSize = 0;
+  unsigned char words[8];
+  if (!vzrfs::Read(vzrFileStream, words, sizeof words)) {
+    // Too short for a header: nothing of it is kept.
+    FileIndex.files.clear();
+    FileIndex.count = 0;
+    indexDamaged = true;
+    ReportDamage(lastError, 0);
+    CloseArchiveStream();
+    return;
+  }
+  indexOffset = vzr::ReadLE32(words);
+  storageMode = vzr::ReadLE32(words + 4);
+  if (indexOffset >= archiveLength) {
+    // No room for even the entry count: whatever this file is, its index
+    // cannot be read. The entry storage is left as it was.
+    FileIndex.count = 0;
+    indexDamaged = true;
     vzrops::SetError(lastError, kIndexDamaged, "", 0, "LoadIndex(): the index is damaged, entries kept: 0");
-  FileIndex.count = entries;
+    CloseArchiveStream();
+    return;
+  }
+  IndexBytes index;
+  const bool read = ReadIndexBytes(vzrFileStream, archiveLength, indexOffset, index);
+  if (!read) FileIndex.files.clear();
+  const bool whole = read && WalkEntries(index, FileIndex.files, totalSize);
+  FileIndex.count = static_cast<uint32_t>(FileIndex.files.size());
+  indexDamaged = !whole;
+  if (!whole) ReportDamage(lastError, FileIndex.count);
   CloseArchiveStream();
 }

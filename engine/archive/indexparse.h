@@ -1,6 +1,5 @@
 // indexparse.h - reading the header words and the index of an archive from
-// any byte source; shared by LoadIndex and EntryReader. Not part of the
-// engine's public header.
+// any byte source, for EntryReader. Not part of the engine's public header.
 #pragma once
 
 #include <cstddef>
@@ -46,10 +45,5 @@ class Sink {
 // length as LoadIndex keeps it) into sink; `kept` is the number of entries
 // kept. For kNoIndex the sink is given nothing.
 Outcome Parse(Source& source, uint32_t length, Header& header, Sink& sink, uint32_t& kept);
-
-// The same into a FileIndex, read in place, its room never sized beyond
-// what the file can hold. For kNoIndex, `index` is left as it was (count
-// untouched).
-Outcome Parse(Source& source, uint32_t length, Header& header, FileIndex& index, uint32_t& kept);
 
 }  // namespace vzrindex

@@ -515,7 +515,8 @@ int PackDirectoryAs(char* sourceDir, char* basePath, const char* archivePath, ui
   // Nothing is created under the archive's name before the pack is whole:
   // the new file beside it proves the folder takes a file, and a kill leaves
   // at most that file. A link at the path is followed, so the real archive
-  // is replaced and the link stays; a link that leads nowhere is replaced.
+  // is replaced and the link stays; a link that leads nowhere yet gets its
+  // file created where it leads, unless no folder is there to hold it.
   const std::string target = vzrfs::ArchiveTarget(archivePath);
   vzrfs::ArchiveLock lock;
   const int locked = lock.Acquire(target.c_str());

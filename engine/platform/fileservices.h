@@ -192,8 +192,10 @@ bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed = nullpt
 //
 // The file an archive path leads to: links followed to the real file, whose
 // folder the new copy is written in and which the rename replaces, so a link
-// to an archive stays a link. A path that is no link, or a link that leads
-// nowhere, is given back resolved as it stands.
+// to an archive stays a link. A link that leads nowhere yet gives the name
+// it leads to (a pack there creates the file, as a copy through the link
+// would); a path that is no link, or links that go round, is given back
+// resolved as it stands.
 std::string ArchiveTarget(const char* path);
 
 // What a writer saw of a file when it read it: a rewrite moves its copy

@@ -49,4 +49,18 @@ TEST(CliExtract, PatternSelectsAndCatWritesBytes) {
   EXPECT_NE(n.err.find("no entry matches 'nothing*'"), std::string::npos);
 }
 
+// An archive of a storage mode no reader knows: cat names the mode, as test
+// does, rather than a size the stored form cannot hold.
+TEST(CliExtract, CatNamesAnUnknownStorageMode) {
+  testutil::TempDir dir;
+  testutil::ArchiveLayout layout;
+  layout.storageMode = 7;
+  layout.AddRaw("odd.con", "seven");
+  layout.WriteTo(dir / "odd.vzr");
+  auto c = RunVzr({"cat", dir / "odd.vzr", "odd.con"});
+  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(c.out, "");
+  EXPECT_EQ(c.err, "vzr: " + dir / "odd.vzr" + ": odd.con: unknown storage mode 7\n");
+}
+
 }  // namespace

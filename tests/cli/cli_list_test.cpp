@@ -30,6 +30,18 @@ TEST_F(CliList, NamesOneALineOptionsAnywhere) {
   EXPECT_EQ(j.out, "[\n{\"name\":\"Objects/Carts/axle.rs\",\"size\":300,\"stored\":300,\"offset\":166}\n]\n");
 }
 
+TEST_F(CliList, PatternSelectingNothingIsNamedExitOne) {
+  auto none = RunVzr({"list", archive, "nomatch*"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "");
+  EXPECT_EQ(none.err, "vzr: " + archive + ": no entry matches 'nomatch*'\n");
+  // The entries the other patterns select are still listed.
+  auto some = RunVzr({"list", archive, "scripts/*", "nomatch*"});
+  EXPECT_EQ(some.status, 1);
+  EXPECT_EQ(some.out, "scripts/intro.con\n");
+  EXPECT_NE(some.err.find("'nomatch*'"), std::string::npos);
+}
+
 TEST_F(CliList, DoubleDashEndsOptions) {
   testutil::WriteFileBytes(dir / "--long", testutil::ReadFileBytes(archive));
   auto r = RunVzr({"list", "--", "--long"}, dir.str());

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -117,7 +118,11 @@ TEST(CliMount, FilesReadEqualExtractionRawLevel9AndManyEntries) {
   ASSERT_EQ(RunVzr({"pack", dir / "src", dir / "raw.vzr"}).status, 0);
   ASSERT_EQ(RunVzr({"pack", "--compress=9", dir / "src", dir / "l9.vzr"}).status, 0);
   testutil::ArchiveLayout many;
-  for (int i = 0; i < 100000; ++i) many.AddRaw("d" + std::to_string(i % 100) + "/e" + std::to_string(i), std::to_string(i));
+  char name[32];
+  for (int i = 0; i < 100000; ++i) {
+    std::snprintf(name, sizeof name, "d%d/e%d", i % 100, i);
+    many.AddRaw(name, std::to_string(i));
+  }
   many.WriteTo(dir / "many.vzr");
   // Extraction goes to memory where it can: removing 100,000 files from a
   // disk that discards each freed block takes minutes.

@@ -67,6 +67,10 @@ TEST(CliTest, DamagedArchiveTable) {
       {"zero byte", raw({{std::string("a\0b.con", 7), "x"}}), "a: name holds a zero byte"},
       {"drive", raw({{"C:x.con", "x"}}), "C:x.con: name starts with a drive"},
       {"empty name", raw({{"", "x"}}), ": empty name"},
+      {"no trailer", Bytes(one.begin(), one.end() - 4), "trailer missing (0 of 4 bytes after the index)"},
+      {"part of a trailer", Bytes(one.begin(), one.end() - 1), "trailer missing (3 of 4 bytes"},
+      {"bytes after", [&] { Bytes b = one; b.insert(b.end(), 5, 0); return b; }(), "5 bytes after the trailer"},
+      {"trailer not zero", put(one, one.size() - 4, 9), "trailer is 9, not 0"},
   };
   testutil::TempDir dir;
   for (const Case& c : cases) {

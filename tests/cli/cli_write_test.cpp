@@ -100,6 +100,10 @@ TEST(CliWrite, RefusalsTable) {
   ASSERT_EQ(RunVzr({"pack", dir / "src", dir / "a.vzr"}).status, 0);
   WriteFileText(dir / "top.con", "other");
   std::filesystem::create_directory(dir / "empty");
+  std::filesystem::create_directory(dir / "one");
+  std::filesystem::create_directory(dir / "two");
+  WriteFileText(dir / "one/new.con", "first");
+  WriteFileText(dir / "two/NEW.con", "second");
   const testutil::Bytes before = testutil::ReadFileBytes(dir / "a.vzr");
   struct Case {
     std::vector<std::string> args;
@@ -115,6 +119,9 @@ TEST(CliWrite, RefusalsTable) {
       {{"remove", dir / "a.vzr", "top.con", "nomatch*"}, 2, "no entry matches 'nomatch*'"},
       {{"add", dir / "a.vzr", dir / "top.con"}, 2, "'top.con' already exists"},
       {{"add", dir / "a.vzr", dir / "nofile"}, 2, "nofile: No such file or directory"},
+      {{"add", dir / "a.vzr", dir / "one/new.con", dir / "two/NEW.con"},
+       2,
+       "'NEW.con' is given twice: " + dir / "one/new.con" + " and " + dir / "two/NEW.con"},
       {{"remove", dir / "a.vzr"}, 2, "at least one pattern are needed"},
       {{"mod", "list", dir / "src"}, 2, "not in a mod"},
   };

@@ -125,6 +125,37 @@ TEST(CliWriters, FileThatIsTheArchiveIsRefused) {
   EXPECT_EQ(testutil::ReadFileBytes(archive), before);
 }
 
+// A rewrite replaces the archive by a new file (so that a failure leaves it
+// whole): another hard link to it keeps the old content, and vzr says so.
+TEST(CliWriters, RewriteOfAnArchiveWithTwoNamesSaysTheOtherKeepsTheOldContent) {
+  testutil::TempDir dir;
+  WriteFileText(dir / "src/old.con", "old");
+  WriteFileText(dir / "new.con", "new");
+  const std::string archive = dir / "a.vzr";
+  const std::vector<std::string> cases[] = {
+      {"add", archive, dir / "new.con"},
+      {"update", archive, "old.con", dir / "new.con"},
+      {"remove", archive, "old.con"},
+      {"recompress", archive},
+      {"pack", dir / "src", archive},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    fs::remove(archive);
+    fs::remove(dir / "other.vzr");
+    ASSERT_EQ(RunVzr({"pack", dir / "src", archive}).status, 0);
+    fs::create_hard_link(archive, dir / "other.vzr");
+    const testutil::Bytes before = testutil::ReadFileBytes(archive);
+    const clitest::Result r = RunVzr(args);
+    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+    EXPECT_EQ(r.err, "vzr: " + archive + ": written as a file of its own: its 1 other name (hard link) keeps the old content\n")
+        << args[0];
+    EXPECT_EQ(testutil::ReadFileBytes(dir / "other.vzr"), before) << args[0];
+    EXPECT_EQ(fs::hard_link_count(archive), 1u) << args[0];
+  }
+  // One name: nothing to say.
+  EXPECT_EQ(RunVzr({"recompress", dir / "other.vzr"}).err, "");
+}
+
 TEST(CliWriters, ReadOnlyArchiveIsRefusedAsCpRefuses) {
   testutil::TempDir dir;
   WriteFileText(dir / "src/old.con", "old");

@@ -51,7 +51,9 @@ ArchiveLayout Layout(int level) {
   const std::size_t sizes[] = {0, 1, 5000, 32768, 32769, 200000};
   for (std::size_t k = 0; k < std::size(sizes); ++k) {
     const Bytes content = Script(sizes[k], static_cast<unsigned>(k));
-    l.entries.push_back({"e" + std::to_string(k) + ".con", level < 0 ? content : CompressedForm(content, level),
+    std::string name = "e";
+    name += std::to_string(k) + ".con";
+    l.entries.push_back({name, level < 0 ? content : CompressedForm(content, level),
                          static_cast<uint32_t>(content.size())});
   }
   return l;

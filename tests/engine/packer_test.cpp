@@ -208,17 +208,26 @@ TEST(PackDirectory, ArchivePathThatIsAFolderOrUnwritableFailsBeforeAnyFileIsRead
   EXPECT_EQ(opstest::FilesBelow(dir.path()), std::vector<std::string>{"src/a.txt"});
 }
 
-// A link standing at the archive path is replaced by the archive; nothing
-// is created or changed at its target.
-TEST(PackDirectory, ALinkAtTheArchivePathCreatesNothingAtItsTarget) {
+// A link at the archive path that leads nowhere yet is written through, as
+// a rewrite through a link is: the archive is created where it leads and
+// the link stays. Where no folder is there to hold it, the pack is refused
+// and the link left alone.
+TEST(PackDirectory, ALinkThatLeadsNowhereIsWrittenThrough) {
   TempDir dir;
   testutil::WriteFileText(dir / "src/a.txt", "a");
   fs::create_directories(dir / "elsewhere");
-  fs::create_symlink(dir / "elsewhere/gone.vzr", dir / "out.vzr");
+  fs::create_symlink("elsewhere/hop.vzr", dir / "out.vzr");
+  fs::create_symlink("gone.vzr", dir / "elsewhere/hop.vzr");
   EXPECT_EQ(Pack(dir / "src", "p", dir / "out.vzr").result, 1);
-  EXPECT_FALSE(fs::is_symlink(dir / "out.vzr"));
-  EXPECT_EQ(EntryNames(dir / "out.vzr"), std::vector<std::string>{"p/a.txt"});
-  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  EXPECT_TRUE(fs::is_symlink(dir / "out.vzr"));
+  EXPECT_TRUE(fs::is_symlink(dir / "elsewhere/hop.vzr"));
+  EXPECT_EQ(EntryNames(dir / "elsewhere/gone.vzr"), std::vector<std::string>{"p/a.txt"});
+
+  fs::create_symlink(dir / "nofolder/gone.vzr", dir / "lost.vzr");
+  const PackRun refused = Pack(dir / "src", "p", dir / "lost.vzr");
+  EXPECT_EQ(TextsOnly(refused.statuses).back(), "Error! Could not create .vzr file: " + dir / "lost.vzr");
+  EXPECT_TRUE(fs::is_symlink(dir / "lost.vzr"));
+  EXPECT_FALSE(fs::exists(dir / "nofolder"));
 }
 
 // A named pipe (opening it would wait for ever) is skipped, and so is a

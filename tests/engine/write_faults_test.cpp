@@ -120,7 +120,9 @@ TEST(ReplaceWriteFaults, EveryFailingWriteKeepsTheArchiveAndTheIndex) {
     layout.storageMode = mode;
     for (int i = 0; i < 3; ++i) {
       const Bytes content = Pattern(40000 + i, i);
-      layout.entries.push_back({"e" + std::to_string(i), mode == 1 ? testutil::LiteralSegmentedForm(content) : content,
+      std::string name = "e";
+      name += std::to_string(i);
+      layout.entries.push_back({name, mode == 1 ? testutil::LiteralSegmentedForm(content) : content,
                               static_cast<uint32_t>(content.size())});
     }
     layout.WriteTo(dir / "x.vzr");

@@ -56,6 +56,27 @@ int LockIfCurrent(int fd, const std::string& path) {
   return 0;
 }
 
+// Where a chain of links starting at `link` ends when its last link leads
+// to nothing: the name a file written through the links takes. Empty when
+// the chain goes round or stops at something that is no link.
+std::string EndOfLinkChain(const std::string& link) {
+  constexpr int kMostHops = 40;  // as many as the kernel follows
+  std::string at = link;
+  for (int hop = 0; hop < kMostHops; ++hop) {
+    struct stat st;
+    if (::lstat(at.c_str(), &st) != 0) return errno == ENOENT ? at : std::string();
+    if (!S_ISLNK(st.st_mode)) return std::string();
+    std::vector<char> to(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t n = ::readlink(at.c_str(), to.data(), to.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) return std::string();
+    const std::string next(to.data(), static_cast<std::size_t>(n));
+    // A relative link counts from the folder the link stands in.
+    const std::size_t slash = at.rfind('/');
+    at = next[0] == '/' || slash == std::string::npos ? next : at.substr(0, slash + 1) + next;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 std::string ArchiveTarget(const char* path) {
@@ -63,8 +84,11 @@ std::string ArchiveTarget(const char* path) {
   char real[PATH_MAX];
   struct stat st;
   if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return resolved;
-  if (!::realpath(resolved.c_str(), real)) return resolved;  // leads nowhere
-  return real;
+  if (::realpath(resolved.c_str(), real)) return real;
+  // A link that leads nowhere yet: the archive is written where it leads,
+  // so the link stays a link (and a missing folder there refuses the write).
+  const std::string end = EndOfLinkChain(resolved);
+  return end.empty() ? resolved : end;
 }
 
 bool IdentityOf(std::FILE* f, FileIdentity& identity) {
