@@ -5,12 +5,13 @@
 #include <system_error>
 
 #include "cli.h"
+#include "fspath.h"
 
 namespace cli {
 
 OtherNames::OtherNames(const std::string& path) : path_(path) {
   std::error_code ec;
-  const std::uintmax_t names = std::filesystem::hard_link_count(path, ec);
+  const std::uintmax_t names = std::filesystem::hard_link_count(vzrfs::FsPath(path), ec);
   names_ = ec ? 0 : names;
 }
 

@@ -260,6 +260,9 @@ void Message(const std::string& text) {
 }
 
 int WriteError(int error) {
+  // A reader that stopped reading wants no more: nothing to tell (on POSIX
+  // SIGPIPE has ended the program before this).
+  if (vzrsys::OutputReaderGone()) g_writeErrorTold = true;
   if (!g_writeErrorTold) Message("write error: " + vzrfs::ErrorText(error));
   g_writeErrorTold = true;
   return kNothing;

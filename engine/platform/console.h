@@ -23,6 +23,10 @@ void PrepareStandardStreams();
 // Whether standard error is a terminal (a console on Windows).
 bool StandardErrorIsTerminal();
 
+// Whether standard output is a pipe whose reader has gone (`vzr list | more`
+// ended early). Never true on POSIX, where SIGPIPE ends the program first.
+bool OutputReaderGone();
+
 // What an interruption (SIGINT, SIGTERM, SIGHUP, SIGPIPE on POSIX; Ctrl+C,
 // Ctrl+Break and a closed console on Windows) does: the registered
 // temporary files are removed first, always. Then a program that writes one

@@ -64,6 +64,8 @@ void PrepareStandardStreams() {
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+bool OutputReaderGone() { return false; }
+
 void CatchInterruptions(const InterruptPlan& plan) {
   g_plan = plan;
   g_barMayShow = StandardErrorIsTerminal();

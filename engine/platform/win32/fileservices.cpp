@@ -14,7 +14,6 @@
 #include "paths.h"
 #include "temporaries_internal.h"
 #include "wide.h"
-#include "writeguard_internal.h"
 
 namespace vzrfs {
 
@@ -168,13 +167,19 @@ void TakeOverAttributes(const std::wstring& from, const std::wstring& to) {
 
 // Moves from over to; an archive held open by another program (a sharing
 // violation) is tried again for a moment before the move fails.
-bool MoveOver(const std::wstring& from, const std::wstring& to, const std::string& target) {
+bool MoveOver(const std::wstring& from, const std::wstring& to) {
   for (int attempt = 0;; ++attempt) {
     if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     const DWORD error = ::GetLastError();
-    // This writer's own lock holds the archive open: it goes first.
-    if (attempt == 0) internal::LetGoOfLockedFile(target);
-    if (!(InUse(error) || error == ERROR_ACCESS_DENIED) || attempt >= kInUseRetries) return Fail();
+    if (!(InUse(error) || error == ERROR_ACCESS_DENIED)) return Fail();
+    if (attempt >= kInUseRetries) {
+      // Denied on a file the user may write: another program holds it open
+      // without letting it be replaced.
+      const DWORD attributes = ::GetFileAttributesW(to.c_str());
+      const bool held = InUse(error) || (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY));
+      errno = held ? EBUSY : EACCES;
+      return false;
+    }
     ::Sleep(kInUseRetryMs);
   }
 }
@@ -202,7 +207,7 @@ bool ReplaceDurably(const char* src, const char* dst, bool* flushFailed) {
   const bool readOnly = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY);
   if (readOnly) ::SetFileAttributesW(wideTo.c_str(), old & ~DWORD(FILE_ATTRIBUTE_READONLY));
   temporaries::SignalsHeld held;
-  if (!MoveOver(wideFrom, wideTo, to)) {
+  if (!MoveOver(wideFrom, wideTo)) {
     const int error = errno;
     if (readOnly) ::SetFileAttributesW(wideTo.c_str(), old);
     errno = error;

@@ -25,6 +25,8 @@ bool RefusesWindowsNames() { return true; }
 
 std::string ErrorText(int error) {
   if (error == kErrorChangedOnDisk) return "File changed on disk";
+  // What a sharing violation maps to: a file another program holds.
+  if (error == EBUSY) return "in use by another program";
   return std::strerror(error);
 }
 

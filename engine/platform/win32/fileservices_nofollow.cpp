@@ -90,7 +90,21 @@ Folder OpenFolderNoFollow(const std::string& folder) {
 
 Folder OpenFolderAt(const Folder& parent, const std::string& name) {
   if (!parent) return Folder();
-  return OpenAsItself(Child(parent, name));
+  Folder dir = OpenAsItself(Child(parent, name));
+  // The system's own name of the folder opened must be the parent's with
+  // name below it: a link the system does not report as a reparse point
+  // (a POSIX symbolic link under a compatibility layer) shows here.
+  if (dir) {
+    const std::string opened = internal::PathOfHandle(dir.Native());
+    std::string expected = internal::PathOfHandle(parent.Native());
+    if (expected.empty() || expected.back() != '/') expected += '/';
+    expected += name;
+    if (!opened.empty() && !EqualsIgnoringCase(opened, expected)) {
+      errno = ELOOP;
+      return Folder();
+    }
+  }
+  return dir;
 }
 
 bool CreateFolderNoFollow(const std::string& path, bool existingIsFine) {

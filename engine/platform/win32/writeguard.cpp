@@ -1,10 +1,13 @@
 // writeguard.cpp - what keeps two writers of one archive from losing each
-// other's change, on Windows: the lock (LockFileEx on the archive itself),
+// other's change, on Windows: the lock (LockFileEx on the archive path's
+// lock file),
 // the identity a writer read, the real file behind a link, and the
 // permission check.
 #include <io.h>
 
 #include <cerrno>
+#include <cwchar>
+#include <cwctype>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -14,7 +17,6 @@
 #include "fileservices_internal.h"
 #include "paths.h"
 #include "wide.h"
-#include "writeguard_internal.h"
 
 namespace vzrfs {
 
@@ -24,16 +26,11 @@ namespace {
 
 int g_lockWaitMs = 5000;
 
-// The lock covers one byte far past the end of any archive (the format
-// ends at 4 GiB): Windows locks are mandatory, and a lock on the content
-// would stop every reader of it, this program's own included.
-constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
-
 // The locks this process holds, so that a second lock of the same archive
 // nests instead of waiting for the first (locks of two handles of one
 // process exclude each other).
 struct HeldLock {
-  uint64_t device = 0, inode = 0;
+  std::wstring key;
   HANDLE handle = INVALID_HANDLE_VALUE;
   int holders = 0;
 };
@@ -52,26 +49,29 @@ FileIdentity IdentityOfFacts(const NodeFacts& facts) {
   return id;
 }
 
-bool TryLock(HANDLE handle) {
-  OVERLAPPED at{};
-  at.Offset = 0;
-  at.OffsetHigh = kLockOffsetHigh;
-  return ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+// The file a writer of the archive at path (its real file, in the long
+// form) locks: one per archive path, in a folder of the user's temporary
+// files. Windows moves no file over one that is open, so the lock cannot
+// be on the archive itself and still be held while the new copy takes its
+// place; a path's lock file outlives each archive that stands there.
+std::wstring LockFileOf(const std::wstring& archive) {
+  uint64_t hash = 1469598103934665603ULL;  // FNV-1a of the path, letter case folded
+  for (const wchar_t c : archive) {
+    hash ^= static_cast<uint64_t>(std::towlower(c));
+    hash *= 1099511628211ULL;
+  }
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  folder.resize(::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data()));
+  folder += L"vzr-writers";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  wchar_t name[32];
+  std::swprintf(name, 32, L"\\%016llx.lock", static_cast<unsigned long long>(hash));
+  return folder + name;
 }
 
-// Takes the lock on handle, then makes sure path still names the locked
-// file. 0 held; kErrorChangedOnDisk: path now names another file;
-// EWOULDBLOCK: busy.
-int LockIfCurrent(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& locked, const std::string& path) {
-  if (!TryLock(handle)) {
-    const DWORD error = ::GetLastError();
-    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? EWOULDBLOCK : ErrnoOf(error);
-  }
-  NodeFacts now;
-  if (!FactsOf(path, now)) return errno;
-  const uint64_t inode = (uint64_t(locked.nFileIndexHigh) << 32) | locked.nFileIndexLow;
-  if (now.device != locked.dwVolumeSerialNumber || now.inode != inode) return kErrorChangedOnDisk;
-  return 0;
+bool TryLock(HANDLE handle) {
+  OVERLAPPED at{};
+  return ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
 // Opens the archive to lock it, shared every way (readers, and the rename
@@ -124,50 +124,45 @@ bool IdentityOfPath(const char* path, FileIdentity& identity) {
 int ArchiveLock::Acquire(const char* path) {
   Release();
   const std::string target = ArchiveTarget(path);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_lockWaitMs);
-  for (;;) {
-    int error = 0;
-    HANDLE handle = OpenToLock(target, error);
-    if (handle == INVALID_HANDLE_VALUE) return error;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle, &info)) {
-      const int err = ErrnoOf(::GetLastError());
-      ::CloseHandle(handle);
-      return err;
-    }
-    const uint64_t inode = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    {
-      std::lock_guard<std::mutex> guard(g_heldMutex);
-      std::vector<HeldLock>& held = Held();
-      for (std::size_t i = 0; i < held.size(); ++i)
-        if (held[i].holders > 0 && held[i].handle != INVALID_HANDLE_VALUE &&
-            held[i].device == info.dwVolumeSerialNumber && held[i].inode == inode) {
-          ++held[i].holders;
-          slot_ = static_cast<int>(i);
-          ::CloseHandle(handle);
-          return 0;
-        }
-    }
-    int result = LockIfCurrent(handle, info, target);
-    while (result == EWOULDBLOCK && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      result = LockIfCurrent(handle, info, target);
-    }
-    if (result == 0) {
-      std::lock_guard<std::mutex> guard(g_heldMutex);
-      std::vector<HeldLock>& held = Held();
-      std::size_t i = 0;
-      while (i < held.size() && held[i].holders > 0) ++i;
-      if (i == held.size()) held.emplace_back();
-      held[i] = {info.dwVolumeSerialNumber, inode, handle, 1};
-      slot_ = static_cast<int>(i);
-      return 0;
-    }
-    ::CloseHandle(handle);  // drops the lock, if this handle got it
-    // The archive was replaced while we waited: lock the one there now.
-    if (result != kErrorChangedOnDisk) return result;
-    if (std::chrono::steady_clock::now() >= deadline) return EWOULDBLOCK;
+  // The archive must be there, and not held by a program that shares
+  // nothing (a game, an editor): that is told as the archive in use.
+  int error = 0;
+  HANDLE archive = OpenToLock(target, error);
+  if (archive == INVALID_HANDLE_VALUE) return error;
+  ::CloseHandle(archive);
+  const std::wstring key = LockFileOf(SystemPath(target));
+  {
+    std::lock_guard<std::mutex> guard(g_heldMutex);
+    std::vector<HeldLock>& held = Held();
+    for (std::size_t i = 0; i < held.size(); ++i)
+      if (held[i].holders > 0 && held[i].key == key) {
+        ++held[i].holders;
+        slot_ = static_cast<int>(i);
+        return 0;
+      }
   }
+  HANDLE handle = ::CreateFileW(key.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return ErrnoOf(::GetLastError());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_lockWaitMs);
+  bool locked = TryLock(handle);
+  while (!locked && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    locked = TryLock(handle);
+  }
+  if (!locked) {
+    ::CloseHandle(handle);
+    return EWOULDBLOCK;
+  }
+  std::lock_guard<std::mutex> guard(g_heldMutex);
+  std::vector<HeldLock>& held = Held();
+  std::size_t i = 0;
+  while (i < held.size() && held[i].holders > 0) ++i;
+  if (i == held.size()) held.emplace_back();
+  held[i] = {key, handle, 1};
+  slot_ = static_cast<int>(i);
+  return 0;
 }
 
 void ArchiveLock::Release() {
@@ -175,24 +170,10 @@ void ArchiveLock::Release() {
   std::lock_guard<std::mutex> guard(g_heldMutex);
   HeldLock& lock = Held()[static_cast<std::size_t>(slot_)];
   if (--lock.holders == 0) {
-    if (lock.handle != INVALID_HANDLE_VALUE) ::CloseHandle(lock.handle);
+    ::CloseHandle(lock.handle);  // the system drops the lock with it
     lock = HeldLock{};
   }
   slot_ = -1;
-}
-
-void internal::LetGoOfLockedFile(const std::string& path) {
-  NodeFacts facts;
-  if (!FactsOf(path, facts)) return;
-  std::lock_guard<std::mutex> guard(g_heldMutex);
-  for (HeldLock& lock : Held())
-    if (lock.holders > 0 && lock.handle != INVALID_HANDLE_VALUE && lock.device == facts.device &&
-        lock.inode == facts.inode) {
-      // The holders keep their slot until they release it; the handle goes
-      // now, as the file it locks is about to be replaced.
-      ::CloseHandle(lock.handle);
-      lock.handle = INVALID_HANDLE_VALUE;
-    }
 }
 
 int ArchiveLockWaitMs() { return g_lockWaitMs; }
