@@ -55,7 +55,7 @@ std::map<std::string, Bytes> Snapshot(const std::string& folder) {
   std::map<std::string, Bytes> files;
   for (const auto& entry : fs::recursive_directory_iterator(folder))
     if (entry.is_regular_file())
-      files[fs::relative(entry.path(), folder).string()] = testutil::ReadFileBytes(entry.path().string());
+      files[fs::relative(entry.path(), folder).generic_string()] = testutil::ReadFileBytes(entry.path().string());
   return files;
 }
 
