@@ -453,6 +453,7 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   const bool closed = part.Close();
   if (!closed && sysError == 0) sysError = errno;
   in.reset();
+  if (plan.beforeReplace) plan.beforeReplace();
 
   // Only a program that ignores the lock can have changed it meanwhile.
   vzrfs::FileIdentity now;
