@@ -79,7 +79,7 @@ TEST(CliWindowsNames, EachNameWindowsCannotHoldIsRefusedTheRestWritten) {
   testutil::TempDir dir;
   const std::vector<std::string> refused = {"CON",        "aux.con",     "Lpt3.inc", "levels/nul/map.rs",
                                             "trailing.",  "space ",      "a<b.con",  "q?.con",
-                                            "s:stream",   "C:drive.con", "/root.con", "\\\\server\\share\\x.con",
+                                            "s:stream",   "C:drive.con", "\\root.con", "\\\\server\\share\\x.con",
                                             "\\\\.\\COM1", "ctl\x01.con"};
   testutil::ArchiveLayout layout;
   layout.AddRaw("first.con", "one");
