@@ -155,6 +155,7 @@ TEST(CliWindowsPaths, PathsLongerThanMaxPathPackAndExtract) {
   ASSERT_EQ(r.status, 0) << r.err;
   std::string out = dir / "out";
   while (out.size() < 300) out += "/another_long_folder_name";
+  ASSERT_TRUE(fs::create_directories(testutil::Utf8Path(LongForm(out))));
   r = RunVzr({"extract", archive, "-C", out, "-q"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string relative = deep.substr(top.size() + 1) + "/far.con";
