@@ -1,18 +1,16 @@
 // hardlinks.cpp - the note a rewrite gives when the archive has other names.
 #include "hardlinks.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "cli.h"
-#include "fspath.h"
+#include "fileservices.h"
 
 namespace cli {
 
+// The file services count the names: the standard library's count is
+// always 1 on Windows.
 OtherNames::OtherNames(const std::string& path) : path_(path) {
-  std::error_code ec;
-  const std::uintmax_t names = std::filesystem::hard_link_count(vzrfs::FsPath(path), ec);
-  names_ = ec ? 0 : names;
+  vzrfs::NodeFacts facts;
+  names_ = vzrfs::FactsOf(path, facts) ? facts.names : 0;
 }
 
 std::string OtherNames::Note() const {

@@ -422,7 +422,12 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
     return false;
   }
   if (vzrfs::RefusesWindowsNames()) {
-    if (const std::string problem = vzrfs::WindowsNameProblem(vzrfs::WithSlashes(name)); !problem.empty()) {
+    // The one leading '/' an empty base path gives every name of a pack is
+    // dropped below, as elsewhere; the other rooted forms are refused.
+    std::string_view checked = name;
+    if (checked.size() >= 2 && checked[0] == '/' && checked[1] != '/' && checked[1] != '\\') checked.remove_prefix(1);
+    if (const std::string problem = vzrfs::WindowsNameProblem(vzrfs::WithSlashes(std::string(checked)));
+        !problem.empty()) {
       fail(0, ("ERROR! Extract() refused entry name Windows cannot hold (" + problem + "): ").c_str());
       return false;
     }

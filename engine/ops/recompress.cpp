@@ -75,6 +75,7 @@ int RecompressArchive(const char* path, int level, unsigned threads) {
                               },
                               {}});
   }
+  plan.beforeReplace = [&src] { src.CloseArchiveStream(); };
   const int result = vzrops::RewriteArchive(dst, plan, "RecompressArchive");
   error = dst.lastError;
   return result;

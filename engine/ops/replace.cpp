@@ -453,6 +453,7 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
   const bool closed = part.Close();
   if (!closed && sysError == 0) sysError = errno;
   in.reset();
+  if (plan.beforeReplace) plan.beforeReplace();
 
   // Only a program that ignores the lock can have changed it meanwhile.
   vzrfs::FileIdentity now;
@@ -478,8 +479,13 @@ int vzrops::RewriteArchive(VzrArchive& a, const RewritePlan& plan, const char* c
     if (written && closed && !stillRead)
       return RefuseRewrite(a, caller, vzrfs::kErrorChangedOnDisk,
                            "the archive was changed on disk while it was rewritten");
+    // A program that holds the archive open without sharing it (a game, an
+    // editor) is named as the cause, as when it holds it from the start.
+    const bool busy = vzrfs::KindOfError(sysError) == vzrfs::ErrorKind::Busy;
     vzrops::TraceFailure(a.lastError, 1, a.lastError.entry, sysError, "ERROR! ", caller,
-                         "(): the archive was left as it was: ", a.vzr_file_name);
+                         busy ? "(): the archive is in use by another program; nothing was changed: "
+                              : "(): the archive was left as it was: ",
+                         a.vzr_file_name);
     SetStatus("ERROR! Could not update .vzr!");
     return 1;
   }

@@ -28,6 +28,10 @@ struct RewritePlan {
   uint32_t replacedSize = 0;
   std::string replacedSource;  // when set, entry `replaced` gets this file's content, streamed
   std::vector<Addition> additions;
+  // Run once the new copy is written, before it replaces the archive: closes
+  // what the caller still has open on the archive, as Windows replaces no
+  // file that is open.
+  std::function<void()> beforeReplace;
 };
 
 // The fewest bytes the stored form of `length` content bytes can take in

@@ -89,6 +89,7 @@ struct NodeFacts {
   int64_t modifiedSeconds = 0;     // last change of the content
   int32_t modifiedNanoseconds = 0;
   bool readOnly = false;  // the user may not write it
+  uint32_t names = 0;     // hard links to it (0 when unknown)
 };
 // Facts of path (taken as written); followLinks false describes a link
 // itself (a Windows reparse point counts as a link). False (errno set) when

@@ -72,6 +72,9 @@ std::vector<std::string> GrepLines(const std::string& tree, const std::string& f
 }
 
 TEST(CliGrep, FindsWhatGrepFindsInTheExtractedTree) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the oracle is the system's grep run through a POSIX shell, which Windows has not";
+#endif
   testutil::TempDir dir;
   MakeTree(dir / "tree");
   const struct {

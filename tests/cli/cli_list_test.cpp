@@ -105,7 +105,11 @@ TEST(CliNames, ControlBytesAreShownEscaped) {
   layout.WriteTo(archive);
   const std::string shown = "red\\033[31m.con\ntwo\\nlines.con\ntab\\there\\177.con\n";
   EXPECT_EQ(RunVzr({"list", archive}).out, shown);
+#ifndef _WIN32
+  // Windows holds no name with a control byte: extraction refuses each of
+  // them there (CliWindowsNames tests that), so only listings show them.
   EXPECT_EQ(RunVzr({"extract", "-v", "-C", dir.str(), archive}).out, shown);
+#endif
   EXPECT_EQ(RunVzr({"find", "*", archive}).out.find('\x1b'), std::string::npos);
   const auto missing = RunVzr({"cat", archive, "no\x1b]0;title\a"});
   EXPECT_NE(missing.err.find("no\\033]0;title\\a"), std::string::npos) << missing.err;

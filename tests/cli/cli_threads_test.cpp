@@ -2,9 +2,12 @@
 // unpack, test and cat give the same files, output, messages and status
 // for 1, 2 and 8 threads, on sound, damaged and hostile archives, and when
 // interrupted.
+#ifndef _WIN32
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -82,16 +85,18 @@ std::vector<std::string> MakeArchives(const testutil::TempDir& dir) {
   return {dir / "sound.vzr", dir / "damaged.vzr", dir / "hostile.vzr"};
 }
 
-// Every path below root with its kind, permission bits and content.
+// Every path below root with its kind ('d' for a folder), permission bits
+// and content.
 std::map<std::string, std::string> Tree(const std::string& root) {
   std::map<std::string, std::string> files;
   std::error_code error;
-  for (const auto& item : fs::recursive_directory_iterator(root, error)) {
-    struct stat st {};
-    ::lstat(item.path().c_str(), &st);
-    const testutil::Bytes bytes = item.is_regular_file() ? testutil::ReadFileBytes(item.path()) : testutil::Bytes{};
-    files[fs::relative(item.path(), root).string()] =
-        std::to_string(st.st_mode) + ":" + std::string(bytes.begin(), bytes.end());
+  for (const auto& item : fs::recursive_directory_iterator(testutil::Utf8Path(root), error)) {
+    const fs::file_status status = item.symlink_status(error);
+    const char kind = fs::is_directory(status) ? 'd' : fs::is_symlink(status) ? 'l' : 'f';
+    const std::string path = testutil::PathText(item.path());
+    const testutil::Bytes bytes = item.is_regular_file() ? testutil::ReadFileBytes(path) : testutil::Bytes{};
+    files[fs::relative(item.path(), testutil::Utf8Path(root)).generic_string()] =
+        kind + std::to_string(static_cast<unsigned>(status.permissions())) + ":" + std::string(bytes.begin(), bytes.end());
   }
   return files;
 }
@@ -185,6 +190,7 @@ TEST(CliThreads, TestAndCatGiveTheSameOutputForAnyThreadCount) {
   EXPECT_EQ(RunVzr({"test", "--threads", "0", archives[0]}).status, 2);
 }
 
+#ifndef _WIN32
 // Waits until a temporary file appears below folder or the child ended.
 bool TemporaryBelow(pid_t pid, const std::string& folder) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -198,11 +204,15 @@ bool TemporaryBelow(pid_t pid, const std::string& folder) {
   }
   return false;
 }
+#endif
 
 // The test build of vzr waits at the first write of the first file (of the
 // damaged archive: its first entry has content); the interrupt then leaves
 // no file behind, whatever the threads.
 TEST(CliThreads, AnInterruptedExtractLeavesTheSameForAnyThreadCount) {
+#ifdef _WIN32
+  GTEST_SKIP() << "sends SIGINT to vzr and reads its exit through waitpid (Ctrl+Break has its own Windows test)";
+#else
   testutil::TempDir dir;
   const std::vector<std::string> archives = MakeArchives(dir);
   std::map<std::string, std::string> firstTree;
@@ -223,13 +233,14 @@ TEST(CliThreads, AnInterruptedExtractLeavesTheSameForAnyThreadCount) {
     const testutil::Bytes err = testutil::ReadFileBytes(dir / "err");
     EXPECT_EQ(std::string(err.begin(), err.end()), "vzr: interrupted\n") << n;
     const auto tree = Tree(dest);
-    for (const auto& [path, what] : tree) EXPECT_EQ(what.substr(0, 2), "16") << path << " is no folder: a file was left";
+    for (const auto& [path, what] : tree) EXPECT_EQ(what[0], 'd') << path << " is no folder: a file was left";
     if (n == kThreadCounts.front()) {
       firstTree = tree;
       EXPECT_EQ(tree.count("a"), 1u) << "the first entry's folder is made before its file";
     }
     EXPECT_EQ(tree, firstTree) << n;
   }
+#endif
 }
 
 }  // namespace

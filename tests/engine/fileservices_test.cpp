@@ -72,6 +72,9 @@ TEST(FileServices, PatternsMatchWithoutRegardToCase) {
 }
 
 TEST(FileServices, PathsResolveComponentByComponentIgnoringCase) {
+#ifdef _WIN32
+  GTEST_SKIP() << "NTFS finds a name without regard to case, so a path opens as written and is given back as written";
+#endif
   TempDir dir;
   fs::create_directories(dir.path() / "mod" / "hxGlacier" / "levels");
   fs::create_directories(dir.path() / "mod" / "Archives");
@@ -118,10 +121,17 @@ TEST(FileServices, FoldersFilesAndMoves) {
   EXPECT_EQ(testutil::ReadFileBytes(dir / "b"), testutil::ToBytes("aaa"));
   EXPECT_FALSE(vzrfs::MoveReplace((dir.str() + "/a").c_str(), (dir.str() + "/c").c_str()));
 
-  ::chmod((dir / "b").c_str(), 0444);
+  // Read-only: mode 0444 on POSIX, the read-only attribute on Windows.
+  fs::permissions(dir.path() / "b", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  ASSERT_EQ(fs::status(dir.path() / "b").permissions() & fs::perms::owner_write, fs::perms::none);
   EXPECT_TRUE(vzrfs::MakeWritable((dir.str() + "/B").c_str()));
+#ifdef _WIN32
+  EXPECT_NE(fs::status(dir.path() / "b").permissions() & fs::perms::owner_write, fs::perms::none)
+      << "the read-only attribute is cleared";
+#else
   EXPECT_TRUE(fs::status(dir.path() / "b").permissions() == (fs::perms::owner_read | fs::perms::owner_write |
                                                               fs::perms::group_read | fs::perms::others_read));
+#endif
   EXPECT_TRUE(vzrfs::MakeWritable((dir.str() + "/missing").c_str()));
   EXPECT_TRUE(vzrfs::DeleteFile((dir.str() + "/b").c_str()));
   EXPECT_FALSE(vzrfs::DeleteFile((dir.str() + "/b").c_str()));

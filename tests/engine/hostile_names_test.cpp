@@ -82,7 +82,7 @@ TEST(HostileNames, ANameWithAZeroByteIsListedButRefused) {
 
 TEST(HostileNames, LeadingSlashesAreDroppedOnceReportedAndStayInside) {
 #ifdef _WIN32
-  GTEST_SKIP() << "Windows refuses a rooted name instead (WindowsNames tests it)";
+  GTEST_SKIP() << "Windows refuses the '//' and '\\' rooted names this archive holds (WindowsNames tests them)";
 #endif
   CurrentDirGuard keep;
   Sandbox box;

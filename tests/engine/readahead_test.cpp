@@ -43,7 +43,7 @@ Outcome ExtractRounds(const std::string& archivePath, const std::string& dest, u
   run.entry = archive.lastError.entry;
   run.message = archive.lastError.message;
   for (const auto& item : fs::recursive_directory_iterator(dest))
-    if (item.is_regular_file()) run.files[fs::relative(item.path(), dest).string()] = testutil::ReadFileBytes(item.path());
+    if (item.is_regular_file()) run.files[fs::relative(item.path(), dest).generic_string()] = testutil::ReadFileBytes(testutil::PathText(item.path()));
   return run;
 }
 

@@ -72,8 +72,8 @@ TEST(WindowsNames, NamesWindowsCannotHoldAreRefusedAndWriteNothing) {
       "unit\x1F.con", "line\nbreak.con",
       // ':' names a data stream or a drive
       "file.con:hidden", "dir:stream/x.con", "C:x.con", "c:levels/x.con",
-      // rooted, device and UNC forms
-      "/rooted.con", "\\rooted.con", "\\\\?\\C:\\x.con", "//?/C:/x.con", "\\\\.\\pipe\\x", "//./COM1",
+      // rooted, device and UNC forms ("/name", an empty base path's form, is written as "name")
+      "\\rooted.con", "\\\\?\\C:\\x.con", "//?/C:/x.con", "\\\\.\\pipe\\x", "//./COM1",
       "\\\\server\\share\\x.con", "//server/share/x.con"};
   for (const std::string& name : refused) {
     CurrentDirGuard keep;

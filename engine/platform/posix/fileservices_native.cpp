@@ -37,6 +37,7 @@ void Fill(const struct stat& st, NodeFacts& facts) {
   facts.size = static_cast<uint64_t>(st.st_size);
   facts.device = static_cast<uint64_t>(st.st_dev);
   facts.inode = static_cast<uint64_t>(st.st_ino);
+  facts.names = static_cast<uint32_t>(st.st_nlink);
   facts.modifiedSeconds = st.st_mtim.tv_sec;
   facts.modifiedNanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec);
   facts.readOnly = (st.st_mode & S_IWUSR) == 0;

@@ -132,12 +132,17 @@ std::FILE* CreateBeside(const char* path, std::string& tempPath) {
   const std::string target = ResolvePath(path);
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  // A name NTFS cannot hold (over 255 UTF-16 units) fails with an error
+  // that differs from system to system, so its length is checked first.
+  constexpr std::size_t kLongestName = 255;
+  const std::size_t leafUnits = Widen(target.substr(folder.size())).size();
   temporaries::SignalsHeld held;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string suffix = RandomSuffix();
-    tempPath = target + "." + suffix;
+    const bool fits = leafUnits + 1 + suffix.size() <= kLongestName;
+    tempPath = fits ? target + "." + suffix : folder + "vzr." + suffix;
     std::FILE* f = CreateExclusive(tempPath);
-    if (!f && errno == ENAMETOOLONG) {  // the target's own name is near the limit
+    if (fits && !f && errno == ENAMETOOLONG) {  // the target's own name is near the limit
       tempPath = folder + "vzr." + suffix;
       f = CreateExclusive(tempPath);
     }

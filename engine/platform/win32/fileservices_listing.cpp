@@ -24,19 +24,21 @@ bool internal::Exists(const std::string& path) {
 
 namespace {
 
-// Calls take(name, data) for every name in folder ("" for the current one).
+// Calls take(name, data) for every name in folder ("" for the current one);
+// false when the folder could not be listed (it is missing, or no folder).
 template <typename Take>
-void ForEachName(const std::string& folder, Take take) {
+bool ForEachName(const std::string& folder, Take take) {
   std::wstring pattern = SystemPath(folder.empty() ? std::string(".") : folder);
   if (pattern.back() != L'\\') pattern += L'\\';
   pattern += L'*';
   WIN32_FIND_DATAW data;
   HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                      FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) return;
+  if (search == INVALID_HANDLE_VALUE) return false;
   do take(Narrow(data.cFileName), data);
   while (::FindNextFileW(search, &data));
   ::FindClose(search);
+  return true;
 }
 
 }  // namespace
@@ -58,7 +60,7 @@ std::vector<FindEntry> FindMatches(const char* pattern) {
   const std::string folder = folderPart.empty() ? std::string() : ResolvePath(folderPart.c_str());
 
   bool sawDot = false, sawDotDot = false;
-  ForEachName(folder, [&](std::string name, const WIN32_FIND_DATAW& data) {
+  const bool listed = ForEachName(folder, [&](std::string name, const WIN32_FIND_DATAW& data) {
     sawDot |= name == ".";
     sawDotDot |= name == "..";
     if (!WildcardMatch(namePattern.c_str(), name.c_str())) return;
@@ -69,6 +71,8 @@ std::vector<FindEntry> FindMatches(const char* pattern) {
     entry.isSpecial = (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0;
     matches.push_back(std::move(entry));
   });
+  // A folder that cannot be listed matches nothing, not even "." and "..".
+  if (!listed) return matches;
   // A drive's root lists no "." or "..": a pattern that matches them gets
   // them as on POSIX.
   if (!sawDotDot && WildcardMatch(namePattern.c_str(), "..")) matches.push_back({"..", true});

@@ -57,6 +57,7 @@ bool FillFromHandle(HANDLE handle, NodeFacts& facts) {
   facts.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   facts.device = info.dwVolumeSerialNumber;
   facts.inode = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  facts.names = info.nNumberOfLinks;
   facts.readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   FillTime(info.ftLastWriteTime, facts);
   return true;
