@@ -31,6 +31,7 @@ ReadAhead::ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<St
       plans_(entries_.size()) {
   threads = std::max(threads, 1u);
   budget_ = std::max<std::size_t>(std::size_t{threads} * kSegmentsPerThread, kWholeSegments);
+  refillAt_ = budget_ - std::max(threads, 2u);
   // A thread the system refuses only makes the read slower: what comes out
   // does not depend on how many threads decode it.
   try {
@@ -125,12 +126,11 @@ void ReadAhead::Fill(Lock&) {
 void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
   while (!window_.empty() && window_.front().entry < k) {
     Slot& front = window_.front();
-    if (front.state == State::kRunning || front.state == State::kWriting) {
-      finished_.wait(lock, [&front] { return front.state != State::kRunning && front.state != State::kWriting; });
+    if (front.state == State::kRunning) {
+      finished_.wait(lock, [&front] { return front.state != State::kRunning; });
       continue;
     }
-    if (front.state == State::kQueued || front.state == State::kWriteQueued)
-      queued_.erase(std::find(queued_.begin(), queued_.end(), &front));
+    if (front.state == State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &front));
     spare_.push_back(std::move(front.content));
     window_.pop_front();
   }
@@ -152,37 +152,16 @@ void ReadAhead::WaitFor(const Slot& slot, Lock& lock) {
   }
 }
 
-// Writes the decoded slot into the attached file, with the lock released.
-void ReadAhead::WriteSlot(Slot& slot, Lock& lock) {
-  slot.state = State::kWriting;
-  vzrfs::PositionalFile& out = *attachedFile_;
-  lock.unlock();
-  const uint64_t offset = uint64_t(slot.segment) * vzr::kSegmentSize;  // every segment but the last is full
-  const bool written = slot.content.empty() || write_(out, offset, slot.content.data(), slot.content.size());
-  const int error = written ? 0 : (errno ? errno : EIO);
-  lock.lock();
-  slot.writeError = error;
-  slot.state = written ? State::kWritten : State::kWriteFailed;
-}
-
-// Takes the first queued task and runs it with the lock released: a
-// segment's decode (and its write, when its entry's file is open), or the
-// write of a segment decoded before.
+// Takes the first queued segment and decodes it with the lock released.
 void ReadAhead::RunOne(Lock& lock) {
   Slot& slot = *queued_.front();
   queued_.pop_front();
-  if (slot.state == State::kWriteQueued) {
-    WriteSlot(slot, lock);
-    finished_.notify_all();
-    return;
-  }
   slot.state = State::kRunning;
   const Span span = plans_[slot.entry].spans[slot.segment];
   lock.unlock();
   const bool decoded = Decode(span, slot.content);
   lock.lock();
   slot.state = decoded ? State::kDone : State::kFailed;
-  if (decoded && slot.entry == attached_) WriteSlot(slot, lock);
   finished_.notify_all();
 }
 
@@ -232,8 +211,10 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
     std::swap(current_, front.content);
     spare_.push_back(std::move(front.content));
     window_.pop_front();
-    // Refilled in batches: one wake-up of the workers for many segments.
-    if (window_.size() <= budget_ / 2) Fill(lock);
+    // Refilled a few slots at a time: often enough that a worker seldom
+    // runs dry while the reading thread writes, rarely enough that waking
+    // the workers costs little beside decoding.
+    if (window_.size() <= refillAt_) Fill(lock);
     lock.unlock();
     const bool more = current_.empty() || sink(current_.data(), current_.size());
     if (handed) *handed += current_.size();
@@ -246,41 +227,21 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
   return true;
 }
 
+// The reading thread writes the segments in order while the workers decode
+// ahead: writes into one file do not run side by side on any system (the
+// file's lock serialises them), and one writer keeps them sequential.
 bool ReadAhead::WriteOut(std::size_t k, vzrfs::PositionalFile& out, int* writeError) {
   *writeError = 0;
-  Lock lock(mutex_);
-  DropBefore(k, lock);
-  Fill(lock);
-  if (!plans_[k].parsed) Parse(k, plans_[k]);
-  if (!plans_[k].usable || !write_) return false;
-  attached_ = k;
-  attachedFile_ = &out;
-  // The segments decoded already are written first: the reading thread
-  // waits for them, the next entries' decoding does not.
-  for (auto slot = window_.rbegin(); slot != window_.rend(); ++slot)
-    if (slot->entry == k && slot->state == State::kDone) {
-      slot->state = State::kWriteQueued;
-      queued_.push_front(&*slot);
-    }
-  wake_.notify_all();
-  bool whole = true;
-  for (std::size_t s = 0; s < plans_[k].spans.size(); ++s) {
-    Slot& front = window_.front();  // entry k's segment s, as in Deliver
-    WaitFor(front, lock);
-    if (front.state != State::kWritten) {
-      *writeError = front.state == State::kWriteFailed ? front.writeError : 0;
-      whole = false;
-      break;
-    }
-    spare_.push_back(std::move(front.content));
-    window_.pop_front();
-    if (window_.size() <= budget_ / 2) Fill(lock);
-  }
-  // Nothing may write into out once this returns.
-  if (!whole) DropBefore(k + 1, lock);
-  attached_ = SIZE_MAX;
-  attachedFile_ = nullptr;
-  return whole;
+  if (!write_) return false;
+  uint64_t offset = 0;
+  bool written = true;
+  const bool delivered = Deliver(k, [&](const unsigned char* data, std::size_t n) {
+    written = write_(out, offset, data, n);
+    if (!written) *writeError = errno ? errno : EIO;
+    offset += n;
+    return written;
+  });
+  return delivered && written;
 }
 
 }  // namespace vzrops

@@ -69,9 +69,9 @@ class ReadAhead {
   // stopped); false when the entry is not Sound or a segment does not decode
   // alone. *handed receives the content bytes sink took.
   bool Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed = nullptr);
-  // Writes entry k's content into the new file fd (at offset 0 on), each
-  // segment by whichever thread has it, so that the writes go side by side
-  // too; returns when every write is done. False when the entry is not Sound
+  // Writes entry k's content into the new file out (at offset 0 on), in
+  // order, from the calling thread; returns when every write is done (the
+  // workers never touch out). False when the entry is not Sound
   // or a segment does not decode alone (*writeError 0), or when a write
   // failed (*writeError its errno). Needs the write function.
   bool WriteOut(std::size_t k, vzrfs::PositionalFile& out, int* writeError);
@@ -87,17 +87,14 @@ class ReadAhead {
     bool usable = false;
     std::vector<Span> spans;
   };
-  enum class State { kQueued, kRunning, kDone, kFailed, kWriteQueued, kWriting, kWritten, kWriteFailed };
+  enum class State { kQueued, kRunning, kDone, kFailed };
   struct Slot {
     std::size_t entry;
     uint32_t segment;
     State state;
     std::vector<unsigned char> content;
-    int writeError = 0;
   };
-  static bool Busy(State s) {
-    return s == State::kQueued || s == State::kRunning || s == State::kWriteQueued || s == State::kWriting;
-  }
+  static bool Busy(State s) { return s == State::kQueued || s == State::kRunning; }
   using Lock = std::unique_lock<std::mutex>;
 
   void Parse(std::size_t k, Plan& plan) const;
@@ -106,7 +103,6 @@ class ReadAhead {
   void DropBefore(std::size_t k, Lock& lock);
   void WaitFor(const Slot& slot, Lock& lock);
   void RunOne(Lock& lock);
-  void WriteSlot(Slot& slot, Lock& lock);
   void Work();
 
   const PositionalRead read_;
@@ -115,6 +111,7 @@ class ReadAhead {
   const std::vector<StoredForm> entries_;
   std::vector<Plan> plans_;
   std::size_t budget_ = 0;
+  std::size_t refillAt_ = 0;
 
   std::mutex mutex_;  // guards everything below
   std::condition_variable wake_, finished_;
@@ -125,8 +122,6 @@ class ReadAhead {
   std::size_t tablesKeptFrom_ = 0;      // the tables of entries before it are gone
   std::size_t cursorEntry_ = 0;
   uint32_t cursorSegment_ = 0;
-  std::size_t attached_ = SIZE_MAX;  // the entry WriteOut writes, into attachedFile_
-  vzrfs::PositionalFile* attachedFile_ = nullptr;
   bool stop_ = false;
   std::vector<std::thread> workers_;
 };
