@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,6 +24,7 @@
 #include "ops_internal.h"
 #include "paths.h"
 #include "positionalread.h"
+#include "readahead.h"
 #include "readahead_internal.h"
 #include "replacementfile_internal.h"
 #include "trace.h"
@@ -407,170 +409,343 @@ unsigned char* VzrArchive::Extract(uint32_t index, const char* destDir) {
 
 namespace {
 
-// Writes the curLength bytes of fileBuffer as entry `name` below destDir,
-// creating its folders; the current directory is left at destDir.
-bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent,
-                        const bool* abandoned) {
+// An entry's file on its way: made under a fresh name beside the entry's in
+// its folder, renamed over the name once whole. Never moved: the fresh
+// file's registration borrows the folder it was made in.
+struct PreparedFile {
+  std::string name;        // the entry's name, for the trace lines
+  ExtractSession* session = nullptr;
+  std::string folder;      // the folder as the name gives it, resolved
+  std::string leaf;        // the file's name as the entry gives it
+  std::string target;      // the path it takes, as found without regard to case
+  std::string targetFolder, targetLeaf;
+  bool exists = false;     // a file stands at target already
+  vzrfs::Folder ownFolder;  // the folder, when no session keeps it open
+  vzrfs::ReplacementFile part;
+};
+
+// Whether an entry may be started while the entries before it are still
+// being written (its folder and name, resolved): nothing may come out of
+// such a start but its fresh file.
+using StartsQuietly = std::function<bool(const std::string& targetFolder, const std::string& targetLeaf)>;
+
+// Every step of writing entry `name` below destDir up to a fresh file made
+// beside its name, creating its folders; the current directory is left at
+// destDir. Null on failure, with the trace line written. With `quietly`,
+// null also stands for "not now": an entry whose start would write a trace
+// line or change anything on disk but its fresh file, or that quietly
+// refuses, is left untouched, to be started again once the ones before it
+// are done.
+std::unique_ptr<PreparedFile> PrepareExtractedFile(VzrArchive& archive, const char* name, const char* destDir,
+                                                   const StartsQuietly* quietly = nullptr) {
   // Each failure writes its trace line and names the entry on the record.
-  const auto fail = [&archive, name](int sysError, const char* text) {
-    vzrops::TraceFailure(archive.lastError, 1, name, sysError, text, name);
+  const auto fail = [&archive, name, quietly](int sysError, const char* text) -> std::unique_ptr<PreparedFile> {
+    if (!quietly) vzrops::TraceFailure(archive.lastError, 1, name, sysError, text, name);
+    return nullptr;
   };
   bool hadLeadingSlash = false;
   const std::string path = SafeRelativeName(name, hadLeadingSlash);
-  if (path.empty()) {
-    fail(0, "ERROR! Extract() refused entry name outside the destination: ");
-    return false;
-  }
+  if (path.empty()) return fail(0, "ERROR! Extract() refused entry name outside the destination: ");
   if (vzrfs::RefusesWindowsNames()) {
     // The one leading '/' an empty base path gives every name of a pack is
     // dropped below, as elsewhere; the other rooted forms are refused.
     std::string_view checked = name;
     if (checked.size() >= 2 && checked[0] == '/' && checked[1] != '/' && checked[1] != '\\') checked.remove_prefix(1);
     if (const std::string problem = vzrfs::WindowsNameProblem(vzrfs::WithSlashes(std::string(checked)));
-        !problem.empty()) {
-      fail(0, ("ERROR! Extract() refused entry name Windows cannot hold (" + problem + "): ").c_str());
-      return false;
-    }
+        !problem.empty())
+      return fail(0, ("ERROR! Extract() refused entry name Windows cannot hold (" + problem + "): ").c_str());
   }
   if (hadLeadingSlash && g_slashNoteArchive != archive.vzr_file_name) {
+    if (quietly) return nullptr;
     g_slashNoteArchive = archive.vzr_file_name;
     TraceLog("Extract(): removing leading '/' from entry names, first: ", name);
   }
+  auto file = std::make_unique<PreparedFile>();
+  file->name = name;
   ExtractSession* session = g_session.Covers(destDir) ? &g_session : nullptr;
+  file->session = session;
+  if (quietly && (!session || !session->inDestination)) return nullptr;
   const std::string archivePath = session ? session->ArchivePath() : vzrops::AbsolutePath(archive.vzr_file_name);
   if (!session || !session->inDestination) {
-    if (!vzrfs::SetCurrentDir(destDir)) {
-      fail(errno, "ERROR! Could not write file: ");
-      return false;
-    }
+    if (!vzrfs::SetCurrentDir(destDir)) return fail(errno, "ERROR! Could not write file: ");
     if (session) session->inDestination = true;
   }
   const std::size_t lastSlash = path.rfind('/');
   const std::string parent = lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
-  const std::string leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
+  file->leaf = path.substr(lastSlash == std::string::npos ? 0 : lastSlash + 1);
   // A link where a folder of the name stands could send the new folders and
   // the file elsewhere: such an entry is refused before anything is made. A
   // run looks at each folder as it resolves it (a link there is no folder to
   // it), and a link planted since stops the entry when its folder is opened
   // (nothing is made through a link: folders are made in their parent opened
   // without following links).
-  if (!session && !parent.empty() && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str()))) {
-    fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
-    return false;
-  }
-  const std::string folder = parent.empty() ? std::string() : EntryFolder(session, path, parent);
+  if (!session && !parent.empty() && vzrfs::HasLinkComponent(vzrfs::ResolvePath(parent.c_str())))
+    return fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
+  // A quiet start makes no folder: its folder must be one the run knows.
+  if (quietly && !parent.empty() && !session->resolvedFolders.count(parent)) return nullptr;
+  file->folder = parent.empty() ? std::string() : EntryFolder(session, path, parent);
   CodePosition = 1498;
   // The target as it is found without regard to case; only a file that is
   // there already can be the archive itself or be read-only.
-  bool exists = false;
-  std::string target;
   if (session) {
-    target = session->Find(folder, leaf, exists, true);
+    file->target = session->Find(file->folder, file->leaf, file->exists, true);
   } else {
     // The folders are found without regard to case, the file only as named.
-    target = folder.empty() ? leaf : folder + '/' + leaf;
+    file->target = file->folder.empty() ? file->leaf : file->folder + '/' + file->leaf;
     vzrfs::NodeFacts facts;
-    exists = vzrfs::FactsOf(target, facts, false);
+    file->exists = vzrfs::FactsOf(file->target, facts, false);
   }
-  if (exists && vzrfs::SameFile(target.c_str(), archivePath.c_str())) {
-    fail(0, "ERROR! Extract() refused to overwrite the archive being read: ");
-    return false;
-  }
-  if (exists && std::any_of(archive.keptIntact.begin(), archive.keptIntact.end(), [&target](const std::string& kept) {
-        return vzrfs::SameFile(target.c_str(), kept.c_str());
-      })) {
-    fail(0, "ERROR! Extract() refused to overwrite an archive being unpacked: ");
-    return false;
-  }
+  const std::string& target = file->target;
+  if (file->exists && vzrfs::SameFile(target.c_str(), archivePath.c_str()))
+    return fail(0, "ERROR! Extract() refused to overwrite the archive being read: ");
+  if (file->exists &&
+      std::any_of(archive.keptIntact.begin(), archive.keptIntact.end(),
+                  [&target](const std::string& kept) { return vzrfs::SameFile(target.c_str(), kept.c_str()); }))
+    return fail(0, "ERROR! Extract() refused to overwrite an archive being unpacked: ");
 
   // The file is made in its folder opened without following any link, under
   // a fresh name beside the entry's, and renamed over the name only when
   // whole: a link planted on the way, even during extraction, redirects
   // nothing, and a kill never leaves a partial file under the entry's name.
   const std::size_t cut = target.rfind('/');
-  const std::string targetFolder = cut == std::string::npos ? std::string() : target.substr(0, cut);
-  const std::string targetLeaf = cut == std::string::npos ? target : target.substr(cut + 1);
-  vzrfs::Folder ownFolder;  // the session keeps its own
+  file->targetFolder = cut == std::string::npos ? std::string() : target.substr(0, cut);
+  file->targetLeaf = cut == std::string::npos ? target : target.substr(cut + 1);
+  // The session keeps one folder chain open: a quiet start must not move it.
+  if (quietly && !(*quietly)(file->targetFolder, file->targetLeaf)) return nullptr;
   const vzrfs::Folder* dir = nullptr;
   if (session) {
-    dir = session->OpenedFolder(targetFolder);
+    dir = session->OpenedFolder(file->targetFolder);
   } else {
-    ownFolder = vzrfs::OpenFolderNoFollow(targetFolder);
-    if (ownFolder) dir = &ownFolder;
+    file->ownFolder = vzrfs::OpenFolderNoFollow(file->targetFolder);
+    if (file->ownFolder) dir = &file->ownFolder;
   }
   // A name found there already is looked at now; a new one is placed only
   // where nothing stands, so a link that appears meanwhile is found then.
-  const auto refuseLink = [&fail] {
-    fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
-    return false;
-  };
   if (!dir) {
     const int openError = errno;
     // A folder of the name that is a file (another entry's, say) is no link.
-    if (vzrfs::HasLinkComponent(vzrfs::ResolvePath(targetFolder.c_str()))) return refuseLink();
-    fail(openError, "ERROR! Could not write file: ");
-    return false;
+    if (vzrfs::HasLinkComponent(vzrfs::ResolvePath(file->targetFolder.c_str())))
+      return fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
+    return fail(openError, "ERROR! Could not write file: ");
   }
-  if (exists && vzrfs::IsLinkAt(*dir, targetLeaf)) return refuseLink();
-  // Until it is renamed, the new file goes again on every way out (its
-  // registration borrows dir, which outlives it).
-  vzrfs::ReplacementFile part;
+  if (file->exists && vzrfs::IsLinkAt(*dir, file->targetLeaf))
+    return fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
+  // Until it is renamed, the new file goes again on every way out.
+  try {
+    if (!file->part.CreateBesideAt(*dir, file->targetLeaf)) return fail(errno, "ERROR! Could not write file: ");
+  } catch (const std::exception&) {
+    return fail(0, "ERROR! Could not write: ");
+  }
+  return file;
+}
+
+// The end of writing a prepared file: closed, checked and renamed over its
+// entry's name. `written` and writeError tell how its content went; with
+// `abandoned` set, a failed content is left without a trace line (its
+// caller reads the entry again another way).
+bool CommitExtractedFile(VzrArchive& archive, PreparedFile& file, bool written, int writeError,
+                         const bool* abandoned = nullptr) {
+  const auto fail = [&archive, &file](int sysError, const char* text) {
+    vzrops::TraceFailure(archive.lastError, 1, file.name, sysError, text, file.name);
+    return false;
+  };
   bool placed = false;
   try {
-    if (exists) vzrfs::MakeWritable(target.c_str());
-    if (!part.CreateBesideAt(*dir, targetLeaf)) {
-      fail(errno, "ERROR! Could not write file: ");
-      return false;
-    }
-    const bool written = writeContent(part.File());
-    const int writeError = errno;
-    const bool closed = part.Close();
+    const bool closed = file.part.Close();
     if (!written && abandoned && *abandoned) return false;
-    if (!written || !closed) {
-      // A short file under the entry's name would pass for the real one.
-      fail(written ? errno : writeError, "ERROR! Could not write: ");
-      return false;
-    }
-    placed = part.CommitAt(exists);
-    if (!placed && !exists && errno == EEXIST) {
-      if (vzrfs::IsLinkAt(*dir, targetLeaf)) return refuseLink();
-      placed = part.CommitAt(true);  // a file made meanwhile: replaced, as a found one is
+    // A short file under the entry's name would pass for the real one.
+    if (!written || !closed) return fail(written ? errno : writeError, "ERROR! Could not write: ");
+    // A read-only file of the name is replaced like any other.
+    if (file.exists) vzrfs::MakeWritable(file.target.c_str());
+    placed = file.part.CommitAt(file.exists);
+    if (!placed && !file.exists && errno == EEXIST) {
+      const vzrfs::Folder* dir = file.session ? file.session->OpenedFolder(file.targetFolder) : &file.ownFolder;
+      if (dir && vzrfs::IsLinkAt(*dir, file.targetLeaf))
+        return fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
+      placed = file.part.CommitAt(true);  // a file made meanwhile: replaced, as a found one is
     }
   } catch (const std::exception&) {
-    fail(0, "ERROR! Could not write: ");
-    return false;
+    return fail(0, "ERROR! Could not write: ");
   }
-  if (!placed) {
-    fail(errno, "ERROR! Could not write file: ");
-    return false;
-  }
-  if (session && !exists) session->Added(folder, leaf);
+  if (!placed) return fail(errno, "ERROR! Could not write file: ");
+  if (file.session && !file.exists) file.session->Added(file.folder, file.leaf);
   return true;
 }
 
-// Extract of a segmented entry whose segments are decoded ahead: the same
-// checks, trace lines and file as Extract, without a buffer the size of the
-// entry. An entry the read-ahead cannot vouch for (a table the format does
-// not allow, a segment that does not decode alone) goes to Extract, which
-// meets its damage and reports it as it always has; one found damaged while
-// it is written is dropped unnamed and goes there too.
-bool ExtractAhead(VzrArchive& archive, vzrops::ReadAhead& ahead, uint32_t index, const char* destDir) {
-  if (!ahead.Sound(index)) return archive.Extract(index, destDir) != nullptr;
-  archive.lastError.clear();
-  if (!CheckEntry(archive, index)) return false;
-  const FileEntry& e = archive.FileIndex.files[index];
-  if (NameHoldsZero(archive, e)) return false;
-  bool damaged = false;
-  const auto writeSegments = [&](vzrfs::PositionalFile& out) {
-    int writeError = 0;
-    const bool whole = ahead.WriteOut(index, out, &writeError);
-    damaged = !whole && writeError == 0;
-    if (writeError != 0) errno = writeError;
-    return whole;
-  };
-  if (WriteExtractedFile(archive, e.name, destDir, writeSegments, &damaged)) return true;
-  return damaged && archive.Extract(index, destDir) != nullptr;
+// Writes the content writeContent gives as entry `name` below destDir,
+// creating its folders; the current directory is left at destDir.
+bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destDir, const ContentWriter& writeContent,
+                        const bool* abandoned) {
+  const std::unique_ptr<PreparedFile> file = PrepareExtractedFile(archive, name, destDir);
+  if (!file) return false;
+  bool written = false;
+  try {
+    written = writeContent(file->part.File());
+  } catch (const std::exception&) {
+  }
+  const int writeError = errno;
+  return CommitExtractedFile(archive, *file, written, writeError, abandoned);
 }
+
+// The ExtractAll run of a segmented archive whose segments are decoded
+// ahead: the same checks, trace lines, files and progress as extracting the
+// entries one by one, without a buffer the size of an entry, and with the
+// files of up to `depth` entries written side by side (writes into one file
+// do not run in parallel on any system). An entry starts while the ones
+// before it are still being written only when nothing can come of its start
+// but its fresh file (its folder known and the one they are in, its name
+// none of theirs); each is then announced, finished and renamed in order.
+// An entry the read-ahead cannot vouch for (a table the format does not
+// allow, a segment that does not decode alone) goes to Extract, which meets
+// its damage and reports it as it always has; so does one found damaged
+// while it is written, after the entries started behind it are dropped.
+class AheadExtraction {
+ public:
+  AheadExtraction(VzrArchive& archive, vzrops::ReadAhead& ahead, const char* destDir, unsigned depth)
+      : archive_(archive), ahead_(ahead), destDir_(destDir), depth_(std::max(depth, 1u)) {}
+  ~AheadExtraction() { AbandonFrom(0); }
+  AheadExtraction(const AheadExtraction&) = delete;
+  AheadExtraction& operator=(const AheadExtraction&) = delete;
+
+  // Extracts every entry in order; false at the first that fails (its
+  // reason on the record, *failed its index), with nothing of the entries
+  // after it left behind.
+  bool Run(uint64_t& doneBytes, uint32_t* failed) {
+    doneBytes_ = &doneBytes;
+    for (uint32_t i = 0; i < archive_.FileIndex.count;) {
+      if (!pending_.empty() && pending_.size() < depth_ && StartQuietly(i)) {
+        ++i;
+        continue;
+      }
+      const uint32_t fromHere = FinishAll(failed);
+      if (fromHere != kAllFinished) {
+        if (fromHere == kFailed) return false;
+        i = fromHere;  // dropped after a damaged entry: started again
+        continue;
+      }
+      if (!Start(i)) {
+        *failed = i;
+        return false;
+      }
+      ++i;
+    }
+    const uint32_t fromHere = FinishAll(failed);
+    return fromHere == kAllFinished;
+  }
+
+ private:
+  static constexpr uint32_t kAllFinished = UINT32_MAX, kFailed = UINT32_MAX - 1;
+  struct Pending {
+    uint32_t index;
+    std::unique_ptr<PreparedFile> file;
+    bool announced;  // its status text and progress event went out
+  };
+
+  void Announce(uint32_t i) {
+    const FileEntry& entry = archive_.FileIndex.files[i];
+    GetStatusSink()->SetText(entry.name);
+    ReportProgress({ProgressPhase::kExtracting, i, entry.name, *doneBytes_, archive_.totalSize});
+  }
+  void Extracted(uint32_t i) {
+    const FileEntry& entry = archive_.FileIndex.files[i];
+    *doneBytes_ += entry.fileSize;
+    ReportProgress({ProgressPhase::kExtracted, i, entry.name, *doneBytes_, archive_.totalSize});
+  }
+
+  // Entry i started with nothing before it pending; false when it failed.
+  bool Start(uint32_t i) {
+    Announce(i);
+    archive_.lastError.clear();
+    if (!ahead_.Sound(i)) {
+      if (archive_.Extract(i, destDir_) == nullptr) return false;
+      Extracted(i);
+      return true;
+    }
+    if (!CheckEntry(archive_, i)) return false;
+    const FileEntry& e = archive_.FileIndex.files[i];
+    if (NameHoldsZero(archive_, e)) return false;
+    std::unique_ptr<PreparedFile> file = PrepareExtractedFile(archive_, e.name, destDir_);
+    if (!file) return false;
+    if (!ahead_.Attach(i, file->part.File())) return CommitExtractedFile(archive_, *file, false, EIO);
+    pending_.push_back({i, std::move(file), true});
+    return true;
+  }
+
+  // Entry i started behind the pending ones, when nothing but its fresh
+  // file comes of it; false (nothing done) otherwise.
+  bool StartQuietly(uint32_t i) {
+    const FileEntry& e = archive_.FileIndex.files[i];
+    uint64_t archiveLength = 0;
+    if (std::strlen(e.name) != e.nameLength || !g_session.ArchiveLength(archive_.vzrFileStream, archiveLength) ||
+        !PlausibleEntry(e, archive_.storageMode, archiveLength) || !ahead_.Sound(i))
+      return false;
+    const std::string& folder = pending_.back().file->targetFolder;
+    const StartsQuietly besidePending = [&](const std::string& targetFolder, const std::string& targetLeaf) {
+      const std::string folded = vzrfs::FoldCase(targetLeaf);
+      return targetFolder == folder && std::none_of(pending_.begin(), pending_.end(), [&folded](const Pending& p) {
+               return vzrfs::FoldCase(p.file->targetLeaf) == folded;
+             });
+    };
+    std::unique_ptr<PreparedFile> file = PrepareExtractedFile(archive_, e.name, destDir_, &besidePending);
+    if (!file || !ahead_.Attach(i, file->part.File())) return false;
+    pending_.push_back({i, std::move(file), false});
+    return true;
+  }
+
+  // Finishes the pending entries in order: kAllFinished when all went,
+  // kFailed (*failed the entry) when one failed, or the first entry dropped
+  // after a damaged one that Extract then wrote.
+  uint32_t FinishAll(uint32_t* failed) {
+    while (!pending_.empty()) {
+      Pending p = std::move(pending_.front());
+      pending_.pop_front();
+      if (!p.announced) {
+        Announce(p.index);
+        archive_.lastError.clear();
+        CheckEntry(archive_, p.index);  // passed when it started; sets the current sizes
+      }
+      int writeError = 0;
+      const bool whole = ahead_.Finish(p.index, &writeError);
+      bool damaged = !whole && writeError == 0;
+      if (damaged) {
+        const uint32_t next = pending_.empty() ? kAllFinished : pending_.front().index;
+        AbandonFrom(0);
+        CommitExtractedFile(archive_, *p.file, false, 0, &damaged);  // drops the partial file unnamed
+        p.file.reset();
+        if (archive_.Extract(p.index, destDir_) == nullptr) {
+          *failed = p.index;
+          return kFailed;
+        }
+        Extracted(p.index);
+        if (next != kAllFinished) return next;
+        continue;
+      }
+      errno = writeError;
+      if (!CommitExtractedFile(archive_, *p.file, whole, writeError)) {
+        *failed = p.index;
+        return kFailed;
+      }
+      Extracted(p.index);
+    }
+    return kAllFinished;
+  }
+
+  // Drops the pending entries from position `from` on, the last first:
+  // their writes stop and their fresh files go.
+  void AbandonFrom(std::size_t from) {
+    while (pending_.size() > from) {
+      ahead_.Abandon(pending_.back().index);
+      pending_.pop_back();
+    }
+  }
+
+  VzrArchive& archive_;
+  vzrops::ReadAhead& ahead_;
+  const char* destDir_;
+  const unsigned depth_;
+  uint64_t* doneBytes_ = nullptr;
+  std::deque<Pending> pending_;
+};
 
 // The read-ahead of an ExtractAll run, on a stream of its own: Extract may
 // reopen the archive's stream while the workers read.
@@ -645,23 +820,31 @@ int VzrArchive::ExtractAll(const char* destDir) {
                                          ? StartReadAhead(*this)
                                          : ExtractReadAhead{};
   uint64_t doneBytes = 0;
-  for (uint32_t i = 0; i < FileIndex.count; ++i) {
-    const FileEntry& entry = FileIndex.files[i];
-    GetStatusSink()->SetText(entry.name);
-    ReportProgress({ProgressPhase::kExtracting, i, entry.name, doneBytes, totalSize});
-    const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
-                           : readAhead.ahead ? ExtractAhead(*this, *readAhead.ahead, i, destination.c_str())
-                                             : Extract(i, destination.c_str()) != nullptr;
-    if (!extracted) {
-      // The entry's own reason stays on the record; this closing line names none.
-      TraceLog("ERROR! Could not extract file!");
-      lastError.code = 5;
-      if (lastError.entry.empty()) lastError.entry = FileIndex.files[i].name;
-      result = 5;
-      break;
+  const auto failAt = [this, &result](uint32_t i) {
+    // The entry's own reason stays on the record; this closing line names none.
+    TraceLog("ERROR! Could not extract file!");
+    lastError.code = 5;
+    if (lastError.entry.empty()) lastError.entry = FileIndex.files[i].name;
+    result = 5;
+  };
+  if (readAhead.ahead) {
+    uint32_t failed = 0;
+    AheadExtraction extraction(*this, *readAhead.ahead, destination.c_str(), ReadThreads(readAheadThreads));
+    if (!extraction.Run(doneBytes, &failed)) failAt(failed);
+  } else {
+    for (uint32_t i = 0; i < FileIndex.count; ++i) {
+      const FileEntry& entry = FileIndex.files[i];
+      GetStatusSink()->SetText(entry.name);
+      ReportProgress({ProgressPhase::kExtracting, i, entry.name, doneBytes, totalSize});
+      const bool extracted = storageMode == vzr::kStorageRaw ? ExtractRawToFile(*this, i, destination.c_str())
+                                                             : Extract(i, destination.c_str()) != nullptr;
+      if (!extracted) {
+        failAt(i);
+        break;
+      }
+      doneBytes += entry.fileSize;
+      ReportProgress({ProgressPhase::kExtracted, i, entry.name, doneBytes, totalSize});
     }
-    doneBytes += entry.fileSize;
-    ReportProgress({ProgressPhase::kExtracted, i, entry.name, doneBytes, totalSize});
   }
   CloseArchiveStream();
   return result;

@@ -30,7 +30,8 @@ ReadAhead::ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<St
       entries_(std::move(entries)),
       plans_(entries_.size()) {
   threads = std::max(threads, 1u);
-  budget_ = std::max<std::size_t>(std::size_t{threads} * kSegmentsPerThread, kWholeSegments);
+  // Room for a whole small entry beside another being written.
+  budget_ = std::max<std::size_t>(std::size_t{threads} * kSegmentsPerThread, 2 * kWholeSegments);
   refillAt_ = budget_ - std::max(threads, 2u);
   // A thread the system refuses only makes the read slower: what comes out
   // does not depend on how many threads decode it.
@@ -120,21 +121,23 @@ void ReadAhead::Fill(Lock&) {
   if (added) wake_.notify_all();
 }
 
-// Forgets every segment of the entries before k (waiting for those a
-// worker holds), then the tables of those entries: a worker copies its
-// segment's place from the table, so a table goes only with its last slot.
+// Forgets every segment of the entries before k that is not being written
+// into a file (waiting for those a worker holds), then the tables of the
+// entries before the first segment kept: a worker copies its segment's
+// place from the table, so a table goes only with its last slot.
 void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
-  while (!window_.empty() && window_.front().entry < k) {
+  while (!window_.empty() && window_.front().entry < k && !FindAttachment(window_.front().entry)) {
     Slot& front = window_.front();
     if (front.state == State::kRunning) {
       finished_.wait(lock, [&front] { return front.state != State::kRunning; });
       continue;
     }
     if (front.state == State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &front));
-    spare_.push_back(std::move(front.content));
+    if (front.state != State::kWritten) spare_.push_back(std::move(front.content));
     window_.pop_front();
   }
-  for (; tablesKeptFrom_ < k && tablesKeptFrom_ < plans_.size(); ++tablesKeptFrom_)
+  const std::size_t keptFrom = window_.empty() ? k : std::min(k, window_.front().entry);
+  for (; tablesKeptFrom_ < keptFrom && tablesKeptFrom_ < plans_.size(); ++tablesKeptFrom_)
     std::vector<Span>().swap(plans_[tablesKeptFrom_].spans);
   if (cursorEntry_ < k) {
     cursorEntry_ = k;
@@ -144,11 +147,20 @@ void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
 
 // Returns when the slot is decoded, decoding queued segments meanwhile.
 void ReadAhead::WaitFor(const Slot& slot, Lock& lock) {
-  while (Busy(slot.state)) {
-    if (!queued_.empty())
-      RunOne(lock);
-    else
-      finished_.wait(lock);
+  while (Busy(slot.state))
+    if (!RunTask(lock)) finished_.wait(lock);
+}
+
+// Returns when every segment of entry k is in the window, helping with the
+// work meanwhile: the entries being written ahead of it take room there.
+void ReadAhead::WaitUntilQueued(std::size_t k, Lock& lock) {
+  const auto queued = [this, k] {
+    return cursorEntry_ > k || (cursorEntry_ == k && cursorSegment_ >= plans_[k].spans.size());
+  };
+  for (;;) {
+    Fill(lock);
+    if (queued()) return;
+    if (!RunTask(lock)) finished_.wait(lock);
   }
 }
 
@@ -163,14 +175,83 @@ void ReadAhead::RunOne(Lock& lock) {
   lock.lock();
   slot.state = decoded ? State::kDone : State::kFailed;
   finished_.notify_all();
+  if (FindAttachment(slot.entry)) wake_.notify_all();  // a write may be ready now
 }
+
+ReadAhead::Slot* ReadAhead::FindSlot(std::size_t entry, uint32_t segment) {
+  for (Slot& slot : window_)
+    if (slot.entry == entry && slot.segment == segment) return &slot;
+  return nullptr;
+}
+
+ReadAhead::Attachment* ReadAhead::FindAttachment(std::size_t entry) {
+  for (Attachment& a : attached_)
+    if (a.entry == entry) return &a;
+  return nullptr;
+}
+
+// An attached entry whose next segment is decoded and whose file nobody
+// writes now; one whose next segment failed is marked failed on the way.
+ReadAhead::Attachment* ReadAhead::WriteReady() {
+  for (Attachment& a : attached_) {
+    if (a.writing || a.Done()) continue;
+    const Slot* slot = FindSlot(a.entry, a.next);
+    if (!slot) continue;
+    if (slot->state == State::kDone) return &a;
+    if (slot->state == State::kFailed) {
+      a.failed = true;
+      finished_.notify_all();
+    }
+  }
+  return nullptr;
+}
+
+// Writes the attachment's decoded segments into its file, in order, for as
+// long as the next one is decoded, with the lock released for each write;
+// then forgets the written slots at the front of the window and refills it.
+void ReadAhead::WriteRun(Attachment& a, Lock& lock) {
+  a.writing = true;
+  for (Slot* slot = FindSlot(a.entry, a.next); slot && slot->state == State::kDone && !a.failed;
+       slot = FindSlot(a.entry, a.next)) {
+    lock.unlock();
+    const uint64_t offset = uint64_t(slot->segment) * vzr::kSegmentSize;  // every segment but the last is full
+    const bool written = slot->content.empty() || write_(*a.out, offset, slot->content.data(), slot->content.size());
+    const int error = written ? 0 : (errno ? errno : EIO);
+    lock.lock();
+    spare_.push_back(std::move(slot->content));
+    slot->state = State::kWritten;
+    if (!written) {
+      a.failed = true;
+      a.writeError = error;
+    }
+    ++a.next;
+  }
+  a.writing = false;
+  while (!window_.empty() && window_.front().state == State::kWritten) window_.pop_front();
+  if (window_.size() <= refillAt_) Fill(lock);
+  finished_.notify_all();
+}
+
+// Runs one task: a ready write first (it frees room in the window), else a
+// queued decode. False when there was none.
+bool ReadAhead::RunTask(Lock& lock) {
+  if (Attachment* a = WriteReady()) {
+    WriteRun(*a, lock);
+    return true;
+  }
+  if (queued_.empty()) return false;
+  RunOne(lock);
+  return true;
+}
+
+bool ReadAhead::HasTask() { return !queued_.empty() || WriteReady() != nullptr; }
 
 void ReadAhead::Work() {
   Lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !queued_.empty(); });
+    wake_.wait(lock, [this] { return stop_ || HasTask(); });
     if (stop_) return;
-    RunOne(lock);
+    RunTask(lock);
   }
 }
 
@@ -182,11 +263,15 @@ bool ReadAhead::Sound(std::size_t k) {
   const Plan& plan = plans_[k];
   if (!plan.usable) return false;
   if (plan.spans.size() > kWholeSegments) return true;
-  // The whole entry fits the window (every entry before it is gone).
-  for (const Slot& slot : window_) {
-    if (slot.entry != k) break;
-    WaitFor(slot, lock);
-    if (slot.state == State::kFailed) return false;
+  // The whole entry fits the window beside what is being written ahead of
+  // it; its slots stay where they are until it is read or dropped.
+  WaitUntilQueued(k, lock);
+  std::vector<const Slot*> slots;
+  for (const Slot& slot : window_)
+    if (slot.entry == k) slots.push_back(&slot);
+  for (const Slot* slot : slots) {
+    WaitFor(*slot, lock);
+    if (slot->state == State::kFailed) return false;
   }
   return true;
 }
@@ -227,21 +312,39 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
   return true;
 }
 
-// The reading thread writes the segments in order while the workers decode
-// ahead: writes into one file do not run side by side on any system (the
-// file's lock serialises them), and one writer keeps them sequential.
-bool ReadAhead::WriteOut(std::size_t k, vzrfs::PositionalFile& out, int* writeError) {
-  *writeError = 0;
+bool ReadAhead::Attach(std::size_t k, vzrfs::PositionalFile& out) {
   if (!write_) return false;
-  uint64_t offset = 0;
-  bool written = true;
-  const bool delivered = Deliver(k, [&](const unsigned char* data, std::size_t n) {
-    written = write_(out, offset, data, n);
-    if (!written) *writeError = errno ? errno : EIO;
-    offset += n;
-    return written;
-  });
-  return delivered && written;
+  Lock lock(mutex_);
+  DropBefore(k, lock);
+  Fill(lock);
+  if (!plans_[k].parsed) Parse(k, plans_[k]);
+  if (!plans_[k].usable) return false;
+  attached_.push_back({k, &out, static_cast<uint32_t>(plans_[k].spans.size())});
+  wake_.notify_all();
+  return true;
+}
+
+bool ReadAhead::Finish(std::size_t k, int* writeError) {
+  *writeError = 0;
+  Lock lock(mutex_);
+  if (attached_.empty() || attached_.front().entry != k) return false;  // finished in the order attached
+  Attachment& a = attached_.front();
+  const auto written = [&a] { return a.Done() && !a.writing; };
+  while (!written())
+    if (!RunTask(lock) && !written()) finished_.wait(lock);  // RunTask may have marked a failed
+  const bool whole = !a.failed;
+  *writeError = a.writeError;
+  attached_.pop_front();
+  return whole;
+}
+
+void ReadAhead::Abandon(std::size_t k) {
+  Lock lock(mutex_);
+  if (attached_.empty() || attached_.back().entry != k) return;  // abandoned from the last attached back
+  Attachment& a = attached_.back();
+  a.failed = true;
+  finished_.wait(lock, [&a] { return !a.writing; });
+  attached_.pop_back();
 }
 
 }  // namespace vzrops

@@ -69,12 +69,21 @@ class ReadAhead {
   // stopped); false when the entry is not Sound or a segment does not decode
   // alone. *handed receives the content bytes sink took.
   bool Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed = nullptr);
-  // Writes entry k's content into the new file out (at offset 0 on), in
-  // order, from the calling thread; returns when every write is done (the
-  // workers never touch out). False when the entry is not Sound
-  // or a segment does not decode alone (*writeError 0), or when a write
-  // failed (*writeError its errno). Needs the write function.
-  bool WriteOut(std::size_t k, vzrfs::PositionalFile& out, int* writeError);
+  // Starts writing entry k's content into the new file out (at offset 0
+  // on) and returns: each segment is written, in order, by whichever thread
+  // has it once it is decoded, one thread at a time per file, so that the
+  // files of several entries are written side by side. Entries are attached
+  // in order and finished in the order attached; Sound(k) must have said
+  // true. False (nothing attached) without the write function.
+  bool Attach(std::size_t k, vzrfs::PositionalFile& out);
+  // Waits until attached entry k (the first one attached) is written, helping
+  // meanwhile, and detaches it: nothing touches out once this returns. True
+  // when every segment went; false when a segment did not decode alone
+  // (*writeError 0) or a write failed (*writeError its errno).
+  bool Finish(std::size_t k, int* writeError);
+  // Detaches attached entry k without waiting for the rest of it: the
+  // write a thread is doing ends first, nothing more is written into its file.
+  void Abandon(std::size_t k);
 
  private:
   struct Span {
@@ -87,7 +96,7 @@ class ReadAhead {
     bool usable = false;
     std::vector<Span> spans;
   };
-  enum class State { kQueued, kRunning, kDone, kFailed };
+  enum class State { kQueued, kRunning, kDone, kFailed, kWritten };
   struct Slot {
     std::size_t entry;
     uint32_t segment;
@@ -95,6 +104,17 @@ class ReadAhead {
     std::vector<unsigned char> content;
   };
   static bool Busy(State s) { return s == State::kQueued || s == State::kRunning; }
+  // An entry being written into its file, segment after segment.
+  struct Attachment {
+    std::size_t entry;
+    vzrfs::PositionalFile* out;
+    uint32_t segments;
+    uint32_t next = 0;     // the segment to write next
+    bool writing = false;  // a thread writes into out now
+    bool failed = false;   // a segment did not decode alone, a write failed, or abandoned
+    int writeError = 0;
+    bool Done() const { return failed || next == segments; }
+  };
   using Lock = std::unique_lock<std::mutex>;
 
   void Parse(std::size_t k, Plan& plan) const;
@@ -102,7 +122,14 @@ class ReadAhead {
   void Fill(Lock& lock);
   void DropBefore(std::size_t k, Lock& lock);
   void WaitFor(const Slot& slot, Lock& lock);
+  void WaitUntilQueued(std::size_t k, Lock& lock);
   void RunOne(Lock& lock);
+  Slot* FindSlot(std::size_t entry, uint32_t segment);
+  Attachment* FindAttachment(std::size_t entry);
+  Attachment* WriteReady();
+  void WriteRun(Attachment& attachment, Lock& lock);
+  bool RunTask(Lock& lock);
+  bool HasTask();
   void Work();
 
   const PositionalRead read_;
@@ -117,6 +144,7 @@ class ReadAhead {
   std::condition_variable wake_, finished_;
   std::deque<Slot> window_;  // in entry and segment order; references stay valid
   std::deque<Slot*> queued_;
+  std::deque<Attachment> attached_;  // in entry order; references stay valid
   std::vector<std::vector<unsigned char>> spare_;
   std::vector<unsigned char> current_;  // the piece being handed out; the reading thread's own
   std::size_t tablesKeptFrom_ = 0;      // the tables of entries before it are gone

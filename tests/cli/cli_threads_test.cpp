@@ -64,7 +64,9 @@ std::vector<std::string> MakeArchives(const testutil::TempDir& dir) {
   AddLiteral(damaged, "a/first.con", Script(40000, 1));
   damaged.entries.push_back({"a/small_bad.con", DamagedForm(Script(90000, 2), 1), 90000});
   AddLiteral(damaged, "b/second.con", Script(70000, 3));
+  AddLiteral(damaged, "big/before.con", Script(60000, 15));
   damaged.entries.push_back({"big/large_bad.con", DamagedForm(Script(1400000, 4), 38), 1400000});
+  AddLiteral(damaged, "big/after.con", Script(60000, 16));  // started beside the damaged one, then dropped
   testutil::Bytes badTable = testutil::LiteralSegmentedForm(Script(5000, 5));
   badTable[0] = 0x7F;  // a segment count the stored form cannot hold
   damaged.entries.push_back({"c/bad_table.con", badTable, 5000});
@@ -150,6 +152,7 @@ TEST(CliThreads, ExtractAndModUnpackGiveTheSameFilesAndMessagesForAnyThreadCount
           EXPECT_NE(first.err.find(bad), std::string::npos) << bad << " not named in: " << first.err;
         EXPECT_EQ(firstTree.count("big/large_bad.con"), 0u) << "a damaged entry is not left as a file";
         EXPECT_EQ(firstTree.count("d/last.con"), 1u) << "the entries after the damage are written";
+        EXPECT_EQ(firstTree.count("big/after.con"), 1u);
       }
     }
   }
