@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "format.h"
 #include "readahead.h"
 #include "readahead_internal.h"
+#include "spinwait.h"
 
 namespace vzrops {
 namespace {
@@ -33,6 +35,7 @@ ReadAhead::ReadAhead(PositionalRead read, uint64_t archiveLength, std::vector<St
   // Room for a whole small entry beside another being written.
   budget_ = std::max<std::size_t>(std::size_t{threads} * kSegmentsPerThread, 2 * kWholeSegments);
   refillAt_ = budget_ - std::max(threads, 2u);
+  wakeBatch_ = budget_ / 4;
   // A thread the system refuses only makes the read slower: what comes out
   // does not depend on how many threads decode it.
   try {
@@ -59,43 +62,87 @@ void ReadAhead::Parse(std::size_t k, Plan& plan) const {
   plan.parsed = true;
   const StoredForm& e = entries_[k];
   if (e.offset + e.compSize > archiveLength_ || e.compSize < vzr::kSegmentCountSize) return;
-  unsigned char word[4];
-  if (!read_(e.offset, word, sizeof word)) return;
-  const uint64_t count = vzr::ReadLE32(word);
+  // A small entry is read whole at once: its table and its streams.
+  const bool whole = e.compSize <= kReadWhole;
+  ByteBuffer head(whole ? e.compSize : vzr::kSegmentCountSize);
+  if (!read_(e.offset, head.data(), head.size())) return;
+  const uint64_t count = vzr::ReadLE32(head.data());
   const uint64_t area = vzr::kSegmentCountSize + count * vzr::kSegmentRecordSize;
   if (area > e.compSize) return;
-  std::vector<unsigned char> records(static_cast<std::size_t>(area - vzr::kSegmentCountSize));
-  if (!records.empty() && !read_(e.offset + vzr::kSegmentCountSize, records.data(), records.size())) return;
+  if (!whole) {
+    head.resize(static_cast<std::size_t>(area));
+    if (area > vzr::kSegmentCountSize &&
+        !read_(e.offset + vzr::kSegmentCountSize, head.data() + vzr::kSegmentCountSize, head.size() - vzr::kSegmentCountSize))
+      return;
+  }
   std::vector<Span> spans(static_cast<std::size_t>(count));
   uint64_t content = 0;
   for (std::size_t s = 0; s < spans.size(); ++s) {
-    const unsigned char* r = records.data() + s * vzr::kSegmentRecordSize;
+    const unsigned char* r = head.data() + vzr::kSegmentCountSize + s * vzr::kSegmentRecordSize;
     const uint32_t compLength = vzr::ReadLE32(r), rawLength = vzr::ReadLE32(r + 4), streamOffset = vzr::ReadLE32(r + 8);
     if (s + 1 < spans.size() ? rawLength != vzr::kSegmentSize : rawLength > vzr::kSegmentSize) return;
     if (area + streamOffset + compLength > e.compSize) return;
     spans[s] = {e.offset + area + streamOffset, compLength, rawLength};
+    if (whole) {
+      spans[s].held = head.data() + area + streamOffset;
+      spans[s].alone = count == 1 && streamOffset == 0 && area + compLength == e.compSize;
+    }
     content += rawLength;
   }
   if (content != e.fileSize) return;
   plan.spans = std::move(spans);
+  if (whole) plan.stored = std::move(head);  // the spans point into it; moving keeps the bytes where they are
   plan.usable = true;
 }
 
 // The stream alone, as the stored form of a one-segment entry, decoded into
 // out; true when it gives exactly the segment's size.
-bool ReadAhead::Decode(const Span& span, std::vector<unsigned char>& out) const {
-  thread_local std::vector<unsigned char> stored;
-  stored.resize(kOneSegmentHeader + span.compLength);
-  vzr::WriteLE32(stored.data(), 1);
-  vzr::WriteLE32(stored.data() + 4, span.compLength);
-  vzr::WriteLE32(stored.data() + 8, span.rawLength);
-  vzr::WriteLE32(stored.data() + 12, 0);
-  if (!read_(span.streamAt, stored.data() + kOneSegmentHeader, span.compLength)) return false;
+bool ReadAhead::Decode(const Span& span, ByteBuffer& out) const {
+  thread_local ByteBuffer stored;
+  const unsigned char* form = span.held ? span.held - kOneSegmentHeader : nullptr;
+  if (!span.alone) {
+    stored.resize(kOneSegmentHeader + span.compLength);
+    vzr::WriteLE32(stored.data(), 1);
+    vzr::WriteLE32(stored.data() + 4, span.compLength);
+    vzr::WriteLE32(stored.data() + 8, span.rawLength);
+    vzr::WriteLE32(stored.data() + 12, 0);
+    if (span.held)
+      std::memcpy(stored.data() + kOneSegmentHeader, span.held, span.compLength);
+    else if (!read_(span.streamAt, stored.data() + kOneSegmentHeader, span.compLength))
+      return false;
+    form = stored.data();
+  }
   out.resize(std::size_t{span.rawLength} + kDecodeSlack);
-  const int32_t n = DecompressionQuiet(stored.data(), static_cast<uint32_t>(stored.size()), out.data(),
+  const int32_t n = DecompressionQuiet(form, static_cast<uint32_t>(kOneSegmentHeader + span.compLength), out.data(),
                                        static_cast<uint32_t>(out.size()));
   out.resize(span.rawLength);
   return n == static_cast<int32_t>(span.rawLength);
+}
+
+// Takes the lock, trying for a short while before blocking: the lock is
+// held for microseconds at a time, and a thread put to sleep for it costs
+// two system calls and a wake-up.
+void ReadAhead::Acquire(Lock& lock) {
+  for (int turn = 0; turn < kSpinTries; ++turn) {
+    if (lock.try_lock()) return;
+    vzrfs::SpinPause();
+  }
+  lock.lock();
+}
+
+// Sleeps on cv until woken. Wake notifies only when someone sleeps and was
+// not woken already: each notice to a sleeping thread is a system call.
+void ReadAhead::Sleep(std::condition_variable& cv, Sleepers& sleepers, Lock& lock) {
+  ++sleepers.count;
+  cv.wait(lock);
+  --sleepers.count;
+  sleepers.woken = false;
+}
+
+void ReadAhead::Wake(std::condition_variable& cv, Sleepers& sleepers) {
+  if (sleepers.count == 0 || sleepers.woken) return;
+  sleepers.woken = true;
+  cv.notify_all();
 }
 
 // Queues segments in order while fewer than the budget are in flight.
@@ -109,7 +156,7 @@ void ReadAhead::Fill(Lock&) {
       cursorSegment_ = 0;
       continue;
     }
-    std::vector<unsigned char> buffer;
+    ByteBuffer buffer;
     if (!spare_.empty()) {
       buffer = std::move(spare_.back());
       spare_.pop_back();
@@ -118,7 +165,9 @@ void ReadAhead::Fill(Lock&) {
     queued_.push_back(&window_.back());
     added = true;
   }
-  if (added) wake_.notify_all();
+  // A worker that ran dry is woken for a batch, not for each slot: waking a
+  // thread costs the caller more than decoding a small segment.
+  if (added && queued_.size() >= wakeBatch_) Wake(wake_, idleWorkers_);
 }
 
 // Forgets every segment of the entries before k that is not being written
@@ -129,7 +178,7 @@ void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
   while (!window_.empty() && window_.front().entry < k && !FindAttachment(window_.front().entry)) {
     Slot& front = window_.front();
     if (front.state == State::kRunning) {
-      finished_.wait(lock, [&front] { return front.state != State::kRunning; });
+      Sleep(finished_, waitingReader_, lock);
       continue;
     }
     if (front.state == State::kQueued) queued_.erase(std::find(queued_.begin(), queued_.end(), &front));
@@ -137,8 +186,10 @@ void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
     window_.pop_front();
   }
   const std::size_t keptFrom = window_.empty() ? k : std::min(k, window_.front().entry);
-  for (; tablesKeptFrom_ < keptFrom && tablesKeptFrom_ < plans_.size(); ++tablesKeptFrom_)
+  for (; tablesKeptFrom_ < keptFrom && tablesKeptFrom_ < plans_.size(); ++tablesKeptFrom_) {
     std::vector<Span>().swap(plans_[tablesKeptFrom_].spans);
+    ByteBuffer().swap(plans_[tablesKeptFrom_].stored);
+  }
   if (cursorEntry_ < k) {
     cursorEntry_ = k;
     cursorSegment_ = 0;
@@ -148,7 +199,20 @@ void ReadAhead::DropBefore(std::size_t k, Lock& lock) {
 // Returns when the slot is decoded, decoding queued segments meanwhile.
 void ReadAhead::WaitFor(const Slot& slot, Lock& lock) {
   while (Busy(slot.state))
-    if (!RunTask(lock)) finished_.wait(lock);
+    if (!RunTask(lock)) AwaitProgress(lock);
+}
+
+// Waits for another thread to finish a task. A segment takes microseconds,
+// less than putting a thread to sleep and waking it, so the lock is let go
+// for a few short turns before the thread sleeps.
+void ReadAhead::AwaitProgress(Lock& lock) {
+  const uint64_t seen = completed_;
+  for (int turn = 0; turn < kSpinTurns && completed_ == seen && queued_.empty(); ++turn) {
+    lock.unlock();
+    std::this_thread::yield();
+    Acquire(lock);
+  }
+  if (completed_ == seen && queued_.empty()) Sleep(finished_, waitingReader_, lock);
 }
 
 // Returns when every segment of entry k is in the window, helping with the
@@ -160,7 +224,7 @@ void ReadAhead::WaitUntilQueued(std::size_t k, Lock& lock) {
   for (;;) {
     Fill(lock);
     if (queued()) return;
-    if (!RunTask(lock)) finished_.wait(lock);
+    if (!RunTask(lock)) AwaitProgress(lock);
   }
 }
 
@@ -172,10 +236,11 @@ void ReadAhead::RunOne(Lock& lock) {
   const Span span = plans_[slot.entry].spans[slot.segment];
   lock.unlock();
   const bool decoded = Decode(span, slot.content);
-  lock.lock();
+  Acquire(lock);
   slot.state = decoded ? State::kDone : State::kFailed;
-  finished_.notify_all();
-  if (FindAttachment(slot.entry)) wake_.notify_all();  // a write may be ready now
+  ++completed_;
+  Wake(finished_, waitingReader_);
+  if (FindAttachment(slot.entry)) Wake(wake_, idleWorkers_);  // a write may be ready now
 }
 
 ReadAhead::Slot* ReadAhead::FindSlot(std::size_t entry, uint32_t segment) {
@@ -200,7 +265,7 @@ ReadAhead::Attachment* ReadAhead::WriteReady() {
     if (slot->state == State::kDone) return &a;
     if (slot->state == State::kFailed) {
       a.failed = true;
-      finished_.notify_all();
+      Wake(finished_, waitingReader_);
     }
   }
   return nullptr;
@@ -217,7 +282,7 @@ void ReadAhead::WriteRun(Attachment& a, Lock& lock) {
     const uint64_t offset = uint64_t(slot->segment) * vzr::kSegmentSize;  // every segment but the last is full
     const bool written = slot->content.empty() || write_(*a.out, offset, slot->content.data(), slot->content.size());
     const int error = written ? 0 : (errno ? errno : EIO);
-    lock.lock();
+    Acquire(lock);
     spare_.push_back(std::move(slot->content));
     slot->state = State::kWritten;
     if (!written) {
@@ -229,7 +294,8 @@ void ReadAhead::WriteRun(Attachment& a, Lock& lock) {
   a.writing = false;
   while (!window_.empty() && window_.front().state == State::kWritten) window_.pop_front();
   if (window_.size() <= refillAt_) Fill(lock);
-  finished_.notify_all();
+  ++completed_;
+  Wake(finished_, waitingReader_);
 }
 
 // Runs one task: a ready write first (it frees room in the window), else a
@@ -247,16 +313,19 @@ bool ReadAhead::RunTask(Lock& lock) {
 bool ReadAhead::HasTask() { return !queued_.empty() || WriteReady() != nullptr; }
 
 void ReadAhead::Work() {
-  Lock lock(mutex_);
+  Lock lock(mutex_, std::defer_lock);
+  Acquire(lock);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || HasTask(); });
+    while (!stop_ && !HasTask()) Sleep(wake_, idleWorkers_, lock);
     if (stop_) return;
+    if (queued_.size() > 1) Wake(wake_, idleWorkers_);  // work for the others too
     RunTask(lock);
   }
 }
 
 bool ReadAhead::Sound(std::size_t k) {
-  Lock lock(mutex_);
+  Lock lock(mutex_, std::defer_lock);
+  Acquire(lock);
   DropBefore(k, lock);
   Fill(lock);
   if (!plans_[k].parsed) Parse(k, plans_[k]);
@@ -278,7 +347,8 @@ bool ReadAhead::Sound(std::size_t k) {
 
 bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) {
   if (handed) *handed = 0;
-  Lock lock(mutex_);
+  Lock lock(mutex_, std::defer_lock);
+  Acquire(lock);
   DropBefore(k, lock);
   Fill(lock);
   if (!plans_[k].parsed) Parse(k, plans_[k]);
@@ -303,7 +373,7 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
     lock.unlock();
     const bool more = current_.empty() || sink(current_.data(), current_.size());
     if (handed) *handed += current_.size();
-    lock.lock();
+    Acquire(lock);
     if (!more) {
       DropBefore(k + 1, lock);
       return true;
@@ -314,24 +384,28 @@ bool ReadAhead::Deliver(std::size_t k, const PieceSink& sink, uint64_t* handed) 
 
 bool ReadAhead::Attach(std::size_t k, vzrfs::PositionalFile& out) {
   if (!write_) return false;
-  Lock lock(mutex_);
+  Lock lock(mutex_, std::defer_lock);
+  Acquire(lock);
   DropBefore(k, lock);
   Fill(lock);
   if (!plans_[k].parsed) Parse(k, plans_[k]);
   if (!plans_[k].usable) return false;
   attached_.push_back({k, &out, static_cast<uint32_t>(plans_[k].spans.size())});
-  wake_.notify_all();
+  // A file of a few segments is written at Finish by the caller: a worker
+  // woken for it would cost more than the writes.
+  if (plans_[k].spans.size() > kWakeForWrites) Wake(wake_, idleWorkers_);
   return true;
 }
 
 bool ReadAhead::Finish(std::size_t k, int* writeError) {
   *writeError = 0;
-  Lock lock(mutex_);
+  Lock lock(mutex_, std::defer_lock);
+  Acquire(lock);
   if (attached_.empty() || attached_.front().entry != k) return false;  // finished in the order attached
   Attachment& a = attached_.front();
   const auto written = [&a] { return a.Done() && !a.writing; };
   while (!written())
-    if (!RunTask(lock) && !written()) finished_.wait(lock);  // RunTask may have marked a failed
+    if (!RunTask(lock) && !written()) AwaitProgress(lock);  // RunTask may have marked a failed
   const bool whole = !a.failed;
   *writeError = a.writeError;
   attached_.pop_front();
@@ -339,11 +413,12 @@ bool ReadAhead::Finish(std::size_t k, int* writeError) {
 }
 
 void ReadAhead::Abandon(std::size_t k) {
-  Lock lock(mutex_);
+  Lock lock(mutex_, std::defer_lock);
+  Acquire(lock);
   if (attached_.empty() || attached_.back().entry != k) return;  // abandoned from the last attached back
   Attachment& a = attached_.back();
   a.failed = true;
-  finished_.wait(lock, [&a] { return !a.writing; });
+  while (a.writing) Sleep(finished_, waitingReader_, lock);
   attached_.pop_back();
 }
 

@@ -20,13 +20,37 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fileservices.h"
 
 namespace vzrops {
+
+// Bytes that a resize leaves as they are instead of zeroing them: every
+// buffer here is written whole (by a read or a decode) before it is read.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <class U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using ByteBuffer = std::vector<unsigned char, UninitialisedAllocator<unsigned char>>;
 
 // Where an entry's stored form lies and the content it holds, as the index says.
 struct StoredForm {
@@ -50,6 +74,14 @@ class ReadAhead {
   static constexpr uint32_t kWholeSegments = 32;
   // Decoded segments waiting for the reading thread, per thread.
   static constexpr uint32_t kSegmentsPerThread = 4;
+  // Attaching an entry of more segments wakes the workers to write it.
+  static constexpr uint32_t kWakeForWrites = 4;
+  // Entries stored in at most this many bytes are read with one read.
+  static constexpr uint32_t kReadWhole = 65536;
+  // Turns a waiting thread lets the lock go before it sleeps.
+  static constexpr int kSpinTurns = 64;
+  // Tries at the lock before a thread blocks on it.
+  static constexpr int kSpinTries = 256;
 
   // entries are read in order: each call names an entry at or after the one
   // before (the ones between are dropped). threads counts the reading thread
@@ -90,18 +122,23 @@ class ReadAhead {
     uint64_t streamAt;
     uint32_t compLength;
     uint32_t rawLength;
+    // The stream in the entry's stored form read whole (small entries),
+    // else null; alone says that form is just this one segment's.
+    const unsigned char* held = nullptr;
+    bool alone = false;
   };
   struct Plan {
     bool parsed = false;
     bool usable = false;
     std::vector<Span> spans;
+    ByteBuffer stored;  // a small entry's stored form, read at once with its table
   };
   enum class State { kQueued, kRunning, kDone, kFailed, kWritten };
   struct Slot {
     std::size_t entry;
     uint32_t segment;
     State state;
-    std::vector<unsigned char> content;
+    ByteBuffer content;
   };
   static bool Busy(State s) { return s == State::kQueued || s == State::kRunning; }
   // An entry being written into its file, segment after segment.
@@ -118,11 +155,20 @@ class ReadAhead {
   using Lock = std::unique_lock<std::mutex>;
 
   void Parse(std::size_t k, Plan& plan) const;
-  bool Decode(const Span& span, std::vector<unsigned char>& out) const;
+  bool Decode(const Span& span, ByteBuffer& out) const;
   void Fill(Lock& lock);
   void DropBefore(std::size_t k, Lock& lock);
   void WaitFor(const Slot& slot, Lock& lock);
   void WaitUntilQueued(std::size_t k, Lock& lock);
+  void AwaitProgress(Lock& lock);
+  // Threads asleep on a condition variable, and whether they were woken.
+  struct Sleepers {
+    int count = 0;
+    bool woken = false;
+  };
+  void Acquire(Lock& lock);
+  static void Sleep(std::condition_variable& cv, Sleepers& sleepers, Lock& lock);
+  static void Wake(std::condition_variable& cv, Sleepers& sleepers);
   void RunOne(Lock& lock);
   Slot* FindSlot(std::size_t entry, uint32_t segment);
   Attachment* FindAttachment(std::size_t entry);
@@ -139,14 +185,18 @@ class ReadAhead {
   std::vector<Plan> plans_;
   std::size_t budget_ = 0;
   std::size_t refillAt_ = 0;
+  std::size_t wakeBatch_ = 1;
+  uint64_t completed_ = 0;  // tasks finished, for AwaitProgress
+  Sleepers idleWorkers_;    // on wake_
+  Sleepers waitingReader_;  // on finished_: the reading thread
 
   std::mutex mutex_;  // guards everything below
   std::condition_variable wake_, finished_;
   std::deque<Slot> window_;  // in entry and segment order; references stay valid
   std::deque<Slot*> queued_;
   std::deque<Attachment> attached_;  // in entry order; references stay valid
-  std::vector<std::vector<unsigned char>> spare_;
-  std::vector<unsigned char> current_;  // the piece being handed out; the reading thread's own
+  std::vector<ByteBuffer> spare_;
+  ByteBuffer current_;  // the piece being handed out; the reading thread's own
   std::size_t tablesKeptFrom_ = 0;      // the tables of entries before it are gone
   std::size_t cursorEntry_ = 0;
   uint32_t cursorSegment_ = 0;
