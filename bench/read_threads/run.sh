@@ -13,7 +13,7 @@
 #   bench/read_threads/run.sh [build folder] [work folder in RAM, default /dev/shm]
 #
 # Build first: cmake --build build --target vzr grep_bench_tool.
-# RUNS (default 5) rounds per pair. SET=tree takes the grep benchmark's tree
+# RUNS (default 11) rounds per pair. SET=tree takes the grep benchmark's tree
 # of FILES (10000) small files instead of the corpus of larger ones. The machine's cores and load are printed
 # with the figures: on a shared machine the CPU columns say more.
 set -euo pipefail
@@ -21,7 +21,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-$here/../../build}"
 root="${2:-/dev/shm}"
-runs="${RUNS:-5}"
+runs="${RUNS:-11}"
 corpus_mib="${CORPUS_MIB:-100}"
 vzr="$build/cli/vzr"
 tool="$build/bench/grep/grep_bench_tool"
