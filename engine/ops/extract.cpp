@@ -437,7 +437,7 @@ using StartsQuietly = std::function<bool(const std::string& targetFolder, const 
 // refuses, is left untouched, to be started again once the ones before it
 // are done.
 std::unique_ptr<PreparedFile> PrepareExtractedFile(VzrArchive& archive, const char* name, const char* destDir,
-                                                   const StartsQuietly* quietly = nullptr) {
+                                                   const StartsQuietly* quietly = nullptr, bool ownFolder = false) {
   // Each failure writes its trace line and names the entry on the record.
   const auto fail = [&archive, name, quietly](int sysError, const char* text) -> std::unique_ptr<PreparedFile> {
     if (!quietly) vzrops::TraceFailure(archive.lastError, 1, name, sysError, text, name);
@@ -510,11 +510,17 @@ std::unique_ptr<PreparedFile> PrepareExtractedFile(VzrArchive& archive, const ch
   const std::size_t cut = target.rfind('/');
   file->targetFolder = cut == std::string::npos ? std::string() : target.substr(0, cut);
   file->targetLeaf = cut == std::string::npos ? target : target.substr(cut + 1);
-  // The session keeps one folder chain open: a quiet start must not move it.
   if (quietly && !(*quietly)(file->targetFolder, file->targetLeaf)) return nullptr;
   const vzrfs::Folder* dir = nullptr;
   if (session) {
     dir = session->OpenedFolder(file->targetFolder);
+    // The session keeps one chain of folders open and moves it with the
+    // next entry's folder; a file that stays on its way meanwhile holds
+    // its folder itself.
+    if (dir && ownFolder) {
+      file->ownFolder = vzrfs::SameFolder(*dir);
+      dir = file->ownFolder ? &file->ownFolder : nullptr;
+    }
   } else {
     file->ownFolder = vzrfs::OpenFolderNoFollow(file->targetFolder);
     if (file->ownFolder) dir = &file->ownFolder;
@@ -559,7 +565,7 @@ bool CommitExtractedFile(VzrArchive& archive, PreparedFile& file, bool written, 
     if (file.exists) vzrfs::MakeWritable(file.target.c_str());
     placed = file.part.CommitAt(file.exists);
     if (!placed && !file.exists && errno == EEXIST) {
-      const vzrfs::Folder* dir = file.session ? file.session->OpenedFolder(file.targetFolder) : &file.ownFolder;
+      const vzrfs::Folder* dir = file.ownFolder || !file.session ? &file.ownFolder : file.session->OpenedFolder(file.targetFolder);
       if (dir && vzrfs::IsLinkAt(*dir, file.targetLeaf))
         return fail(0, "ERROR! Extract() refused to write through a symbolic link: ");
       placed = file.part.CommitAt(true);  // a file made meanwhile: replaced, as a found one is
@@ -593,8 +599,9 @@ bool WriteExtractedFile(VzrArchive& archive, const char* name, const char* destD
 // files of up to `depth` entries written side by side (writes into one file
 // do not run in parallel on any system). An entry starts while the ones
 // before it are still being written only when nothing can come of its start
-// but its fresh file (its folder known and the one they are in, its name
-// none of theirs); each is then announced, finished and renamed in order.
+// but its fresh file (its folder one the run knows, its name none of
+// theirs); each is then announced, finished and renamed in order, and each
+// holds its own folder open meanwhile.
 // An entry the read-ahead cannot vouch for (a table the format does not
 // allow, a segment that does not decode alone) goes to Extract, which meets
 // its damage and reports it as it always has; so does one found damaged
@@ -664,7 +671,7 @@ class AheadExtraction {
     if (!CheckEntry(archive_, i)) return false;
     const FileEntry& e = archive_.FileIndex.files[i];
     if (NameHoldsZero(archive_, e)) return false;
-    std::unique_ptr<PreparedFile> file = PrepareExtractedFile(archive_, e.name, destDir_);
+    std::unique_ptr<PreparedFile> file = PrepareExtractedFile(archive_, e.name, destDir_, nullptr, depth_ > 1);
     if (!file) return false;
     if (!ahead_.Attach(i, file->part.File())) return CommitExtractedFile(archive_, *file, false, EIO);
     pending_.push_back({i, std::move(file), true});
@@ -679,14 +686,14 @@ class AheadExtraction {
     if (std::strlen(e.name) != e.nameLength || !g_session.ArchiveLength(archive_.vzrFileStream, archiveLength) ||
         !PlausibleEntry(e, archive_.storageMode, archiveLength) || !ahead_.Sound(i))
       return false;
-    const std::string& folder = pending_.back().file->targetFolder;
+    // Two files on their way to one name would end in the wrong order.
     const StartsQuietly besidePending = [&](const std::string& targetFolder, const std::string& targetLeaf) {
-      const std::string folded = vzrfs::FoldCase(targetLeaf);
-      return targetFolder == folder && std::none_of(pending_.begin(), pending_.end(), [&folded](const Pending& p) {
-               return vzrfs::FoldCase(p.file->targetLeaf) == folded;
-             });
+      const std::string folded = vzrfs::FoldCase(targetFolder + '/' + targetLeaf);
+      return std::none_of(pending_.begin(), pending_.end(), [&folded](const Pending& p) {
+        return vzrfs::FoldCase(p.file->targetFolder + '/' + p.file->targetLeaf) == folded;
+      });
     };
-    std::unique_ptr<PreparedFile> file = PrepareExtractedFile(archive_, e.name, destDir_, &besidePending);
+    std::unique_ptr<PreparedFile> file = PrepareExtractedFile(archive_, e.name, destDir_, &besidePending, true);
     if (!file || !ahead_.Attach(i, file->part.File())) return false;
     pending_.push_back({i, std::move(file), false});
     return true;

@@ -259,6 +259,9 @@ bool HasLinkComponent(const std::string& path);
 Folder OpenFolderNoFollow(const std::string& folder);
 // The folder name inside parent, opened the same way.
 Folder OpenFolderAt(const Folder& parent, const std::string& name);
+// A second handle of the open folder dir, for a holder that outlives the
+// first; an invalid Folder (errno set) when the system refuses one.
+Folder SameFolder(const Folder& dir);
 // Makes the open folder dir the current directory (the same folder even if
 // it was renamed meanwhile, where the system allows).
 bool EnterFolder(const Folder& dir);

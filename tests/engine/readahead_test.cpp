@@ -1,8 +1,9 @@
 // ExtractAll decoding ahead on several threads: the same trace lines, error
 // record, files and folders as decoding each entry whole on the calling
 // thread, on an archive with damaged entries small and large, whether the
-// entries around the damage lie in folders of their own or in one folder
-// (whose files are written side by side).
+// entries around the damage lie in folders of their own, in one folder or
+// in two taken in turn (files are written side by side once their folder
+// is known).
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -63,7 +64,7 @@ TEST(ReadAhead, ExtractAllMeetsDamageAsTheOneThreadReadDoes) {
     Bytes form;
   } cases[] = {{"small damaged", Damaged(small, 1)}, {"large damaged", Damaged(large, 40)}};
   for (const Case& c : cases) {
-    for (const std::string folders : {"abcd", "abbb"}) {
+    for (const std::string folders : {"abcd", "abbb", "abab"}) {
       const std::string what = std::string(c.name) + " in folders " + folders;
       const auto name = [&folders](std::size_t i, const char* leaf) { return folders.substr(i, 1) + "/" + leaf; };
       testutil::ArchiveLayout layout;

@@ -52,6 +52,12 @@ Folder OpenFolderAt(const Folder& parent, const std::string& name) {
   return fd < 0 ? Folder() : Folder(fd, parent.Path() + "/" + name);
 }
 
+Folder SameFolder(const Folder& dir) {
+  const int fd = dir ? ::fcntl(Fd(dir), F_DUPFD_CLOEXEC, 0) : -1;
+  if (!dir) errno = EBADF;
+  return fd < 0 ? Folder() : Folder(fd, dir.Path());
+}
+
 bool CreateFolderNoFollow(const std::string& path, bool existingIsFine) {
   const std::size_t slash = path.rfind('/');
   const std::string parent = slash == std::string::npos ? std::string() : slash == 0 ? "/" : path.substr(0, slash);

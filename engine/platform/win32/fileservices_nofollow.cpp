@@ -107,6 +107,17 @@ Folder OpenFolderAt(const Folder& parent, const std::string& name) {
   return dir;
 }
 
+Folder SameFolder(const Folder& dir) {
+  HANDLE copy = nullptr;
+  if (!dir || !::DuplicateHandle(::GetCurrentProcess(), AsHandle(dir.Native()), ::GetCurrentProcess(), &copy, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS)) {
+    if (dir) Fail();
+    else errno = EBADF;
+    return Folder();
+  }
+  return Folder(AsNative(copy), dir.Path());
+}
+
 bool CreateFolderNoFollow(const std::string& path, bool existingIsFine) {
   const std::size_t slash = path.rfind('/');
   const std::string parent = slash == std::string::npos ? std::string() : path.substr(0, slash == 2 && path[1] == ':' ? 3 : slash);
